@@ -20,7 +20,8 @@ function(widl_generate idl out_dir base)
     COMMAND ${CMAKE_COMMAND} -E make_directory ${out_dir}
     COMMAND ${WIDL_EXECUTABLE} --win64 -I${WINE_IDL_DIR} -L${WINE_TLB_DIR}
             -h -H ${header} -u -U ${iids} -t -T ${tlb} ${idl}
-    DEPENDS ${idl}
+    COMMAND ${CMAKE_COMMAND} -DHEADER=${header} -P ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/WidlHeaderFixup.cmake
+    DEPENDS ${idl} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/WidlHeaderFixup.cmake
     COMMENT "widl ${base}.idl"
     VERBATIM)
   set(${base}_HEADER ${header} PARENT_SCOPE)
