@@ -4,5 +4,6 @@
 #include <windef.h>
 #include <winerror.h>
 #include <winbase.h>
+#include <libloaderapi.h>
 #include <winnls.h>
 #include <winuser.h>

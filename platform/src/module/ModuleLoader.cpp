@@ -1,0 +1,203 @@
+// Modules are shared objects loaded with dlopen. A module handle is the
+// module's glibc link map, which is also the handle dlopen gives out, so one
+// value serves dlsym, dlclose and the lookup of the module's resources.
+#include <windows.h>
+
+#include <dlfcn.h>
+#include <link.h>
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "ResourceImage.h"
+#include "platform/resources.h"
+
+namespace {
+
+struct Images {
+  std::mutex lock;
+  std::map<const void *, std::unique_ptr<std::vector<platform::ResourceEntry>>> byModule;
+};
+
+Images &images() {
+  static Images *all = new Images;  // outlives every module's static destructor
+  return *all;
+}
+
+const void *moduleOfAddress(const void *address) {
+  Dl_info info;
+  void *map = nullptr;
+  if (dladdr1(address, &info, &map, RTLD_DL_LINKMAP) == 0) return nullptr;
+  return map;
+}
+
+std::string utf8(LPCWSTR text) {
+  std::string out;
+  for (; *text; ++text) {
+    char32_t c = *text;
+    if (c >= 0xD800 && c < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[1] - 0xDC00);
+      ++text;
+    }
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+const platform::ResourceEntry *find(HMODULE module, LPCWSTR type, LPCWSTR name, WORD language) {
+  Images &all = images();
+  std::lock_guard<std::mutex> guard(all.lock);
+  auto it = all.byModule.find(module);
+  if (it == all.byModule.end()) {
+    SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+    return nullptr;
+  }
+  const platform::ResourceEntry *entry = platform::findResource(*it->second, type, name, language);
+  if (entry == nullptr) SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+  return entry;
+}
+
+}  // namespace
+
+extern "C" void PlatformRegisterResources(const void *anchor, const unsigned char *image, size_t size) {
+  const void *module = moduleOfAddress(anchor);
+  if (module == nullptr) return;
+  auto entries = std::make_unique<std::vector<platform::ResourceEntry>>(platform::parseResourceImage(image, size));
+  Images &all = images();
+  std::lock_guard<std::mutex> guard(all.lock);
+  all.byModule[module] = std::move(entries);
+}
+
+extern "C" void PlatformUnregisterResources(const void *anchor) {
+  const void *module = moduleOfAddress(anchor);
+  Images &all = images();
+  std::lock_guard<std::mutex> guard(all.lock);
+  all.byModule.erase(module);
+}
+
+HMODULE WINAPI LoadLibraryA(LPCSTR fileName) {
+  if (fileName == nullptr || *fileName == 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  void *handle = dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  link_map *map = nullptr;
+  if (dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0) {
+    dlclose(handle);
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  return reinterpret_cast<HMODULE>(map);
+}
+
+HMODULE WINAPI LoadLibraryW(LPCWSTR fileName) {
+  if (fileName == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return LoadLibraryA(utf8(fileName).c_str());
+}
+
+BOOL WINAPI FreeLibrary(HMODULE module) {
+  if (module == nullptr || dlclose(module) != 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
+  // Shared objects have no export ordinals.
+  if (module == nullptr || procName == nullptr || IS_INTRESOURCE(procName)) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  void *symbol = dlsym(module, procName);
+  if (symbol == nullptr) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  return reinterpret_cast<FARPROC>(symbol);
+}
+
+HRSRC WINAPI FindResourceExW(HMODULE module, LPCWSTR type, LPCWSTR name, WORD language) {
+  if (type == nullptr || name == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return reinterpret_cast<HRSRC>(const_cast<platform::ResourceEntry *>(find(module, type, name, language)));
+}
+
+HRSRC WINAPI FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type) {
+  return FindResourceExW(module, type, name, 0);
+}
+
+HGLOBAL WINAPI LoadResource(HMODULE, HRSRC resource) {
+  if (resource == nullptr) return nullptr;
+  return const_cast<BYTE *>(reinterpret_cast<const platform::ResourceEntry *>(resource)->data);
+}
+
+LPVOID WINAPI LockResource(HGLOBAL data) { return data; }
+
+DWORD WINAPI SizeofResource(HMODULE, HRSRC resource) {
+  if (resource == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  return reinterpret_cast<const platform::ResourceEntry *>(resource)->size;
+}
+
+// A string table block holds sixteen counted strings; string id n lives in
+// block n / 16 + 1 at position n % 16.
+int WINAPI LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int bufferMax) {
+  if (buffer == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const platform::ResourceEntry *block = find(instance, RT_STRING, MAKEINTRESOURCEW((id >> 4) + 1), 0);
+  if (block == nullptr) return 0;
+  const BYTE *p = block->data;
+  const BYTE *end = block->data + block->size;
+  for (UINT i = 0; i < (id & 15); ++i) {
+    if (p + 2 > end) return 0;
+    WORD length;
+    std::memcpy(&length, p, 2);
+    p += 2 + 2 * size_t(length);
+  }
+  if (p + 2 > end) return 0;
+  WORD length;
+  std::memcpy(&length, p, 2);
+  const BYTE *text = p + 2;
+  if (text + 2 * size_t(length) > end) return 0;
+  if (length == 0) SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+  if (bufferMax == 0) {
+    *reinterpret_cast<LPCWSTR *>(buffer) = reinterpret_cast<LPCWSTR>(text);
+    return length;
+  }
+  int copied = length < bufferMax - 1 ? length : bufferMax - 1;
+  if (copied < 0) copied = 0;
+  std::memcpy(buffer, text, 2 * size_t(copied));
+  buffer[copied] = 0;
+  return copied;
+}
