@@ -1,4 +1,4 @@
-#include "ResourceImage.h"
+#include "resource_image.h"
 
 #include <cstring>
 

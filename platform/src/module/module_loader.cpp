@@ -12,7 +12,7 @@
 #include <mutex>
 #include <string>
 
-#include "ResourceImage.h"
+#include "resource_image.h"
 #include "platform/resources.h"
 
 namespace {
