@@ -1,2 +1,34 @@
+// The text helpers of user32 that the platform layer offers: case mapping in
+// the system code page and in UTF-16, and wsprintf.
 #pragma once
+
+#include <stdarg.h>
 #include <winnt.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// CharUpperA, CharLowerA, CharUpperW and CharLowerW take either a string,
+// converted in place and returned, or a single character in the low word of
+// the pointer value (high word zero), returned converted in the same form.
+LPSTR WINAPI CharUpperA(LPSTR lpsz);
+LPSTR WINAPI CharLowerA(LPSTR lpsz);
+LPWSTR WINAPI CharUpperW(LPWSTR lpsz);
+LPWSTR WINAPI CharLowerW(LPWSTR lpsz);
+DWORD WINAPI CharUpperBuffA(LPSTR lpsz, DWORD cchLength);
+DWORD WINAPI CharLowerBuffA(LPSTR lpsz, DWORD cchLength);
+DWORD WINAPI CharUpperBuffW(LPWSTR lpsz, DWORD cchLength);
+DWORD WINAPI CharLowerBuffW(LPWSTR lpsz, DWORD cchLength);
+
+// wsprintf writes at most 1024 units, the terminator included. In a wide
+// format %s and %c take WCHAR text, %S, %hs and %hc 8-bit text; 'l' means
+// 32 bits as in Windows, so %ld takes a LONG, never a POSIX long.
+int WINAPIV wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...);
+int WINAPIV wsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, ...);
+int WINAPI wvsprintfA(LPSTR lpOut, LPCSTR lpFmt, va_list arglist);
+int WINAPI wvsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, va_list arglist);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,123 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+TEST(Interlocked, ReturnValuesFollowWindows) {
+  LONG volatile value = 5;
+  EXPECT_EQ(InterlockedIncrement(&value), 6);
+  EXPECT_EQ(InterlockedDecrement(&value), 5);
+  EXPECT_EQ(InterlockedExchange(&value, 42), 5);
+  EXPECT_EQ(InterlockedExchangeAdd(&value, -2), 42);
+  EXPECT_EQ(value, 40);
+  EXPECT_EQ(InterlockedCompareExchange(&value, 7, 39), 40) << "no exchange when the comparand differs";
+  EXPECT_EQ(value, 40);
+  EXPECT_EQ(InterlockedCompareExchange(&value, 7, 40), 40);
+  EXPECT_EQ(value, 7);
+  value = MAXLONG;
+  EXPECT_EQ(InterlockedIncrement(&value), MINLONG) << "wraps as a 32-bit value";
+
+  int first = 1, second = 2;
+  PVOID volatile pointer = &first;
+  EXPECT_EQ(InterlockedExchangePointer(&pointer, &second), &first);
+  EXPECT_EQ(InterlockedCompareExchangePointer(&pointer, &first, &first), &second);
+  EXPECT_EQ(pointer, &second);
+  EXPECT_EQ(InterlockedCompareExchangePointer(&pointer, nullptr, &second), &second);
+  EXPECT_EQ(pointer, nullptr);
+}
+
+TEST(Interlocked, CountsExactlyUnderContention) {
+  LONG volatile counter = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 50000; ++i) {
+        InterlockedIncrement(&counter);
+        InterlockedExchangeAdd(&counter, 2);
+        InterlockedDecrement(&counter);
+      }
+    });
+  for (auto &thread : threads) thread.join();
+  EXPECT_EQ(counter, 4 * 50000 * 2);
+}
+
+TEST(CriticalSection, IsRecursiveAndExcludesOtherThreads) {
+  CRITICAL_SECTION section;
+  ASSERT_TRUE(InitializeCriticalSectionAndSpinCount(&section, 4000));
+  auto other_thread_can_enter = [&] {
+    BOOL entered = FALSE;
+    std::thread([&] {
+      entered = TryEnterCriticalSection(&section);
+      if (entered) LeaveCriticalSection(&section);
+    }).join();
+    return entered != FALSE;
+  };
+
+  EnterCriticalSection(&section);
+  EnterCriticalSection(&section);
+  EXPECT_TRUE(TryEnterCriticalSection(&section)) << "the owner may always enter again";
+  EXPECT_FALSE(other_thread_can_enter());
+  LeaveCriticalSection(&section);
+  LeaveCriticalSection(&section);
+  EXPECT_FALSE(other_thread_can_enter()) << "still held once";
+  LeaveCriticalSection(&section);
+  EXPECT_TRUE(other_thread_can_enter());
+  DeleteCriticalSection(&section);
+}
+
+TEST(CriticalSection, SerialisesUpdates) {
+  CRITICAL_SECTION section;
+  InitializeCriticalSection(&section);
+  long long unprotected_total = 0;  // only ever touched inside the section
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 20000; ++i) {
+        EnterCriticalSection(&section);
+        EnterCriticalSection(&section);
+        long long seen = unprotected_total;
+        unprotected_total = seen + 1;
+        LeaveCriticalSection(&section);
+        LeaveCriticalSection(&section);
+      }
+    });
+  for (auto &thread : threads) thread.join();
+  EXPECT_EQ(unprotected_total, 4 * 20000);
+  DeleteCriticalSection(&section);
+}
+
+TEST(Threads, LastErrorAndThreadIdBelongToTheThread) {
+  // The two threads meet through plain atomics, so that no system call
+  // between setting and reading an error can change it.
+  std::atomic<int> stage{0};
+  DWORD other_thread = 0, other_process = 0, error_at_start = 1, error_of_other = 0;
+  std::thread other([&] {
+    error_at_start = GetLastError();
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    stage = 1;
+    while (stage != 2) {
+    }
+    error_of_other = GetLastError();
+    other_thread = GetCurrentThreadId();
+    other_process = GetCurrentProcessId();
+  });
+  SetLastError(ERROR_ACCESS_DENIED);
+  while (stage != 1) {
+  }
+  const DWORD error_of_main = GetLastError();
+  stage = 2;
+  other.join();
+  EXPECT_EQ(error_at_start, static_cast<DWORD>(ERROR_SUCCESS)) << "a new thread starts without an error";
+  EXPECT_EQ(error_of_main, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(error_of_other, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+  const DWORD main_thread = GetCurrentThreadId();
+  EXPECT_NE(main_thread, 0u);
+  EXPECT_NE(other_thread, main_thread);
+  EXPECT_EQ(GetCurrentThreadId(), main_thread);
+  EXPECT_NE(GetCurrentProcessId(), 0u);
+  EXPECT_EQ(other_process, GetCurrentProcessId());
+}
