@@ -7,3 +7,9 @@
 #include <libloaderapi.h>
 #include <winnls.h>
 #include <winuser.h>
+
+// As on Windows, the OLE headers come with windows.h unless the includer asks
+// for the lean set.
+#ifndef WIN32_LEAN_AND_MEAN
+#include <ole2.h>
+#endif
