@@ -27,12 +27,16 @@ function(project_wine_fixture)
   endif()
 endfunction()
 
+# The main of every test program.
+add_library(test_support STATIC ${PROJECT_SOURCE_DIR}/tests/support/TestMain.cpp)
+target_link_libraries(test_support PUBLIC GTest::gtest PRIVATE project_options)
+
 # add_project_test(<name> SOURCES ... [LIBRARIES ...]) builds one GoogleTest
 # program and registers it with CTest; under Wine when the target is Windows.
 function(add_project_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE project_options GTest::gtest_main ${ARG_LIBRARIES})
+  target_link_libraries(${name} PRIVATE project_options test_support ${ARG_LIBRARIES})
   if(NOT WIN32)
     target_link_libraries(${name} PRIVATE platform)
   endif()

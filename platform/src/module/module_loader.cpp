@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "kernel/paths.h"
 #include "resource_image.h"
 #include "platform/resources.h"
 
@@ -32,33 +33,6 @@ const void *moduleOfAddress(const void *address) {
   void *map = nullptr;
   if (dladdr1(address, &info, &map, RTLD_DL_LINKMAP) == 0) return nullptr;
   return map;
-}
-
-std::string utf8(LPCWSTR text) {
-  std::string out;
-  for (; *text; ++text) {
-    char32_t c = *text;
-    if (c >= 0xD800 && c < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[1] - 0xDC00);
-      ++text;
-    }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
 }
 
 const platform::ResourceEntry *find(HMODULE module, LPCWSTR type, LPCWSTR name, WORD language) {
@@ -116,7 +90,7 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR fileName) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  return LoadLibraryA(utf8(fileName).c_str());
+  return LoadLibraryA(platform::kernel::utf8FromWide(fileName).c_str());
 }
 
 BOOL WINAPI FreeLibrary(HMODULE module) {

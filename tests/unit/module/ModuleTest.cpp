@@ -2,6 +2,7 @@
 // component reads at run time (string table, version, registration scripts,
 // type library).
 #include <windows.h>
+#include <objbase.h>
 #include <gtest/gtest.h>
 
 #include <cstring>

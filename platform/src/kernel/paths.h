@@ -1,0 +1,35 @@
+// Where the platform keeps its state, and how Windows paths map to POSIX ones.
+//
+// Paths are presented the Windows way, as Wine does: drive Z: is the POSIX
+// root, so /opt/app/x.so is Z:\opt\app\x.so; every other drive letter is a
+// folder of the platform's root folder (C:\perf is <root>/c/perf). Functions
+// that take a path accept the Windows form, a plain POSIX path, or a mix of
+// both separators.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+namespace platform::kernel {
+
+// The environment variable that chooses the root folder.
+inline constexpr const char *RootVariable = "WINPLATFORM_ROOT";
+
+// The root folder: $WINPLATFORM_ROOT, else $XDG_STATE_HOME/winplatform, else
+// $HOME/.local/state/winplatform. Made (private to the user) on first use.
+std::string rootFolder();
+
+// The POSIX path for a Windows, POSIX or mixed path (UTF-8 in and out).
+std::string toPosixPath(std::string_view path);
+
+// The Windows form of a POSIX path: absolute paths get their drive letter,
+// relative ones only backslashes.
+std::string toWindowsPath(std::string_view posixPath);
+
+std::string utf8FromWide(const WCHAR *text, size_t length);
+std::string utf8FromWide(const WCHAR *text);
+std::basic_string<WCHAR> wideFromUtf8(std::string_view text);
+
+}  // namespace platform::kernel
