@@ -223,7 +223,9 @@ std::string defaultText(const PARAMDESC &desc) {
 class TypeLibrary : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(S_OK, LoadTypeLibEx(OLESTR("rvZedaZuvivurAzodav.dll"), REGKIND_NONE, &lib.p));
+    Text module;
+    for (const char *c = COMPONENT_MODULE; *c; ++c) module.push_back(static_cast<OLECHAR>(*c));
+    ASSERT_EQ(S_OK, LoadTypeLibEx(module.c_str(), REGKIND_NONE, &lib.p));
   }
   Com<ITypeLib> lib;
 };
