@@ -1,0 +1,16 @@
+// The performance objects of a manager.
+#pragma once
+#include "TRVPCollectionImpl.h"
+
+namespace rv {
+
+class PerfObjects : public TRVPCollectionImpl<PerfObjects, IPerfObjects, IPerfObject> {
+ public:
+  static constexpr LONG TypeCode = 2;
+
+  // The _Total operations arrive with the performance objects.
+  HRESULT STDMETHODCALLTYPE CreateTotalInstances() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE CalcTotalInstances() override { return E_NOTIMPL; }
+};
+
+}  // namespace rv

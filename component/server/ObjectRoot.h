@@ -1,0 +1,88 @@
+// What every object of the seven classes is as a COM object: a reference
+// count, the controlling unknown for aggregation, the interface table walk,
+// the module lock and the per-object lock. The interfaces themselves come
+// from the class (see model/TRVPObjectImpl.h).
+#pragma once
+#include <windows.h>
+
+#include <new>
+
+#include "ComPtr.h"
+#include "Module.h"
+
+namespace rv {
+
+class ObjectRoot {
+ public:
+  ObjectRoot() { Module::lock(); }
+  ObjectRoot(const ObjectRoot &) = delete;
+  ObjectRoot &operator=(const ObjectRoot &) = delete;
+  // The class's own destructor runs first, then the module lock is given
+  // back, then the per-object lock goes with the members.
+  virtual ~ObjectRoot() { Module::unlock(); }
+
+  // The non-delegating IUnknown: what an aggregating outer object holds.
+  HRESULT innerQueryInterface(REFIID riid, void **object);
+  ULONG innerAddRef() { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
+  ULONG innerRelease();
+
+  IUnknown *controllingUnknown() const { return controlling_; }
+
+  // Creates an object of class T, plain or aggregated in `outer`, runs its
+  // final construction with the count raised, and asks it for `riid`.
+  template <typename T> static HRESULT create(IUnknown *outer, REFIID riid, void **object);
+
+ protected:
+  // The entry of the class's interface table for `riid`, or null.
+  virtual void *findInterface(REFIID riid) = 0;
+  virtual HRESULT FinalConstruct() { return S_OK; }
+
+  CriticalSection &objectLock() { return objectLock_; }
+
+ private:
+  struct Inner final : public IUnknown {
+    ObjectRoot *owner = nullptr;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
+      return owner->innerQueryInterface(riid, object);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return owner->innerAddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return owner->innerRelease(); }
+  };
+
+  LONG volatile references_ = 0;
+  Inner inner_;
+  IUnknown *controlling_ = nullptr;
+  CriticalSection objectLock_;
+};
+
+inline HRESULT ObjectRoot::innerQueryInterface(REFIID riid, void **object) {
+  if (object == nullptr) return E_POINTER;
+  void *found = IsEqualIID(riid, IID_IUnknown) ? static_cast<IUnknown *>(&inner_) : findInterface(riid);
+  *object = found;
+  if (found == nullptr) return E_NOINTERFACE;
+  static_cast<IUnknown *>(found)->AddRef();
+  return S_OK;
+}
+
+inline ULONG ObjectRoot::innerRelease() {
+  const LONG remaining = InterlockedDecrement(&references_);
+  if (remaining == 0) delete this;
+  return static_cast<ULONG>(remaining);
+}
+
+template <typename T> HRESULT ObjectRoot::create(IUnknown *outer, REFIID riid, void **object) {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
+  T *created = new (std::nothrow) T();
+  if (created == nullptr) return E_OUTOFMEMORY;
+  ObjectRoot *root = created;
+  root->inner_.owner = root;
+  root->controlling_ = outer != nullptr ? outer : static_cast<IUnknown *>(&root->inner_);
+  root->innerAddRef();
+  HRESULT hr = root->FinalConstruct();
+  if (SUCCEEDED(hr)) hr = root->innerQueryInterface(riid, object);
+  root->innerRelease();
+  return hr;
+}
+
+}  // namespace rv
