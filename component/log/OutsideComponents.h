@@ -9,8 +9,8 @@
 namespace rv {
 
 // The error log component.
-extern const CLSID CLSID_ErrorLog;   // {55C92E59-9FAD-4632-996C-30719644528B}
-extern const IID IID_IErrorLog;      // {7E59E7F3-778D-42D9-BDC0-E57BEC0DDE0D}
+inline constexpr CLSID CLSID_ErrorLog = {0x55C92E59, 0x9FAD, 0x4632, {0x99, 0x6C, 0x30, 0x71, 0x96, 0x44, 0x52, 0x8B}};
+inline constexpr IID IID_IErrorLog = {0x7E59E7F3, 0x778D, 0x42D9, {0xBD, 0xC0, 0xE5, 0x7B, 0xEC, 0x0D, 0xDE, 0x0D}};
 
 struct IErrorLog : public IDispatch {
   // The two flags are 1 for true and 0 for false.
@@ -20,8 +20,8 @@ struct IErrorLog : public IDispatch {
 };
 
 // The trace settings component.
-extern const CLSID CLSID_TraceSettings;  // {4816F656-2AF1-4A5C-9E49-B56429657241}
-extern const IID IID_ITraceSettings;     // {F5480F4E-0965-4A0D-BE00-B58BF2503E04}
+inline constexpr CLSID CLSID_TraceSettings = {0x4816F656, 0x2AF1, 0x4A5C, {0x9E, 0x49, 0xB5, 0x64, 0x29, 0x65, 0x72, 0x41}};
+inline constexpr IID IID_ITraceSettings = {0xF5480F4E, 0x0965, 0x4A0D, {0xBE, 0x00, 0xB5, 0x8B, 0xF2, 0x50, 0x3E, 0x04}};
 
 struct ITraceSettings : public IDispatch {
   virtual HRESULT STDMETHODCALLTYPE TraceRecord(BSTR description, LONG one, LONG level, VARIANT_BOOL *show) = 0;

@@ -1,0 +1,71 @@
+// Test doubles of the outside components the log operation calls: the error
+// log component, the trace settings component and the viewer. They live in a
+// module of their own that a test registers in the registry, so that class
+// activation reaches them from any thread and apartment; every call is
+// recorded in plain records that the test reads through the module's exports.
+#pragma once
+#include <windows.h>
+
+// The viewer's class, registered under the ProgID "TraceConsole_83.ViewerHelper".
+// {6D1C3E52-8A77-4F0B-9E21-5B0C4D7A9F13}
+inline constexpr CLSID CLSID_ViewerDouble = {0x6D1C3E52, 0x8A77, 0x4F0B, {0x9E, 0x21, 0x5B, 0x0C, 0x4D, 0x7A, 0x9F, 0x13}};
+
+struct LogErrorCall {
+  WCHAR source[512];
+  LONG hr;
+  WCHAR description[512];
+  LONG line;
+  WCHAR component[64];
+  WCHAR version[32];
+  WCHAR module[64];
+  WCHAR file[128];
+  WCHAR procedure[128];
+  SHORT setErrorInfo;
+  SHORT raised;
+};
+
+struct TraceCall {
+  WCHAR description[512];
+  LONG one;
+  LONG level;
+  WCHAR component[64];
+  WCHAR module[64];
+  WCHAR file[128];
+  WCHAR procedure[128];
+};
+
+struct ViewerCall {
+  UINT argumentCount;
+  WCHAR message[512];
+  VARTYPE levelType;
+  LONG level;
+  WCHAR component[64];
+  WCHAR module[64];
+  WCHAR procedure[128];
+  LCID namesLocale;
+  LCID invokeLocale;
+};
+
+struct DoublesSettings {
+  BOOL errorLogAvailable;   // creation of the error log component succeeds
+  BOOL traceAvailable;      // creation of the trace settings component succeeds
+  LONG traceLevel;          // what the trace level member answers
+  VARIANT_BOOL viewerSwitch;
+  VARIANT_BOOL show;        // what traceRecord answers for "show in viewer"
+  WCHAR errorInfoSource[128];  // when not empty, LogError leaves error information with this source
+};
+
+struct DoublesCounts {
+  LONG errorLogCreations;   // successful or not
+  LONG traceCreations;
+  LONG traceLevelReads;
+  LONG viewerCreations;
+};
+
+extern "C" {
+typedef void(WINAPI *DoublesResetFn)(const DoublesSettings *settings);
+typedef LONG(WINAPI *DoublesLogErrorCallsFn)(LogErrorCall *calls, LONG max);
+typedef LONG(WINAPI *DoublesTraceCallsFn)(TraceCall *calls, LONG max);
+typedef LONG(WINAPI *DoublesViewerCallsFn)(ViewerCall *calls, LONG max);
+typedef void(WINAPI *DoublesCountsFn)(DoublesCounts *counts);
+}

@@ -1,0 +1,437 @@
+// The error frames, the raise forms and the log operation, with doubles of
+// the outside components standing in for the error log component, the trace
+// settings component and the viewer.
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "doubles/DoublesHarness.h"
+#include "log/DirectReport.h"
+#include "log/Frames.h"
+#include "log/MessageText.h"
+#include "log/logHelperImpl.h"
+#include "rvZedaZuvivurAzodav.h"
+
+RV_SOURCE_UNIT("Tests\\Frame\\FrameTest")
+
+using namespace rv;
+
+namespace {
+
+int raiseLine = 0;
+int frameLine = 0;
+
+std::string narrow(const WCHAR *text) { return DoublesHarness::text(text); }
+
+std::string systemText(DWORD code, DWORD language) {
+  char *buffer = nullptr;
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                    FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                                nullptr, code, language, reinterpret_cast<char *>(&buffer), 0, nullptr);
+  std::string text = length ? std::string(buffer, length) : std::string();
+  if (buffer) LocalFree(buffer);
+  return text;
+}
+
+void raiser() {
+  RV_OPERATION("Raiser");
+  raiseLine = __LINE__; raiseMessage(RV_HERE, "x");
+}
+
+HRESULT failingMember() {
+  RV_OPERATION("FailingMember");
+  frameLine = __LINE__; return memberFrame(RV_HERE, [] { raiser(); return S_OK; });
+}
+
+HRESULT generalMember() {
+  RV_OPERATION("GeneralMember");
+  frameLine = __LINE__; return memberFrame(RV_HERE, []() -> HRESULT { throw 42; });
+}
+
+HRESULT automationMember(HRESULT code) {
+  RV_OPERATION("AutomationMember");
+  return memberFrame(RV_HERE, [&]() -> HRESULT { throw ComError(code); });
+}
+
+HRESULT quietMember() {
+  RV_OPERATION("QuietMember");
+  return memberFrame(RV_HERE, [] { return S_OK; });
+}
+
+void internalOperation() {
+  RV_OPERATION("InternalOperation");
+  passThrough(RV_HERE, [] { raiser(); });
+}
+
+HRESULT memberOverInternal() {
+  RV_OPERATION("MemberOverInternal");
+  return memberFrame(RV_HERE, [] { internalOperation(); return S_OK; });
+}
+
+struct ErrorInfoSeen {
+  bool present = false;
+  GUID guid = {};
+  std::string source, description;
+};
+
+ErrorInfoSeen takeErrorInfo() {
+  ErrorInfoSeen seen;
+  IErrorInfo *info = nullptr;
+  if (GetErrorInfo(0, &info) != S_OK || info == nullptr) return seen;
+  seen.present = true;
+  BSTR source = nullptr, description = nullptr;
+  info->GetGUID(&seen.guid);
+  info->GetSource(&source);
+  info->GetDescription(&description);
+  seen.source = source ? narrow(source) : "";
+  seen.description = description ? narrow(description) : "";
+  SysFreeString(source);
+  SysFreeString(description);
+  info->Release();
+  return seen;
+}
+
+std::basic_string<WCHAR> logFilePath() {
+  WCHAR folder[MAX_PATH + 1] = {};
+  DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+  std::basic_string<WCHAR> path(folder, length);
+  for (const char *c = "NorvaleErrorLog.csv"; *c; ++c) path.push_back(static_cast<WCHAR>(*c));
+  return path;
+}
+
+std::string readFile(const std::basic_string<WCHAR> &path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  std::string bytes;
+  char buffer[4096];
+  DWORD read = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
+  CloseHandle(file);
+  return bytes;
+}
+
+// UTF-16LE bytes of an ASCII text.
+std::string utf16(const std::string &text) {
+  std::string out;
+  for (char c : text) {
+    out.push_back(c);
+    out.push_back('\0');
+  }
+  return out;
+}
+
+class Frame : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    doubles = new DoublesHarness(DOUBLES_MODULE);
+  }
+  static void TearDownTestSuite() {
+    delete doubles;
+    CoUninitialize();
+  }
+  void SetUp() override {
+    ASSERT_TRUE(doubles->loaded());
+    settings = {};
+    settings.errorLogAvailable = TRUE;
+    apply();
+    takeErrorInfo();
+  }
+  void apply() { doubles->reset(settings); }
+
+  static DoublesHarness *doubles;
+  DoublesSettings settings = {};
+};
+
+DoublesHarness *Frame::doubles = nullptr;
+
+TEST_F(Frame, MessageTexts) {
+  EXPECT_EQ("WSAECONNREFUSED", socketErrorText(10061));
+  EXPECT_EQ("WINSOCK error 10200", socketErrorText(10200));
+  EXPECT_EQ("WSAEINTR", socketErrorText(10004));
+  EXPECT_EQ("WSANO_DATA", socketErrorText(11004));
+  EXPECT_EQ("WINSOCK error 10200", resultCodeText(10200));
+
+  // A system text loses its trailing line break, inner ones become blanks.
+  std::string expected = systemText(0x80070002, 0);
+  ASSERT_FALSE(expected.empty());
+  while (!expected.empty() && (expected.back() == '\n' || expected.back() == '\r')) expected.pop_back();
+  EXPECT_EQ(expected, resultCodeText(static_cast<HRESULT>(0x80070002)));
+
+  try {
+    RV_OPERATION("MessageTexts");
+    raiseResult(RV_HERE, static_cast<HRESULT>(0x80070002));
+  } catch (const Err &e) {
+    EXPECT_EQ(static_cast<HRESULT>(0x80070002), e.hr);
+    EXPECT_EQ("Failed HRESULT [0x80070002]: " + expected, e.description);
+    EXPECT_EQ("FrameTest", e.file);
+    EXPECT_EQ("MessageTexts", e.procedure);
+    EXPECT_EQ("default", e.module);
+    EXPECT_EQ(1, e.level);
+    EXPECT_EQ("", e.source);
+  }
+  try {
+    RV_OPERATION("MessageTexts");
+    raiseFailedResult(RV_HERE, E_FAIL, "Resource file has already been loaded.");
+  } catch (const Err &e) {
+    EXPECT_EQ("Failed HRESULT [0x80004005] :Resource file has already been loaded.", e.description);
+  }
+  try {
+    RV_OPERATION("MessageTexts");
+    raiseSystemError(RV_HERE, ERROR_FILE_NOT_FOUND);
+  } catch (const Err &e) {
+    EXPECT_EQ(E_FAIL, e.hr);
+    EXPECT_EQ("System error [ 0x00000002, " + systemText(ERROR_FILE_NOT_FOUND, LANG_USER_DEFAULT) + " ]", e.description);
+  }
+
+  EXPECT_EQ("IDispatch error #1", ComError(static_cast<HRESULT>(0x80040201)).message());
+  EXPECT_EQ("Unknown error 0x80040200", ComError(static_cast<HRESULT>(0x80040200)).message());
+
+  Err e(E_FAIL, "", "", "default", "PerfMgr", "Load", 7, 1);
+  std::string xml = "caller's text";
+  e.toXml(xml);
+  EXPECT_EQ(
+      "<errorInformation><applicationErrorSource>PerfMgr:Load:7</applicationErrorSource><applicationErrorParameters>"
+      "</applicationErrorParameters><componentErrorNumber><hex>0x80004005</hex><decimal>-2147467259</decimal>"
+      "</componentErrorNumber><componentErrorDescription>not specified</componentErrorDescription></errorInformation>",
+      xml);
+}
+
+TEST_F(Frame, RaisedMessageGivesTwoRecordsAndErrorInformation) {
+  settings.errorInfoSource[0] = 'L';
+  settings.errorInfoSource[1] = 'C';
+  apply();
+  EXPECT_EQ(E_FAIL, failingMember());
+
+  const ErrorInfoSeen seen = takeErrorInfo();
+  ASSERT_TRUE(seen.present);
+  EXPECT_TRUE(IsEqualGUID(GUID_NULL, seen.guid));
+  EXPECT_EQ("x", seen.description);
+  // The source comes back from the error log component.
+  EXPECT_EQ("LC", seen.source);
+
+  const std::vector<LogErrorCall> calls = doubles->logErrorCalls();
+  ASSERT_EQ(2u, calls.size());
+  EXPECT_EQ("Raiser", narrow(calls[0].procedure));
+  EXPECT_EQ(raiseLine, calls[0].line);
+  EXPECT_EQ("rvZedaZuvivurAzodav::default::FrameTest::Raiser::" + std::to_string(raiseLine), narrow(calls[0].source));
+  EXPECT_EQ("FailingMember", narrow(calls[1].procedure));
+  EXPECT_EQ(frameLine, calls[1].line);
+  for (const LogErrorCall &call : calls) {
+    EXPECT_EQ(E_FAIL, call.hr);
+    EXPECT_EQ("x", narrow(call.description));
+    EXPECT_EQ("rvZedaZuvivurAzodav", narrow(call.component));
+    EXPECT_EQ("default", narrow(call.module));
+    EXPECT_EQ("FrameTest", narrow(call.file));
+    EXPECT_EQ("8.3.1202.0", narrow(call.version));
+    EXPECT_EQ(1, call.setErrorInfo);
+    EXPECT_EQ(1, call.raised);
+  }
+}
+
+TEST_F(Frame, PassThroughLogsOnceOnTheWayUp) {
+  EXPECT_EQ(E_FAIL, memberOverInternal());
+  const std::vector<LogErrorCall> calls = doubles->logErrorCalls();
+  ASSERT_EQ(3u, calls.size());
+  EXPECT_EQ("Raiser", narrow(calls[0].procedure));
+  EXPECT_EQ("InternalOperation", narrow(calls[1].procedure));
+  EXPECT_EQ("MemberOverInternal", narrow(calls[2].procedure));
+  EXPECT_EQ("x", takeErrorInfo().description);
+}
+
+TEST_F(Frame, OtherExceptions) {
+  settings.errorLogAvailable = FALSE;
+  apply();
+  DeleteFileW(logFilePath().c_str());
+
+  EXPECT_EQ(E_FAIL, generalMember());
+  ErrorInfoSeen seen = takeErrorInfo();
+  EXPECT_EQ("at interface process general exception in try block", seen.description);
+  EXPECT_EQ("rvZedaZuvivurAzodav::default::Tests\\Frame\\FrameTest::GeneralMember::" + std::to_string(frameLine),
+            seen.source);
+
+  // An automation exception without error information carries the system's text.
+  EXPECT_EQ(E_POINTER, automationMember(E_POINTER));
+  seen = takeErrorInfo();
+  EXPECT_EQ(ComError(E_POINTER).message(), seen.description);
+  EXPECT_FALSE(seen.description.empty());
+  EXPECT_EQ("", seen.source);
+  DeleteFileW(logFilePath().c_str());
+}
+
+TEST_F(Frame, SwallowingFrameKeepsTheDescriptionAndClearsErrorInformation) {
+  RV_OPERATION("Swallow");
+  Err frame;
+  const bool completed = swallowingFrame(RV_HERE, frame, [] { raiser(); });
+  EXPECT_FALSE(completed);
+  EXPECT_EQ("x", frame.description);
+  EXPECT_EQ(E_FAIL, frame.hr);
+  EXPECT_EQ("Swallow", frame.procedure);
+  EXPECT_FALSE(takeErrorInfo().present);
+  EXPECT_EQ(2u, doubles->logErrorCalls().size());
+  EXPECT_TRUE(swallowingFrame(RV_HERE, frame, [] {}));
+}
+
+TEST_F(Frame, DirectReports) {
+  EXPECT_EQ(static_cast<HRESULT>(0x8004025B), reportDirect(IID_IPerfCounters, 603, IID_IPerfCounters, 0));
+  ErrorInfoSeen seen = takeErrorInfo();
+  EXPECT_EQ("Index out of bounds.", seen.description);
+  EXPECT_TRUE(IsEqualGUID(IID_IPerfCounters, seen.guid));
+  EXPECT_EQ("", seen.source);
+
+  EXPECT_EQ(E_INVALIDARG, reportDirect(IID_IPerfMgr, 615, IID_IPerfMgr, E_INVALIDARG));
+  EXPECT_EQ("Invlalid blob type. Blob must be a string or an array of bytes.", takeErrorInfo().description);
+  EXPECT_EQ(static_cast<HRESULT>(0x80040000 + 4000), reportDirect(IID_IPerfMgr, 4000, IID_IPerfMgr, 0));
+  EXPECT_EQ("Unknown Error", takeErrorInfo().description);
+
+  EXPECT_EQ(E_FAIL, reportDirect(CLSID_PerfCounter, "Invalid counter type.", GUID_NULL, E_FAIL));
+  seen = takeErrorInfo();
+  EXPECT_EQ("Invalid counter type.", seen.description);
+  // Direct reports write no record.
+  EXPECT_TRUE(doubles->logErrorCalls().empty());
+}
+
+TEST_F(Frame, FallbackFileByteForByte) {
+  settings.errorLogAvailable = FALSE;
+  apply();
+  const std::basic_string<WCHAR> path = logFilePath();
+  DeleteFileW(path.c_str());
+
+  Err first(E_FAIL, "", "first\tdescription", "default", "References\\Common\\CTran", "Read", 120, 1);
+  first.log(true, true);
+  EXPECT_EQ("", first.source);
+  Err second(static_cast<HRESULT>(0x80070057), "own source", "second", "default", "PerfMgr", "Load", -1, 1);
+  second.log(false, false);
+  // A trace-level record goes nowhere near the file.
+  Err trace(0, "", "Load", "default", "PerfMgr", "Load", 3, 5);
+  trace.log(false, false);
+
+  const std::string header =
+      "GUID\tStack\tDate Time\tComponent\tVersion Information\tModule\tFile\tProcedure\tLine Number\tSource\t"
+      "Error Number\tError Description\tUser Domain\\User Name\tMachine Domain\\Machine Name\t"
+      "Previous User Domain\\Previous User Name\tPrevious Machine Domain\\Previous Machine Name\tProcess Id\t"
+      "Thread Id\r\n";
+  const std::string tail = "\t-\t-\t-\t-\t-\t-\r\n";
+  const std::string expected =
+      std::string("\xFF\xFE", 2) + utf16(header) +
+      utf16("{00000000-0000-0000-0000-000000000000}\t-\t-\trvZedaZuvivurAzodav\t8.3.1202.0\tdefault\tCTran\tRead\t120\t"
+            "rvZedaZuvivurAzodav::default::CTran::Read::120\t-2147467259\tfirst\tdescription" + tail) +
+      utf16("{00000000-0000-0000-0000-000000000000}\t-\t-\trvZedaZuvivurAzodav\t8.3.1202.0\tdefault\tPerfMgr\tLoad\t-1\t"
+            "own source\t-2147024809\tsecond" + tail);
+  EXPECT_EQ(expected, readFile(path));
+  DeleteFileW(path.c_str());
+  EXPECT_TRUE(doubles->logErrorCalls().empty());
+}
+
+TEST_F(Frame, LevelFiveRecordsReachNeitherTheLogComponentNorTheFile) {
+  const std::basic_string<WCHAR> path = logFilePath();
+  DeleteFileW(path.c_str());
+  Err trace(0, "", "Load", "default", "PerfMgr", "Load", 3, 5);
+  trace.log(true, true);
+  settings.errorLogAvailable = FALSE;
+  apply();
+  trace.log(true, true);
+  EXPECT_TRUE(doubles->logErrorCalls().empty());
+  EXPECT_EQ(0, doubles->counts().errorLogCreations);
+  EXPECT_EQ("", readFile(path));
+}
+
+TEST_F(Frame, ModuleVersionText) {
+  char path[MAX_PATH] = {};
+  HMODULE component = LoadLibraryA(COMPONENT_MODULE);
+  ASSERT_NE(nullptr, component);
+  GetModuleFileNameA(component, path, MAX_PATH);
+  std::basic_string<WCHAR> wide(path, path + std::string(path).size());
+  EXPECT_EQ("8.3.1202.0", moduleVersionText(wide.c_str()));
+  FreeLibrary(component);
+
+  GetModuleFileNameA(LoadLibraryA(DOUBLES_MODULE), path, MAX_PATH);
+  std::basic_string<WCHAR> noVersion(path, path + std::string(path).size());
+  EXPECT_EQ("0.0.0.0", moduleVersionText(noVersion.c_str()));
+}
+
+TEST_F(Frame, AThreadWithoutApartmentStillReachesTheLogComponent) {
+  HRESULT result = S_OK, activation = S_OK;
+  std::thread worker([&] {
+    IUnknown *probe = nullptr;
+    activation = CoCreateInstance(CLSID_ErrorLog, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                  reinterpret_cast<void **>(&probe));
+    if (probe) probe->Release();
+    result = failingMember();
+  });
+  worker.join();
+  EXPECT_EQ(CO_E_NOTINITIALIZED, activation);
+  EXPECT_EQ(E_FAIL, result);
+  const std::vector<LogErrorCall> calls = doubles->logErrorCalls();
+  ASSERT_EQ(2u, calls.size());
+  EXPECT_EQ("Raiser", narrow(calls[0].procedure));
+  EXPECT_EQ("FailingMember", narrow(calls[1].procedure));
+}
+
+// Runs last: once the trace settings have been read, they stay for the life
+// of the module.
+TEST_F(Frame, TraceSettingsAreReadUntilTheyAnswer) {
+  ASSERT_FALSE(traceSettingsRead());
+  EXPECT_EQ(S_OK, quietMember());
+  const LONG afterFirst = doubles->counts().traceCreations;
+  EXPECT_GE(afterFirst, 1);
+  EXPECT_EQ(S_OK, quietMember());
+  EXPECT_GT(doubles->counts().traceCreations, afterFirst);
+  EXPECT_EQ(0, traceLevel());
+  EXPECT_TRUE(doubles->traceCalls().empty());
+
+  settings.traceAvailable = TRUE;
+  settings.traceLevel = 5;
+  settings.viewerSwitch = VARIANT_TRUE;
+  settings.show = VARIANT_TRUE;
+  apply();
+  EXPECT_EQ(S_OK, quietMember());
+  EXPECT_TRUE(traceSettingsRead());
+  EXPECT_EQ(5, traceLevel());
+  EXPECT_EQ(1, doubles->counts().traceLevelReads);
+
+  const std::vector<TraceCall> traces = doubles->traceCalls();
+  ASSERT_EQ(1u, traces.size());
+  EXPECT_EQ("QuietMember", narrow(traces[0].description));
+  EXPECT_EQ(5, traces[0].level);
+  EXPECT_EQ(1, traces[0].one);
+  EXPECT_EQ("rvZedaZuvivurAzodav", narrow(traces[0].component));
+  EXPECT_EQ("default", narrow(traces[0].module));
+  EXPECT_EQ("FrameTest", narrow(traces[0].file));
+  EXPECT_EQ("QuietMember", narrow(traces[0].procedure));
+
+  const std::vector<ViewerCall> shown = doubles->viewerCalls();
+  ASSERT_EQ(1u, shown.size());
+  EXPECT_EQ(5u, shown[0].argumentCount);
+  EXPECT_EQ("QuietMember", narrow(shown[0].message));
+  EXPECT_EQ(VT_I4 | VT_BYREF, shown[0].levelType);
+  EXPECT_EQ(5, shown[0].level);
+  EXPECT_EQ("rvZedaZuvivurAzodav", narrow(shown[0].component));
+  EXPECT_EQ("default", narrow(shown[0].module));
+  EXPECT_EQ("QuietMember", narrow(shown[0].procedure));
+  EXPECT_EQ(0x800u, shown[0].namesLocale);
+  EXPECT_EQ(0x400u, shown[0].invokeLocale);
+  // Level-5 records reach the trace but never the error log component.
+  EXPECT_TRUE(doubles->logErrorCalls().empty());
+
+  // The settings are not read again; a failing call traces at level 1.
+  settings.traceLevel = 4;
+  settings.show = VARIANT_FALSE;
+  apply();
+  EXPECT_EQ(E_FAIL, failingMember());
+  EXPECT_EQ(0, doubles->counts().traceLevelReads);
+  const std::vector<TraceCall> afterFailure = doubles->traceCalls();
+  ASSERT_EQ(3u, afterFailure.size());
+  EXPECT_EQ(5, afterFailure[0].level);
+  EXPECT_EQ(1, afterFailure[1].level);
+  EXPECT_EQ(1, afterFailure[2].level);
+  EXPECT_TRUE(doubles->viewerCalls().empty());
+}
+
+}  // namespace
