@@ -1,0 +1,182 @@
+// The 8-bit registry functions. Names and string data are converted through
+// the system code page (CP_ACP) and kept as UTF-16, as Windows keeps them, so
+// a value set through one form reads back the same through the other.
+#include "kernel/codepage.h"
+#include "registry/handles.h"
+#include "registry/wide_api.h"
+
+#include <cstring>
+#include <optional>
+
+using namespace platform::registry;
+using platform::kernel::AnsiToWide;
+using platform::kernel::WideToAnsi;
+
+namespace {
+
+// A converted name; a null name stays null.
+class WideName {
+ public:
+  explicit WideName(LPCSTR text) {
+    if (text != nullptr) text_ = AnsiToWide(text, std::strlen(text));
+  }
+  LPCWSTR get() const { return text_ ? text_->c_str() : nullptr; }
+
+ private:
+  std::optional<Text> text_;
+};
+
+std::string ansiOf(const Text &text) { return WideToAnsi(text.data(), text.size()); }
+
+// Copies an 8-bit name into a buffer of capacity units, terminator included.
+bool copyName(const Text &name, LPSTR buffer, LPDWORD capacity) {
+  std::string ansi = ansiOf(name);
+  if (ansi.size() >= *capacity) return false;
+  std::memcpy(buffer, ansi.c_str(), ansi.size() + 1);
+  *capacity = static_cast<DWORD>(ansi.size());
+  return true;
+}
+
+// String data as the 8-bit forms hand it out: one byte per character.
+Value ansiValue(const Value &value) {
+  if (!isStringType(value.type)) return value;
+  std::string ansi = WideToAnsi(reinterpret_cast<const WCHAR *>(value.data.data()), value.data.size() / sizeof(WCHAR));
+  return Value{value.name, value.type, Bytes(ansi.begin(), ansi.end())};
+}
+
+Bytes wideData(DWORD type, const BYTE *data, DWORD size) {
+  if (!isStringType(type)) return Bytes(data, data + size);
+  Text wide = AnsiToWide(reinterpret_cast<const char *>(data), size);
+  const BYTE *bytes = reinterpret_cast<const BYTE *>(wide.data());
+  return Bytes(bytes, bytes + wide.size() * sizeof(WCHAR));
+}
+
+}  // namespace
+
+LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
+                               REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                               LPDWORD lpdwDisposition) {
+  WideName subKey(lpSubKey), className(lpClass);
+  return RegCreateKeyExW(hKey, subKey.get(), Reserved, const_cast<LPWSTR>(className.get()), dwOptions, samDesired,
+                         lpSecurityAttributes, phkResult, lpdwDisposition);
+}
+
+LSTATUS WINAPI RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
+  return RegCreateKeyW(hKey, WideName(lpSubKey).get(), phkResult);
+}
+
+LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
+  return RegOpenKeyExW(hKey, WideName(lpSubKey).get(), ulOptions, samDesired, phkResult);
+}
+
+LSTATUS WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
+  return RegOpenKeyW(hKey, WideName(lpSubKey).get(), phkResult);
+}
+
+LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) { return RegDeleteKeyW(hKey, WideName(lpSubKey).get()); }
+
+LSTATUS WINAPI RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) { return RegDeleteTreeW(hKey, WideName(lpSubKey).get()); }
+
+LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+  return RegDeleteValueW(hKey, WideName(lpValueName).get());
+}
+
+LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE *lpData,
+                              DWORD cbData) {
+  if (lpData == nullptr && cbData != 0) return ERROR_NOACCESS;
+  Bytes data = wideData(dwType, lpData, cbData);
+  return RegSetValueExW(hKey, WideName(lpValueName).get(), Reserved, dwType, data.data(),
+                        static_cast<DWORD>(data.size()));
+}
+
+LSTATUS WINAPI RegSetValueA(HKEY hKey, LPCSTR lpSubKey, DWORD dwType, LPCSTR lpData, DWORD cbData) {
+  if (lpData == nullptr) return ERROR_INVALID_PARAMETER;
+  WideName data(lpData);
+  return RegSetValueW(hKey, WideName(lpSubKey).get(), dwType, data.get(), cbData);
+}
+
+LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
+                                LPDWORD lpcbData) {
+  if (lpData != nullptr && lpcbData == nullptr) return ERROR_INVALID_PARAMETER;
+  Value value;
+  LSTATUS status = queryValue(hKey, WideName(lpValueName).get(), lpReserved, value);
+  if (status != ERROR_SUCCESS) return status;
+  return handOutData(ansiValue(value), lpType, lpData, lpcbData, 1);
+}
+
+LSTATUS WINAPI RegQueryValueA(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, PLONG lpcbData) {
+  if (lpData != nullptr && lpcbData == nullptr) return ERROR_INVALID_PARAMETER;
+  // Read the UTF-16 text in full, then hand it out converted.
+  LONG wideSize = 0;
+  WideName subKey(lpSubKey);
+  LSTATUS status = RegQueryValueW(hKey, subKey.get(), nullptr, &wideSize);
+  if (status != ERROR_SUCCESS) return status;
+  Text text(static_cast<size_t>(wideSize) / sizeof(WCHAR) + 1, 0);
+  status = RegQueryValueW(hKey, subKey.get(), text.data(), &wideSize);
+  if (status != ERROR_SUCCESS) return status;
+  text.resize(static_cast<size_t>(wideSize) / sizeof(WCHAR));
+  const BYTE *bytes = reinterpret_cast<const BYTE *>(text.data());
+  Value value = ansiValue(Value{Text(), REG_SZ, Bytes(bytes, bytes + text.size() * sizeof(WCHAR))});
+  DWORD size = lpcbData != nullptr ? static_cast<DWORD>(*lpcbData) : 0;
+  status = handOutData(value, nullptr, reinterpret_cast<LPBYTE>(lpData), lpcbData != nullptr ? &size : nullptr, 1);
+  if (lpcbData != nullptr) *lpcbData = static_cast<LONG>(size);
+  return status;
+}
+
+LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                             LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
+  if (lpName == nullptr || lpcchName == nullptr || lpReserved != nullptr) return ERROR_INVALID_PARAMETER;
+  if (lpClass != nullptr && lpcchClass == nullptr) return ERROR_INVALID_PARAMETER;
+  SubKey subKey;
+  LSTATUS status = enumKey(hKey, dwIndex, subKey);
+  if (status != ERROR_SUCCESS) return status;
+  if (ansiOf(subKey.name).size() >= *lpcchName) return ERROR_MORE_DATA;
+  if (lpClass != nullptr && ansiOf(subKey.className).size() >= *lpcchClass) return ERROR_MORE_DATA;
+  copyName(subKey.name, lpName, lpcchName);
+  if (lpClass != nullptr) copyName(subKey.className, lpClass, lpcchClass);
+  writeFileTime(subKey.written, lpftLastWriteTime);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+                             LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+  if (lpValueName == nullptr || lpcchValueName == nullptr || lpReserved != nullptr) return ERROR_INVALID_PARAMETER;
+  if (lpData != nullptr && lpcbData == nullptr) return ERROR_INVALID_PARAMETER;
+  Value value;
+  LSTATUS status = enumValue(hKey, dwIndex, value);
+  if (status != ERROR_SUCCESS) return status;
+  if (ansiOf(value.name).size() >= *lpcchValueName) return ERROR_MORE_DATA;
+  status = handOutData(ansiValue(value), lpType, lpData, lpcbData, 1);
+  if (status != ERROR_SUCCESS) return status;
+  copyName(value.name, lpValueName, lpcchValueName);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                                LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                                LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                                LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
+  if (lpReserved != nullptr || (lpClass != nullptr && lpcchClass == nullptr)) return ERROR_INVALID_PARAMETER;
+  KeyStatistics statistics;
+  LSTATUS status = keyStatistics(hKey, statistics);
+  if (status != ERROR_SUCCESS) return status;
+  // The system code page has one byte per character, so the UTF-16 counts
+  // are the 8-bit ones.
+  if (lpClass != nullptr) {
+    DWORD capacity = *lpcchClass;
+    if (!copyName(statistics.className, lpClass, &capacity)) {
+      *lpcchClass = static_cast<DWORD>(statistics.className.size());
+      return ERROR_MORE_DATA;
+    }
+  }
+  if (lpcchClass != nullptr) *lpcchClass = static_cast<DWORD>(statistics.className.size());
+  if (lpcSubKeys != nullptr) *lpcSubKeys = statistics.subKeys;
+  if (lpcbMaxSubKeyLen != nullptr) *lpcbMaxSubKeyLen = statistics.maxSubKeyName;
+  if (lpcbMaxClassLen != nullptr) *lpcbMaxClassLen = statistics.maxClassName;
+  if (lpcValues != nullptr) *lpcValues = statistics.values;
+  if (lpcbMaxValueNameLen != nullptr) *lpcbMaxValueNameLen = statistics.maxValueName;
+  if (lpcbMaxValueLen != nullptr) *lpcbMaxValueLen = statistics.maxValueData;
+  if (lpcbSecurityDescriptor != nullptr) *lpcbSecurityDescriptor = 0;
+  writeFileTime(statistics.written, lpftLastWriteTime);
+  return ERROR_SUCCESS;
+}

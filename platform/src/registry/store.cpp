@@ -1,0 +1,406 @@
+#include "registry/store.h"
+
+#include "kernel/paths.h"
+#include "kernel/text_tables.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace platform::registry {
+
+namespace {
+
+// A failing SQLite call, carried out of the transaction body to Store::run.
+struct StoreFailure {
+  int code;
+};
+
+void check(int result) {
+  if (result != SQLITE_OK && result != SQLITE_ROW && result != SQLITE_DONE) throw StoreFailure{result};
+}
+
+bool isBusy(int code) {
+  int primary = code & 0xff;
+  return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+}
+
+// Another process's transaction is waited for this long per attempt, and a
+// transaction is attempted again until this much time has passed in all.
+constexpr int BusyTimeoutMilliseconds = 2000;
+constexpr auto RetryLimit = std::chrono::seconds(120);
+
+const char *const Schema = R"sql(
+CREATE TABLE IF NOT EXISTS keys(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  parent INTEGER,
+  name BLOB NOT NULL,
+  fold BLOB NOT NULL,
+  class BLOB,
+  written INTEGER NOT NULL,
+  UNIQUE(parent, fold));
+CREATE TABLE IF NOT EXISTS vals(
+  key INTEGER NOT NULL,
+  fold BLOB NOT NULL,
+  name BLOB NOT NULL,
+  type INTEGER NOT NULL,
+  data BLOB NOT NULL,
+  PRIMARY KEY(key, fold));
+)sql";
+
+int64_t fileTimeNow() {
+  // FILETIME counts 100 ns intervals since 1 January 1601.
+  constexpr int64_t EpochDifference = 11644473600LL * 10000000LL;
+  auto since = std::chrono::system_clock::now().time_since_epoch();
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(since).count() / 100 + EpochDifference;
+}
+
+Text wide(const char16_t *text) { return Text(reinterpret_cast<const WCHAR *>(text)); }
+
+class Connection {
+ public:
+  ~Connection() {
+    if (db_ != nullptr) sqlite3_close_v2(db_);
+  }
+
+  // The open database, made and given its schema on first use; null when
+  // it cannot be opened.
+  sqlite3 *get() {
+    if (db_ == nullptr) open();
+    return db_;
+  }
+
+  std::mutex lock;
+
+ private:
+  void open() {
+    std::string path = kernel::rootFolder() + "/registry.db";
+    sqlite3 *db = nullptr;
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+      sqlite3_close_v2(db);
+      return;
+    }
+    sqlite3_busy_timeout(db, BusyTimeoutMilliseconds);
+    sqlite3_extended_result_codes(db, 1);
+    // WAL lets readers and one writer of different processes work at once;
+    // NORMAL synchronisation keeps every commit across a crash of the
+    // process, and RegFlushKey checkpoints for the rest.
+    auto deadline = std::chrono::steady_clock::now() + RetryLimit;
+    for (;;) {
+      int result = sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
+      if (result == SQLITE_OK) break;
+      if (!isBusy(result) || std::chrono::steady_clock::now() > deadline) {
+        sqlite3_close_v2(db);
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    db_ = db;
+  }
+
+  sqlite3 *db_ = nullptr;
+};
+
+Connection &connection() {
+  static Connection instance;
+  return instance;
+}
+
+// Makes the tables and the fixed keys a fresh registry starts with, once
+// per database.
+void prepare(sqlite3 *db, Store &store) {
+  check(sqlite3_exec(db, Schema, nullptr, nullptr, nullptr));
+  Statement roots(db, "INSERT OR IGNORE INTO keys(id, parent, name, fold, written) VALUES(?1, NULL, ?2, ?3, ?4)");
+  for (auto [id, name] : {std::pair{LocalMachineId, u"HKEY_LOCAL_MACHINE"}, {CurrentUserId, u"HKEY_CURRENT_USER"}}) {
+    Text text = wide(name);
+    roots.bind(1, id).bind(2, text).bind(3, foldName(text)).bind(4, fileTimeNow()).run();
+  }
+  auto ensure = [&](KeyId parent, const char16_t *name) {
+    KeyId found = store.findChild(parent, wide(name));
+    return found != 0 ? found : store.createChild(parent, wide(name), Text());
+  };
+  KeyId software = ensure(LocalMachineId, u"Software");
+  ensure(software, u"Classes");
+  ensure(LocalMachineId, u"System");
+  ensure(CurrentUserId, u"Software");
+}
+
+}  // namespace
+
+Bytes foldName(const Text &name) {
+  // Big-endian units, so that comparing the bytes compares the units.
+  Bytes folded;
+  folded.reserve(name.size() * 2);
+  for (WCHAR c : name) {
+    WCHAR upper = kernel::ToUpperWide(c);
+    folded.push_back(static_cast<BYTE>(upper >> 8));
+    folded.push_back(static_cast<BYTE>(upper & 0xff));
+  }
+  return folded;
+}
+
+Statement::Statement(sqlite3 *db, const char *sql) : db_(db) {
+  check(sqlite3_prepare_v2(db_, sql, -1, &statement_, nullptr));
+}
+
+Statement::~Statement() { sqlite3_finalize(statement_); }
+
+Statement &Statement::bind(int index, int64_t value) {
+  check(sqlite3_bind_int64(statement_, index, value));
+  return *this;
+}
+
+Statement &Statement::bind(int index, const Text &text) {
+  // An empty name is an empty blob, never NULL.
+  if (text.empty()) {
+    check(sqlite3_bind_zeroblob(statement_, index, 0));
+  } else {
+    check(sqlite3_bind_blob(statement_, index, text.data(), static_cast<int>(text.size() * sizeof(WCHAR)),
+                                 SQLITE_TRANSIENT));
+  }
+  return *this;
+}
+
+Statement &Statement::bind(int index, const Bytes &bytes) {
+  if (bytes.empty()) {
+    check(sqlite3_bind_zeroblob(statement_, index, 0));
+  } else {
+    check(sqlite3_bind_blob(statement_, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT));
+  }
+  return *this;
+}
+
+Statement &Statement::bindNull(int index) {
+  check(sqlite3_bind_null(statement_, index));
+  return *this;
+}
+
+bool Statement::step() {
+  int result = sqlite3_step(statement_);
+  if (result == SQLITE_ROW) return true;
+  sqlite3_reset(statement_);
+  if (result != SQLITE_DONE) throw StoreFailure{result};
+  return false;
+}
+
+void Statement::run() {
+  while (step()) {
+  }
+}
+
+int64_t Statement::integer(int column) const { return sqlite3_column_int64(statement_, column); }
+
+bool Statement::isNull(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
+
+Text Statement::text(int column) const {
+  const void *data = sqlite3_column_blob(statement_, column);
+  int size = sqlite3_column_bytes(statement_, column);
+  Text out(static_cast<size_t>(size) / sizeof(WCHAR), 0);
+  if (size > 0) std::memcpy(out.data(), data, out.size() * sizeof(WCHAR));
+  return out;
+}
+
+Bytes Statement::bytes(int column) const {
+  const BYTE *data = static_cast<const BYTE *>(sqlite3_column_blob(statement_, column));
+  int size = sqlite3_column_bytes(statement_, column);
+  return size > 0 ? Bytes(data, data + size) : Bytes();
+}
+
+LSTATUS Store::run(Mode mode, const std::function<LSTATUS(Store &)> &body) {
+  Connection &shared = connection();
+  std::lock_guard<std::mutex> guard(shared.lock);
+  sqlite3 *db = shared.get();
+  if (db == nullptr) return ERROR_CANTOPEN;
+  Store store(db);
+  // The schema is made in a transaction of its own, so that it stays even
+  // when the first call of the process fails and rolls back.
+  static bool prepared = false;
+  if (!prepared) {
+    LSTATUS status = store.attempt(Mode::Write, [&](Store &) {
+      prepare(db, store);
+      return static_cast<LSTATUS>(ERROR_SUCCESS);
+    });
+    if (status != ERROR_SUCCESS) return status;
+    prepared = true;
+  }
+  return store.attempt(mode, body);
+}
+
+LSTATUS Store::attempt(Mode mode, const std::function<LSTATUS(Store &)> &body) {
+  auto deadline = std::chrono::steady_clock::now() + RetryLimit;
+  for (;;) {
+    try {
+      check(sqlite3_exec(db_, mode == Mode::Write ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr));
+      LSTATUS status = body(*this);
+      check(sqlite3_exec(db_, status == ERROR_SUCCESS ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr));
+      return status;
+    } catch (const StoreFailure &failure) {
+      if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      if (!isBusy(failure.code) || std::chrono::steady_clock::now() > deadline) return ERROR_BADDB;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+}
+
+LSTATUS Store::flush() {
+  Connection &shared = connection();
+  std::lock_guard<std::mutex> guard(shared.lock);
+  sqlite3 *db = shared.get();
+  if (db == nullptr) return ERROR_CANTOPEN;
+  int result = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+  return result == SQLITE_OK || isBusy(result) ? ERROR_SUCCESS : ERROR_BADDB;
+}
+
+bool Store::exists(KeyId key) {
+  Statement query(db_, "SELECT 1 FROM keys WHERE id = ?1");
+  return query.bind(1, key).step();
+}
+
+KeyId Store::findChild(KeyId parent, const Text &name) {
+  Statement query(db_, "SELECT id FROM keys WHERE parent = ?1 AND fold = ?2");
+  query.bind(1, parent).bind(2, foldName(name));
+  return query.step() ? query.integer(0) : 0;
+}
+
+KeyId Store::createChild(KeyId parent, const Text &name, const Text &className) {
+  Statement insert(db_, "INSERT INTO keys(parent, name, fold, class, written) VALUES(?1, ?2, ?3, ?4, ?5)");
+  insert.bind(1, parent).bind(2, name).bind(3, foldName(name));
+  if (className.empty()) {
+    insert.bindNull(4);
+  } else {
+    insert.bind(4, className);
+  }
+  insert.bind(5, fileTimeNow()).run();
+  touch(parent);
+  return sqlite3_last_insert_rowid(db_);
+}
+
+bool Store::hasChildren(KeyId key) {
+  Statement query(db_, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1");
+  return query.bind(1, key).step();
+}
+
+void Store::removeTree(KeyId key) {
+  Statement parent(db_, "SELECT parent FROM keys WHERE id = ?1");
+  KeyId above = parent.bind(1, key).step() && !parent.isNull(0) ? parent.integer(0) : 0;
+  parent.run();
+  const char *const tree = "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) ";
+  Statement values(db_, (std::string(tree) + "DELETE FROM vals WHERE key IN (SELECT id FROM tree)").c_str());
+  values.bind(1, key).run();
+  Statement keys(db_, (std::string(tree) + "DELETE FROM keys WHERE id IN (SELECT id FROM tree)").c_str());
+  keys.bind(1, key).run();
+  if (above != 0) touch(above);
+}
+
+void Store::removeChildren(KeyId key) {
+  Statement children(db_, "SELECT id FROM keys WHERE parent = ?1");
+  children.bind(1, key);
+  std::vector<KeyId> ids;
+  while (children.step()) ids.push_back(children.integer(0));
+  for (KeyId child : ids) removeTree(child);
+}
+
+bool Store::subKeyAt(KeyId key, DWORD index, SubKey &out) {
+  Statement query(db_, "SELECT name, class, written FROM keys WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2");
+  query.bind(1, key).bind(2, static_cast<int64_t>(index));
+  if (!query.step()) return false;
+  out.name = query.text(0);
+  out.className = query.isNull(1) ? Text() : query.text(1);
+  out.written = query.integer(2);
+  return true;
+}
+
+KeyStatistics Store::statistics(KeyId key) {
+  KeyStatistics out;
+  Statement self(db_, "SELECT class, written FROM keys WHERE id = ?1");
+  if (self.bind(1, key).step()) {
+    out.className = self.isNull(0) ? Text() : self.text(0);
+    out.written = self.integer(1);
+  }
+  self.run();
+  Statement keys(db_,
+                 "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(class)), 0) "
+                 "FROM keys WHERE parent = ?1");
+  if (keys.bind(1, key).step()) {
+    out.subKeys = static_cast<DWORD>(keys.integer(0));
+    out.maxSubKeyName = static_cast<DWORD>(keys.integer(1) / 2);
+    out.maxClassName = static_cast<DWORD>(keys.integer(2) / 2);
+  }
+  keys.run();
+  Statement values(db_,
+                   "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(data)), 0) "
+                   "FROM vals WHERE key = ?1");
+  if (values.bind(1, key).step()) {
+    out.values = static_cast<DWORD>(values.integer(0));
+    out.maxValueName = static_cast<DWORD>(values.integer(1) / 2);
+    out.maxValueData = static_cast<DWORD>(values.integer(2));
+  }
+  values.run();
+  return out;
+}
+
+bool Store::findValue(KeyId key, const Text &name, Value &out) {
+  Statement query(db_, "SELECT name, type, data FROM vals WHERE key = ?1 AND fold = ?2");
+  query.bind(1, key).bind(2, foldName(name));
+  if (!query.step()) return false;
+  out.name = query.text(0);
+  out.type = static_cast<DWORD>(query.integer(1));
+  out.data = query.bytes(2);
+  query.run();
+  return true;
+}
+
+void Store::setValue(KeyId key, const Text &name, DWORD type, const Bytes &data) {
+  // A value set again keeps the case its name was first given.
+  Statement update(db_, "UPDATE vals SET type = ?3, data = ?4 WHERE key = ?1 AND fold = ?2");
+  update.bind(1, key).bind(2, foldName(name)).bind(3, static_cast<int64_t>(type)).bind(4, data).run();
+  if (sqlite3_changes(db_) == 0) {
+    Statement insert(db_,
+                     "INSERT INTO vals(key, fold, name, type, data) VALUES(?1, ?2, ?3, ?4, ?5)");
+    insert.bind(1, key).bind(2, foldName(name)).bind(3, name).bind(4, static_cast<int64_t>(type)).bind(5, data).run();
+  }
+  touch(key);
+}
+
+bool Store::removeValue(KeyId key, const Text &name) {
+  Statement remove(db_, "DELETE FROM vals WHERE key = ?1 AND fold = ?2");
+  remove.bind(1, key).bind(2, foldName(name)).run();
+  if (sqlite3_changes(db_) == 0) return false;
+  touch(key);
+  return true;
+}
+
+void Store::removeValues(KeyId key) {
+  Statement remove(db_, "DELETE FROM vals WHERE key = ?1");
+  remove.bind(1, key).run();
+  touch(key);
+}
+
+bool Store::valueAt(KeyId key, DWORD index, Value &out) {
+  Statement query(db_, "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY fold LIMIT 1 OFFSET ?2");
+  query.bind(1, key).bind(2, static_cast<int64_t>(index));
+  if (!query.step()) return false;
+  out.name = query.text(0);
+  out.type = static_cast<DWORD>(query.integer(1));
+  out.data = query.bytes(2);
+  query.run();
+  return true;
+}
+
+KeyId Store::classesRoot() {
+  KeyId software = findChild(LocalMachineId, wide(u"Software"));
+  if (software == 0) software = createChild(LocalMachineId, wide(u"Software"), Text());
+  KeyId classes = findChild(software, wide(u"Classes"));
+  return classes != 0 ? classes : createChild(software, wide(u"Classes"), Text());
+}
+
+void Store::touch(KeyId key) {
+  Statement update(db_, "UPDATE keys SET written = ?2 WHERE id = ?1");
+  update.bind(1, key).bind(2, fileTimeNow()).run();
+}
+
+}  // namespace platform::registry

@@ -1,0 +1,80 @@
+// What the system tools share: text conversions, messages, registry keys
+// closed on every path, and the performance name tables that lodctr and
+// unlodctr edit.
+#pragma once
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tools {
+
+using Wide = std::basic_string<WCHAR>;
+
+// Command lines and console output are UTF-8 on POSIX.
+std::string utf8(const Wide &text);
+Wide fromUtf8(std::string_view text);
+// 8-bit files (INI, symbol header) are in the system code page.
+Wide fromAnsi(std::string_view text);
+Wide wide(const char *ascii);
+// The system's text for a Win32 error code, without the final line break.
+std::string systemMessage(DWORD code);
+
+// The exit status for a Win32 error code: the code itself when it fits in a
+// POSIX exit status, else 1.
+int exitStatus(LONG code);
+
+// An open registry key, closed on every path.
+class RegKey {
+ public:
+  RegKey() = default;
+  ~RegKey() { reset(); }
+  RegKey(const RegKey &) = delete;
+  RegKey &operator=(const RegKey &) = delete;
+  HKEY get() const { return key_; }
+  HKEY *out() {
+    reset();
+    return &key_;
+  }
+  void reset() {
+    if (key_ != nullptr) RegCloseKey(key_);
+    key_ = nullptr;
+  }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+LONG openKey(HKEY root, const Wide &path, REGSAM access, RegKey &key);
+LONG createKey(HKEY root, const Wide &path, RegKey &key);
+// ERROR_FILE_NOT_FOUND when the value is missing, ERROR_INVALID_DATA when it
+// is not a REG_DWORD.
+LONG readDword(HKEY key, const Wide &name, DWORD &value);
+LONG writeDword(HKEY key, const Wide &name, DWORD value);
+
+// Where Windows keeps the names and help texts of performance counters, and
+// where a service keeps the range of indexes it was given.
+inline constexpr const char *PerflibPath = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib";
+inline constexpr const char *ServicesPath = "SYSTEM\\CurrentControlSet\\Services\\";
+// The last indexes of the system's own counters and help texts, for a
+// registry that has no Perflib values yet.
+inline constexpr DWORD BaseLastCounter = 1846;
+inline constexpr DWORD BaseLastHelp = 1847;
+
+// One index and its text in a language's Counter or Help value: a
+// REG_MULTI_SZ of index, text, index, text, ...
+struct NameEntry {
+  DWORD index;
+  Wide text;
+};
+using NameTable = std::vector<NameEntry>;
+
+// A missing value reads as an empty table; a value that is not a well-formed
+// list of pairs gives ERROR_INVALID_DATA.
+LONG readNameTable(HKEY language, const Wide &valueName, NameTable &table);
+LONG writeNameTable(HKEY language, const Wide &valueName, const NameTable &table);
+
+}  // namespace tools

@@ -1,0 +1,87 @@
+// Shared by the registry tests. They are written against the Windows API
+// only: natively they run over the platform layer's registry, under Wine
+// against Wine's, with the same expectations. Every test works below its own
+// key HKEY_CURRENT_USER\Software\<name>_<process id>, removed afterwards.
+#pragma once
+
+// The registry needs none of the OLE headers.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#define WIDE(text) L##text
+#else
+#define WIDE(text) u##text
+#endif
+
+using WideString = std::basic_string<WCHAR>;
+
+inline std::string testKeyPath(const char *name) {
+  return std::string("Software\\") + name + "_" + std::to_string(GetCurrentProcessId());
+}
+
+inline std::vector<BYTE> bytesOf(const void *data, size_t size) {
+  const BYTE *bytes = static_cast<const BYTE *>(data);
+  return std::vector<BYTE>(bytes, bytes + size);
+}
+
+// A key closed on every path.
+class Key {
+ public:
+  Key() = default;
+  explicit Key(HKEY key) : key_(key) {}
+  ~Key() { reset(); }
+  Key(const Key &) = delete;
+  Key &operator=(const Key &) = delete;
+  HKEY get() const { return key_; }
+  HKEY *out() {
+    reset();
+    return &key_;
+  }
+  HKEY release() {
+    HKEY key = key_;
+    key_ = nullptr;
+    return key;
+  }
+  void reset() {
+    if (key_ != nullptr) RegCloseKey(key_);
+    key_ = nullptr;
+  }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+class RegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path = testKeyPath(::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name());
+    RegDeleteTreeA(HKEY_CURRENT_USER, path.c_str());
+    DWORD disposition = 0;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                             root.out(), &disposition));
+    ASSERT_EQ(static_cast<DWORD>(REG_CREATED_NEW_KEY), disposition);
+  }
+
+  void TearDown() override {
+    root.reset();
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_CURRENT_USER, path.c_str()));
+    HKEY gone = nullptr;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &gone));
+  }
+
+  // Creates (or opens) a subkey of the test key with every right.
+  LONG create(const char *subKey, Key &key, DWORD *disposition = nullptr) {
+    return RegCreateKeyExA(root.get(), subKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(), disposition);
+  }
+
+  std::string path;
+  Key root;
+};
