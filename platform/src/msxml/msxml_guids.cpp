@@ -1,0 +1,32 @@
+// The class and interface identifiers of the MSXML DOM, with the values of
+// the Windows SDK.
+#include <windows.h>
+#include <msxml2.h>
+
+#define DOM_IID(name, l) \
+  EXTERN_C const IID name = {l, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}}
+#define DOM_IID2(name, l) \
+  EXTERN_C const IID name = {l, 0x272F, 0x11D2, {0x83, 0x6F, 0x00, 0x00, 0xF8, 0x7A, 0x77, 0x82}}
+
+EXTERN_C const CLSID CLSID_DOMDocument = {0xF6D90F11, 0x9C73, 0x11D3, {0xB3, 0x2E, 0x00, 0xC0, 0x4F, 0x99, 0x0B, 0xB4}};
+EXTERN_C const CLSID CLSID_DOMDocument26 = {0xF5078F1B, 0xC551, 0x11D3, {0x89, 0xB9, 0x00, 0x00, 0xF8, 0x1F, 0xE2, 0x21}};
+EXTERN_C const CLSID CLSID_DOMDocument30 = {0xF5078F32, 0xC551, 0x11D3, {0x89, 0xB9, 0x00, 0x00, 0xF8, 0x1F, 0xE2, 0x21}};
+EXTERN_C const CLSID CLSID_DOMDocument40 = {0x88D969C0, 0xF192, 0x11D4, {0xA6, 0x5F, 0x00, 0x40, 0x96, 0x32, 0x51, 0xE5}};
+
+DOM_IID(IID_IXMLDOMNode, 0x2933BF80);
+DOM_IID(IID_IXMLDOMDocument, 0x2933BF81);
+DOM_IID(IID_IXMLDOMNodeList, 0x2933BF82);
+DOM_IID(IID_IXMLDOMNamedNodeMap, 0x2933BF83);
+DOM_IID(IID_IXMLDOMCharacterData, 0x2933BF84);
+DOM_IID(IID_IXMLDOMAttribute, 0x2933BF85);
+DOM_IID(IID_IXMLDOMElement, 0x2933BF86);
+DOM_IID(IID_IXMLDOMText, 0x2933BF87);
+DOM_IID(IID_IXMLDOMComment, 0x2933BF88);
+DOM_IID(IID_IXMLDOMProcessingInstruction, 0x2933BF89);
+DOM_IID(IID_IXMLDOMCDATASection, 0x2933BF8A);
+DOM_IID(IID_IXMLDOMDocumentType, 0x2933BF8B);
+DOM_IID(IID_IXMLDOMEntityReference, 0x2933BF8E);
+DOM_IID(IID_IXMLDOMImplementation, 0x2933BF8F);
+DOM_IID(IID_IXMLDOMDocument2, 0x2933BF95);
+DOM_IID2(IID_IXMLDOMDocumentFragment, 0x3EFAA413);
+DOM_IID2(IID_IXMLDOMParseError, 0x3EFAA426);

@@ -1,0 +1,78 @@
+#include "msxml/xml_support.h"
+
+#include <libxml/parser.h>
+
+#include <climits>
+#include <mutex>
+
+namespace platform::msxml {
+
+namespace {
+
+void discardGeneric(void *, const char *, ...) {}
+void discardStructured(void *, xmlErrorPtr) {}
+
+}  // namespace
+
+void initializeLibxml() {
+  static std::once_flag once;
+  std::call_once(once, [] { xmlInitParser(); });
+}
+
+// libxml2 keeps these handlers per thread, so saving and restoring them here
+// touches no other thread's settings.
+QuietLibxml::QuietLibxml()
+    : genericHandler_(xmlGenericError),
+      genericContext_(xmlGenericErrorContext),
+      structuredHandler_(xmlStructuredError),
+      structuredContext_(xmlStructuredErrorContext) {
+  xmlSetGenericErrorFunc(nullptr, discardGeneric);
+  xmlSetStructuredErrorFunc(nullptr, discardStructured);
+}
+
+QuietLibxml::~QuietLibxml() {
+  xmlSetGenericErrorFunc(genericContext_, genericHandler_);
+  xmlSetStructuredErrorFunc(structuredContext_, structuredHandler_);
+}
+
+std::basic_string<WCHAR> wideFromUtf8(const char *text, size_t length) {
+  if (text == nullptr || length == 0) return {};
+  if (length > INT_MAX) length = INT_MAX;
+  int size = MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0);
+  std::basic_string<WCHAR> wide(size > 0 ? size : 0, 0);
+  if (size > 0) MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), wide.data(), size);
+  return wide;
+}
+
+BSTR bstrFromUtf8(const char *text, size_t length) {
+  if (text == nullptr || length == 0) return SysAllocStringLen(nullptr, 0);
+  if (length > INT_MAX) return nullptr;
+  int size = MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0);
+  if (size <= 0) return SysAllocStringLen(nullptr, 0);
+  BSTR out = SysAllocStringLen(nullptr, static_cast<UINT>(size));
+  if (out != nullptr) MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), out, size);
+  return out;
+}
+
+BSTR bstrFromUtf8(const xmlChar *text) {
+  const char *chars = reinterpret_cast<const char *>(text);
+  return bstrFromUtf8(chars, chars == nullptr ? 0 : strlen(chars));
+}
+
+std::string utf8FromBstr(BSTR text) {
+  UINT length = SysStringLen(text);
+  if (length == 0) return {};
+  int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+  std::string out(size > 0 ? size : 0, '\0');
+  if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(), size, nullptr, nullptr);
+  return out;
+}
+
+HRESULT returnText(BSTR *out, BSTR text) {
+  *out = text;
+  return text != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT returnUtf8(BSTR *out, const xmlChar *text) { return returnText(out, bstrFromUtf8(text)); }
+
+}  // namespace platform::msxml

@@ -1,0 +1,225 @@
+// Owners and helpers for the tests of the MSXML DOM document. They are
+// written against the Windows API, so that the same tests run over the
+// platform layer and, under Wine, against Wine's msxml3.
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <msxml2.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+using OleString = std::basic_string<OLECHAR>;
+
+#ifdef _WIN32
+constexpr bool kPlatformLayer = false;
+#else
+constexpr bool kPlatformLayer = true;
+#endif
+
+// Holds one reference to an interface and releases it.
+template <class T>
+class Com {
+ public:
+  Com() = default;
+  Com(const Com &) = delete;
+  Com &operator=(const Com &) = delete;
+  ~Com() { reset(); }
+  T *get() const { return object_; }
+  T *operator->() const { return object_; }
+  explicit operator bool() const { return object_ != nullptr; }
+  T **out() {
+    reset();
+    return &object_;
+  }
+  void **outVoid() { return reinterpret_cast<void **>(out()); }
+  void reset() {
+    if (object_ != nullptr) object_->Release();
+    object_ = nullptr;
+  }
+
+ private:
+  T *object_ = nullptr;
+};
+
+class Bstr {
+ public:
+  Bstr() = default;
+  explicit Bstr(const OLECHAR *text) : text_(SysAllocString(text)) {}
+  explicit Bstr(const OleString &text) : text_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+  Bstr(const Bstr &) = delete;
+  Bstr &operator=(const Bstr &) = delete;
+  ~Bstr() { SysFreeString(text_); }
+  BSTR get() const { return text_; }
+  BSTR *out() {
+    SysFreeString(text_);
+    text_ = nullptr;
+    return &text_;
+  }
+  OleString text() const { return text_ == nullptr ? OleString() : OleString(text_, SysStringLen(text_)); }
+
+ private:
+  BSTR text_ = nullptr;
+};
+
+class Variant {
+ public:
+  Variant() { VariantInit(&value_); }
+  Variant(const Variant &) = delete;
+  Variant &operator=(const Variant &) = delete;
+  ~Variant() { VariantClear(&value_); }
+  VARIANT *get() { return &value_; }
+  VARTYPE type() const { return V_VT(&value_); }
+  OleString text() const {
+    return V_VT(&value_) == VT_BSTR ? OleString(V_BSTR(&value_), SysStringLen(V_BSTR(&value_))) : OleString();
+  }
+  void setText(const OleString &text) {
+    VariantClear(&value_);
+    V_VT(&value_) = VT_BSTR;
+    V_BSTR(&value_) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+  }
+
+ private:
+  VARIANT value_;
+};
+
+// The system code page's text as UTF-16 (test paths and texts are ASCII).
+inline OleString wide(const std::string &text) {
+  OleString out(text.size(), 0);
+  int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                                   static_cast<int>(out.size()));
+  out.resize(length > 0 ? length : 0);
+  return out;
+}
+
+// An ASCII rendering of UTF-16 text, for failure messages and comparisons.
+inline std::string narrow(const OleString &text) {
+  std::string out;
+  for (OLECHAR c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
+  return out;
+}
+
+// COM for the calling thread for the length of one test.
+class ComScope {
+ public:
+  ComScope() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+  ComScope(const ComScope &) = delete;
+  ComScope &operator=(const ComScope &) = delete;
+  ~ComScope() {
+    if (SUCCEEDED(result_)) CoUninitialize();
+  }
+  HRESULT result() const { return result_; }
+
+ private:
+  HRESULT result_;
+};
+
+// A new DOM document of the class "Msxml2.DOMDocument", loading synchronously.
+inline void createDocument(Com<IXMLDOMDocument> &document) {
+  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_DOMDocument, nullptr, CLSCTX_INPROC_SERVER, IID_IXMLDOMDocument,
+                                   document.outVoid()));
+  ASSERT_EQ(S_OK, document->put_async(VARIANT_FALSE));
+}
+
+// A folder of the temporary folder for this process's data files, removed
+// with all it holds when the owner goes.
+class DataFolder {
+ public:
+  DataFolder() {
+    path_ = std::filesystem::temp_directory_path() / ("dom-tests-" + std::to_string(GetCurrentProcessId()));
+    std::filesystem::create_directories(path_);
+  }
+  DataFolder(const DataFolder &) = delete;
+  DataFolder &operator=(const DataFolder &) = delete;
+  ~DataFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  // Writes the bytes to a file of the folder and returns its full path.
+  std::string write(const std::string &name, const std::string &bytes) const {
+    const std::string file = (path_ / name).string();
+    FILE *out = std::fopen(file.c_str(), "wb");
+    EXPECT_NE(out, nullptr) << file;
+    if (out != nullptr) {
+      std::fwrite(bytes.data(), 1, bytes.size(), out);
+      std::fclose(out);
+    }
+    return file;
+  }
+  std::string pathOf(const std::string &name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Loads a file by path: the result of load, and the success flag.
+struct LoadResult {
+  HRESULT result;
+  VARIANT_BOOL loaded;
+};
+inline LoadResult loadFile(IXMLDOMDocument *document, const std::string &path) {
+  Variant source;
+  source.setText(wide(path));
+  LoadResult outcome{E_UNEXPECTED, 1};
+  outcome.result = document->load(*source.get(), &outcome.loaded);
+  return outcome;
+}
+
+inline LoadResult loadText(IXMLDOMDocument *document, const OleString &text) {
+  Bstr source(text);
+  LoadResult outcome{E_UNEXPECTED, 1};
+  outcome.result = document->loadXML(source.get(), &outcome.loaded);
+  return outcome;
+}
+
+struct ParseErrorView {
+  LONG code = 0;
+  OleString reason;
+  LONG line = -1;
+  LONG linePosition = -1;
+  OleString sourceText;
+};
+inline ParseErrorView parseErrorOf(IXMLDOMDocument *document) {
+  ParseErrorView view;
+  Com<IXMLDOMParseError> error;
+  EXPECT_EQ(S_OK, document->get_parseError(error.out()));
+  if (!error) return view;
+  Bstr reason, source;
+  error->get_errorCode(&view.code);
+  error->get_reason(reason.out());
+  error->get_line(&view.line);
+  error->get_linepos(&view.linePosition);
+  error->get_srcText(source.out());
+  view.reason = reason.text();
+  view.sourceText = source.text();
+  return view;
+}
+
+inline OleString nameOf(IXMLDOMNode *node) {
+  Bstr name;
+  EXPECT_EQ(S_OK, node->get_nodeName(name.out()));
+  return name.text();
+}
+
+inline OleString textOf(IXMLDOMNode *node) {
+  Bstr text;
+  EXPECT_EQ(S_OK, node->get_text(text.out()));
+  return text.text();
+}
+
+// The value of an element's attribute, read through getAttribute.
+inline OleString attributeOf(IXMLDOMNode *node, const OLECHAR *name) {
+  Com<IXMLDOMElement> element;
+  EXPECT_EQ(S_OK, node->QueryInterface(IID_IXMLDOMElement, element.outVoid()));
+  if (!element) return {};
+  Variant value;
+  Bstr attributeName(name);
+  EXPECT_EQ(S_OK, element->getAttribute(attributeName.get(), value.get()));
+  EXPECT_EQ(VT_BSTR, value.type());
+  return value.text();
+}
