@@ -104,15 +104,16 @@ HRESULT StringFromCLSID(REFCLSID rclsid, LPOLESTR *lplpsz) { return guidToTaskSt
 
 HRESULT StringFromIID(REFIID rclsid, LPOLESTR *lplpsz) { return guidToTaskString(rclsid, lplpsz); }
 
-// A null text stands for the null GUID. Any other text that is not a braced
-// GUID would be looked up as a ProgID; without a class registry no ProgID
-// resolves, so it is an invalid class string.
+// A null text stands for the null GUID. A text that does not begin with a
+// brace is a ProgID; a braced text that is not a GUID is an invalid class
+// string, and leaves the output alone.
 HRESULT CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) {
   if (pclsid == nullptr) return E_INVALIDARG;
   if (lpsz == nullptr) {
     *pclsid = GUID_NULL;
     return S_OK;
   }
+  if (lpsz[0] != u'{') return CLSIDFromProgID(lpsz, pclsid);
   GUID parsed;
   if (!parseGuid(lpsz, &parsed)) return CO_E_CLASSSTRING;
   *pclsid = parsed;

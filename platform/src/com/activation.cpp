@@ -1,0 +1,115 @@
+// Class activation: CoGetClassObject and the calls built on it.
+//
+// A class is looked for, in this order: among the class objects registered
+// in the serving apartment (CoRegisterClassObject), among the platform's
+// built-in classes, then in the registry as an in-process server
+// (HKEY_CLASSES_ROOT\CLSID\{...}\InprocServer32). Only in-process servers
+// exist here: a request that also allows an in-process handler, a local or a
+// remote server and finds no in-process server gets REGDB_E_CLASSNOTREG, the
+// answer for those contexts when nothing is registered for them.
+#include <windows.h>
+
+#include "com/apartment.h"
+#include "com/builtin_classes.h"
+#include "com/class_keys.h"
+#include "com/class_objects.h"
+#include "com/inproc_servers.h"
+
+EXTERN_C const IID IID_IRunnableObject = {0x00000126, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+namespace platform::com {
+namespace {
+
+constexpr DWORD kOutOfProcessContexts = CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
+
+// Threading models whose objects any thread may call.
+bool isMultithreadedModel(const std::optional<WideText> &model) {
+  if (!model) return false;
+  for (LPCOLESTR name : {OLESTR("Both"), OLESTR("Free"), OLESTR("Neutral")})
+    if (lstrcmpiW(model->c_str(), name) == 0) return true;
+  return false;
+}
+
+HRESULT getInprocServerObject(const std::shared_ptr<Apartment> &apartment, REFCLSID rclsid, REFIID riid,
+                              void **ppv) {
+  if (const BuiltinClass *builtin = findBuiltinClass(rclsid)) return getBuiltinClassObject(*builtin, riid, ppv);
+  WideText serverKey = classKeyPath(rclsid) + OLESTR("\\InprocServer32");
+  std::optional<WideText> modulePath = readClassesText(serverKey, nullptr);
+  if (!modulePath) return REGDB_E_CLASSNOTREG;
+  bool multithreaded = isMultithreadedModel(readClassesText(serverKey, OLESTR("ThreadingModel")));
+  return getInprocClassObject(apartment, *modulePath, multithreaded, rclsid, riid, ppv);
+}
+
+}  // namespace
+}  // namespace platform::com
+
+// The server information is for remote activation and is not looked at.
+HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID, REFIID riid, LPVOID *ppv) {
+  if (ppv == nullptr) return E_INVALIDARG;
+  *ppv = nullptr;
+  std::shared_ptr<platform::com::Apartment> apartment = platform::com::servingApartment();
+  if (!apartment) return CO_E_NOTINITIALIZED;
+
+  if (IUnknown *registered = platform::com::findRegisteredClassObject(*apartment, rclsid, dwClsContext)) {
+    HRESULT hr = registered->QueryInterface(riid, ppv);
+    registered->Release();
+    return hr;
+  }
+  // A context naming none of the four kinds of server is unexpected.
+  HRESULT hr = E_UNEXPECTED;
+  if (dwClsContext & CLSCTX_INPROC_SERVER) {
+    hr = platform::com::getInprocServerObject(apartment, rclsid, riid, ppv);
+    if (SUCCEEDED(hr)) return hr;
+    *ppv = nullptr;
+  }
+  if (dwClsContext & platform::com::kOutOfProcessContexts) hr = REGDB_E_CLASSNOTREG;
+  return hr;
+}
+
+HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID *ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  *ppv = nullptr;
+  IClassFactory *factory = nullptr;
+  HRESULT hr = CoGetClassObject(rclsid, dwClsContext, nullptr, IID_IClassFactory, reinterpret_cast<void **>(&factory));
+  if (FAILED(hr)) return hr;
+  hr = factory->CreateInstance(pUnkOuter, riid, ppv);
+  factory->Release();
+  if (FAILED(hr)) *ppv = nullptr;
+  return hr;
+}
+
+// Every entry starts as "no interface"; when the object cannot be created
+// they stay so and the creation's result is returned.
+HRESULT CoCreateInstanceEx(REFCLSID Clsid, IUnknown *punkOuter, DWORD dwClsCtx, COSERVERINFO *, DWORD dwCount,
+                           MULTI_QI *pResults) {
+  if (dwCount == 0 || pResults == nullptr) return E_INVALIDARG;
+  for (DWORD i = 0; i < dwCount; ++i) {
+    if (pResults[i].pIID == nullptr) return E_INVALIDARG;
+    pResults[i].pItf = nullptr;
+    pResults[i].hr = E_NOINTERFACE;
+  }
+  IUnknown *object = nullptr;
+  HRESULT hr = CoCreateInstance(Clsid, punkOuter, dwClsCtx, IID_IUnknown, reinterpret_cast<void **>(&object));
+  if (FAILED(hr)) return hr;
+  DWORD answered = 0;
+  for (DWORD i = 0; i < dwCount; ++i) {
+    pResults[i].hr = object->QueryInterface(*pResults[i].pIID, reinterpret_cast<void **>(&pResults[i].pItf));
+    if (SUCCEEDED(pResults[i].hr)) ++answered;
+  }
+  object->Release();
+  if (answered == dwCount) return S_OK;
+  return answered == 0 ? E_NOINTERFACE : CO_S_NOTALLINTERFACES;
+}
+
+// An in-process object is running once created; one that must be started
+// says so by answering IRunnableObject. No apartment is needed.
+HRESULT OleRun(LPUNKNOWN pUnknown) {
+  if (pUnknown == nullptr) return E_INVALIDARG;
+  IRunnableObject *runnable = nullptr;
+  if (FAILED(pUnknown->QueryInterface(IID_IRunnableObject, reinterpret_cast<void **>(&runnable))) ||
+      runnable == nullptr)
+    return S_OK;
+  HRESULT hr = runnable->Run(nullptr);
+  runnable->Release();
+  return hr;
+}

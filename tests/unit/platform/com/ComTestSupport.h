@@ -1,0 +1,198 @@
+// Helpers shared by the COM library tests: apartments, threads, objects and
+// class factories whose reference counts a test can watch, and registry keys
+// under HKEY_CLASSES_ROOT that a test writes and removes.
+//
+// Under Wine HKEY_CLASSES_ROOT is HKEY_LOCAL_MACHINE\Software\Classes only
+// (Wine 8 does not merge HKEY_CURRENT_USER\Software\Classes into it), and so
+// it is over the platform layer; the tests therefore write class keys there.
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <utility>
+
+using OleString = std::basic_string<OLECHAR>;
+
+// {3B0E7A51-6C2D-4F18-9E47-0D5A1C83B260} and neighbours: classes that exist
+// only while a test registers them.
+constexpr CLSID kTestClass = {0x3B0E7A51, 0x6C2D, 0x4F18, {0x9E, 0x47, 0x0D, 0x5A, 0x1C, 0x83, 0xB2, 0x60}};
+constexpr CLSID kOtherTestClass = {0x3B0E7A52, 0x6C2D, 0x4F18, {0x9E, 0x47, 0x0D, 0x5A, 0x1C, 0x83, 0xB2, 0x60}};
+constexpr CLSID kUnknownClass = {0x3B0E7A5F, 0x6C2D, 0x4F18, {0x9E, 0x47, 0x0D, 0x5A, 0x1C, 0x83, 0xB2, 0x60}};
+
+// Runs `body` on a new thread that has not initialised COM, and waits.
+template <typename Body>
+void onNewThread(Body body) {
+  std::thread thread(std::move(body));
+  thread.join();
+}
+
+// CoInitializeEx for the length of a scope.
+class Apartment {
+ public:
+  explicit Apartment(DWORD mode) : result_(CoInitializeEx(nullptr, mode)) {}
+  Apartment(const Apartment &) = delete;
+  Apartment &operator=(const Apartment &) = delete;
+  ~Apartment() {
+    if (SUCCEEDED(result_)) CoUninitialize();
+  }
+  HRESULT result() const { return result_; }
+
+ private:
+  HRESULT result_;
+};
+
+// An object whose Run (IRunnableObject) and interfaces a test can observe;
+// it also answers ISupportErrorInfo as a second interface to ask for.
+class TestObject final : public IRunnableObject, public ISupportErrorInfo {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IRunnableObject))
+      *ppv = static_cast<IRunnableObject *>(this);
+    else if (IsEqualIID(riid, IID_ISupportErrorInfo))
+      *ppv = static_cast<ISupportErrorInfo *>(this);
+    else {
+      *ppv = nullptr;
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT STDMETHODCALLTYPE GetRunningClass(LPCLSID) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Run(LPBINDCTX context) override {
+    ++runs;
+    runContext = context;
+    return runResult;
+  }
+  BOOL STDMETHODCALLTYPE IsRunning() override { return runs > 0; }
+  HRESULT STDMETHODCALLTYPE LockRunning(BOOL, BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE SetContainedObject(BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID) override { return S_OK; }
+
+  int runs = 0;
+  LPBINDCTX runContext = reinterpret_cast<LPBINDCTX>(1);
+  HRESULT runResult = S_OK;
+
+ private:
+  std::atomic<ULONG> references_{1};
+};
+
+// A class factory that lives on the test's stack; its reference count shows
+// who holds it, and it counts the objects it makes.
+class TestClassFactory final : public IClassFactory {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
+      *ppv = static_cast<IClassFactory *>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references_; }
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *outer, REFIID riid, void **ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    *ppv = nullptr;
+    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+    ++made;
+    auto *object = new TestObject;
+    HRESULT hr = object->QueryInterface(riid, ppv);
+    object->Release();
+    return hr;
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+  ULONG references() const { return references_; }
+  std::atomic<int> made{0};
+
+ private:
+  std::atomic<ULONG> references_{1};
+};
+
+// A key under HKEY_CLASSES_ROOT with a default value (and named values),
+// removed with its subtree at the end of the scope.
+class ClassesKey {
+ public:
+  ClassesKey(OleString path, const OLECHAR *value) : path_(std::move(path)) { set(nullptr, value); }
+  ClassesKey(const ClassesKey &) = delete;
+  ClassesKey &operator=(const ClassesKey &) = delete;
+  ~ClassesKey() { RegDeleteTreeW(HKEY_CLASSES_ROOT, path_.c_str()); }
+
+  // Sets a string value; null data leaves the key without it.
+  void set(const OLECHAR *name, const OLECHAR *data) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    if (data != nullptr) {
+      DWORD bytes = static_cast<DWORD>((OleString(data).size() + 1) * sizeof(OLECHAR));
+      EXPECT_EQ(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(data), bytes), ERROR_SUCCESS);
+    }
+    RegCloseKey(key);
+  }
+
+ private:
+  OleString path_;
+};
+
+inline OleString guidText(REFGUID guid) {
+  OLECHAR text[39];
+  StringFromGUID2(guid, text, 39);
+  return text;
+}
+
+inline OleString classKey(REFCLSID clsid) { return OleString(OLESTR("CLSID\\")) + guidText(clsid); }
+
+// Widens ASCII text.
+inline OleString ole(const char *text) {
+  OleString wide;
+  for (; *text != 0; ++text) wide.push_back(static_cast<OLECHAR>(static_cast<unsigned char>(*text)));
+  return wide;
+}
+
+// The Windows form of an absolute POSIX path of the build tree: drive Z: is
+// the POSIX root under Wine and over the platform layer alike.
+inline OleString windowsPath(const char *posixPath) {
+  OleString path = OLESTR("Z:") + ole(posixPath);
+  for (OLECHAR &c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
+// Holds an interface pointer for the length of a scope.
+template <typename T>
+class Ref {
+ public:
+  explicit Ref(T *pointer = nullptr) : pointer_(pointer) {}
+  Ref(const Ref &) = delete;
+  Ref &operator=(const Ref &) = delete;
+  ~Ref() { reset(); }
+  T *get() const { return pointer_; }
+  T *operator->() const { return pointer_; }
+  void **out() {
+    reset();
+    return reinterpret_cast<void **>(&pointer_);
+  }
+  void reset() {
+    if (pointer_ != nullptr) pointer_->Release();
+    pointer_ = nullptr;
+  }
+
+ private:
+  T *pointer_ = nullptr;
+};
