@@ -147,3 +147,46 @@ WINOLEAUTAPI VarBstrFromR8(DOUBLE dblIn, LCID lcid, ULONG dwFlags, BSTR *pbstrOu
 WINOLEAUTAPI VarBstrFromCy(CY cyIn, LCID lcid, ULONG dwFlags, BSTR *pbstrOut);
 WINOLEAUTAPI VarBstrFromDate(DATE dateIn, LCID lcid, ULONG dwFlags, BSTR *pbstrOut);
 WINOLEAUTAPI VarBstrFromBool(VARIANT_BOOL boolIn, LCID lcid, ULONG dwFlags, BSTR *pbstrOut);
+
+// ---- Variant time (kernel services) ----------------------------------------
+// A DATE counts days from 30 December 1899; its fraction is the time of day,
+// to the second (milliseconds are dropped, and rounded on the way back).
+// Years 0 to 49 mean 2000 to 2049 and 50 to 99 mean 1950 to 1999; dates
+// before 1 January 100 or after 31 December 9999 are refused.
+#include <minwinbase.h>
+WINOLEAUTAPI_(INT) SystemTimeToVariantTime(LPSYSTEMTIME lpSystemTime, DOUBLE *pvtime);
+WINOLEAUTAPI_(INT) VariantTimeToSystemTime(DOUBLE vtime, LPSYSTEMTIME lpSystemTime);
+// ---- end of variant time ----------------------------------------------------
+
+// ---- Error information (per thread) ------------------------------------------
+// CreateErrorInfo makes an object that answers ICreateErrorInfo and
+// IErrorInfo; SetErrorInfo stores one for the calling thread (null clears it)
+// and GetErrorInfo hands it over, leaving the thread without one.
+WINOLEAUTAPI CreateErrorInfo(ICreateErrorInfo **pperrinfo);
+WINOLEAUTAPI SetErrorInfo(ULONG dwReserved, IErrorInfo *perrinfo);
+WINOLEAUTAPI GetErrorInfo(ULONG dwReserved, IErrorInfo **pperrinfo);
+// ---- end of error information ------------------------------------------------
+
+// ---- Type libraries and dispatch (typelib) -----------------------------------
+// Type libraries in the MSFT format, loaded from a .tlb file or from a
+// module's TYPELIB resource ("path\N" names resource N), registered under
+// HKEY_CLASSES_ROOT\TypeLib and \Interface; dispatch through a type
+// description onto an object's function table.
+typedef enum tagREGKIND { REGKIND_DEFAULT, REGKIND_REGISTER, REGKIND_NONE } REGKIND;
+
+WINOLEAUTAPI LoadTypeLib(const OLECHAR *szFile, ITypeLib **pptlib);
+WINOLEAUTAPI LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib **pptlib);
+WINOLEAUTAPI LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid, ITypeLib **pptlib);
+WINOLEAUTAPI QueryPathOfRegTypeLib(REFGUID guid, USHORT wMaj, USHORT wMin, LCID lcid, LPBSTR lpbstrPathName);
+WINOLEAUTAPI RegisterTypeLib(ITypeLib *ptlib, OLECHAR *szFullPath, OLECHAR *szHelpDir);
+WINOLEAUTAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid, SYSKIND syskind);
+
+WINOLEAUTAPI DispGetParam(DISPPARAMS *pdispparams, UINT position, VARTYPE vtTarg, VARIANT *pvarResult,
+                          UINT *puArgErr);
+WINOLEAUTAPI DispGetIDsOfNames(ITypeInfo *ptinfo, OLECHAR **rgszNames, UINT cNames, DISPID *rgdispid);
+WINOLEAUTAPI DispInvoke(void *_this, ITypeInfo *ptinfo, DISPID dispidMember, WORD wFlags, DISPPARAMS *pparams,
+                        VARIANT *pvarResult, EXCEPINFO *pexcepinfo, UINT *puArgErr);
+WINOLEAUTAPI CreateStdDispatch(IUnknown *punkOuter, void *pvThis, ITypeInfo *ptinfo, IUnknown **ppunkStdDisp);
+WINOLEAUTAPI DispCallFunc(void *pvInstance, ULONG_PTR oVft, CALLCONV cc, VARTYPE vtReturn, UINT cActuals,
+                          VARTYPE *prgvt, VARIANTARG **prgpvarg, VARIANT *pvargResult);
+// ---- end of type libraries and dispatch --------------------------------------

@@ -1,10 +1,19 @@
 // Kernel services of the Windows SDK offered by the platform layer:
 // interlocked operations, critical sections, last error, thread and process
-// identity, local memory, message formatting and the lstr* string helpers.
+// identity, local memory, message formatting, the lstr* string helpers and
+// WinExec; with the headers below, files, the current directory, debugger
+// output, the clock and Sleep.
 #pragma once
 
 #include <stdarg.h>
 #include <winnt.h>
+#include <minwinbase.h>
+#include <handleapi.h>
+#include <fileapi.h>
+#include <processenv.h>
+#include <debugapi.h>
+#include <sysinfoapi.h>
+#include <synchapi.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -99,6 +108,16 @@ int WINAPI lstrcmpW(LPCWSTR lpString1, LPCWSTR lpString2);
 int WINAPI lstrcmpiW(LPCWSTR lpString1, LPCWSTR lpString2);
 LPWSTR WINAPI lstrcpynW(LPWSTR lpString1, LPCWSTR lpString2, int iMaxLength);
 LPSTR WINAPI lstrcpynA(LPSTR lpString1, LPCSTR lpString2, int iMaxLength);
+
+// Starts a program and does not wait for it. The command line (system code
+// page) is split by the rules of CommandLineToArgvW; the program is looked
+// for in the platform's tools folder ($WINPLATFORM_TOOLS, else the folder of
+// the platform library), then in the main program's folder, then on PATH, a
+// ".exe" suffix being optional. No shell is involved, and the call does not
+// wait for the program. Returns a value above 31 on success, else 0 (out of
+// resources), ERROR_FILE_NOT_FOUND (also for a missing folder, as Windows
+// does), ERROR_ACCESS_DENIED or ERROR_BAD_FORMAT.
+UINT WINAPI WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
 
 #ifdef __cplusplus
 }

@@ -7,9 +7,12 @@
 #include <libloaderapi.h>
 #include <winnls.h>
 #include <winuser.h>
+#include <winver.h>
+#include <winreg.h>
 
 // As on Windows, the OLE headers come with windows.h unless the includer asks
 // for the lean set.
 #ifndef WIN32_LEAN_AND_MEAN
+#include <shellapi.h>
 #include <ole2.h>
 #endif

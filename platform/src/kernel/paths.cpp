@@ -4,6 +4,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+
+#include "codepage.h"
 
 namespace platform::kernel {
 
@@ -100,6 +103,11 @@ std::basic_string<WCHAR> wideFromUtf8(std::string_view text) {
   std::basic_string<WCHAR> out(size > 0 ? size : 0, 0);
   if (size > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
   return out;
+}
+
+std::string utf8FromAnsi(const char *text) {
+  const std::basic_string<WCHAR> wide = AnsiToWide(text, std::strlen(text));
+  return utf8FromWide(wide.data(), wide.size());
 }
 
 }  // namespace platform::kernel

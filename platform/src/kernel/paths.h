@@ -32,4 +32,7 @@ std::string utf8FromWide(const WCHAR *text, size_t length);
 std::string utf8FromWide(const WCHAR *text);
 std::basic_string<WCHAR> wideFromUtf8(std::string_view text);
 
+// UTF-8 for a terminated 8-bit text in the system code page (Windows-1252).
+std::string utf8FromAnsi(const char *text);
+
 }  // namespace platform::kernel

@@ -12,7 +12,11 @@
 #include <mutex>
 #include <string>
 
+#include <unistd.h>
+
+#include "kernel/codepage.h"
 #include "kernel/paths.h"
+#include "loaded_modules.h"
 #include "resource_image.h"
 #include "platform/resources.h"
 
@@ -28,13 +32,6 @@ Images &images() {
   return *all;
 }
 
-const void *moduleOfAddress(const void *address) {
-  Dl_info info;
-  void *map = nullptr;
-  if (dladdr1(address, &info, &map, RTLD_DL_LINKMAP) == 0) return nullptr;
-  return map;
-}
-
 const platform::ResourceEntry *find(HMODULE module, LPCWSTR type, LPCWSTR name, WORD language) {
   Images &all = images();
   std::lock_guard<std::mutex> guard(all.lock);
@@ -48,30 +45,40 @@ const platform::ResourceEntry *find(HMODULE module, LPCWSTR type, LPCWSTR name, 
   return entry;
 }
 
-}  // namespace
+bool isFile(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
 
-extern "C" void PlatformRegisterResources(const void *anchor, const unsigned char *image, size_t size) {
-  const void *module = moduleOfAddress(anchor);
-  if (module == nullptr) return;
-  auto entries = std::make_unique<std::vector<platform::ResourceEntry>>(platform::parseResourceImage(image, size));
-  Images &all = images();
-  std::lock_guard<std::mutex> guard(all.lock);
-  all.byModule[module] = std::move(entries);
+// Where a module name leads: a path (Windows form or POSIX, made absolute so
+// that the module's file name is a full path); a bare name is looked for
+// beside the main program first, as Windows does, then where the dynamic
+// loader looks.
+std::string moduleFile(const std::string &name) {
+  if (name.find_first_of("\\/") == std::string::npos && !(name.size() >= 2 && name[1] == ':')) {
+    std::string program;
+    if (platform::module::pathOfModule(platform::module::mainModule(), &program)) {
+      const std::string beside = program.substr(0, program.rfind('/') + 1) + name;
+      if (isFile(beside)) return beside;
+    }
+    return name;
+  }
+  std::string path = platform::kernel::toPosixPath(name);
+  if (path[0] != '/') {
+    char folder[4096];
+    if (getcwd(folder, sizeof folder) != nullptr) path = std::string(folder) + "/" + path;
+  }
+  return path;
 }
 
-extern "C" void PlatformUnregisterResources(const void *anchor) {
-  const void *module = moduleOfAddress(anchor);
-  Images &all = images();
-  std::lock_guard<std::mutex> guard(all.lock);
-  all.byModule.erase(module);
-}
-
-HMODULE WINAPI LoadLibraryA(LPCSTR fileName) {
-  if (fileName == nullptr || *fileName == 0) {
+HMODULE loadLibrary(const std::string &name) {
+  if (name.empty()) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  void *handle = dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
+  // The system libraries are the platform itself, always loaded.
+  if (HMODULE system = platform::module::systemModule(name)) {
+    platform::module::addReference(system, false);
+    return system;
+  }
+  void *handle = dlopen(moduleFile(name).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
@@ -85,16 +92,62 @@ HMODULE WINAPI LoadLibraryA(LPCSTR fileName) {
   return reinterpret_cast<HMODULE>(map);
 }
 
+}  // namespace
+
+extern "C" void PlatformRegisterResources(const void *anchor, const unsigned char *image, size_t size) {
+  const void *module = platform::module::moduleOfAddress(anchor);
+  if (module == nullptr) return;
+  auto entries = std::make_unique<std::vector<platform::ResourceEntry>>(platform::parseResourceImage(image, size));
+  Images &all = images();
+  std::lock_guard<std::mutex> guard(all.lock);
+  all.byModule[module] = std::move(entries);
+}
+
+extern "C" void PlatformUnregisterResources(const void *anchor) {
+  const void *module = platform::module::moduleOfAddress(anchor);
+  Images &all = images();
+  std::lock_guard<std::mutex> guard(all.lock);
+  all.byModule.erase(module);
+}
+
+HMODULE WINAPI LoadLibraryA(LPCSTR fileName) {
+  if (fileName == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return loadLibrary(platform::kernel::utf8FromAnsi(fileName));
+}
+
 HMODULE WINAPI LoadLibraryW(LPCWSTR fileName) {
   if (fileName == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  return LoadLibraryA(platform::kernel::utf8FromWide(fileName).c_str());
+  return loadLibrary(platform::kernel::utf8FromWide(fileName));
 }
 
+namespace {
+
+// A dlopen handle for a loaded module, holding one reference of its own. A
+// module's link map is a valid handle only for modules that were opened
+// with dlopen, not for those loaded with the program, so it is asked anew.
+void *openHandle(HMODULE module) {
+  std::string path;
+  if (module == nullptr || !platform::module::pathOfModule(module, &path)) return nullptr;
+  if (module == platform::module::mainModule()) return dlopen(nullptr, RTLD_LAZY);
+  return dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+}
+
+}  // namespace
+
 BOOL WINAPI FreeLibrary(HMODULE module) {
-  if (module == nullptr || dlclose(module) != 0) {
+  void *handle = openHandle(module);
+  if (handle == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  dlclose(handle);
+  if (dlclose(handle) != 0) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
@@ -107,7 +160,9 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
   }
-  void *symbol = dlsym(module, procName);
+  void *handle = openHandle(module);
+  void *symbol = handle != nullptr ? dlsym(handle, procName) : nullptr;
+  if (handle != nullptr) dlclose(handle);
   if (symbol == nullptr) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
@@ -174,4 +229,24 @@ int WINAPI LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int bufferMax
   std::memcpy(buffer, text, 2 * size_t(copied));
   buffer[copied] = 0;
   return copied;
+}
+
+// The 8-bit string is the UTF-16 one converted to the system code page; a
+// zero-sized buffer gets nothing, as Windows does for the 8-bit form.
+int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax) {
+  if (buffer == nullptr || bufferMax <= 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const WCHAR *text = nullptr;
+  const int length = LoadStringW(instance, id, reinterpret_cast<LPWSTR>(&text), 0);
+  if (length <= 0 || text == nullptr) {
+    buffer[0] = 0;
+    return 0;
+  }
+  const std::string converted = platform::kernel::WideToAnsi(text, static_cast<size_t>(length));
+  const size_t copied = converted.size() < static_cast<size_t>(bufferMax) ? converted.size() : bufferMax - 1;
+  std::memcpy(buffer, converted.data(), copied);
+  buffer[copied] = 0;
+  return static_cast<int>(copied);
 }

@@ -1,0 +1,96 @@
+// OutputDebugString: silent unless a listener is attached or the environment
+// variable WINPLATFORM_DEBUG_OUTPUT names "stderr" or a file, which then
+// receives every text in UTF-8, as written.
+#include <windows.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+
+#include "codepage.h"
+#include "file_system.h"
+#include "paths.h"
+#include "platform/debug_output.h"
+
+namespace {
+
+inline constexpr const char *OutputVariable = "WINPLATFORM_DEBUG_OUTPUT";
+
+struct Listener {
+  std::shared_mutex lock;  // shared while a text is delivered
+  PlatformDebugOutputListener callback = nullptr;
+  void *context = nullptr;
+};
+
+Listener &listener() {
+  static Listener *attached = new Listener;  // outlives static destructors that still write
+  return *attached;
+}
+
+// Set while this thread's listener runs, so that its own output does not
+// come back to it.
+thread_local bool delivering = false;
+
+void writeAll(int file, const std::string &text) {
+  for (size_t done = 0; done < text.size();) {
+    ssize_t count = write(file, text.data() + done, text.size() - done);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) return;
+    done += static_cast<size_t>(count);
+  }
+}
+
+void copyToSwitch(const WCHAR *text, size_t length) {
+  const char *target = std::getenv(OutputVariable);
+  if (target == nullptr || *target == 0 || length == 0) return;
+  const std::string utf8 = platform::kernel::utf8FromWide(text, length);
+  if (std::strcmp(target, "stderr") == 0) {
+    writeAll(STDERR_FILENO, utf8);
+    return;
+  }
+  const std::string path = platform::kernel::toPosixPath(target);
+  int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC;
+  if (platform::kernel::inSharedFolder(path)) flags |= O_NOFOLLOW;
+  const int file = open(path.c_str(), flags, 0600);
+  if (file < 0) return;
+  writeAll(file, utf8);
+  close(file);
+}
+
+void output(const WCHAR *text, size_t length) {
+  copyToSwitch(text, length);
+  if (delivering) return;
+  Listener &attached = listener();
+  std::shared_lock<std::shared_mutex> guard(attached.lock);
+  if (attached.callback == nullptr) return;
+  const std::basic_string<WCHAR> terminated(text, length);
+  delivering = true;
+  attached.callback(attached.context, terminated.c_str());
+  delivering = false;
+}
+
+}  // namespace
+
+extern "C" void PlatformSetDebugOutputListener(PlatformDebugOutputListener callback, void *context) {
+  Listener &attached = listener();
+  std::unique_lock<std::shared_mutex> guard(attached.lock);
+  attached.callback = callback;
+  attached.context = context;
+}
+
+void WINAPI OutputDebugStringW(LPCWSTR lpOutputString) {
+  if (lpOutputString == nullptr) return;
+  output(lpOutputString, static_cast<size_t>(lstrlenW(lpOutputString)));
+}
+
+void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
+  if (lpOutputString == nullptr) return;
+  const std::basic_string<WCHAR> text = platform::kernel::AnsiToWide(lpOutputString, std::strlen(lpOutputString));
+  output(text.data(), text.size());
+}

@@ -1,0 +1,69 @@
+// Debugger output: silent by default, received by a listener, copied by the
+// environment switch. The listener and the switch belong to the platform
+// layer; on Windows only the calls themselves are exercised.
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ServicesTestSupport.h"
+
+#ifndef _WIN32
+#include <platform/debug_output.h>
+
+#include <cstdlib>
+#endif
+
+using namespace services_test;
+
+#ifdef _WIN32
+
+TEST(DebugOutput, WritesWithoutADebugger) {
+  OutputDebugStringW(WIDE("platform services test\n"));
+  OutputDebugStringA("platform services test\n");
+  OutputDebugStringW(nullptr);
+  OutputDebugStringA(nullptr);
+}
+
+#else
+
+namespace {
+
+void collect(void *context, LPCWSTR text) { static_cast<std::vector<WideString> *>(context)->push_back(text); }
+
+}  // namespace
+
+TEST(DebugOutput, ListenerReceivesEveryTextUntilDetached) {
+  std::vector<WideString> received;
+  PlatformSetDebugOutputListener(collect, &received);
+  OutputDebugStringW(WIDE("Load: thread 42 reading C:\\perf\n"));
+  OutputDebugStringA("caf\xe9\n");
+  OutputDebugStringW(nullptr);  // nothing to write
+  OutputDebugStringW(WIDE(""));
+  PlatformSetDebugOutputListener(nullptr, nullptr);
+  OutputDebugStringW(WIDE("after detach\n"));
+
+  ASSERT_EQ(3u, received.size());
+  EXPECT_EQ(WideString(WIDE("Load: thread 42 reading C:\\perf\n")), received[0]);
+  EXPECT_EQ(WideString(WIDE("caf\u00e9\n")), received[1]);
+  EXPECT_EQ(WideString(), received[2]);
+}
+
+TEST(DebugOutput, EnvironmentSwitchCopiesTextsToAFileInUtf8) {
+  const std::string path = tempFile("debug_output.txt");
+  DeleteFileA(path.c_str());
+  setenv("WINPLATFORM_DEBUG_OUTPUT", path.c_str(), 1);
+  OutputDebugStringW(WIDE("first line\n"));
+  OutputDebugStringW(WIDE("caf\u00e9 \u20ac\n"));
+  unsetenv("WINPLATFORM_DEBUG_OUTPUT");
+  OutputDebugStringW(WIDE("not copied\n"));
+
+  File file(openFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+  ASSERT_TRUE(file.valid());
+  EXPECT_EQ("first line\ncaf\xc3\xa9 \xe2\x82\xac\n", readAll(file.get()));
+  file.reset();
+  DeleteFileA(path.c_str());
+}
+
+#endif
