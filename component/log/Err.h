@@ -23,14 +23,17 @@ struct Site {
   int line;
 };
 
-// Each source file names its unit once, each operation its name once; a
-// raise or a frame then takes its site from RV_HERE.
+// Each source file names its unit once (a class of the object model names it
+// as its static member rvSourceUnit instead), each operation its name once; a
+// raise or a frame then takes its site from RV_HERE. Templates name the unit
+// explicitly with RV_SITE.
 #define RV_SOURCE_UNIT(path) \
   namespace {                \
   constexpr const char *rvSourceUnit = path; \
   }
 #define RV_OPERATION(name) static constexpr const char *rvOperation = name
-#define RV_HERE (::rv::Site{rvSourceUnit, rvOperation, __LINE__})
+#define RV_SITE(unit) (::rv::Site{unit, rvOperation, __LINE__})
+#define RV_HERE RV_SITE(rvSourceUnit)
 
 class Err {
  public:

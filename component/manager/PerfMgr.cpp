@@ -2,8 +2,6 @@
 
 #include "log/Frames.h"
 
-RV_SOURCE_UNIT("PerfMgr")
-
 namespace rv {
 
 HRESULT PerfMgr::FinalConstruct() {

@@ -7,6 +7,7 @@ namespace rv {
 class PerfMgr : public TRVPObjectImpl<PerfMgr, IPerfMgr> {
  public:
   static constexpr LONG TypeCode = 1;
+  static constexpr const char *rvSourceUnit = "PerfMgr";
 
   HRESULT STDMETHODCALLTYPE get_PerfObjects(IPerfObjects **objects) override;
 
@@ -15,21 +16,42 @@ class PerfMgr : public TRVPObjectImpl<PerfMgr, IPerfMgr> {
   HRESULT STDMETHODCALLTYPE Load(BSTR) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_InstallLocation(BSTR *) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Register(BSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_DeviceName(BSTR *) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_DeviceName(BSTR *name) override { return deviceName_.read(name); }
   HRESULT STDMETHODCALLTYPE RemoveTimedOutInstances() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_PerformanceSetting(RVPerformanceSetting *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_InstanceCleannupPolling(LONG *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_InstanceCleannupPolling(LONG) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_InstanceCleannupPolling(LONG *period) override {
+    if (period == nullptr) return E_POINTER;
+    *period = cleanupPolling_;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE put_InstanceCleannupPolling(LONG period) override {
+    cleanupPolling_ = period;
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE SyncronizeFrom(IPerfMgr *) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE ResetCounters() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE CreateTotalInstances() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE CalcTotalInstances() override { return E_NOTIMPL; }
+
+ // The manager's record after its ID: device name and polling period, then
+  // the performance objects. The file names never travel.
+  LONGLONG ownFieldsSize() const { return 4 + LONGLONG{CTran::StringSize(deviceName_.get())}; }
+  void writeOwnFields(CTran &tran) {
+    tran.WriteString(deviceName_.get());
+    tran.Write(&cleanupPolling_, sizeof cleanupPolling_);
+  }
+  void readOwnFields(CTran &tran) {
+    readText(tran, deviceName_);
+    tran.Read(&cleanupPolling_, sizeof cleanupPolling_);
+  }
 
  protected:
   HRESULT FinalConstruct() override;
 
  private:
   ComPtr<IPerfObjects> objects_;
+  TextField deviceName_;
+  LONG cleanupPolling_ = 900;
 };
 
 }  // namespace rv

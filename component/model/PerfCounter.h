@@ -1,29 +1,60 @@
-// A counter: a value with its description, held by a counter collection.
+// A counter: a live value with the description Windows needs to publish it,
+// held by a counter collection.
 #pragma once
 #include "TRVPObjectImpl.h"
+#include "TextField.h"
 
 namespace rv {
 
 class PerfCounter : public TRVPObjectImpl<PerfCounter, IPerfCounter> {
  public:
   static constexpr LONG TypeCode = 5;
+  static constexpr const char *rvSourceUnit = "PerfCounter";
+  // The Windows type PERF_COUNTER_RAWCOUNT.
+  static constexpr LONG DefaultCounterType = 0x00010000;
 
-  // The counter's own properties arrive with the object model.
-  HRESULT STDMETHODCALLTYPE get_Value(VARIANT *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_Value(VARIANT) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Name(BSTR *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_Name(BSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Help(BSTR *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_Help(BSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_DefaultScale(LONG *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_DefaultScale(LONG) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_CounterType(LONG *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_CounterType(LONG) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_CounterSize(LONG *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_CounterSize(LONG) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ResetCounter() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_AutoCalcInstanceTotal(BSTR *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_AutoCalcInstanceTotal(BSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Value(VARIANT *value) override;
+  HRESULT STDMETHODCALLTYPE put_Value(VARIANT value) override;
+  HRESULT STDMETHODCALLTYPE get_Name(BSTR *name) override { return name_.read(name); }
+  HRESULT STDMETHODCALLTYPE put_Name(BSTR name) override { return name_.put(name); }
+  HRESULT STDMETHODCALLTYPE get_Help(BSTR *help) override { return help_.read(help); }
+  HRESULT STDMETHODCALLTYPE put_Help(BSTR help) override { return help_.put(help); }
+  HRESULT STDMETHODCALLTYPE get_DefaultScale(LONG *scale) override { return read(defaultScale_, scale); }
+  HRESULT STDMETHODCALLTYPE put_DefaultScale(LONG scale) override { return store(defaultScale_, scale); }
+  HRESULT STDMETHODCALLTYPE get_CounterType(LONG *type) override { return read(counterType_, type); }
+  HRESULT STDMETHODCALLTYPE put_CounterType(LONG type) override { return store(counterType_, type); }
+  HRESULT STDMETHODCALLTYPE get_CounterSize(LONG *size) override { return read(counterSize_, size); }
+  HRESULT STDMETHODCALLTYPE put_CounterSize(LONG size) override { return store(counterSize_, size); }
+  HRESULT STDMETHODCALLTYPE ResetCounter() override;
+  HRESULT STDMETHODCALLTYPE get_AutoCalcInstanceTotal(BSTR *keyword) override { return keyword_.read(keyword); }
+  HRESULT STDMETHODCALLTYPE put_AutoCalcInstanceTotal(BSTR keyword) override { return keyword_.put(keyword); }
+
+  // The counter's record after its ID: name, help, value, scale, type, size, keyword.
+  LONGLONG ownFieldsSize() const;
+  void writeOwnFields(CTran &tran);
+  void readOwnFields(CTran &tran);
+
+ protected:
+  HRESULT FinalConstruct() override;
+
+ private:
+  static HRESULT read(LONG field, LONG *out) {
+    if (out == nullptr) return E_POINTER;
+    *out = field;
+    return S_OK;
+  }
+  static HRESULT store(LONG &field, LONG value) {
+    field = value;
+    return S_OK;
+  }
+
+  Variant value_;
+  TextField name_;
+  TextField help_;
+  LONG defaultScale_ = 0;
+  LONG counterType_ = 0;
+  LONG counterSize_ = 0;
+  TextField keyword_;
 };
 
 }  // namespace rv

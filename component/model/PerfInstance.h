@@ -1,27 +1,48 @@
-// One occurrence of a performance object, with its own live counters.
+// One named occurrence of a performance object, with its own live counters
+// and the time its values were last set.
 #pragma once
 #include "TRVPObjectImpl.h"
+#include "TextField.h"
 
 namespace rv {
 
 class PerfInstance : public TRVPObjectImpl<PerfInstance, IPerfInstance> {
  public:
   static constexpr LONG TypeCode = 7;
+  static constexpr const char *rvSourceUnit = "PerfInstance";
 
+  HRESULT STDMETHODCALLTYPE get_Name(BSTR *name) override { return name_.read(name); }
+  HRESULT STDMETHODCALLTYPE put_Name(BSTR name) override { return name_.put(name); }
   HRESULT STDMETHODCALLTYPE get_PerfCounters(IPerfCounters **counters) override;
+  HRESULT STDMETHODCALLTYPE put_TimeStamp(DATE stamp) override {
+    timeStamp_ = stamp;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_TimeStamp(DATE *stamp) override {
+    if (stamp == nullptr) return E_POINTER;
+    *stamp = timeStamp_;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE ResetCounters() override;
 
-  // The instance's own properties arrive with the object model.
-  HRESULT STDMETHODCALLTYPE get_Name(BSTR *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_Name(BSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_TimeStamp(DATE) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_TimeStamp(DATE *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ResetCounters() override { return E_NOTIMPL; }
+  // The instance's record after its ID: name and time stamp, then its counters.
+  LONGLONG ownFieldsSize() const { return 8 + LONGLONG{CTran::StringSize(name_.get())}; }
+  void writeOwnFields(CTran &tran) {
+    tran.WriteString(name_.get());
+    tran.Write(&timeStamp_, sizeof timeStamp_);
+  }
+  void readOwnFields(CTran &tran) {
+    readText(tran, name_);
+    tran.Read(&timeStamp_, sizeof timeStamp_);
+  }
 
  protected:
   HRESULT FinalConstruct() override;
 
  private:
+  TextField name_;
   ComPtr<IPerfCounters> counters_;
+  DATE timeStamp_ = 0.0;
 };
 
 }  // namespace rv

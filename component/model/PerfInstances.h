@@ -1,12 +1,14 @@
 // The instances of a performance object.
 #pragma once
+#include "PerfInstance.h"
 #include "TRVPCollectionImpl.h"
 
 namespace rv {
 
-class PerfInstances : public TRVPCollectionImpl<PerfInstances, IPerfInstances, IPerfInstance> {
+class PerfInstances : public TRVPCollectionImpl<PerfInstances, IPerfInstances, IPerfInstance, PerfInstance> {
  public:
   static constexpr LONG TypeCode = 6;
+  static constexpr const char *rvSourceUnit = "PerfInstances";
 };
 
 }  // namespace rv

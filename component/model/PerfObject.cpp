@@ -2,8 +2,6 @@
 
 #include "log/Frames.h"
 
-RV_SOURCE_UNIT("PerfObject")
-
 namespace rv {
 
 // The counter template first, then the instances: the order of the children
@@ -27,6 +25,16 @@ HRESULT PerfObject::get_PerfInstances(IPerfInstances **instances) {
   if (instances == nullptr) return E_POINTER;
   *instances = ComPtr<IPerfInstances>(instances_).detach();
   return S_OK;
+}
+
+// The template first, then the instances, _Total among them.
+HRESULT PerfObject::ResetCounters() {
+  RV_OPERATION("ResetCounters");
+  return memberFrame(RV_HERE, [&] {
+    raiseIfFailed(RV_HERE, counters_->ResetCounters());
+    raiseIfFailed(RV_HERE, instances_->ResetCounters());
+    return S_OK;
+  });
 }
 
 }  // namespace rv

@@ -1,37 +1,78 @@
 // A performance object: its counter template and its instances.
 #pragma once
 #include "TRVPObjectImpl.h"
+#include "TextField.h"
 
 namespace rv {
 
 class PerfObject : public TRVPObjectImpl<PerfObject, IPerfObject> {
  public:
   static constexpr LONG TypeCode = 3;
+  static constexpr const char *rvSourceUnit = "PerfObject";
 
   HRESULT STDMETHODCALLTYPE get_PerfCounters(IPerfCounters **counters) override;
   HRESULT STDMETHODCALLTYPE get_PerfInstances(IPerfInstances **instances) override;
 
-  // The object's own properties and operations arrive with the object model.
-  HRESULT STDMETHODCALLTYPE get_Name(BSTR *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_Name(BSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Help(BSTR *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_Help(BSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_InstanceTimeout(LONG *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_InstanceTimeout(LONG) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_HasInstances(VARIANT_BOOL *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_HasInstances(VARIANT_BOOL) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_AutoCreateInstanceTotal(VARIANT_BOOL *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_AutoCreateInstanceTotal(VARIANT_BOOL) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ResetCounters() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Name(BSTR *name) override { return name_.read(name); }
+  HRESULT STDMETHODCALLTYPE put_Name(BSTR name) override { return name_.put(name); }
+  HRESULT STDMETHODCALLTYPE get_Help(BSTR *help) override { return help_.read(help); }
+  HRESULT STDMETHODCALLTYPE put_Help(BSTR help) override { return help_.put(help); }
+  HRESULT STDMETHODCALLTYPE get_InstanceTimeout(LONG *timeout) override { return read(instanceTimeout_, timeout); }
+  HRESULT STDMETHODCALLTYPE put_InstanceTimeout(LONG timeout) override { return store(instanceTimeout_, timeout); }
+  HRESULT STDMETHODCALLTYPE get_HasInstances(VARIANT_BOOL *has) override { return read(hasInstances_, has); }
+  HRESULT STDMETHODCALLTYPE put_HasInstances(VARIANT_BOOL has) override { return store(hasInstances_, has); }
+  HRESULT STDMETHODCALLTYPE get_AutoCreateInstanceTotal(VARIANT_BOOL *total) override {
+    return read(autoCreateTotal_, total);
+  }
+  HRESULT STDMETHODCALLTYPE put_AutoCreateInstanceTotal(VARIANT_BOOL total) override {
+    return store(autoCreateTotal_, total);
+  }
+  HRESULT STDMETHODCALLTYPE ResetCounters() override;
+  // Named instances and the _Total calculation arrive with the performance objects.
   HRESULT STDMETHODCALLTYPE CreateInstance(BSTR, IPerfInstance **) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE CalcTotalInstance() override { return E_NOTIMPL; }
+
+  // The object's record after its ID: name, help, time-out, the two flags,
+  // then the counter template and the instances.
+  LONGLONG ownFieldsSize() const {
+    return 8 + LONGLONG{CTran::StringSize(name_.get())} + CTran::StringSize(help_.get());
+  }
+  void writeOwnFields(CTran &tran) {
+    tran.WriteString(name_.get());
+    tran.WriteString(help_.get());
+    tran.Write(&instanceTimeout_, sizeof instanceTimeout_);
+    tran.Write(&hasInstances_, sizeof hasInstances_);
+    tran.Write(&autoCreateTotal_, sizeof autoCreateTotal_);
+  }
+  void readOwnFields(CTran &tran) {
+    readText(tran, name_);
+    readText(tran, help_);
+    tran.Read(&instanceTimeout_, sizeof instanceTimeout_);
+    tran.Read(&hasInstances_, sizeof hasInstances_);
+    tran.Read(&autoCreateTotal_, sizeof autoCreateTotal_);
+  }
 
  protected:
   HRESULT FinalConstruct() override;
 
  private:
+  template <typename T> static HRESULT read(T field, T *out) {
+    if (out == nullptr) return E_POINTER;
+    *out = field;
+    return S_OK;
+  }
+  template <typename T> static HRESULT store(T &field, T value) {
+    field = value;
+    return S_OK;
+  }
+
+  TextField name_;
+  TextField help_;
   ComPtr<IPerfCounters> counters_;
   ComPtr<IPerfInstances> instances_;
+  LONG instanceTimeout_ = 0;
+  VARIANT_BOOL hasInstances_ = VARIANT_FALSE;
+  VARIANT_BOOL autoCreateTotal_ = VARIANT_FALSE;
 };
 
 }  // namespace rv

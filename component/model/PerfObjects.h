@@ -1,12 +1,14 @@
 // The performance objects of a manager.
 #pragma once
+#include "PerfObject.h"
 #include "TRVPCollectionImpl.h"
 
 namespace rv {
 
-class PerfObjects : public TRVPCollectionImpl<PerfObjects, IPerfObjects, IPerfObject> {
+class PerfObjects : public TRVPCollectionImpl<PerfObjects, IPerfObjects, IPerfObject, PerfObject> {
  public:
   static constexpr LONG TypeCode = 2;
+  static constexpr const char *rvSourceUnit = "PerfObjects";
 
   // The _Total operations arrive with the performance objects.
   HRESULT STDMETHODCALLTYPE CreateTotalInstances() override { return E_NOTIMPL; }

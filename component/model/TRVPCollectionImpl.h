@@ -1,32 +1,259 @@
-// What the three collection classes share on top of TRVPObjectImpl: the
-// public collection interface for element interface E, and the untyped
-// IPerfCollection that forwards to it.
+// What the three collection classes share on top of TRVPObjectImpl: an
+// ordered list of members reached by 1-based position, by ID and by name,
+// the public collection interface for member interface E (members of class
+// M), and the untyped IPerfCollection that forwards to it. Every lookup is
+// a walk from the front; nothing is indexed.
 #pragma once
+#include <optional>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "EnumVariant.h"
 #include "TRVPObjectImpl.h"
+#include "log/DirectReport.h"
+#include "log/Frames.h"
+#include "server/Text.h"
 
 namespace rv {
 
-template <typename Derived, typename Main, typename E>
+// The form in which member names are compared: the text up to its first
+// zero, upper-cased in the system code page (characters the code page lacks
+// become its default character). A null name stays null.
+std::optional<WideString> foldedName(BSTR name);
+
+template <typename Derived, typename Main, typename E, typename M>
 class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection> {
+  using Base = TRVPObjectImpl<Derived, Main, IPerfCollection>;
+
  public:
-  // The members of the collection arrive with the object model.
-  HRESULT STDMETHODCALLTYPE get_Count(LONG *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Item(LONG, E **) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_ItemByID(LONG, E **) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Remove(LONG) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE RemoveAll() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE RemoveByID(LONG) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Add(E *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown **) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE AddNew(LONG, E **) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_ItemByName(BSTR, E **) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ResetCounters() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Count(LONG *count) override {
+    if (count == nullptr) return E_POINTER;
+    *count = static_cast<LONG>(members_.size());
+    return S_OK;
+  }
+
+  HRESULT STDMETHODCALLTYPE get_Item(LONG index, E **member) override {
+    RV_OPERATION("get_Item");
+    return memberFrame(RV_SITE(TemplateUnit), [&] {
+      if (member == nullptr) return E_POINTER;
+      *member = index >= 1 && index <= static_cast<LONG>(members_.size())
+                    ? ComPtr<E>(members_[static_cast<size_t>(index - 1)]).detach()
+                    : nullptr;
+      return S_OK;
+    });
+  }
+
+  HRESULT STDMETHODCALLTYPE get_ItemByID(LONG id, E **member) override {
+    RV_OPERATION("get_ItemByID");
+    return memberFrame(RV_SITE(TemplateUnit), [&] {
+      if (member == nullptr) return E_POINTER;
+      *member = nullptr;
+      const size_t at = findById(id);
+      if (at < members_.size()) *member = ComPtr<E>(members_[at]).detach();
+      return S_OK;
+    });
+  }
+
+  HRESULT STDMETHODCALLTYPE Remove(LONG index) override {
+    RV_OPERATION("Remove");
+    return memberFrame(RV_SITE(TemplateUnit), [&] {
+      if (index <= 0 || index > static_cast<LONG>(members_.size()))
+        return reportDirect(iidOf<Main>(), 603, iidOf<Main>(), E_INVALIDARG);
+      ComPtr<E> removed = std::move(members_[static_cast<size_t>(index - 1)]);
+      members_.erase(members_.begin() + (index - 1));
+      return S_OK;
+    });
+  }
+
+  HRESULT STDMETHODCALLTYPE RemoveAll() override {
+    RV_OPERATION("RemoveAll");
+    return memberFrame(RV_SITE(TemplateUnit), [&] {
+      // Members lose the collection's reference in list order.
+      std::vector<ComPtr<E>> removed = std::move(members_);
+      members_.clear();
+      for (ComPtr<E> &member : removed) member.reset();
+      return S_OK;
+    });
+  }
+
+  HRESULT STDMETHODCALLTYPE RemoveByID(LONG id) override {
+    RV_OPERATION("RemoveByID");
+    return memberFrame(RV_SITE(TemplateUnit), [&] {
+      // A failure while asking the members is logged, then ends as not found.
+      Err frame;
+      size_t at = members_.size();
+      swallowingFrame(RV_SITE(TemplateUnit), frame, [&] { at = findById(id); });
+      if (at >= members_.size()) return reportDirect(iidOf<Main>(), 603, iidOf<Main>(), E_INVALIDARG);
+      ComPtr<E> removed = std::move(members_[at]);
+      members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(at));
+      return S_OK;
+    });
+  }
+
+  HRESULT STDMETHODCALLTYPE Add(E *member) override {
+    RV_OPERATION("Add");
+    return memberFrame(RV_SITE(TemplateUnit), [&] { return append(member, RV_SITE(TemplateUnit)); });
+  }
+
+  HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown **enumerator) override {
+    std::vector<ComPtr<IDispatch>> snapshot;
+    snapshot.reserve(members_.size());
+    for (const ComPtr<E> &member : members_) snapshot.emplace_back(member.get());
+    return EnumVariant::Create(std::move(snapshot), enumerator);
+  }
+
+  HRESULT STDMETHODCALLTYPE AddNew(LONG id, E **member) override {
+    RV_OPERATION("AddNew");
+    return memberFrame(RV_SITE(TemplateUnit), [&] {
+      if (member != nullptr) *member = nullptr;
+      ComPtr<E> created = createMember();
+      raiseIfFailed(RV_SITE(TemplateUnit), created->put_ID(id));
+      const HRESULT hr = append(created.get(), RV_SITE(TemplateUnit));
+      if (FAILED(hr)) return hr;
+      if (member != nullptr) *member = created.detach();
+      return S_OK;
+    });
+  }
+
+  // The name lookup and the reset run in the collection class's own source
+  // unit; the lookup reports itself as get_ItemByID.
+  HRESULT STDMETHODCALLTYPE get_ItemByName(BSTR name, E **member) override {
+    RV_OPERATION("get_ItemByID");
+    return memberFrame(RV_SITE(Derived::rvSourceUnit), [&] {
+      findByName(name, member, RV_SITE(Derived::rvSourceUnit));
+      return S_OK;
+    });
+  }
+
+  // The first failing member stops the walk; the ones before it stay reset.
+  HRESULT STDMETHODCALLTYPE ResetCounters() override {
+    RV_OPERATION("ResetCounters");
+    return memberFrame(RV_SITE(Derived::rvSourceUnit), [&] {
+      for (const ComPtr<E> &member : members_) {
+        if constexpr (std::is_same_v<E, IPerfCounter>)
+          raiseIfFailed(RV_SITE(Derived::rvSourceUnit), member->ResetCounter());
+        else
+          raiseIfFailed(RV_SITE(Derived::rvSourceUnit), member->ResetCounters());
+      }
+      return S_OK;
+    });
+  }
+
+  // The collection record: the count, then every member's record.
+  LONGLONG recordSize() {
+    RV_OPERATION("GetSize");
+    LONGLONG total = 4;
+    for (const ComPtr<E> &member : members_) {
+      LONG size = 0;
+      raiseIfFailed(RV_SITE(TemplateUnit), Base::transferOf(member.get())->GetSize(&size));
+      total += size;
+    }
+    return total;
+  }
+
+  void writeRecord(CTran &tran, VARIANT *blob) {
+    RV_OPERATION("TransferOut");
+    const LONG count = static_cast<LONG>(members_.size());
+    tran.Write(&count, sizeof count);
+    for (const ComPtr<E> &member : members_)
+      raiseIfFailed(RV_SITE(TemplateUnit), Base::transferOf(member.get())->TransferOut(blob));
+  }
+
+  // Replaces every member with new ones read from the blob; nothing is
+  // merged, and duplicate IDs come in as they are.
+  void readRecord(CTran &tran, VARIANT *blob) {
+    RV_OPERATION("TransferIn");
+    raiseIfFailed(RV_SITE(TemplateUnit), RemoveAll());
+    LONG count = 0;
+    tran.Read(&count, sizeof count);
+    for (LONG i = 0; i < count; ++i) {
+      ComPtr<E> member;
+      raiseIfFailed(RV_SITE(TemplateUnit), AddNew(0, member.put()));
+      raiseIfFailed(RV_SITE(TemplateUnit), Base::transferOf(member.get())->TransferIn(*blob));
+    }
+  }
 
   // IPerfCollection: the same collection with plain dispatch references.
-  HRESULT STDMETHODCALLTYPE get_Item(LONG, IDispatch **) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_ItemByID(LONG, IDispatch **) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Add(IDispatch *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE AddNew(LONG, IDispatch **) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Item(LONG index, IDispatch **member) override {
+    return untyped(member, [&](E **typed) { return get_Item(index, typed); });
+  }
+  HRESULT STDMETHODCALLTYPE get_ItemByID(LONG id, IDispatch **member) override {
+    return untyped(member, [&](E **typed) { return get_ItemByID(id, typed); });
+  }
+  HRESULT STDMETHODCALLTYPE AddNew(LONG id, IDispatch **member) override {
+    return untyped(member, [&](E **typed) { return AddNew(id, typed); });
+  }
+  HRESULT STDMETHODCALLTYPE Add(IDispatch *member) override {
+    ComPtr<E> typed;
+    if (member == nullptr || FAILED(member->QueryInterface(iidOf<E>(), typed.putVoid())) || !typed)
+      return reportDirect(iidOf<Main>(), 601, iidOf<Main>(), E_INVALIDARG);
+    return Add(typed.get());
+  }
+
+ protected:
+  // The first member whose folded name equals the folded `name`.
+  void findByName(BSTR name, E **member, const Site &site) {
+    if (member == nullptr) raiseNullPointer(site);
+    *member = nullptr;
+    const std::optional<WideString> wanted = foldedName(name);
+    if (!wanted) return;
+    for (const ComPtr<E> &candidate : members_) {
+      Bstr candidateName;
+      raiseIfFailed(site, candidate->get_Name(candidateName.put()));
+      std::optional<WideString> folded = foldedName(candidateName.get());
+      if (!folded) folded = WideString();
+      if (*folded == *wanted) {
+        *member = ComPtr<E>(candidate).detach();
+        return;
+      }
+    }
+  }
+
+  const std::vector<ComPtr<E>> &members() const { return members_; }
+
+ private:
+  static constexpr const char *TemplateUnit = Base::TemplateUnit;
+
+  size_t findById(LONG id) {
+    RV_OPERATION("get_ItemByID");
+    for (size_t at = 0; at < members_.size(); ++at) {
+      LONG memberId = 0;
+      raiseIfFailed(RV_SITE(TemplateUnit), members_[at]->get_ID(&memberId));
+      if (memberId == id) return at;
+    }
+    return members_.size();
+  }
+
+  HRESULT append(E *member, const Site &site) {
+    if (member == nullptr) return reportDirect(iidOf<Main>(), 601, iidOf<Main>(), E_INVALIDARG);
+    LONG id = 0;
+    raiseIfFailed(site, member->get_ID(&id));
+    // ID 0 may occur any number of times.
+    if (id != 0 && findById(id) < members_.size())
+      return reportDirect(iidOf<Main>(), 602, iidOf<Main>(), E_FAIL);
+    members_.emplace_back(member);
+    return S_OK;
+  }
+
+  // A new member of class M, made directly with its final construction.
+  ComPtr<E> createMember() {
+    RV_OPERATION("AddNew");
+    ComPtr<E> created;
+    const HRESULT hr = ObjectRoot::create<M>(nullptr, iidOf<E>(), created.putVoid());
+    if (FAILED(hr)) raiseWithErrorInfo(RV_SITE(TemplateUnit), hr);
+    return created;
+  }
+
+  template <typename Call> static HRESULT untyped(IDispatch **member, Call &&call) {
+    if (member == nullptr) return E_POINTER;
+    E *typed = nullptr;
+    const HRESULT hr = call(&typed);
+    *member = typed;
+    return hr;
+  }
+
+  std::vector<ComPtr<E>> members_;
 };
 
 }  // namespace rv

@@ -15,7 +15,11 @@
 
 #include <vector>
 
+#include "log/DirectReport.h"
 #include "log/Err.h"
+#include "log/Frames.h"
+#include "TextField.h"
+#include "transfer/CTran.h"
 #include "rvZedaZuvivurAzodav.h"
 #include "server/ComPtr.h"
 #include "server/DispatchFromTypeLibrary.h"
@@ -73,17 +77,136 @@ class TRVPObjectImpl : public ObjectRoot,
     return S_OK;
   }
 
-  // Serialization and cloning arrive with the transfer format.
-  HRESULT STDMETHODCALLTYPE get_MyBlob(RVBlobTypeEnum, VARIANT *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_MyBlob(RVBlobTypeEnum, VARIANT) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE CopyFrom(IDispatch *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetSize(LONG *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE CreateArray(VARIANT *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE TransferIn(VARIANT) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE TransferOut(VARIANT *) override { return E_NOTIMPL; }
+  // The node and everything below it as a blob: a byte array, or a string
+  // whose storage holds exactly the blob's bytes.
+  HRESULT STDMETHODCALLTYPE get_MyBlob(RVBlobTypeEnum type, VARIANT *value) override {
+    RV_OPERATION("get_MyBlob");
+    return memberFrame(RV_SITE(TemplateUnit), [&] {
+      if (value == nullptr) raiseNullPointer(RV_SITE(TemplateUnit));
+      raiseIfFailed(RV_SITE(TemplateUnit), VariantClear(value));
+      Variant blob;
+      raiseIfFailed(RV_SITE(TemplateUnit), CreateArray(blob.get()));
+      raiseIfFailed(RV_SITE(TemplateUnit), TransferOut(blob.get()));
+      Variant result;
+      if (type == btAsString)
+        raiseIfFailed(RV_SITE(TemplateUnit), VariantChangeType(result.get(), blob.get(), 0, VT_BSTR));
+      else
+        blob.detachTo(result.get());
+      raiseIfFailed(RV_SITE(TemplateUnit), VariantClear(value));
+      result.detachTo(value);
+      return S_OK;
+    });
+  }
+
+  // Rebuilds the node from a blob given as a string or a byte array; the
+  // variant's own type decides, not `type`.
+  HRESULT STDMETHODCALLTYPE put_MyBlob(RVBlobTypeEnum, VARIANT value) override {
+    RV_OPERATION("put_MyBlob");
+    return memberFrame(RV_SITE(TemplateUnit), [&] {
+      if (V_VT(&value) == VT_BSTR) {
+        Variant bytes;
+        raiseIfFailed(RV_SITE(TemplateUnit), VariantChangeType(bytes.get(), &value, 0, VT_ARRAY | VT_UI1));
+        raiseIfFailed(RV_SITE(TemplateUnit), TransferIn(*bytes.get()));
+        return S_OK;
+      }
+      if (V_VT(&value) != (VT_ARRAY | VT_UI1)) return reportDirect(iidOf<Main>(), 615, iidOf<Main>(), E_INVALIDARG);
+      raiseIfFailed(RV_SITE(TemplateUnit), TransferIn(value));
+      return S_OK;
+    });
+  }
+
+  // Copies a node of the same class, as deep as its blob goes.
+  HRESULT STDMETHODCALLTYPE CopyFrom(IDispatch *source) override {
+    RV_OPERATION("CopyFrom");
+    return memberFrame(RV_SITE(TemplateUnit), [&] {
+      ComPtr<Main> same;
+      if (source == nullptr || FAILED(source->QueryInterface(iidOf<Main>(), same.putVoid())) || !same)
+        return reportDirect(iidOf<Main>(), 601, iidOf<Main>(), E_INVALIDARG);
+      ComPtr<IPerfTransfer> transfer;
+      raiseIfFailed(RV_SITE(TemplateUnit), same.query(IID_IPerfTransfer, transfer));
+      Variant blob;
+      raiseIfFailed(RV_SITE(TemplateUnit), transfer->CreateArray(blob.get()));
+      raiseIfFailed(RV_SITE(TemplateUnit), transfer->TransferOut(blob.get()));
+      raiseIfFailed(RV_SITE(TemplateUnit), TransferIn(*blob.get()));
+      return S_OK;
+    });
+  }
+
+  HRESULT STDMETHODCALLTYPE GetSize(LONG *size) override {
+    RV_OPERATION("GetSize");
+    return memberFrame(RV_SITE(transferUnit()), [&] {
+      if (size == nullptr) raiseNullPointer(RV_SITE(transferUnit()));
+      LONGLONG total = static_cast<Derived *>(this)->recordSize();
+      if (total > MAXLONG - CTran::HeaderSize) raiseInternalCondition(RV_SITE(transferUnit()));
+      *size = static_cast<LONG>(total);
+      return S_OK;
+    });
+  }
+
+  // A blob exactly large enough for the node.
+  HRESULT STDMETHODCALLTYPE CreateArray(VARIANT *blob) override {
+    RV_OPERATION("CreateArray");
+    return memberFrame(RV_SITE(TemplateUnit), [&] {
+      LONG size = 0;
+      raiseIfFailed(RV_SITE(TemplateUnit), GetSize(&size));
+      const HRESULT hr = CTran::CreateArray(blob, size);
+      if (FAILED(hr)) raiseResult(RV_SITE(TemplateUnit), hr);
+      return S_OK;
+    });
+  }
+
+  // Writes the node's record at the blob's cursor: its own fields, then each
+  // child (members, for a collection) into the same blob.
+  HRESULT STDMETHODCALLTYPE TransferOut(VARIANT *blob) override {
+    RV_OPERATION("TransferOut");
+    return memberFrame(RV_SITE(transferUnit()), [&] {
+      passThrough(RV_SITE(transferUnit()), [&] {
+        CTran tran(blob);
+        static_cast<Derived *>(this)->writeRecord(tran, blob);
+        tran.close();
+      });
+      return S_OK;
+    });
+  }
+
+  // Rebuilds the node from its record at the blob's cursor; the blob is the
+  // caller's array, whose cursor moves.
+  HRESULT STDMETHODCALLTYPE TransferIn(VARIANT blob) override {
+    RV_OPERATION("TransferIn");
+    return memberFrame(RV_SITE(transferUnit()), [&] {
+      passThrough(RV_SITE(transferUnit()), [&] {
+        CTran tran(&blob);
+        static_cast<Derived *>(this)->readRecord(tran, &blob);
+        tran.close();
+      });
+      return S_OK;
+    });
+  }
+
+  // The record of an object: the common data (its ID), the class's own
+  // fields, then the children. Collections replace these three.
+  LONGLONG recordSize() {
+    return 4 + static_cast<Derived *>(this)->ownFieldsSize() + GetChildrenSize();
+  }
+
+  void writeRecord(CTran &tran, VARIANT *blob) {
+    WriteCmnData(tran);
+    static_cast<Derived *>(this)->writeOwnFields(tran);
+    RV_OPERATION("TransferOut");
+    for (IDispatch *child : children_) raiseIfFailed(RV_SITE(transferUnit()), transferOf(child)->TransferOut(blob));
+  }
+
+  void readRecord(CTran &tran, VARIANT *blob) {
+    ReadCmnData(tran);
+    static_cast<Derived *>(this)->readOwnFields(tran);
+    RV_OPERATION("TransferIn");
+    for (IDispatch *child : children_) raiseIfFailed(RV_SITE(transferUnit()), transferOf(child)->TransferIn(*blob));
+  }
 
  protected:
-  static constexpr const char *rvSourceUnit = "CommonComponents\\PerfMon\\rvZedaZuvivurAzodav\\TRVPObjectImpl";
+  // The template's own operations report this unit; the class's own ones
+  // report Derived::rvSourceUnit.
+  static constexpr const char *TemplateUnit = "CommonComponents\\PerfMon\\rvZedaZuvivurAzodav\\TRVPObjectImpl";
 
   void *findInterface(REFIID riid) override {
     if (IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, iidOf<Main>())) return static_cast<Main *>(this);
@@ -97,6 +220,51 @@ class TRVPObjectImpl : public ObjectRoot,
     return nullptr;
   }
 
+  // Transfers report the class's own unit; a collection's is the template's.
+  static const char *transferUnit() { return IsCollection ? TemplateUnit : Derived::rvSourceUnit; }
+
+  void WriteCmnData(CTran &tran) {
+    RV_OPERATION("WriteCmnData");
+    passThrough(RV_SITE(Derived::rvSourceUnit), [&] { tran.Write(&id_, sizeof id_); });
+  }
+
+  void ReadCmnData(CTran &tran) {
+    RV_OPERATION("ReadCmnData");
+    passThrough(RV_SITE(Derived::rvSourceUnit), [&] { tran.Read(&id_, sizeof id_); });
+  }
+
+  // The sizes of the children, each asked through IPerfTransfer; a failing
+  // child is logged and fails the sum.
+  LONGLONG GetChildrenSize() {
+    RV_OPERATION("GetChildrenSize");
+    LONGLONG total = 0;
+    Err frame;
+    const bool summed = swallowingFrame(RV_SITE(Derived::rvSourceUnit), frame, [&] {
+      for (IDispatch *child : children_) {
+        LONG size = 0;
+        raiseIfFailed(RV_SITE(Derived::rvSourceUnit), transferOf(child)->GetSize(&size));
+        total += size;
+      }
+    });
+    if (!summed) throw frame;
+    return total;
+  }
+
+  // A text field from a string record; running out of memory ends the read.
+  static void readText(CTran &tran, TextField &field) {
+    RV_OPERATION("TransferIn");
+    const HRESULT hr = tran.ReadString(field.slot());
+    if (FAILED(hr)) raiseResult(RV_SITE(Derived::rvSourceUnit), hr);
+  }
+
+  static ComPtr<IPerfTransfer> transferOf(IDispatch *node) {
+    RV_OPERATION("QueryInterface");
+    ComPtr<IPerfTransfer> transfer;
+    if (FAILED(node->QueryInterface(IID_IPerfTransfer, transfer.putVoid())) || !transfer)
+      raiseNullPointer(RV_SITE(TemplateUnit));
+    return transfer;
+  }
+
   // Creates a child collection through class activation, keeps the counted
   // reference in `field` and records the child, in creation order, for the
   // transfer of the tree.
@@ -104,9 +272,9 @@ class TRVPObjectImpl : public ObjectRoot,
     RV_OPERATION("CreateChild");
     ComPtr<IDispatch> child;
     HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IDispatch, child.putVoid());
-    if (FAILED(hr)) raiseResult(RV_HERE, hr);
+    if (FAILED(hr)) raiseResult(RV_SITE(Derived::rvSourceUnit), hr);
     hr = child.query(iidOf<I>(), field);
-    if (FAILED(hr)) raiseResult(RV_HERE, hr);
+    if (FAILED(hr)) raiseResult(RV_SITE(Derived::rvSourceUnit), hr);
     children_.push_back(child.get());
   }
 

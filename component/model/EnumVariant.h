@@ -1,0 +1,35 @@
+// The enumerator a collection hands out for its _NewEnum: it walks its own
+// snapshot of the members, so later changes to the collection never reach it.
+#pragma once
+#include <windows.h>
+#include <oleauto.h>
+
+#include <vector>
+
+#include "server/ComPtr.h"
+
+namespace rv {
+
+class EnumVariant final : public IEnumVARIANT {
+ public:
+  // Takes a snapshot: one VT_DISPATCH variant per member, each counted.
+  static HRESULT Create(std::vector<ComPtr<IDispatch>> members, IUnknown **enumerator);
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+  HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT *items, ULONG *fetched) override;
+  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override;
+  HRESULT STDMETHODCALLTYPE Reset() override;
+  HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT **copy) override;
+
+ private:
+  EnumVariant() = default;
+  ~EnumVariant() = default;
+
+  LONG volatile references_ = 1;
+  std::vector<ComPtr<IDispatch>> items_;
+  size_t position_ = 0;
+};
+
+}  // namespace rv

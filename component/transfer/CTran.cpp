@@ -1,0 +1,486 @@
+#include "CTran.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "log/Frames.h"
+#include "server/ComPtr.h"
+
+RV_SOURCE_UNIT("References\\Common\\CTran")
+
+namespace rv {
+
+// Values are copied into and out of the blob as the machine stores them; the
+// blob is little-endian, so the machine must be too.
+static_assert(std::endian::native == std::endian::little, "blobs are little-endian");
+
+namespace {
+
+constexpr VARTYPE VariantArrayTag = VT_ARRAY | VT_VARIANT;
+constexpr LONG CursorOffset = 4;
+constexpr ULONG LengthBytes = 4;
+constexpr ULONG TagBytes = 2;
+constexpr ULONG BoundBytes = 4;
+// Tag, lower bound, upper bound.
+constexpr ULONG ArrayHeaderBytes = TagBytes + 2 * BoundBytes;
+// The least a variant record can take: its tag.
+constexpr LONGLONG LeastRecordBytes = TagBytes;
+
+// Payload bytes of the scalar types a variant record carries (strings aside);
+// -1 for a type that is refused.
+int scalarWidth(VARTYPE type) {
+  switch (type) {
+    case VT_EMPTY:
+      return 0;
+    case VT_I1: case VT_UI1:
+      return 1;
+    case VT_I2: case VT_UI2: case VT_BOOL:
+      return 2;
+    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_R4: case VT_ERROR:
+      return 4;
+    case VT_R8: case VT_CY: case VT_DATE:
+      return 8;
+    default:
+      return -1;
+  }
+}
+
+// Element bytes of the arrays of fixed-width numbers, whose memory is copied
+// raw; 0 for every other element type. 64-bit integers are carried in arrays
+// although a scalar one is refused.
+ULONG fixedElementWidth(VARTYPE elementType) {
+  switch (elementType) {
+    case VT_I1: case VT_UI1:
+      return 1;
+    case VT_I2: case VT_UI2: case VT_BOOL:
+      return 2;
+    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_R4: case VT_ERROR:
+      return 4;
+    case VT_R8: case VT_CY: case VT_DATE: case VT_I8: case VT_UI8:
+      return 8;
+    default:
+      return 0;
+  }
+}
+
+// An array of variants is the one kind whose elements are records of their
+// own. Its elements are VARIANTs: 16 bytes on 32-bit Windows, 24 on 64-bit.
+bool holdsVariants(VARTYPE elementType, UINT elementSize) {
+  return elementType == VT_VARIANT && elementSize == sizeof(VARIANT);
+}
+
+// A by-reference variant points at a value elsewhere; none is encoded, so it
+// takes the path of the refused scalars whatever else its tag says.
+bool isArrayRecord(VARTYPE tag) { return (tag & VT_ARRAY) != 0 && (tag & VT_BYREF) == 0; }
+
+// Keeps an array locked for a scope. Leaving the scope on an error path
+// unlocks quietly; release() is the normal end and raises a failing unlock.
+class HeldLock {
+ public:
+  HeldLock(SAFEARRAY *array, const Site &site) : array_(array) {
+    const HRESULT hr = SafeArrayLock(array);
+    if (FAILED(hr)) {
+      array_ = nullptr;
+      raiseResult(site, hr);
+    }
+  }
+  HeldLock(const HeldLock &) = delete;
+  HeldLock &operator=(const HeldLock &) = delete;
+  ~HeldLock() {
+    if (array_ != nullptr) SafeArrayUnlock(array_);
+  }
+
+  void release(const Site &site) {
+    const HRESULT hr = SafeArrayUnlock(std::exchange(array_, nullptr));
+    if (FAILED(hr)) raiseResult(site, hr);
+  }
+  // The lock now belongs to someone else, who unlocks it.
+  void handOver() { array_ = nullptr; }
+
+ private:
+  SAFEARRAY *array_;
+};
+
+[[noreturn]] void raiseRefusedType(const Site &site) { raiseResult(site, E_FAIL); }
+
+}  // namespace
+
+// ---- blob and cursor ------------------------------------------------------
+
+HRESULT CTran::CreateArray(VARIANT *blob, LONG payload) {
+  RV_OPERATION("CreateArray");
+  return passThrough(RV_HERE, [&]() -> HRESULT {
+    if (blob == nullptr) raiseNullPointer(RV_HERE);
+    VariantInit(blob);
+    V_VT(blob) = VT_ARRAY | VT_UI1;
+    V_ARRAY(blob) = nullptr;
+    const LONGLONG length = LONGLONG(payload) + HeaderSize;
+    if (payload < 0 || length > std::numeric_limits<LONG>::max()) return E_OUTOFMEMORY;
+    SAFEARRAY *array = SafeArrayCreateVector(VT_UI1, 0, ULONG(length));
+    if (array == nullptr) return E_OUTOFMEMORY;
+    V_ARRAY(blob) = array;
+    HeldLock lock(array, RV_HERE);
+    BYTE *bytes = static_cast<BYTE *>(array->pvData);
+    std::memset(bytes, 0, size_t(length));
+    const LONG token = NewToken;
+    std::memcpy(bytes, &token, sizeof token);
+    lock.release(RV_HERE);
+    return S_OK;
+  });
+}
+
+CTran::CTran(VARIANT *blob, bool zeroOnClose) : zeroOnClose_(zeroOnClose) {
+  RV_OPERATION("CTran");
+  passThrough(RV_HERE, [&] {
+    if (blob == nullptr) raiseNullPointer(RV_HERE);
+    if (V_VT(blob) != (VT_ARRAY | VT_UI1))
+      raiseMessage(RV_HERE, "Variant should be initialised with CTran::CreateArray before constructing CTran");
+    SAFEARRAY *array = V_ARRAY(blob);
+    if (array == nullptr || SafeArrayGetDim(array) != 1) raiseInternalCondition(RV_HERE);
+    LONG lower = 0, upper = 0;
+    HRESULT hr = SafeArrayGetLBound(array, 1, &lower);
+    if (FAILED(hr)) raiseResult(RV_HERE, hr);
+    hr = SafeArrayGetUBound(array, 1, &upper);
+    if (FAILED(hr)) raiseResult(RV_HERE, hr);
+    const LONGLONG length = LONGLONG(upper) - lower + 1;
+    if (length < HeaderSize + 1 || length > std::numeric_limits<LONG>::max()) raiseInternalCondition(RV_HERE);
+
+    HeldLock lock(array, RV_HERE);
+    BYTE *bytes = static_cast<BYTE *>(array->pvData);
+    if (bytes == nullptr) raiseInternalCondition(RV_HERE);
+    LONG token = 0;
+    std::memcpy(&token, bytes, sizeof token);
+    if (token >= TokenLimit) raiseMessage(RV_HERE, "Invalid CTran Array. 1st byte token validation failed.");
+
+    lock.handOver();
+    array_ = array;
+    data_ = bytes;
+    size_ = LONG(length);
+    const LONG at = cursor();
+    if (at < HeaderSize || at == size_) setCursor(HeaderSize);
+  });
+}
+
+CTran::~CTran() {
+  try {
+    close();
+  } catch (...) {
+    // close() has logged the failure on its way out.
+  }
+}
+
+void CTran::close() {
+  RV_OPERATION("~CTran");
+  passThrough(RV_HERE, [&] {
+    if (array_ == nullptr) return;
+    if (zeroOnClose_) setCursor(0);
+    SAFEARRAY *array = std::exchange(array_, nullptr);
+    data_ = nullptr;
+    size_ = 0;
+    const HRESULT hr = SafeArrayUnlock(array);
+    if (FAILED(hr)) raiseResult(RV_HERE, hr);
+  });
+}
+
+LONG CTran::cursor() const {
+  LONG value = 0;
+  if (data_ != nullptr) std::memcpy(&value, data_ + CursorOffset, sizeof value);
+  return value;
+}
+
+void CTran::setCursor(LONG value) { std::memcpy(data_ + CursorOffset, &value, sizeof value); }
+
+LONGLONG CTran::remaining() const {
+  const LONG at = cursor();
+  if (at < 0) return 0;
+  return std::max<LONGLONG>(LONGLONG(size_) - at, 0);
+}
+
+void CTran::Write(const void *source, ULONG count) {
+  RV_OPERATION("Write");
+  passThrough(RV_HERE, [&] {
+    if (array_ == nullptr) raiseNullPointer(RV_HERE);
+    const LONG at = cursor();
+    if (at < 0 || LONGLONG(at) + count > size_) raiseInternalCondition(RV_HERE);
+    if (count == 0) return;
+    if (source == nullptr) raiseNullPointer(RV_HERE);
+    std::memmove(data_ + at, source, count);
+    setCursor(at + LONG(count));
+  });
+}
+
+void CTran::Read(void *destination, ULONG count) {
+  RV_OPERATION("Read");
+  passThrough(RV_HERE, [&] {
+    if (array_ == nullptr) raiseNullPointer(RV_HERE);
+    const LONG at = cursor();
+    if (at < 0 || LONGLONG(at) + count > size_) raiseInternalCondition(RV_HERE);
+    if (count == 0) return;
+    if (destination == nullptr) raiseNullPointer(RV_HERE);
+    std::memmove(destination, data_ + at, count);
+    setCursor(at + LONG(count));
+  });
+}
+
+// ---- strings --------------------------------------------------------------
+
+void CTran::WriteString(BSTR text) {
+  RV_OPERATION("WriteString");
+  passThrough(RV_HERE, [&] {
+    if (array_ == nullptr) raiseNullPointer(RV_HERE);
+    const ULONGLONG length = text == nullptr ? 0 : ULONGLONG(SysStringByteLen(text)) + sizeof(OLECHAR);
+    // The whole record or nothing.
+    if (LONGLONG(LengthBytes + length) > remaining()) raiseInternalCondition(RV_HERE);
+    const DWORD stored = DWORD(length);
+    Write(&stored, LengthBytes);
+    Write(text, stored);
+  });
+}
+
+namespace {
+
+// Allocates the string of a stored length L (the bytes plus a terminator),
+// after the caller made sure that L bytes remain; null when it cannot.
+BSTR allocateStored(DWORD length) {
+  if (length < sizeof(OLECHAR)) return nullptr;
+  return SysAllocStringByteLen(nullptr, length - sizeof(OLECHAR));
+}
+
+// The terminator is the string's own, not the blob's: a record whose last two
+// bytes are not zero must not leave a string behind that runs on past its end.
+void terminate(BSTR text, DWORD length) {
+  std::memset(reinterpret_cast<BYTE *>(text) + length - sizeof(OLECHAR), 0, sizeof(OLECHAR));
+}
+
+}  // namespace
+
+HRESULT CTran::ReadString(BSTR *text) {
+  RV_OPERATION("ReadString");
+  return passThrough(RV_HERE, [&]() -> HRESULT {
+    if (text == nullptr) raiseNullPointer(RV_HERE);
+    SysFreeString(std::exchange(*text, nullptr));
+    DWORD length = 0;
+    Read(&length, LengthBytes);
+    if (length == 0) return S_OK;
+    // A length of 1 has no room for the terminator: no string can be made of it.
+    if (length < sizeof(OLECHAR)) return E_OUTOFMEMORY;
+    if (length > remaining()) raiseInternalCondition(RV_HERE);
+    Bstr string = Bstr::attach(allocateStored(length));
+    if (string.get() == nullptr) return E_OUTOFMEMORY;
+    Read(string.get(), length);
+    terminate(string.get(), length);
+    *text = string.detach();
+    return S_OK;
+  });
+}
+
+ULONG CTran::StringSize(BSTR text) {
+  return text == nullptr ? LengthBytes : LengthBytes + SysStringByteLen(text) + ULONG(sizeof(OLECHAR));
+}
+
+// ---- variants -------------------------------------------------------------
+
+void CTran::WriteVariant(const VARIANT *value) { writeVariant(value, 0); }
+
+void CTran::writeVariant(const VARIANT *value, int nesting) {
+  RV_OPERATION("WriteVariant");
+  passThrough(RV_HERE, [&] {
+    if (array_ == nullptr) raiseNullPointer(RV_HERE);
+    if (value == nullptr) raiseNullPointer(RV_HERE);
+    const VARTYPE tag = V_VT(value);
+
+    if (!isArrayRecord(tag)) {
+      Write(&tag, TagBytes);
+      if (tag == VT_EMPTY) return;
+      if (tag == VT_BSTR) {
+        // The text up to its first zero code unit, as the platform copies it.
+        Bstr copy(V_BSTR(value));
+        if (V_BSTR(value) != nullptr && copy.get() == nullptr) raiseResult(RV_HERE, E_OUTOFMEMORY);
+        WriteString(copy.get());
+        return;
+      }
+      const int width = scalarWidth(tag);
+      if (width < 0) raiseRefusedType(RV_HERE);
+      Write(&V_UI1(value), ULONG(width));
+      return;
+    }
+
+    if (nesting >= MaxArrayNesting) raiseInternalCondition(RV_HERE);
+    SAFEARRAY *array = V_ARRAY(value);
+    if (array == nullptr || SafeArrayGetDim(array) != 1) raiseInternalCondition(RV_HERE);
+    LONG lower = 0, upper = 0;
+    HRESULT hr = SafeArrayGetLBound(array, 1, &lower);
+    if (FAILED(hr)) raiseResult(RV_HERE, hr);
+    hr = SafeArrayGetUBound(array, 1, &upper);
+    if (FAILED(hr)) raiseResult(RV_HERE, hr);
+    const UINT elementSize = SafeArrayGetElemsize(array);
+    const LONGLONG count = LONGLONG(upper) - lower + 1;
+    if (count < 0) raiseInternalCondition(RV_HERE);
+    const VARTYPE elementType = VARTYPE(tag & ~VT_ARRAY);
+
+    HeldLock lock(array, RV_HERE);
+    if (holdsVariants(elementType, elementSize)) {
+      Write(&VariantArrayTag, TagBytes);
+      Write(&lower, BoundBytes);
+      Write(&upper, BoundBytes);
+      const VARIANT *elements = static_cast<const VARIANT *>(array->pvData);
+      for (LONGLONG i = 0; i < count; ++i) writeVariant(&elements[i], nesting + 1);
+    } else if (fixedElementWidth(elementType) != 0 && fixedElementWidth(elementType) == elementSize) {
+      // An array whose elements are not as wide as its tag says would be
+      // read back with another length: it is refused like any other.
+      Write(&tag, TagBytes);
+      Write(&lower, BoundBytes);
+      Write(&upper, BoundBytes);
+      const ULONGLONG bytes = ULONGLONG(count) * elementSize;
+      if (bytes > std::numeric_limits<ULONG>::max()) raiseInternalCondition(RV_HERE);
+      Write(array->pvData, ULONG(bytes));
+    } else {
+      raiseRefusedType(RV_HERE);
+    }
+    lock.release(RV_HERE);
+  });
+}
+
+HRESULT CTran::ReadVariant(VARIANT *value) { return readVariant(value, 0, 0); }
+
+// `reserved` counts the bytes that records begun further up still need after
+// this one: at least the tag of every element of the arrays of variants being
+// read that has not been reached yet. An array read here may only claim what
+// is left after them, so that however its arrays nest, a blob never makes the
+// reader allocate more than a small multiple of its own size.
+HRESULT CTran::readVariant(VARIANT *value, int nesting, LONGLONG reserved) {
+  RV_OPERATION("ReadVariant");
+  return passThrough(RV_HERE, [&]() -> HRESULT {
+    if (array_ == nullptr) raiseNullPointer(RV_HERE);
+    if (value == nullptr) raiseNullPointer(RV_HERE);
+    const HRESULT cleared = VariantClear(value);
+    if (FAILED(cleared)) raiseResult(RV_HERE, cleared);
+    // The type is set only once the value it describes is complete, so a
+    // failed read leaves a variant that is safe to clear.
+    VARTYPE tag = VT_EMPTY;
+    Read(&tag, TagBytes);
+    if (isArrayRecord(tag)) return readArray(value, tag, nesting, reserved);
+
+    if (tag == VT_EMPTY) return S_OK;
+    if (tag == VT_BSTR) {
+      DWORD length = 0;
+      Read(&length, LengthBytes);
+      Bstr string;
+      if (length != 0) {
+        if (length > remaining()) raiseInternalCondition(RV_HERE);
+        string = Bstr::attach(allocateStored(length));
+        if (string.get() == nullptr) raiseInternalCondition(RV_HERE);
+        Read(string.get(), length);
+        terminate(string.get(), length);
+      }
+      V_BSTR(value) = string.detach();
+      V_VT(value) = VT_BSTR;
+      return S_OK;
+    }
+    const int width = scalarWidth(tag);
+    if (width < 0) raiseRefusedType(RV_HERE);
+    Read(&V_UI1(value), ULONG(width));
+    V_VT(value) = tag;
+    return S_OK;
+  });
+}
+
+HRESULT CTran::readArray(VARIANT *value, VARTYPE tag, int nesting, LONGLONG reserved) {
+  RV_OPERATION("ReadVariant");
+  if (nesting >= MaxArrayNesting) raiseInternalCondition(RV_HERE);
+  LONG lower = 0, upper = 0;
+  Read(&lower, BoundBytes);
+  Read(&upper, BoundBytes);
+  const VARTYPE elementType = VARTYPE(tag & ~VT_ARRAY);
+  // Computed wide: the bounds may be anything, up to a count of 2^32.
+  const LONGLONG count = LONGLONG(upper) - lower + 1;
+  if (count < 0) return E_OUTOFMEMORY;
+
+  // Nothing is allocated for elements that the bytes left cannot fill.
+  const LONGLONG unclaimed = std::max<LONGLONG>(remaining() - reserved, 0);
+  const ULONG width = fixedElementWidth(elementType);
+  if (elementType == VT_VARIANT) {
+    if (count * LeastRecordBytes > unclaimed) raiseInternalCondition(RV_HERE);
+  } else if (width != 0) {
+    if (count * width > unclaimed) raiseInternalCondition(RV_HERE);
+  } else {
+    // An element type without an encoding: the array would be created and
+    // then refused. Whether the platform can create that kind of array at
+    // all decides between the two results, asked without any elements.
+    SAFEARRAY *probe = SafeArrayCreateVector(elementType, 0, 0);
+    if (probe == nullptr) return E_OUTOFMEMORY;
+    SafeArrayDestroy(probe);
+    raiseRefusedType(RV_HERE);
+  }
+
+  SAFEARRAY *array = SafeArrayCreateVector(elementType, lower, ULONG(count));
+  if (array == nullptr) return E_OUTOFMEMORY;
+  // The variant owns the array from here, also when the elements fail.
+  V_ARRAY(value) = array;
+  V_VT(value) = tag;
+
+  HeldLock lock(array, RV_HERE);
+  const UINT elementSize = SafeArrayGetElemsize(array);
+  if (holdsVariants(elementType, elementSize)) {
+    VARIANT *elements = static_cast<VARIANT *>(array->pvData);
+    for (LONGLONG i = 0; i < count; ++i) {
+      const LONGLONG stillClaimed = reserved + (count - 1 - i) * LeastRecordBytes;
+      const HRESULT hr = readVariant(&elements[i], nesting + 1, stillClaimed);
+      if (hr != S_OK) {
+        lock.release(RV_HERE);
+        return hr;
+      }
+    }
+  } else if (width != 0 && elementSize == width) {
+    Read(array->pvData, ULONG(count * elementSize));
+  } else {
+    raiseRefusedType(RV_HERE);
+  }
+  lock.release(RV_HERE);
+  return S_OK;
+}
+
+ULONG CTran::VariantSize(const VARIANT *value) {
+  const ULONGLONG size = variantSize(value, 0);
+  return size > std::numeric_limits<ULONG>::max() ? std::numeric_limits<ULONG>::max() : ULONG(size);
+}
+
+// Sizes are counted wide and cut to 32 bits once, at the top.
+ULONGLONG CTran::variantSize(const VARIANT *value, int nesting) {
+  RV_OPERATION("VariantSize");
+  return passThrough(RV_HERE, [&]() -> ULONGLONG {
+    if (value == nullptr) return TagBytes;
+    const VARTYPE tag = V_VT(value);
+    if (!isArrayRecord(tag)) {
+      if (tag == VT_BSTR) {
+        Bstr copy(V_BSTR(value));
+        return TagBytes + StringSize(copy.get());
+      }
+      return TagBytes + std::max(scalarWidth(tag), 0);
+    }
+    // Deeper than the writer goes: it refuses such a record.
+    if (nesting >= MaxArrayNesting) return TagBytes;
+    const VARTYPE elementType = VARTYPE(tag & ~VT_ARRAY);
+    if ((elementType & 0x1F) == 0) return ArrayHeaderBytes;
+
+    SAFEARRAY *array = V_ARRAY(value);
+    LONG lower = 0, upper = -1;
+    SafeArrayGetLBound(array, 1, &lower);
+    SafeArrayGetUBound(array, 1, &upper);
+    const LONGLONG count = std::max<LONGLONG>(LONGLONG(upper) - lower + 1, 0);
+    const UINT elementSize = SafeArrayGetElemsize(array);
+    if (holdsVariants(elementType, elementSize)) {
+      ULONGLONG size = ArrayHeaderBytes;
+      const VARIANT *elements = static_cast<const VARIANT *>(array->pvData);
+      if (elements == nullptr) return size;
+      for (LONGLONG i = 0; i < count; ++i) size += variantSize(&elements[i], nesting + 1);
+      return size;
+    }
+    return ArrayHeaderBytes + ULONGLONG(count) * elementSize;
+  });
+}
+
+}  // namespace rv

@@ -1,0 +1,112 @@
+// The cursor over a blob: a one-dimensional byte array with an 8-byte header
+// (token, cursor) followed by the values written back to back, little-endian.
+//
+// The cursor lives in the blob (bytes 4 to 7), not in the CTran, so that a
+// child opening its own CTran over the same array continues where the
+// parent stopped, and the parent continues after the child's bytes.
+//
+// Every operation raises an Err on failure; the only results returned are
+// E_OUTOFMEMORY from CreateArray, ReadString and ReadVariant.
+//
+// A blob may come from another process: every length, count and bound read
+// from it is checked against the bytes that remain before anything is
+// allocated for it.
+#pragma once
+#include <windows.h>
+#include <oleauto.h>
+
+namespace rv {
+
+class CTran {
+ public:
+  // The first payload byte; bytes 0 to 3 hold the token, 4 to 7 the cursor.
+  static constexpr LONG HeaderSize = 8;
+  // The token a new blob carries; a blob whose token is this limit or more is
+  // not one of ours.
+  static constexpr LONG NewToken = 4;
+  static constexpr LONG TokenLimit = 1000;
+  // At most this many arrays, one inside the other, in one variant record.
+  // A blob of nested arrays of variants would otherwise make the reader
+  // recurse once per 10 bytes of blob until the stack runs out; an array
+  // deeper than this is refused as an invalid internal condition. The writer
+  // and the size pass keep to the same limit, so whatever is written can be
+  // read back, and a variant whose array holds itself cannot make them
+  // recurse for ever.
+  static constexpr int MaxArrayNesting = 64;
+
+  // Fills `blob` with a new byte array of payload + 8 zero bytes, token 4,
+  // lower bound 0. What the variant held is not released. Returns
+  // E_OUTOFMEMORY when the array cannot be created (also for a negative
+  // payload); the variant then carries the byte array type with no array.
+  [[nodiscard]] static HRESULT CreateArray(VARIANT *blob, LONG payload);
+
+  // Opens the blob: checks that it is a one-dimensional byte array of at
+  // least 9 bytes with a token below 1000, locks it (locks nest, so a parent
+  // and its children may hold the same blob open at once) and places the
+  // cursor: a cursor below 8 or equal to the blob's length starts at 8.
+  // With `zeroOnClose` the cursor field is reset to 0 when the CTran closes.
+  explicit CTran(VARIANT *blob, bool zeroOnClose = false);
+  CTran(const CTran &) = delete;
+  CTran &operator=(const CTran &) = delete;
+
+  // Closes quietly: a CTran that goes out of scope still holding its array,
+  // because an error is on its way up, unlocks it here. A failing unlock is
+  // logged and goes no further, since nothing may be thrown out of a
+  // destructor while another error unwinds the stack. Callers that finish a
+  // transfer normally call close() instead, which raises.
+  ~CTran();
+
+  // Unlocks the array (after writing 0 into the cursor field when asked to)
+  // and forgets it. A failing unlock is raised, as operation "~CTran". Closing
+  // a closed CTran does nothing.
+  void close();
+
+  bool isOpen() const { return array_ != nullptr; }
+  // Elements of the open array, the header included.
+  LONG size() const { return size_; }
+  // The cursor field of the open blob.
+  LONG cursor() const;
+
+  void Write(const void *source, ULONG count);
+  void Read(void *destination, ULONG count);
+
+  // A string record: its byte length L (0 for a null string, else the
+  // string's bytes plus 2) as 4 bytes, then L bytes: the code units and the
+  // terminator. A record that does not fit whole is not written at all.
+  void WriteString(BSTR text);
+  // Releases the caller's string and reads one string record into it; a
+  // record of length 0 leaves it null. Returns E_OUTOFMEMORY when the string
+  // cannot be allocated (a stored length of 1 never can).
+  [[nodiscard]] HRESULT ReadString(BSTR *text);
+  // The bytes WriteString takes for `text`.
+  static ULONG StringSize(BSTR text);
+
+  // A variant record: the 16-bit type tag, then the value. Refused types are
+  // raised as E_FAIL after their tag was written.
+  void WriteVariant(const VARIANT *value);
+  // Clears `value` and reads one variant record into it. Returns
+  // E_OUTOFMEMORY when an array in the record cannot be created. After a
+  // failure the variant is safe to clear and to overwrite.
+  [[nodiscard]] HRESULT ReadVariant(VARIANT *value);
+  // The bytes WriteVariant writes for `value`; 2 for a type it refuses.
+  // Never fails. A size beyond 32 bits is given as 0xFFFFFFFF.
+  static ULONG VariantSize(const VARIANT *value);
+
+ private:
+  void writeVariant(const VARIANT *value, int nesting);
+  HRESULT readVariant(VARIANT *value, int nesting, LONGLONG reserved);
+  HRESULT readArray(VARIANT *value, VARTYPE tag, int nesting, LONGLONG reserved);
+  static ULONGLONG variantSize(const VARIANT *value, int nesting);
+
+  // Bytes from the cursor to the end of the blob (negative when a cursor
+  // field was moved past the end).
+  LONGLONG remaining() const;
+  void setCursor(LONG value);
+
+  SAFEARRAY *array_ = nullptr;
+  BYTE *data_ = nullptr;
+  LONG size_ = 0;
+  bool zeroOnClose_ = false;
+};
+
+}  // namespace rv

@@ -1,0 +1,267 @@
+// Blobs of the object tree: the exact layout, sizes, round trips through a
+// byte array and through a string, copies, and damaged blobs.
+#include "ComponentFixture.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes bytesOf(const VARIANT &blob) {
+  if (V_VT(&blob) != (VT_ARRAY | VT_UI1)) return {};
+  SAFEARRAY *array = V_ARRAY(&blob);
+  const unsigned char *data = static_cast<const unsigned char *>(array->pvData);
+  return Bytes(data, data + array->rgsabound[0].cElements);
+}
+
+// A byte array variant holding `bytes`.
+void makeBlob(VARIANT &blob, const Bytes &bytes) {
+  VariantInit(&blob);
+  SAFEARRAY *array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+  if (!bytes.empty()) std::memcpy(array->pvData, bytes.data(), bytes.size());
+  V_VT(&blob) = VT_ARRAY | VT_UI1;
+  V_ARRAY(&blob) = array;
+}
+
+Bytes le32(LONG v) {
+  return {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v >> 16),
+          static_cast<unsigned char>(v >> 24)};
+}
+
+Bytes str(const std::string &text) {
+  if (text == "<null>") return le32(0);
+  Bytes out = le32(static_cast<LONG>(text.size() * 2 + 2));
+  for (char c : text) {
+    out.push_back(static_cast<unsigned char>(c));
+    out.push_back(0);
+  }
+  out.push_back(0);
+  out.push_back(0);
+  return out;
+}
+
+Bytes operator+(Bytes a, const Bytes &b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+class Blob : public ComponentFixture {
+ protected:
+  void SetUp() override { takeError(); }
+
+  // The manager of the worked example: one object with one counter.
+  void buildExample(Ref<IPerfMgr> &manager) {
+    create(CLSID_PerfMgr, IID_IPerfMgr, manager);
+    manager->put_ID(1);
+    Ref<IPerfObjects> objects;
+    manager->get_PerfObjects(objects.put());
+    Ref<IPerfObject> object;
+    ASSERT_EQ(S_OK, objects->AddNew(2, object.put()));
+    TestBstr objectName("Obj");
+    object->put_Name(objectName.value);
+    Ref<IPerfCounters> counters;
+    object->get_PerfCounters(counters.put());
+    Ref<IPerfCounter> counter;
+    ASSERT_EQ(S_OK, counters->AddNew(3, counter.put()));
+    TestBstr counterName("C");
+    counter->put_Name(counterName.value);
+    VARIANT value;
+    VariantInit(&value);
+    V_VT(&value) = VT_I4;
+    V_I4(&value) = 5;
+    counter->put_Value(value);
+  }
+};
+
+TEST_F(Blob, WorkedLayoutOfAManager) {
+  Ref<IPerfMgr> manager;
+  buildExample(manager);
+  // The device name comes from a definition file; a blob brings one in too.
+  const Bytes withDevice = le32(4) + le32(0) + le32(1) + str("Svc") + le32(900) + le32(0);
+  VARIANT in;
+  makeBlob(in, withDevice);
+  Ref<IPerfMgr> named;
+  create(CLSID_PerfMgr, IID_IPerfMgr, named);
+  ASSERT_EQ(S_OK, named->put_MyBlob(btAsBinaryArray, in));
+  VariantClear(&in);
+  EXPECT_EQ("Svc", readText([&](BSTR *t) { return named->get_DeviceName(t); }));
+  // Copy the example's tree under the named manager: CopyFrom would take the
+  // device name too, so the objects are copied collection to collection.
+  Ref<IPerfObjects> from, to;
+  manager->get_PerfObjects(from.put());
+  named->get_PerfObjects(to.put());
+  ASSERT_EQ(S_OK, to->CopyFrom(from.p));
+
+  VARIANT blob;
+  VariantInit(&blob);
+  ASSERT_EQ(S_OK, named->get_MyBlob(btAsBinaryArray, &blob));
+  const Bytes expected = le32(4) + le32(122) + le32(1) + str("Svc") + le32(900) + le32(1) + le32(2) + str("Obj") +
+                         le32(0) + le32(0) + Bytes{0, 0, 0, 0} + le32(1) + le32(3) + str("C") + le32(0) +
+                         Bytes{3, 0, 5, 0, 0, 0} + le32(0) + le32(65536) + le32(4) + str("no_calc") + le32(0);
+  EXPECT_EQ(expected, bytesOf(blob));
+  VariantClear(&blob);
+
+  Ref<IPerfTransfer> transfer;
+  ASSERT_EQ(S_OK, named->QueryInterface(IID_IPerfTransfer, transfer.putVoid()));
+  LONG size = 0;
+  ASSERT_EQ(S_OK, transfer->GetSize(&size));
+  EXPECT_EQ(114, size);
+}
+
+TEST_F(Blob, SizesOfSmallNodes) {
+  Ref<IPerfCounter> counter;
+  create(CLSID_PerfCounter, IID_IPerfCounter, counter);
+  Ref<IPerfTransfer> transfer;
+  ASSERT_EQ(S_OK, counter->QueryInterface(IID_IPerfTransfer, transfer.putVoid()));
+  LONG size = 0;
+  ASSERT_EQ(S_OK, transfer->GetSize(&size));
+  EXPECT_EQ(46, size);
+
+  Ref<IPerfCounters> counters;
+  create(CLSID_PerfCounters, IID_IPerfCounters, counters);
+  VARIANT blob;
+  VariantInit(&blob);
+  ASSERT_EQ(S_OK, counters->get_MyBlob(btAsBinaryArray, &blob));
+  EXPECT_EQ(le32(4) + le32(12) + le32(0), bytesOf(blob));
+  VariantClear(&blob);
+}
+
+TEST_F(Blob, RoundTripsThroughAByteArrayAndAString) {
+  Ref<IPerfMgr> manager;
+  buildExample(manager);
+  for (RVBlobTypeEnum form : {btAsBinaryArray, btAsString}) {
+    SCOPED_TRACE(form);
+    VARIANT blob;
+    VariantInit(&blob);
+    ASSERT_EQ(S_OK, manager->get_MyBlob(form, &blob));
+    EXPECT_EQ(form == btAsString ? VT_BSTR : VT_ARRAY | VT_UI1, V_VT(&blob));
+    // Without a device name the example's blob is 8 bytes shorter than with "Svc".
+    if (form == btAsString) EXPECT_EQ(114u, SysStringByteLen(V_BSTR(&blob)));
+
+    Ref<IPerfMgr> rebuilt;
+    create(CLSID_PerfMgr, IID_IPerfMgr, rebuilt);
+    ASSERT_EQ(S_OK, rebuilt->put_MyBlob(btAsBinaryArray, blob));
+    LONG id = 0;
+    rebuilt->get_ID(&id);
+    EXPECT_EQ(1, id);
+    VARIANT again;
+    VariantInit(&again);
+    ASSERT_EQ(S_OK, rebuilt->get_MyBlob(form, &again));
+    if (form == btAsString) {
+      ASSERT_EQ(SysStringByteLen(V_BSTR(&blob)), SysStringByteLen(V_BSTR(&again)));
+      EXPECT_EQ(0, std::memcmp(V_BSTR(&blob), V_BSTR(&again), SysStringByteLen(V_BSTR(&blob))));
+    } else {
+      EXPECT_EQ(bytesOf(blob), bytesOf(again));
+      // Reading the caller's array moved its cursor to the array's end.
+      const Bytes read = bytesOf(blob);
+      EXPECT_EQ(le32(114), Bytes(read.begin() + 4, read.begin() + 8));
+    }
+    VariantClear(&blob);
+    VariantClear(&again);
+  }
+}
+
+TEST_F(Blob, CopiesAndTheirChecks) {
+  Ref<IPerfObject> object;
+  create(CLSID_PerfObject, IID_IPerfObject, object);
+  Ref<IPerfCounters> counters;
+  object->get_PerfCounters(counters.put());
+  Ref<IPerfCounter> before;
+  counters->AddNew(7, before.put());
+  // A copy from itself rebuilds the node; members come back as new objects.
+  ASSERT_EQ(S_OK, object->CopyFrom(object.p));
+  Ref<IPerfCounter> after;
+  ASSERT_EQ(S_OK, counters->get_Item(1, after.put()));
+  ASSERT_NE(nullptr, after.p);
+  EXPECT_NE(before.p, after.p);
+  LONG id = 0;
+  after->get_ID(&id);
+  EXPECT_EQ(7, id);
+
+  Ref<IPerfCounter> counter;
+  create(CLSID_PerfCounter, IID_IPerfCounter, counter);
+  EXPECT_EQ(E_INVALIDARG, counter->CopyFrom(object.p));
+  EXPECT_EQ("Cannot perform this operation because the object being passed in is not valid.", takeError().description);
+  EXPECT_EQ(E_INVALIDARG, counter->CopyFrom(nullptr));
+
+  VARIANT number;
+  VariantInit(&number);
+  V_VT(&number) = VT_I4;
+  EXPECT_EQ(E_INVALIDARG, counter->put_MyBlob(btAsBinaryArray, number));
+  EXPECT_EQ("Invlalid blob type. Blob must be a string or an array of bytes.", takeError().description);
+
+  // A blob replaces the ID.
+  Ref<IPerfCounter> other;
+  create(CLSID_PerfCounter, IID_IPerfCounter, other);
+  other->put_ID(99);
+  VARIANT blob;
+  VariantInit(&blob);
+  ASSERT_EQ(S_OK, other->get_MyBlob(btAsBinaryArray, &blob));
+  counter->put_ID(1);
+  ASSERT_EQ(S_OK, counter->put_MyBlob(btAsBinaryArray, blob));
+  counter->get_ID(&id);
+  EXPECT_EQ(99, id);
+  VariantClear(&blob);
+}
+
+TEST_F(Blob, DamagedBlobs) {
+  Ref<IPerfCounters> counters;
+  create(CLSID_PerfCounters, IID_IPerfCounters, counters);
+  Ref<IPerfCounter> one;
+  create(CLSID_PerfCounter, IID_IPerfCounter, one);
+  one->put_ID(4);
+  VARIANT single;
+  VariantInit(&single);
+  ASSERT_EQ(S_OK, one->get_MyBlob(btAsBinaryArray, &single));
+  const Bytes whole = bytesOf(single);
+  const Bytes record(whole.begin() + 8, whole.end());
+  VariantClear(&single);
+
+  // Two records with the same ID are both taken.
+  VARIANT twice;
+  makeBlob(twice, le32(4) + le32(0) + le32(2) + record + record);
+  ASSERT_EQ(S_OK, counters->put_MyBlob(btAsBinaryArray, twice));
+  LONG count = 0;
+  counters->get_Count(&count);
+  EXPECT_EQ(2, count);
+  VariantClear(&twice);
+
+  // A record cut short fails with the read that runs out of room; the
+  // members before it stay built (there is no rollback).
+  VARIANT cut;
+  const Bytes shortened(record.begin(), record.end() - 2);
+  makeBlob(cut, le32(4) + le32(0) + le32(3) + record + record + shortened);
+  EXPECT_EQ(E_FAIL, counters->put_MyBlob(btAsBinaryArray, cut));
+  EXPECT_EQ("Invalid internal condition", takeError().description);
+  for (LONG index : {1, 2}) {
+    Ref<IPerfCounter> built;
+    ASSERT_EQ(S_OK, counters->get_Item(index, built.put()));
+    LONG builtId = 0;
+    built->get_ID(&builtId);
+    EXPECT_EQ(4, builtId);
+  }
+  VariantClear(&cut);
+
+  // Extra bytes after the record are left alone; the cursor stops after the record.
+  VARIANT extra;
+  const Bytes padded = le32(4) + le32(0) + le32(1) + record + Bytes{1, 2, 3};
+  makeBlob(extra, padded);
+  ASSERT_EQ(S_OK, counters->put_MyBlob(btAsBinaryArray, extra));
+  const Bytes after = bytesOf(extra);
+  EXPECT_EQ(le32(static_cast<LONG>(padded.size() - 3)), Bytes(after.begin() + 4, after.begin() + 8));
+  VariantClear(&extra);
+
+  // A string whose first four bytes read 1000 is refused by the token check.
+  OLECHAR units[] = {1000, 0, 0, 0, 0, 0};
+  TestBstr notABlob(units, 6);
+  VARIANT text;
+  VariantInit(&text);
+  V_VT(&text) = VT_BSTR;
+  V_BSTR(&text) = notABlob.value;
+  EXPECT_EQ(E_FAIL, counters->put_MyBlob(btAsString, text));
+  EXPECT_EQ("Invalid CTran Array. 1st byte token validation failed.", takeError().description);
+}
+
+}  // namespace

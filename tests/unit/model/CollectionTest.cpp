@@ -1,0 +1,250 @@
+// The collections: positions, IDs, names, removal, enumeration, and the
+// untyped IPerfCollection.
+#include "ComponentFixture.h"
+
+#include <vector>
+
+namespace {
+
+class Collection : public ComponentFixture {
+ protected:
+  void SetUp() override {
+    create(CLSID_PerfCounters, IID_IPerfCounters, counters);
+    takeError();
+  }
+
+  // Adds a counter with the given ID and name; returns its pointer (held by the collection).
+  IPerfCounter *addCounter(LONG id, const char *name) {
+    Ref<IPerfCounter> counter;
+    EXPECT_EQ(S_OK, counters->AddNew(id, counter.put()));
+    if (name) {
+      TestBstr text(name);
+      counter->put_Name(text.value);
+    }
+    return counter.p;
+  }
+
+  LONG count() {
+    LONG n = -1;
+    EXPECT_EQ(S_OK, counters->get_Count(&n));
+    return n;
+  }
+
+  LONG idAt(LONG index) {
+    Ref<IPerfCounter> member;
+    EXPECT_EQ(S_OK, counters->get_Item(index, member.put()));
+    LONG id = -1;
+    if (member) member->get_ID(&id);
+    return id;
+  }
+
+  Ref<IPerfCounters> counters;
+};
+
+TEST_F(Collection, PositionsAreOneBasedAndOutOfRangeFindsNothing) {
+  IPerfCounter *first = addCounter(1, "a");
+  addCounter(2, "b");
+  addCounter(3, "c");
+  EXPECT_EQ(3, count());
+  for (LONG index : {0, 4, -1}) {
+    Ref<IPerfCounter> member;
+    member.p = reinterpret_cast<IPerfCounter *>(1);
+    EXPECT_EQ(S_OK, counters->get_Item(index, &member.p));
+    EXPECT_EQ(nullptr, member.p);
+  }
+  Ref<IPerfCounter> item;
+  ASSERT_EQ(S_OK, counters->get_Item(1, item.put()));
+  EXPECT_EQ(first, item.p);
+  EXPECT_EQ(3, idAt(3));
+
+  for (LONG index : {0, 4}) {
+    EXPECT_EQ(E_INVALIDARG, counters->Remove(index));
+    const ErrorSeen seen = takeError();
+    EXPECT_EQ("Index out of bounds.", seen.description);
+    EXPECT_TRUE(IsEqualGUID(IID_IPerfCounters, seen.guid));
+  }
+  EXPECT_EQ(S_OK, counters->Remove(2));
+  EXPECT_EQ(2, count());
+  EXPECT_EQ(3, idAt(2));
+}
+
+TEST_F(Collection, IdsAreNotUniqueByConstructionButAddRefusesDuplicates) {
+  Ref<IPerfCounter> a, b;
+  ASSERT_EQ(S_OK, counters->AddNew(0, a.put()));
+  ASSERT_EQ(S_OK, counters->AddNew(0, b.put()));
+  EXPECT_NE(a.p, b.p);
+  addCounter(5, nullptr);
+  EXPECT_EQ(3, count());
+
+  Ref<IPerfCounter> duplicate;
+  EXPECT_EQ(E_FAIL, counters->AddNew(5, duplicate.put()));
+  EXPECT_EQ(nullptr, duplicate.p);
+  EXPECT_EQ("The object already exists within the collection with the same ID.", takeError().description);
+  EXPECT_EQ(3, count());
+  // The same object added twice with ID 0 appears twice; RemoveByID takes the first.
+  EXPECT_EQ(S_OK, counters->Add(a.p));
+  EXPECT_EQ(4, count());
+  EXPECT_EQ(S_OK, counters->RemoveByID(0));
+  Ref<IPerfCounter> now;
+  counters->get_Item(1, now.put());
+  EXPECT_EQ(b.p, now.p);
+  EXPECT_EQ(3, count());
+
+  Ref<IPerfCounter> found;
+  EXPECT_EQ(S_OK, counters->get_ItemByID(5, found.put()));
+  ASSERT_NE(nullptr, found.p);
+  EXPECT_EQ(S_OK, counters->get_ItemByID(77, found.put()));
+  EXPECT_EQ(nullptr, found.p);
+
+  EXPECT_EQ(E_INVALIDARG, counters->RemoveByID(77));
+  EXPECT_EQ("Index out of bounds.", takeError().description);
+  EXPECT_EQ(3, count());
+
+  // A null member is refused without harm.
+  EXPECT_TRUE(FAILED(counters->Add(nullptr)));
+  EXPECT_EQ(3, count());
+  // AddNew without a place for the result leaves the member in the collection.
+  EXPECT_EQ(S_OK, counters->AddNew(9, nullptr));
+  EXPECT_EQ(4, count());
+}
+
+TEST_F(Collection, NamesMatchWithoutRegardToCase) {
+  addCounter(1, "First");
+  addCounter(2, nullptr);  // never named: reads as empty
+  OLECHAR mixed[] = {'c', 'a', 'f', 0xE9, ' ', 'S', 't', 'r', 'a', 0xDF, 'e'};
+  TestBstr mixedName(mixed, 11);
+  addCounter(3, nullptr)->put_Name(mixedName.value);
+  Ref<IPerfCounter> found;
+  TestBstr lower("first");
+  ASSERT_EQ(S_OK, counters->get_ItemByName(lower.value, found.put()));
+  ASSERT_NE(nullptr, found.p);
+  LONG id = 0;
+  found->get_ID(&id);
+  EXPECT_EQ(1, id);
+
+  // Windows-1252 letters fold too.
+  OLECHAR accented[] = {'C', 'A', 'F', 0xC9, ' ', 's', 't', 'r', 'a', 0xDF, 'e'};
+  TestBstr upper(accented, 11);
+  ASSERT_EQ(S_OK, counters->get_ItemByName(upper.value, found.put()));
+  ASSERT_NE(nullptr, found.p);
+  found->get_ID(&id);
+  EXPECT_EQ(3, id);
+
+  // A null name finds nothing; an empty one finds the unnamed member.
+  ASSERT_EQ(S_OK, counters->get_ItemByName(nullptr, found.put()));
+  EXPECT_EQ(nullptr, found.p);
+  TestBstr empty("");
+  ASSERT_EQ(S_OK, counters->get_ItemByName(empty.value, found.put()));
+  ASSERT_NE(nullptr, found.p);
+  found->get_ID(&id);
+  EXPECT_EQ(2, id);
+
+  // The wanted name counts up to its first zero.
+  OLECHAR cut[] = {'f', 'i', 'r', 's', 't', 0, 'x'};
+  TestBstr withZero(cut, 7);
+  ASSERT_EQ(S_OK, counters->get_ItemByName(withZero.value, found.put()));
+  EXPECT_NE(nullptr, found.p);
+  TestBstr missing("nobody");
+  ASSERT_EQ(S_OK, counters->get_ItemByName(missing.value, found.put()));
+  EXPECT_EQ(nullptr, found.p);
+}
+
+TEST_F(Collection, AnEnumeratorOutlivesRemoveAll) {
+  IPerfCounter *first = addCounter(1, "a");
+  IPerfCounter *second = addCounter(2, "b");
+  Ref<IUnknown> unknown;
+  ASSERT_EQ(S_OK, counters->get__NewEnum(unknown.put()));
+  Ref<IEnumVARIANT> items;
+  ASSERT_EQ(S_OK, unknown->QueryInterface(IID_IEnumVARIANT, items.putVoid()));
+  Ref<IUnknown> other;
+  EXPECT_EQ(E_NOINTERFACE, unknown->QueryInterface(IID_IDispatch, other.putVoid()));
+
+  EXPECT_EQ(S_OK, counters->RemoveAll());
+  EXPECT_EQ(0, count());
+
+  VARIANT got[3];
+  ULONG fetched = 0;
+  EXPECT_EQ(S_FALSE, items->Next(3, got, &fetched));
+  ASSERT_EQ(2u, fetched);
+  EXPECT_EQ(VT_DISPATCH, V_VT(&got[0]));
+  Ref<IPerfCounter> a, b;
+  V_DISPATCH(&got[0])->QueryInterface(IID_IPerfCounter, a.putVoid());
+  V_DISPATCH(&got[1])->QueryInterface(IID_IPerfCounter, b.putVoid());
+  EXPECT_EQ(first, a.p);
+  EXPECT_EQ(second, b.p);
+  VariantClear(&got[0]);
+  VariantClear(&got[1]);
+
+  EXPECT_EQ(S_OK, items->Reset());
+  EXPECT_EQ(S_OK, items->Skip(1));
+  Ref<IEnumVARIANT> copy;
+  ASSERT_EQ(S_OK, items->Clone(copy.put()));
+  EXPECT_EQ(S_OK, copy->Next(1, got, &fetched));
+  EXPECT_EQ(1u, fetched);
+  VariantClear(&got[0]);
+  EXPECT_EQ(S_FALSE, items->Skip(5));
+}
+
+TEST_F(Collection, UntypedCollectionForwardsAndChecksTheMemberClass) {
+  Ref<IPerfCollection> untyped;
+  ASSERT_EQ(S_OK, counters->QueryInterface(IID_IPerfCollection, untyped.putVoid()));
+  Ref<IDispatch> added;
+  ASSERT_EQ(S_OK, untyped->AddNew(4, added.put()));
+  LONG n = 0;
+  EXPECT_EQ(S_OK, untyped->get_Count(&n));
+  EXPECT_EQ(1, n);
+  Ref<IDispatch> item;
+  ASSERT_EQ(S_OK, untyped->get_Item(1, item.put()));
+  EXPECT_NE(nullptr, item.p);
+  ASSERT_EQ(S_OK, untyped->get_Item(2, item.put()));
+  EXPECT_EQ(nullptr, item.p);
+
+  Ref<IDispatch> instance;
+  create(CLSID_PerfInstance, IID_IDispatch, instance);
+  EXPECT_EQ(E_INVALIDARG, untyped->Add(instance.p));
+  EXPECT_EQ("Cannot perform this operation because the object being passed in is not valid.", takeError().description);
+  EXPECT_EQ(E_INVALIDARG, untyped->Add(nullptr));
+  Ref<IDispatch> counter;
+  create(CLSID_PerfCounter, IID_IDispatch, counter);
+  EXPECT_EQ(S_OK, untyped->Add(counter.p));
+  EXPECT_EQ(S_OK, untyped->get_Count(&n));
+  EXPECT_EQ(2, n);
+}
+
+TEST_F(Collection, InstancesAndObjectsCollectTheirOwnClass) {
+  Ref<IPerfInstances> instances;
+  create(CLSID_PerfInstances, IID_IPerfInstances, instances);
+  Ref<IPerfInstance> a, b;
+  ASSERT_EQ(S_OK, instances->AddNew(0, a.put()));
+  ASSERT_EQ(S_OK, instances->AddNew(0, b.put()));
+  TestBstr total("_Total");
+  b->put_Name(total.value);
+  Ref<IPerfInstance> found;
+  TestBstr wanted("_total");
+  ASSERT_EQ(S_OK, instances->get_ItemByName(wanted.value, found.put()));
+  EXPECT_EQ(b.p, found.p);
+  ASSERT_EQ(S_OK, instances->get_ItemByID(0, found.put()));
+  EXPECT_EQ(a.p, found.p);
+  // A bare instance has an empty name, time stamp 0 and no counters.
+  EXPECT_EQ("", readText([&](BSTR *t) { return a->get_Name(t); }));
+  DATE stamp = -1;
+  a->get_TimeStamp(&stamp);
+  EXPECT_EQ(0.0, stamp);
+  Ref<IPerfCounters> live;
+  ASSERT_EQ(S_OK, a->get_PerfCounters(live.put()));
+  LONG n = -1;
+  live->get_Count(&n);
+  EXPECT_EQ(0, n);
+
+  Ref<IPerfObjects> objects;
+  create(CLSID_PerfObjects, IID_IPerfObjects, objects);
+  Ref<IPerfObject> object;
+  ASSERT_EQ(S_OK, objects->AddNew(2, object.put()));
+  Ref<IPerfInstances> ofObject;
+  EXPECT_EQ(S_OK, object->get_PerfInstances(ofObject.put()));
+  EXPECT_NE(nullptr, ofObject.p);
+  EXPECT_EQ(S_OK, objects->ResetCounters());
+  EXPECT_EQ(S_OK, instances->ResetCounters());
+}
+
+}  // namespace
