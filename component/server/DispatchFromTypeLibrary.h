@@ -42,6 +42,9 @@ template <typename I> class DispatchFromTypeLibrary : public I {
     ComPtr<ITypeInfo> info;
     HRESULT hr = Module::typeInfo(iidOf<I>(), lcid, nullptr, info.put());
     if (FAILED(hr)) return hr;
+    // The enumerator is a property; some script engines ask for it as a
+    // method only, which the type information alone would refuse.
+    if (member == DISPID_NEWENUM && flags == DISPATCH_METHOD) flags |= DISPATCH_PROPERTYGET;
     return DispInvoke(static_cast<I *>(this), info.get(), member, flags, parameters, result, exception,
                       argumentError);
   }
