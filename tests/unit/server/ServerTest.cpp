@@ -261,7 +261,9 @@ TEST_F(Server, EveryClassAnswersItsInterfaceTable) {
     LONG id = 0;
     EXPECT_EQ(c.collection ? E_NOTIMPL : S_OK, common->put_ID(42));
     EXPECT_EQ(c.collection ? E_NOTIMPL : S_OK, common->get_ID(&id));
-    if (!c.collection) EXPECT_EQ(42, id);
+    if (!c.collection) {
+      EXPECT_EQ(42, id);
+    }
   }
   EXPECT_EQ(S_OK, canUnloadNow());
 }
