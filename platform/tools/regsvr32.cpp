@@ -70,6 +70,9 @@ int main(int argc, char **argv) {
   }
 
   const char *entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
+  // The module's entry points may use the object model, as under Windows'
+  // regsvr32, which initialises it first.
+  OleInitialize(nullptr);
   HMODULE loaded = LoadLibraryA(modulePath(module).c_str());
   if (loaded == nullptr) {
     DWORD error = GetLastError();
