@@ -3,27 +3,11 @@
 // folder; see src/registry/ for how the hives are kept.
 #pragma once
 
+#include <minwinbase.h>
 #include <winnt.h>
 
 #ifdef __cplusplus
 extern "C" {
-#endif
-
-#ifndef _FILETIME_
-#define _FILETIME_
-typedef struct _FILETIME {
-  DWORD dwLowDateTime;
-  DWORD dwHighDateTime;
-} FILETIME, *PFILETIME, *LPFILETIME;
-#endif
-
-#ifndef _SECURITY_ATTRIBUTES_DEFINED
-#define _SECURITY_ATTRIBUTES_DEFINED
-typedef struct _SECURITY_ATTRIBUTES {
-  DWORD nLength;
-  LPVOID lpSecurityDescriptor;
-  BOOL bInheritHandle;
-} SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 #endif
 
 typedef DWORD ACCESS_MASK;

@@ -6,10 +6,13 @@
 // a leak, undefined behaviour or an allocation out of proportion to the blob.
 // New readers (the MyBlob put of each class) are new rows of the table.
 //
-// Run for a while from the build folder of the fuzzers:
-//   mkdir -p corpus && bin/transfer_fuzzer corpus ../tests/fuzz/seeds \
-//     -dict=../tests/fuzz/transfer.dict -max_len=4096 -rss_limit_mb=2048 \
-//     -jobs=2 -max_total_time=3600
+// Run for a while from the build folder of the fuzzers (<src> is the source
+// tree); the new inputs it finds stay in ./corpus for the next run:
+//   mkdir -p corpus && bin/transfer_fuzzer corpus <src>/tests/fuzz/seeds/transfer \
+//     -dict=<src>/tests/fuzz/transfer.dict -max_len=4096 -malloc_limit_mb=16 \
+//     -jobs=2 -workers=2 -runs=500000
+// -malloc_limit_mb holds every single allocation to 16 MB, far above what a
+// 4 KB blob may cause; -max_total_time=<seconds> bounds a run by time instead.
 // CTest runs it briefly (see tests/fuzz/CMakeLists.txt).
 #include <windows.h>
 #include <objbase.h>

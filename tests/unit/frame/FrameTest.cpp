@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "ComponentFixture.h"
 #include "doubles/DoublesHarness.h"
 #include "log/DirectReport.h"
 #include "log/Frames.h"
@@ -25,8 +26,6 @@ namespace {
 
 int raiseLine = 0;
 int frameLine = 0;
-
-std::string narrow(const WCHAR *text) { return DoublesHarness::text(text); }
 
 std::string systemText(DWORD code, DWORD language) {
   char *buffer = nullptr;
@@ -71,29 +70,6 @@ void internalOperation() {
 HRESULT memberOverInternal() {
   RV_OPERATION("MemberOverInternal");
   return memberFrame(RV_HERE, [] { internalOperation(); return S_OK; });
-}
-
-struct ErrorInfoSeen {
-  bool present = false;
-  GUID guid = {};
-  std::string source, description;
-};
-
-ErrorInfoSeen takeErrorInfo() {
-  ErrorInfoSeen seen;
-  IErrorInfo *info = nullptr;
-  if (GetErrorInfo(0, &info) != S_OK || info == nullptr) return seen;
-  seen.present = true;
-  BSTR source = nullptr, description = nullptr;
-  info->GetGUID(&seen.guid);
-  info->GetSource(&source);
-  info->GetDescription(&description);
-  seen.source = source ? narrow(source) : "";
-  seen.description = description ? narrow(description) : "";
-  SysFreeString(source);
-  SysFreeString(description);
-  info->Release();
-  return seen;
 }
 
 std::basic_string<WCHAR> logFilePath() {
@@ -141,7 +117,7 @@ class Frame : public ::testing::Test {
     settings = {};
     settings.errorLogAvailable = TRUE;
     apply();
-    takeErrorInfo();
+    takeError();
   }
   void apply() { doubles->reset(settings); }
 
@@ -209,7 +185,7 @@ TEST_F(Frame, RaisedMessageGivesTwoRecordsAndErrorInformation) {
   apply();
   EXPECT_EQ(E_FAIL, failingMember());
 
-  const ErrorInfoSeen seen = takeErrorInfo();
+  const ErrorSeen seen = takeError();
   ASSERT_TRUE(seen.present);
   EXPECT_TRUE(IsEqualGUID(GUID_NULL, seen.guid));
   EXPECT_EQ("x", seen.description);
@@ -242,7 +218,7 @@ TEST_F(Frame, PassThroughLogsOnceOnTheWayUp) {
   EXPECT_EQ("Raiser", narrow(calls[0].procedure));
   EXPECT_EQ("InternalOperation", narrow(calls[1].procedure));
   EXPECT_EQ("MemberOverInternal", narrow(calls[2].procedure));
-  EXPECT_EQ("x", takeErrorInfo().description);
+  EXPECT_EQ("x", takeError().description);
 }
 
 TEST_F(Frame, OtherExceptions) {
@@ -251,14 +227,14 @@ TEST_F(Frame, OtherExceptions) {
   DeleteFileW(logFilePath().c_str());
 
   EXPECT_EQ(E_FAIL, generalMember());
-  ErrorInfoSeen seen = takeErrorInfo();
+  ErrorSeen seen = takeError();
   EXPECT_EQ("at interface process general exception in try block", seen.description);
   EXPECT_EQ("rvZedaZuvivurAzodav::default::Tests\\Frame\\FrameTest::GeneralMember::" + std::to_string(frameLine),
             seen.source);
 
   // An automation exception without error information carries the system's text.
   EXPECT_EQ(E_POINTER, automationMember(E_POINTER));
-  seen = takeErrorInfo();
+  seen = takeError();
   EXPECT_EQ(ComError(E_POINTER).message(), seen.description);
   EXPECT_FALSE(seen.description.empty());
   EXPECT_EQ("", seen.source);
@@ -273,25 +249,25 @@ TEST_F(Frame, SwallowingFrameKeepsTheDescriptionAndClearsErrorInformation) {
   EXPECT_EQ("x", frame.description);
   EXPECT_EQ(E_FAIL, frame.hr);
   EXPECT_EQ("Swallow", frame.procedure);
-  EXPECT_FALSE(takeErrorInfo().present);
+  EXPECT_FALSE(takeError().present);
   EXPECT_EQ(2u, doubles->logErrorCalls().size());
   EXPECT_TRUE(swallowingFrame(RV_HERE, frame, [] {}));
 }
 
 TEST_F(Frame, DirectReports) {
   EXPECT_EQ(static_cast<HRESULT>(0x8004025B), reportDirect(IID_IPerfCounters, 603, IID_IPerfCounters, 0));
-  ErrorInfoSeen seen = takeErrorInfo();
+  ErrorSeen seen = takeError();
   EXPECT_EQ("Index out of bounds.", seen.description);
   EXPECT_TRUE(IsEqualGUID(IID_IPerfCounters, seen.guid));
   EXPECT_EQ("", seen.source);
 
   EXPECT_EQ(E_INVALIDARG, reportDirect(IID_IPerfMgr, 615, IID_IPerfMgr, E_INVALIDARG));
-  EXPECT_EQ("Invlalid blob type. Blob must be a string or an array of bytes.", takeErrorInfo().description);
+  EXPECT_EQ("Invlalid blob type. Blob must be a string or an array of bytes.", takeError().description);
   EXPECT_EQ(static_cast<HRESULT>(0x80040000 + 4000), reportDirect(IID_IPerfMgr, 4000, IID_IPerfMgr, 0));
-  EXPECT_EQ("Unknown Error", takeErrorInfo().description);
+  EXPECT_EQ("Unknown Error", takeError().description);
 
   EXPECT_EQ(E_FAIL, reportDirect(CLSID_PerfCounter, "Invalid counter type.", GUID_NULL, E_FAIL));
-  seen = takeErrorInfo();
+  seen = takeError();
   EXPECT_EQ("Invalid counter type.", seen.description);
   // Direct reports write no record.
   EXPECT_TRUE(doubles->logErrorCalls().empty());

@@ -138,7 +138,9 @@ TEST_F(Blob, RoundTripsThroughAByteArrayAndAString) {
     ASSERT_EQ(S_OK, manager->get_MyBlob(form, &blob));
     EXPECT_EQ(form == btAsString ? VT_BSTR : VT_ARRAY | VT_UI1, V_VT(&blob));
     // Without a device name the example's blob is 8 bytes shorter than with "Svc".
-    if (form == btAsString) EXPECT_EQ(114u, SysStringByteLen(V_BSTR(&blob)));
+    if (form == btAsString) {
+      EXPECT_EQ(114u, SysStringByteLen(V_BSTR(&blob)));
+    }
 
     Ref<IPerfMgr> rebuilt;
     create(CLSID_PerfMgr, IID_IPerfMgr, rebuilt);
