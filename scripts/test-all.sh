@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
-# Sets up the machine and then builds and tests both targets from scratch.
+# Sets up the machine, then builds and tests both targets from scratch, and
+# gives the fuzz targets a short run (POSIX, clang, sanitizers).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 cmake --workflow --preset linux --fresh
 cmake --workflow --preset windows --fresh
+
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWITH_FUZZERS=ON --fresh
+cmake --build build/fuzz -j2 --target transfer_fuzzer blob_fuzzer
+ctest --test-dir build/fuzz -R '^fuzz\.' --output-on-failure

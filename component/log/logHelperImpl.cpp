@@ -8,8 +8,6 @@
 #include "server/Module.h"
 #include "server/Text.h"
 
-RV_SOURCE_UNIT("logHelperImpl")
-
 namespace rv {
 
 namespace {
