@@ -408,6 +408,21 @@ TEST_F(Frame, TraceSettingsAreReadUntilTheyAnswer) {
   EXPECT_EQ(1, afterFailure[1].level);
   EXPECT_EQ(1, afterFailure[2].level);
   EXPECT_TRUE(doubles->viewerCalls().empty());
+
+  // A thread that never initialised the object model reaches the trace
+  // component too.
+  apply();
+  HRESULT result = S_OK;
+  std::thread worker([&] { result = failingMember(); });
+  worker.join();
+  EXPECT_EQ(E_FAIL, result);
+  const std::vector<TraceCall> fromWorker = doubles->traceCalls();
+  // The level read at first (5) stays: the entry, then the two error records.
+  ASSERT_EQ(3u, fromWorker.size());
+  EXPECT_EQ(5, fromWorker[0].level);
+  EXPECT_EQ("Raiser", narrow(fromWorker[1].procedure));
+  EXPECT_EQ("FailingMember", narrow(fromWorker[2].procedure));
+  EXPECT_EQ(1, fromWorker[2].level);
 }
 
 }  // namespace
