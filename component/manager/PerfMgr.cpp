@@ -19,4 +19,13 @@ HRESULT PerfMgr::get_PerfObjects(IPerfObjects **objects) {
   return S_OK;
 }
 
+// Every counter of every object, template and instances alike, becomes empty.
+HRESULT PerfMgr::ResetCounters() {
+  RV_OPERATION("ResetCounters");
+  return memberFrame(RV_HERE, [&] {
+    raiseIfFailed(RV_HERE, objects_->ResetCounters());
+    return S_OK;
+  });
+}
+
 }  // namespace rv

@@ -29,7 +29,7 @@ class PerfMgr : public TRVPObjectImpl<PerfMgr, IPerfMgr> {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SyncronizeFrom(IPerfMgr *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ResetCounters() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE ResetCounters() override;
   HRESULT STDMETHODCALLTYPE CreateTotalInstances() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE CalcTotalInstances() override { return E_NOTIMPL; }
 

@@ -143,6 +143,23 @@ TEST_F(Counter, ResetsReachEveryCounterBelow) {
   }
   instance->put_TimeStamp(-12.5);
   ASSERT_EQ(S_OK, instance->ResetCounters());
+  // The manager passes the reset on to every object below it.
+  Ref<IPerfMgr> manager;
+  create(CLSID_PerfMgr, IID_IPerfMgr, manager);
+  Ref<IPerfObjects> objects;
+  manager->get_PerfObjects(objects.put());
+  Ref<IPerfObject> object;
+  ASSERT_EQ(S_OK, objects->AddNew(1, object.put()));
+  Ref<IPerfCounters> tmpl;
+  object->get_PerfCounters(tmpl.put());
+  Ref<IPerfCounter> member;
+  ASSERT_EQ(S_OK, tmpl->AddNew(0, member.put()));
+  member->put_Value(v);
+  ASSERT_EQ(S_OK, manager->ResetCounters());
+  VARIANT emptied;
+  VariantInit(&emptied);
+  member->get_Value(&emptied);
+  EXPECT_EQ(VT_EMPTY, V_VT(&emptied));
   DATE stamp = 0;
   instance->get_TimeStamp(&stamp);
   EXPECT_EQ(-12.5, stamp);
