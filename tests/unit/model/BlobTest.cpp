@@ -230,6 +230,15 @@ TEST_F(Blob, DamagedBlobs) {
   EXPECT_EQ(2, count);
   VariantClear(&twice);
 
+  // A count of 3 over two records fails on the third and leaves two members.
+  VARIANT overcounted;
+  makeBlob(overcounted, le32(4) + le32(0) + le32(3) + record + record);
+  EXPECT_EQ(E_FAIL, counters->put_MyBlob(btAsBinaryArray, overcounted));
+  EXPECT_EQ("Invalid internal condition", takeError().description);
+  counters->get_Count(&count);
+  EXPECT_EQ(2, count);
+  VariantClear(&overcounted);
+
   // A record cut short fails with the read that runs out of room; the
   // members before it stay built (there is no rollback).
   VARIANT cut;
