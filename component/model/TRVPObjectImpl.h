@@ -200,7 +200,13 @@ class TRVPObjectImpl : public ObjectRoot,
     ReadCmnData(tran);
     static_cast<Derived *>(this)->readOwnFields(tran);
     RV_OPERATION("TransferIn");
-    for (IDispatch *child : children_) raiseIfFailed(RV_SITE(transferUnit()), transferOf(child)->TransferIn(*blob));
+    for (IDispatch *child : children_) {
+      // A child opening its CTran over a blob read to its end would start
+      // again after the header; a record that ends before its children do
+      // is cut short instead.
+      if (tran.cursor() >= tran.size()) raiseInternalCondition(RV_SITE(transferUnit()));
+      raiseIfFailed(RV_SITE(transferUnit()), transferOf(child)->TransferIn(*blob));
+    }
   }
 
  protected:
