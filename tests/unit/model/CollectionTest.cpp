@@ -198,6 +198,10 @@ TEST_F(Collection, UntypedCollectionForwardsAndChecksTheMemberClass) {
   EXPECT_NE(nullptr, item.p);
   ASSERT_EQ(S_OK, untyped->get_Item(2, item.put()));
   EXPECT_EQ(nullptr, item.p);
+  ASSERT_EQ(S_OK, untyped->get_ItemByID(4, item.put()));
+  EXPECT_EQ(added.p, item.p);
+  ASSERT_EQ(S_OK, untyped->get_ItemByID(5, item.put()));
+  EXPECT_EQ(nullptr, item.p);
 
   Ref<IDispatch> instance;
   create(CLSID_PerfInstance, IID_IDispatch, instance);
