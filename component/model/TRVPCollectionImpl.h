@@ -168,14 +168,11 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     LONG count = 0;
     tran.Read(&count, sizeof count);
     for (LONG i = 0; i < count; ++i) {
-      // A member opening its own CTran over a blob read to its end would
-      // start again after the header; a count larger than the records that
-      // follow must end here instead, so that a few bytes can never make the
-      // collection build members without end.
-      if (tran.cursor() >= tran.size()) raiseInternalCondition(RV_SITE(TemplateUnit));
       ComPtr<E> member;
-      raiseIfFailed(RV_SITE(TemplateUnit), AddNew(0, member.put()));
-      raiseIfFailed(RV_SITE(TemplateUnit), Base::transferOf(member.get())->TransferIn(*blob));
+      Base::readChild(tran, blob, [&]() -> IDispatch * {
+        raiseIfFailed(RV_SITE(TemplateUnit), AddNew(0, member.put()));
+        return member.get();
+      });
     }
   }
 

@@ -199,14 +199,21 @@ class TRVPObjectImpl : public ObjectRoot,
   void readRecord(CTran &tran, VARIANT *blob) {
     ReadCmnData(tran);
     static_cast<Derived *>(this)->readOwnFields(tran);
+    for (IDispatch *child : children_) readChild(tran, blob, [child] { return child; });
+  }
+
+  // Hands the blob, still open in `tran`, to a child (or a new member, which
+  // `child` makes) to read its record. A child opening its CTran over a blob
+  // read to its end would start again after the header, so a record that ends
+  // before its children do, or a count larger than the records that follow,
+  // is cut short here, before the child is made: a few bytes can never make
+  // a node build children without end.
+  template <class MakeChild>
+  void readChild(CTran &tran, VARIANT *blob, MakeChild &&child) {
     RV_OPERATION("TransferIn");
-    for (IDispatch *child : children_) {
-      // A child opening its CTran over a blob read to its end would start
-      // again after the header; a record that ends before its children do
-      // is cut short instead.
-      if (tran.cursor() >= tran.size()) raiseInternalCondition(RV_SITE(transferUnit()));
-      raiseIfFailed(RV_SITE(transferUnit()), transferOf(child)->TransferIn(*blob));
-    }
+    if (tran.cursor() >= tran.size()) raiseInternalCondition(RV_SITE(transferUnit()));
+    IDispatch *node = child();
+    raiseIfFailed(RV_SITE(transferUnit()), transferOf(node)->TransferIn(*blob));
   }
 
  protected:
