@@ -225,7 +225,15 @@ std::string moduleVersionText(const OLECHAR *path) {
                 static_cast<int>(LOWORD(info->dwFileVersionLS)));
 }
 
+// The module's file does not change while the module is loaded, so its
+// version is read once rather than for every record.
+static const WideString &ownVersionText() {
+  static const WideString text = toWide(moduleVersionText(toWide(modulePath()).c_str()));
+  return text;
+}
+
 void writeLogRecord(Err &e, bool setErrorInfo, bool raised) {
+  if (e.level != 1) return;
   Record r;
   r.source = toWide(e.source.empty() ? format("%s::%s::%s::%s::%ld", ComponentName, e.module.c_str(),
                                               e.file.c_str(), e.procedure.c_str(), static_cast<long>(e.line))
@@ -237,8 +245,7 @@ void writeLogRecord(Err &e, bool setErrorInfo, bool raised) {
   r.procedure = toWide(e.procedure);
   r.line = e.line;
   r.hr = e.hr;
-  r.version = toWide(moduleVersionText(toWide(modulePath()).c_str()));
-  if (e.level != 1) return;
+  r.version = ownVersionText();
 
   bool written = false;
   ComPtr<IErrorLog> log;
