@@ -35,15 +35,7 @@ class PerfMgr : public TRVPObjectImpl<PerfMgr, IPerfMgr> {
 
  // The manager's record after its ID: device name and polling period, then
   // the performance objects. The file names never travel.
-  LONGLONG ownFieldsSize() const { return 4 + LONGLONG{CTran::StringSize(deviceName_.get())}; }
-  void writeOwnFields(CTran &tran) {
-    tran.WriteString(deviceName_.get());
-    tran.Write(&cleanupPolling_, sizeof cleanupPolling_);
-  }
-  void readOwnFields(CTran &tran) {
-    readText(tran, deviceName_);
-    tran.Read(&cleanupPolling_, sizeof cleanupPolling_);
-  }
+  auto recordFields() { return std::tie(deviceName_, cleanupPolling_); }
 
  protected:
   HRESULT FinalConstruct() override;

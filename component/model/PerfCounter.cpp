@@ -43,31 +43,4 @@ HRESULT PerfCounter::ResetCounter() {
   });
 }
 
-LONGLONG PerfCounter::ownFieldsSize() const {
-  return 12 + LONGLONG{CTran::StringSize(name_.get())} + CTran::StringSize(help_.get()) +
-         CTran::VariantSize(value_.get()) + CTran::StringSize(keyword_.get());
-}
-
-void PerfCounter::writeOwnFields(CTran &tran) {
-  tran.WriteString(name_.get());
-  tran.WriteString(help_.get());
-  tran.WriteVariant(value_.get());
-  tran.Write(&defaultScale_, sizeof defaultScale_);
-  tran.Write(&counterType_, sizeof counterType_);
-  tran.Write(&counterSize_, sizeof counterSize_);
-  tran.WriteString(keyword_.get());
-}
-
-void PerfCounter::readOwnFields(CTran &tran) {
-  RV_OPERATION("TransferIn");
-  readText(tran, name_);
-  readText(tran, help_);
-  const HRESULT hr = tran.ReadVariant(value_.get());
-  if (FAILED(hr)) raiseResult(RV_HERE, hr);
-  tran.Read(&defaultScale_, sizeof defaultScale_);
-  tran.Read(&counterType_, sizeof counterType_);
-  tran.Read(&counterSize_, sizeof counterSize_);
-  readText(tran, keyword_);
-}
-
 }  // namespace rv

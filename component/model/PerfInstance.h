@@ -26,15 +26,7 @@ class PerfInstance : public TRVPObjectImpl<PerfInstance, IPerfInstance> {
   HRESULT STDMETHODCALLTYPE ResetCounters() override;
 
   // The instance's record after its ID: name and time stamp, then its counters.
-  LONGLONG ownFieldsSize() const { return 8 + LONGLONG{CTran::StringSize(name_.get())}; }
-  void writeOwnFields(CTran &tran) {
-    tran.WriteString(name_.get());
-    tran.Write(&timeStamp_, sizeof timeStamp_);
-  }
-  void readOwnFields(CTran &tran) {
-    readText(tran, name_);
-    tran.Read(&timeStamp_, sizeof timeStamp_);
-  }
+  auto recordFields() { return std::tie(name_, timeStamp_); }
 
  protected:
   HRESULT FinalConstruct() override;

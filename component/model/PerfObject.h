@@ -34,23 +34,7 @@ class PerfObject : public TRVPObjectImpl<PerfObject, IPerfObject> {
 
   // The object's record after its ID: name, help, time-out, the two flags,
   // then the counter template and the instances.
-  LONGLONG ownFieldsSize() const {
-    return 8 + LONGLONG{CTran::StringSize(name_.get())} + CTran::StringSize(help_.get());
-  }
-  void writeOwnFields(CTran &tran) {
-    tran.WriteString(name_.get());
-    tran.WriteString(help_.get());
-    tran.Write(&instanceTimeout_, sizeof instanceTimeout_);
-    tran.Write(&hasInstances_, sizeof hasInstances_);
-    tran.Write(&autoCreateTotal_, sizeof autoCreateTotal_);
-  }
-  void readOwnFields(CTran &tran) {
-    readText(tran, name_);
-    readText(tran, help_);
-    tran.Read(&instanceTimeout_, sizeof instanceTimeout_);
-    tran.Read(&hasInstances_, sizeof hasInstances_);
-    tran.Read(&autoCreateTotal_, sizeof autoCreateTotal_);
-  }
+  auto recordFields() { return std::tie(name_, help_, instanceTimeout_, hasInstances_, autoCreateTotal_); }
 
  protected:
   HRESULT FinalConstruct() override;

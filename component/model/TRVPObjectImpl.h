@@ -13,6 +13,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <tuple>
+#include <type_traits>
 #include <vector>
 
 #include "log/DirectReport.h"
@@ -185,20 +187,27 @@ class TRVPObjectImpl : public ObjectRoot,
 
   // The record of an object: the common data (its ID), the class's own
   // fields, then the children. Collections replace these three.
+  //
+  // A class lists its own fields once, in record order, as a tuple of
+  // references (recordFields()); the size, write and read passes all walk
+  // that one list. A text field travels as a string record, a variant as a
+  // variant record, a number as its raw bytes.
   LONGLONG recordSize() {
-    return 4 + static_cast<Derived *>(this)->ownFieldsSize() + GetChildrenSize();
+    const LONGLONG own = std::apply([](auto &...field) { return (LONGLONG{0} + ... + fieldSize(field)); },
+                                    static_cast<Derived *>(this)->recordFields());
+    return 4 + own + GetChildrenSize();
   }
 
   void writeRecord(CTran &tran, VARIANT *blob) {
     WriteCmnData(tran);
-    static_cast<Derived *>(this)->writeOwnFields(tran);
+    std::apply([&](auto &...field) { (writeField(tran, field), ...); }, static_cast<Derived *>(this)->recordFields());
     RV_OPERATION("TransferOut");
     for (IDispatch *child : children_) raiseIfFailed(RV_SITE(transferUnit()), transferOf(child)->TransferOut(blob));
   }
 
   void readRecord(CTran &tran, VARIANT *blob) {
     ReadCmnData(tran);
-    static_cast<Derived *>(this)->readOwnFields(tran);
+    std::apply([&](auto &...field) { (readField(tran, field), ...); }, static_cast<Derived *>(this)->recordFields());
     for (IDispatch *child : children_) readChild(tran, blob, [child] { return child; });
   }
 
@@ -263,12 +272,31 @@ class TRVPObjectImpl : public ObjectRoot,
     return total;
   }
 
-  // A text field from a string record; running out of memory ends the read.
-  static void readText(CTran &tran, TextField &field) {
+  static LONGLONG fieldSize(const TextField &field) { return CTran::StringSize(field.get()); }
+  static LONGLONG fieldSize(const Variant &field) { return CTran::VariantSize(field.get()); }
+  template <typename Number> static LONGLONG fieldSize(const Number &) {
+    static_assert(std::is_arithmetic_v<Number>, "a record field is a text, a variant or a number");
+    return sizeof(Number);
+  }
+
+  static void writeField(CTran &tran, const TextField &field) { tran.WriteString(field.get()); }
+  static void writeField(CTran &tran, const Variant &field) { tran.WriteVariant(field.get()); }
+  template <typename Number> static void writeField(CTran &tran, const Number &field) {
+    tran.Write(&field, sizeof field);
+  }
+
+  // Running out of memory for a text or an array ends the read.
+  static void readField(CTran &tran, TextField &field) {
     RV_OPERATION("TransferIn");
     const HRESULT hr = tran.ReadString(field.slot());
     if (FAILED(hr)) raiseResult(RV_SITE(Derived::rvSourceUnit), hr);
   }
+  static void readField(CTran &tran, Variant &field) {
+    RV_OPERATION("TransferIn");
+    const HRESULT hr = tran.ReadVariant(field.get());
+    if (FAILED(hr)) raiseResult(RV_SITE(Derived::rvSourceUnit), hr);
+  }
+  template <typename Number> static void readField(CTran &tran, Number &field) { tran.Read(&field, sizeof field); }
 
   static ComPtr<IPerfTransfer> transferOf(IDispatch *node) {
     RV_OPERATION("QueryInterface");
