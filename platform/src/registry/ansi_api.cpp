@@ -10,7 +10,6 @@
 
 using namespace platform::registry;
 using platform::kernel::AnsiToWide;
-using platform::kernel::WideToAnsi;
 
 namespace {
 
@@ -25,24 +24,6 @@ class WideName {
  private:
   std::optional<Text> text_;
 };
-
-std::string ansiOf(const Text &text) { return WideToAnsi(text.data(), text.size()); }
-
-// Copies an 8-bit name into a buffer of capacity units, terminator included.
-bool copyName(const Text &name, LPSTR buffer, LPDWORD capacity) {
-  std::string ansi = ansiOf(name);
-  if (ansi.size() >= *capacity) return false;
-  std::memcpy(buffer, ansi.c_str(), ansi.size() + 1);
-  *capacity = static_cast<DWORD>(ansi.size());
-  return true;
-}
-
-// String data as the 8-bit forms hand it out: one byte per character.
-Value ansiValue(const Value &value) {
-  if (!isStringType(value.type)) return value;
-  std::string ansi = WideToAnsi(reinterpret_cast<const WCHAR *>(value.data.data()), value.data.size() / sizeof(WCHAR));
-  return Value{value.name, value.type, Bytes(ansi.begin(), ansi.end())};
-}
 
 Bytes wideData(DWORD type, const BYTE *data, DWORD size) {
   if (!isStringType(type)) return Bytes(data, data + size);
@@ -101,7 +82,7 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
   Value value;
   LSTATUS status = queryValue(hKey, WideName(lpValueName).get(), lpReserved, value);
   if (status != ERROR_SUCCESS) return status;
-  return handOutData(ansiValue(value), lpType, lpData, lpcbData, 1);
+  return handOutData(Form<char>::data(value), lpType, lpData, lpcbData, 1);
 }
 
 LSTATUS WINAPI RegQueryValueA(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, PLONG lpcbData) {
@@ -116,7 +97,7 @@ LSTATUS WINAPI RegQueryValueA(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, PLONG lp
   if (status != ERROR_SUCCESS) return status;
   text.resize(static_cast<size_t>(wideSize) / sizeof(WCHAR));
   const BYTE *bytes = reinterpret_cast<const BYTE *>(text.data());
-  Value value = ansiValue(Value{Text(), REG_SZ, Bytes(bytes, bytes + text.size() * sizeof(WCHAR))});
+  Value value = Form<char>::data(Value{Text(), REG_SZ, Bytes(bytes, bytes + text.size() * sizeof(WCHAR))});
   DWORD size = lpcbData != nullptr ? static_cast<DWORD>(*lpcbData) : 0;
   status = handOutData(value, nullptr, reinterpret_cast<LPBYTE>(lpData), lpcbData != nullptr ? &size : nullptr, 1);
   if (lpcbData != nullptr) *lpcbData = static_cast<LONG>(size);
@@ -125,58 +106,18 @@ LSTATUS WINAPI RegQueryValueA(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, PLONG lp
 
 LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
                              LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
-  if (lpName == nullptr || lpcchName == nullptr || lpReserved != nullptr) return ERROR_INVALID_PARAMETER;
-  if (lpClass != nullptr && lpcchClass == nullptr) return ERROR_INVALID_PARAMETER;
-  SubKey subKey;
-  LSTATUS status = enumKey(hKey, dwIndex, subKey);
-  if (status != ERROR_SUCCESS) return status;
-  if (ansiOf(subKey.name).size() >= *lpcchName) return ERROR_MORE_DATA;
-  if (lpClass != nullptr && ansiOf(subKey.className).size() >= *lpcchClass) return ERROR_MORE_DATA;
-  copyName(subKey.name, lpName, lpcchName);
-  if (lpClass != nullptr) copyName(subKey.className, lpClass, lpcchClass);
-  writeFileTime(subKey.written, lpftLastWriteTime);
-  return ERROR_SUCCESS;
+  return enumKeyAs(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass, lpcchClass, lpftLastWriteTime);
 }
 
 LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
                              LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-  if (lpValueName == nullptr || lpcchValueName == nullptr || lpReserved != nullptr) return ERROR_INVALID_PARAMETER;
-  if (lpData != nullptr && lpcbData == nullptr) return ERROR_INVALID_PARAMETER;
-  Value value;
-  LSTATUS status = enumValue(hKey, dwIndex, value);
-  if (status != ERROR_SUCCESS) return status;
-  if (ansiOf(value.name).size() >= *lpcchValueName) return ERROR_MORE_DATA;
-  status = handOutData(ansiValue(value), lpType, lpData, lpcbData, 1);
-  if (status != ERROR_SUCCESS) return status;
-  copyName(value.name, lpValueName, lpcchValueName);
-  return ERROR_SUCCESS;
+  return enumValueAs(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved, lpType, lpData, lpcbData);
 }
 
 LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
                                 LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
                                 LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                                 LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
-  if (lpReserved != nullptr || (lpClass != nullptr && lpcchClass == nullptr)) return ERROR_INVALID_PARAMETER;
-  KeyStatistics statistics;
-  LSTATUS status = keyStatistics(hKey, statistics);
-  if (status != ERROR_SUCCESS) return status;
-  // The system code page has one byte per character, so the UTF-16 counts
-  // are the 8-bit ones.
-  if (lpClass != nullptr) {
-    DWORD capacity = *lpcchClass;
-    if (!copyName(statistics.className, lpClass, &capacity)) {
-      *lpcchClass = static_cast<DWORD>(statistics.className.size());
-      return ERROR_MORE_DATA;
-    }
-  }
-  if (lpcchClass != nullptr) *lpcchClass = static_cast<DWORD>(statistics.className.size());
-  if (lpcSubKeys != nullptr) *lpcSubKeys = statistics.subKeys;
-  if (lpcbMaxSubKeyLen != nullptr) *lpcbMaxSubKeyLen = statistics.maxSubKeyName;
-  if (lpcbMaxClassLen != nullptr) *lpcbMaxClassLen = statistics.maxClassName;
-  if (lpcValues != nullptr) *lpcValues = statistics.values;
-  if (lpcbMaxValueNameLen != nullptr) *lpcbMaxValueNameLen = statistics.maxValueName;
-  if (lpcbMaxValueLen != nullptr) *lpcbMaxValueLen = statistics.maxValueData;
-  if (lpcbSecurityDescriptor != nullptr) *lpcbSecurityDescriptor = 0;
-  writeFileTime(statistics.written, lpftLastWriteTime);
-  return ERROR_SUCCESS;
+  return queryInfoKeyAs(hKey, lpClass, lpcchClass, lpReserved, lpcSubKeys, lpcbMaxSubKeyLen, lpcbMaxClassLen, lpcValues,
+                        lpcbMaxValueNameLen, lpcbMaxValueLen, lpcbSecurityDescriptor, lpftLastWriteTime);
 }

@@ -15,9 +15,13 @@ namespace {
 
 Text textOf(LPCWSTR text) { return text != nullptr ? Text(text) : Text(); }
 
-void copyName(const Text &name, LPWSTR buffer) {
-  std::memcpy(buffer, name.data(), name.size() * sizeof(WCHAR));
-  buffer[name.size()] = 0;
+// One reading transaction over the key behind a handle opened with `access`.
+template <typename Body> LSTATUS readKey(HKEY hkey, REGSAM access, Body &&body) {
+  return Store::run(Store::Mode::Read, [&](Store &store) -> LSTATUS {
+    KeyId key;
+    LSTATUS status = resolveKey(store, hkey, access, key);
+    return status != ERROR_SUCCESS ? status : body(store, key);
+  });
 }
 
 }  // namespace
@@ -70,37 +74,25 @@ KeyId createPath(Store &store, KeyId base, const std::vector<Text> &parts, const
 LSTATUS queryValue(HKEY hkey, LPCWSTR name, LPDWORD reserved, Value &value) {
   if (reserved != nullptr) return ERROR_INVALID_PARAMETER;
   Text valueName = textOf(name);
-  return Store::run(Store::Mode::Read, [&](Store &store) -> LSTATUS {
-    KeyId key;
-    LSTATUS status = resolveKey(store, hkey, KEY_QUERY_VALUE, key);
-    if (status != ERROR_SUCCESS) return status;
+  return readKey(hkey, KEY_QUERY_VALUE, [&](Store &store, KeyId key) -> LSTATUS {
     return store.findValue(key, valueName, value) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
   });
 }
 
 LSTATUS enumValue(HKEY hkey, DWORD index, Value &value) {
-  return Store::run(Store::Mode::Read, [&](Store &store) -> LSTATUS {
-    KeyId key;
-    LSTATUS status = resolveKey(store, hkey, KEY_QUERY_VALUE, key);
-    if (status != ERROR_SUCCESS) return status;
+  return readKey(hkey, KEY_QUERY_VALUE, [&](Store &store, KeyId key) -> LSTATUS {
     return store.valueAt(key, index, value) ? ERROR_SUCCESS : ERROR_NO_MORE_ITEMS;
   });
 }
 
 LSTATUS enumKey(HKEY hkey, DWORD index, SubKey &subKey) {
-  return Store::run(Store::Mode::Read, [&](Store &store) -> LSTATUS {
-    KeyId key;
-    LSTATUS status = resolveKey(store, hkey, KEY_ENUMERATE_SUB_KEYS, key);
-    if (status != ERROR_SUCCESS) return status;
+  return readKey(hkey, KEY_ENUMERATE_SUB_KEYS, [&](Store &store, KeyId key) -> LSTATUS {
     return store.subKeyAt(key, index, subKey) ? ERROR_SUCCESS : ERROR_NO_MORE_ITEMS;
   });
 }
 
 LSTATUS keyStatistics(HKEY hkey, KeyStatistics &statistics) {
-  return Store::run(Store::Mode::Read, [&](Store &store) -> LSTATUS {
-    KeyId key;
-    LSTATUS status = resolveKey(store, hkey, KEY_QUERY_VALUE, key);
-    if (status != ERROR_SUCCESS) return status;
+  return readKey(hkey, KEY_QUERY_VALUE, [&](Store &store, KeyId key) -> LSTATUS {
     statistics = store.statistics(key);
     return ERROR_SUCCESS;
   });
@@ -322,62 +314,18 @@ LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
 
 LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
                              LPWSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
-  if (lpName == nullptr || lpcchName == nullptr || lpReserved != nullptr) return ERROR_INVALID_PARAMETER;
-  if (lpClass != nullptr && lpcchClass == nullptr) return ERROR_INVALID_PARAMETER;
-  SubKey subKey;
-  LSTATUS status = enumKey(hKey, dwIndex, subKey);
-  if (status != ERROR_SUCCESS) return status;
-  if (subKey.name.size() >= *lpcchName) return ERROR_MORE_DATA;
-  if (lpClass != nullptr && subKey.className.size() >= *lpcchClass) return ERROR_MORE_DATA;
-  copyName(subKey.name, lpName);
-  *lpcchName = static_cast<DWORD>(subKey.name.size());
-  if (lpClass != nullptr) {
-    copyName(subKey.className, lpClass);
-    *lpcchClass = static_cast<DWORD>(subKey.className.size());
-  }
-  writeFileTime(subKey.written, lpftLastWriteTime);
-  return ERROR_SUCCESS;
+  return enumKeyAs(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass, lpcchClass, lpftLastWriteTime);
 }
 
 LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
                              LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-  if (lpValueName == nullptr || lpcchValueName == nullptr || lpReserved != nullptr) return ERROR_INVALID_PARAMETER;
-  if (lpData != nullptr && lpcbData == nullptr) return ERROR_INVALID_PARAMETER;
-  Value value;
-  LSTATUS status = enumValue(hKey, dwIndex, value);
-  if (status != ERROR_SUCCESS) return status;
-  if (value.name.size() >= *lpcchValueName) return ERROR_MORE_DATA;
-  status = handOutData(value, lpType, lpData, lpcbData, sizeof(WCHAR));
-  if (status != ERROR_SUCCESS) return status;
-  copyName(value.name, lpValueName);
-  *lpcchValueName = static_cast<DWORD>(value.name.size());
-  return ERROR_SUCCESS;
+  return enumValueAs(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved, lpType, lpData, lpcbData);
 }
 
 LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
                                 LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
                                 LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                                 LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
-  if (lpReserved != nullptr || (lpClass != nullptr && lpcchClass == nullptr)) return ERROR_INVALID_PARAMETER;
-  KeyStatistics statistics;
-  LSTATUS status = keyStatistics(hKey, statistics);
-  if (status != ERROR_SUCCESS) return status;
-  if (lpClass != nullptr) {
-    if (statistics.className.size() >= *lpcchClass) {
-      *lpcchClass = static_cast<DWORD>(statistics.className.size());
-      return ERROR_MORE_DATA;
-    }
-    copyName(statistics.className, lpClass);
-  }
-  if (lpcchClass != nullptr) *lpcchClass = static_cast<DWORD>(statistics.className.size());
-  if (lpcSubKeys != nullptr) *lpcSubKeys = statistics.subKeys;
-  if (lpcbMaxSubKeyLen != nullptr) *lpcbMaxSubKeyLen = statistics.maxSubKeyName;
-  if (lpcbMaxClassLen != nullptr) *lpcbMaxClassLen = statistics.maxClassName;
-  if (lpcValues != nullptr) *lpcValues = statistics.values;
-  if (lpcbMaxValueNameLen != nullptr) *lpcbMaxValueNameLen = statistics.maxValueName;
-  if (lpcbMaxValueLen != nullptr) *lpcbMaxValueLen = statistics.maxValueData;
-  // Keys carry no security descriptor of their own here.
-  if (lpcbSecurityDescriptor != nullptr) *lpcbSecurityDescriptor = 0;
-  writeFileTime(statistics.written, lpftLastWriteTime);
-  return ERROR_SUCCESS;
+  return queryInfoKeyAs(hKey, lpClass, lpcchClass, lpReserved, lpcSubKeys, lpcbMaxSubKeyLen, lpcbMaxClassLen, lpcValues,
+                        lpcbMaxValueNameLen, lpcbMaxValueLen, lpcbSecurityDescriptor, lpftLastWriteTime);
 }
