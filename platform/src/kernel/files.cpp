@@ -201,6 +201,46 @@ BOOL deleteFile(const std::string &name) {
   return TRUE;
 }
 
+enum class Direction { Read, Write };
+
+// Moves `count` bytes between the buffer and the file, at the file's
+// position or at the offset an OVERLAPPED names. Like a disk file on Windows,
+// a read returns short only at the end of the file; a write that the disk
+// takes no more of fails as a full disk. The bytes moved are counted also
+// when the transfer fails half-way.
+BOOL transfer(HANDLE handle, char *buffer, DWORD count, LPDWORD moved, LPOVERLAPPED overlapped, Direction direction) {
+  const bool writing = direction == Direction::Write;
+  if (moved != nullptr) *moved = 0;
+  std::shared_ptr<File> file = objectOf<File>(handle);
+  if (!file) return FALSE;
+  if (!(writing ? file->mayWrite() : file->mayRead())) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (!seekForTransfer(file->descriptor(), overlapped)) {
+    SetLastError(errorFromErrno(errno, {}));
+    return FALSE;
+  }
+  DWORD total = 0;
+  while (total < count) {
+    ssize_t step = writing ? write(file->descriptor(), buffer + total, count - total)
+                           : read(file->descriptor(), buffer + total, count - total);
+    if (step < 0 && errno == EINTR) continue;
+    if (step == 0 && !writing) break;
+    if (step <= 0) {
+      SetLastError(step == 0                      ? ERROR_DISK_FULL
+                   : !writing && errno == EISDIR ? ERROR_INVALID_FUNCTION
+                                                  : errorFromErrno(errno, {}));
+      if (moved != nullptr) *moved = total;
+      return FALSE;
+    }
+    total += static_cast<DWORD>(step);
+  }
+  if (moved != nullptr) *moved = total;
+  reportTransfer(overlapped, total);
+  return TRUE;
+}
+
 }  // namespace
 
 }  // namespace platform::kernel
@@ -223,63 +263,14 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                      LPOVERLAPPED lpOverlapped) {
-  if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
-  std::shared_ptr<File> file = objectOf<File>(hFile);
-  if (!file) return FALSE;
-  if (!file->mayRead()) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  if (!seekForTransfer(file->descriptor(), lpOverlapped)) {
-    SetLastError(errorFromErrno(errno, {}));
-    return FALSE;
-  }
-  // Like a disk file on Windows, a read returns short only at the end.
-  DWORD total = 0;
-  while (total < nNumberOfBytesToRead) {
-    ssize_t count = read(file->descriptor(), static_cast<char *>(lpBuffer) + total, nNumberOfBytesToRead - total);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) {
-      SetLastError(errno == EISDIR ? ERROR_INVALID_FUNCTION : errorFromErrno(errno, {}));
-      if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = total;
-      return FALSE;
-    }
-    if (count == 0) break;
-    total += static_cast<DWORD>(count);
-  }
-  if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = total;
-  reportTransfer(lpOverlapped, total);
-  return TRUE;
+  return transfer(hFile, static_cast<char *>(lpBuffer), nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped,
+                  Direction::Read);
 }
 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                       LPOVERLAPPED lpOverlapped) {
-  if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = 0;
-  std::shared_ptr<File> file = objectOf<File>(hFile);
-  if (!file) return FALSE;
-  if (!file->mayWrite()) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  if (!seekForTransfer(file->descriptor(), lpOverlapped)) {
-    SetLastError(errorFromErrno(errno, {}));
-    return FALSE;
-  }
-  DWORD total = 0;
-  while (total < nNumberOfBytesToWrite) {
-    ssize_t count =
-        write(file->descriptor(), static_cast<const char *>(lpBuffer) + total, nNumberOfBytesToWrite - total);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) {
-      SetLastError(count == 0 ? ERROR_DISK_FULL : errorFromErrno(errno, {}));
-      if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = total;
-      return FALSE;
-    }
-    total += static_cast<DWORD>(count);
-  }
-  if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = total;
-  reportTransfer(lpOverlapped, total);
-  return TRUE;
+  return transfer(hFile, static_cast<char *>(const_cast<LPVOID>(lpBuffer)), nNumberOfBytesToWrite,
+                  lpNumberOfBytesWritten, lpOverlapped, Direction::Write);
 }
 
 DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {
