@@ -206,6 +206,16 @@ int Format(Char *buffer, const Char *format, va_list *args) {
   return out.Finish();
 }
 
+// Formats from a list of arguments that the caller still owns: the list is
+// walked through a copy.
+template <typename Char> int FormatList(Char *out, const Char *format, va_list list) {
+  va_list args;
+  va_copy(args, list);
+  int result = Format(out, format, &args);
+  va_end(args);
+  return result;
+}
+
 }  // namespace
 }  // namespace platform::kernel
 
@@ -213,26 +223,14 @@ using namespace platform::kernel;
 
 extern "C" {
 
-int WINAPI wvsprintfA(LPSTR lpOut, LPCSTR lpFmt, va_list arglist) {
-  va_list args;
-  va_copy(args, arglist);
-  int result = Format(lpOut, lpFmt, &args);
-  va_end(args);
-  return result;
-}
+int WINAPI wvsprintfA(LPSTR lpOut, LPCSTR lpFmt, va_list arglist) { return FormatList(lpOut, lpFmt, arglist); }
 
-int WINAPI wvsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, va_list arglist) {
-  va_list args;
-  va_copy(args, arglist);
-  int result = Format(lpOut, lpFmt, &args);
-  va_end(args);
-  return result;
-}
+int WINAPI wvsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, va_list arglist) { return FormatList(lpOut, lpFmt, arglist); }
 
 int WINAPIV wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...) {
   va_list args;
   va_start(args, lpFmt);
-  int result = Format(lpOut, lpFmt, &args);
+  int result = FormatList(lpOut, lpFmt, args);
   va_end(args);
   return result;
 }
@@ -240,7 +238,7 @@ int WINAPIV wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...) {
 int WINAPIV wsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, ...) {
   va_list args;
   va_start(args, lpFmt);
-  int result = Format(lpOut, lpFmt, &args);
+  int result = FormatList(lpOut, lpFmt, args);
   va_end(args);
   return result;
 }

@@ -504,38 +504,42 @@ HRESULT toTextOut(VARIANT *in, USHORT flags, BSTR *out) {
   return hr;
 }
 
+// The direct conversions from text: the variant conversion, then the value
+// taken out of the variant by `take`.
+template <typename T, typename Take>
+HRESULT textTo(LPCOLESTR text, LCID lcid, VARTYPE vt, T *out, Take take) {
+  if (out == nullptr) return E_INVALIDARG;
+  VARIANT value;
+  HRESULT hr = fromText(text, lcid, vt, &value);
+  if (SUCCEEDED(hr)) *out = take(value);
+  return hr;
+}
+
+// The direct conversions to text: the value put into a variant by `put`,
+// then the variant conversion.
+template <typename Put> HRESULT textFrom(VARTYPE vt, USHORT flags, BSTR *out, Put put) {
+  VARIANT in;
+  V_VT(&in) = vt;
+  put(in);
+  return toTextOut(&in, flags, out);
+}
+
 }  // namespace
 
 HRESULT VarI4FromStr(LPCOLESTR strIn, LCID lcid, ULONG, LONG *plOut) {
-  if (plOut == nullptr) return E_INVALIDARG;
-  VARIANT out;
-  HRESULT hr = fromText(strIn, lcid, VT_I4, &out);
-  if (SUCCEEDED(hr)) *plOut = V_I4(&out);
-  return hr;
+  return textTo(strIn, lcid, VT_I4, plOut, [](VARIANT &v) { return V_I4(&v); });
 }
 
 HRESULT VarR8FromStr(LPCOLESTR strIn, LCID lcid, ULONG, DOUBLE *pdblOut) {
-  if (pdblOut == nullptr) return E_INVALIDARG;
-  VARIANT out;
-  HRESULT hr = fromText(strIn, lcid, VT_R8, &out);
-  if (SUCCEEDED(hr)) *pdblOut = V_R8(&out);
-  return hr;
+  return textTo(strIn, lcid, VT_R8, pdblOut, [](VARIANT &v) { return V_R8(&v); });
 }
 
 HRESULT VarBoolFromStr(LPCOLESTR strIn, LCID lcid, ULONG, VARIANT_BOOL *pboolOut) {
-  if (pboolOut == nullptr) return E_INVALIDARG;
-  VARIANT out;
-  HRESULT hr = fromText(strIn, lcid, VT_BOOL, &out);
-  if (SUCCEEDED(hr)) *pboolOut = V_BOOL(&out);
-  return hr;
+  return textTo(strIn, lcid, VT_BOOL, pboolOut, [](VARIANT &v) { return V_BOOL(&v); });
 }
 
 HRESULT VarDateFromStr(LPCOLESTR strIn, LCID lcid, ULONG, DATE *pdateOut) {
-  if (pdateOut == nullptr) return E_INVALIDARG;
-  VARIANT out;
-  HRESULT hr = fromText(strIn, lcid, VT_DATE, &out);
-  if (SUCCEEDED(hr)) *pdateOut = V_DATE(&out);
-  return hr;
+  return textTo(strIn, lcid, VT_DATE, pdateOut, [](VARIANT &v) { return V_DATE(&v); });
 }
 
 HRESULT VarI4FromR8(DOUBLE dblIn, LONG *plOut) {
@@ -547,32 +551,20 @@ HRESULT VarI4FromR8(DOUBLE dblIn, LONG *plOut) {
 }
 
 HRESULT VarBstrFromI4(LONG lIn, LCID, ULONG, BSTR *pbstrOut) {
-  VARIANT in;
-  V_VT(&in) = VT_I4;
-  V_I4(&in) = lIn;
-  return toTextOut(&in, 0, pbstrOut);
+  return textFrom(VT_I4, 0, pbstrOut, [&](VARIANT &v) { V_I4(&v) = lIn; });
 }
 
 HRESULT VarBstrFromR8(DOUBLE dblIn, LCID, ULONG, BSTR *pbstrOut) {
-  VARIANT in;
-  V_VT(&in) = VT_R8;
-  V_R8(&in) = dblIn;
-  return toTextOut(&in, 0, pbstrOut);
+  return textFrom(VT_R8, 0, pbstrOut, [&](VARIANT &v) { V_R8(&v) = dblIn; });
 }
 
 HRESULT VarBstrFromCy(CY cyIn, LCID, ULONG, BSTR *pbstrOut) {
-  VARIANT in;
-  V_VT(&in) = VT_CY;
-  V_CY(&in) = cyIn;
-  return toTextOut(&in, 0, pbstrOut);
+  return textFrom(VT_CY, 0, pbstrOut, [&](VARIANT &v) { V_CY(&v) = cyIn; });
 }
 
 // Called directly, the boolean is always written as a word.
 HRESULT VarBstrFromBool(VARIANT_BOOL boolIn, LCID, ULONG, BSTR *pbstrOut) {
-  VARIANT in;
-  V_VT(&in) = VT_BOOL;
-  V_BOOL(&in) = boolIn;
-  return toTextOut(&in, VARIANT_ALPHABOOL, pbstrOut);
+  return textFrom(VT_BOOL, VARIANT_ALPHABOOL, pbstrOut, [&](VARIANT &v) { V_BOOL(&v) = boolIn; });
 }
 
 HRESULT VarBstrFromDate(DATE dateIn, LCID, ULONG dwFlags, BSTR *pbstrOut) {
