@@ -25,14 +25,10 @@ using tools::NameEntry;
 using tools::NameTable;
 using tools::RegKey;
 using tools::Wide;
+using tools::Failure;
+using tools::check;
 
 namespace {
-
-// A failure: its message and the Win32 code the exit status comes from.
-struct Failure {
-  LONG code;
-  std::string message;
-};
 
 std::string trim(const std::string &text) {
   size_t first = text.find_first_not_of(" \t");
@@ -205,23 +201,14 @@ Install readIni(const std::string &iniPath) {
   return install;
 }
 
-void check(LONG status, const std::string &what) {
-  if (status != ERROR_SUCCESS) throw Failure{status, what + ": " + tools::systemMessage(status)};
-}
-
 void install(const Install &plan) {
-  Wide servicePath = tools::wide(tools::ServicesPath) + tools::fromAnsi(plan.driver);
   RegKey service;
-  LONG status = tools::openKey(HKEY_LOCAL_MACHINE, servicePath, KEY_ALL_ACCESS, service);
-  if (status == ERROR_FILE_NOT_FOUND)
-    throw Failure{status, "The service key of " + plan.driver + " (HKEY_LOCAL_MACHINE\\" + tools::ServicesPath +
-                              plan.driver + ") does not exist."};
-  check(status, "Unable to open the service key of " + plan.driver);
+  tools::openServiceKey(plan.driver, service);
   RegKey performance;
   check(tools::createKey(service.get(), tools::wide("Performance"), performance),
         "Unable to open the Performance key of " + plan.driver);
   DWORD existing = 0;
-  status = tools::readDword(performance.get(), tools::wide("First Counter"), existing);
+  LONG status = tools::readDword(performance.get(), tools::wide("First Counter"), existing);
   if (status == ERROR_SUCCESS)
     throw Failure{ERROR_ALREADY_EXISTS, "The counters of " + plan.driver +
                                             " are already installed; remove them first with unlodctr " + plan.driver +
@@ -281,18 +268,8 @@ void install(const Install &plan) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc != 2 || argv[1][0] == '\0' || std::string(argv[1]) == "/?") {
-    std::fprintf(stderr, "Usage: lodctr <ini file>\n");
-    return tools::exitStatus(ERROR_INVALID_PARAMETER);
-  }
-  std::string iniPath = argv[1];
-  try {
-    Install plan = readIni(iniPath);
-    install(plan);
-    std::printf("Info: Successfully installed performance counters for %s\n", iniPath.c_str());
-    return 0;
-  } catch (const Failure &failure) {
-    std::fprintf(stderr, "Error: %s\n", failure.message.c_str());
-    return tools::exitStatus(failure.code);
-  }
+  return tools::runTool(argc, argv, "lodctr <ini file>", [](const std::string &iniPath) {
+    install(readIni(iniPath));
+    return "Successfully installed performance counters for " + iniPath;
+  });
 }

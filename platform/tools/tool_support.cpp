@@ -1,5 +1,7 @@
 #include "tool_support.h"
 
+#include <cstdio>
+
 namespace tools {
 
 std::string utf8(const Wide &text) {
@@ -110,6 +112,32 @@ LONG writeNameTable(HKEY language, const Wide &valueName, const NameTable &table
   data.push_back(0);
   return RegSetValueExW(language, valueName.c_str(), 0, REG_MULTI_SZ, reinterpret_cast<const BYTE *>(data.data()),
                         static_cast<DWORD>(data.size() * sizeof(WCHAR)));
+}
+
+void check(LONG status, const std::string &what) {
+  if (status != ERROR_SUCCESS) throw Failure{status, what + ": " + systemMessage(status)};
+}
+
+void openServiceKey(const std::string &driver, RegKey &service) {
+  LONG status = openKey(HKEY_LOCAL_MACHINE, wide(ServicesPath) + fromAnsi(driver), KEY_ALL_ACCESS, service);
+  if (status == ERROR_FILE_NOT_FOUND)
+    throw Failure{status, "The service key of " + driver + " (HKEY_LOCAL_MACHINE\\" + ServicesPath + driver +
+                              ") does not exist."};
+  check(status, "Unable to open the service key of " + driver);
+}
+
+int runTool(int argc, char **argv, const char *usage, std::string (*work)(const std::string &argument)) {
+  if (argc != 2 || argv[1][0] == '\0' || std::string(argv[1]) == "/?") {
+    std::fprintf(stderr, "Usage: %s\n", usage);
+    return exitStatus(ERROR_INVALID_PARAMETER);
+  }
+  try {
+    std::printf("Info: %s\n", work(argv[1]).c_str());
+    return 0;
+  } catch (const Failure &failure) {
+    std::fprintf(stderr, "Error: %s\n", failure.message.c_str());
+    return exitStatus(failure.code);
+  }
 }
 
 }  // namespace tools

@@ -77,4 +77,25 @@ using NameTable = std::vector<NameEntry>;
 LONG readNameTable(HKEY language, const Wide &valueName, NameTable &table);
 LONG writeNameTable(HKEY language, const Wide &valueName, const NameTable &table);
 
+// A failure of a tool: its message and the Win32 code the exit status comes
+// from.
+struct Failure {
+  LONG code;
+  std::string message;
+};
+
+// Throws a Failure for a status other than ERROR_SUCCESS: `what`, then the
+// system's text for the status.
+void check(LONG status, const std::string &what);
+
+// Opens a service's key under HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services
+// for every access; a missing key or any other failure is thrown.
+void openServiceKey(const std::string &driver, RegKey &service);
+
+// A tool's main: with exactly one non-empty argument other than /?, runs
+// `work` on it and prints "Info: " and what `work` returns; a Failure is
+// printed as "Error: " and its message, and exits with its code. Otherwise
+// prints the usage line and exits with ERROR_INVALID_PARAMETER.
+int runTool(int argc, char **argv, const char *usage, std::string (*work)(const std::string &argument));
+
 }  // namespace tools

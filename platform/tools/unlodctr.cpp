@@ -14,17 +14,10 @@ using tools::NameEntry;
 using tools::NameTable;
 using tools::RegKey;
 using tools::Wide;
+using tools::Failure;
+using tools::check;
 
 namespace {
-
-struct Failure {
-  LONG code;
-  std::string message;
-};
-
-void check(LONG status, const std::string &what) {
-  if (status != ERROR_SUCCESS) throw Failure{status, what + ": " + tools::systemMessage(status)};
-}
 
 struct Range {
   DWORD firstCounter = 0, lastCounter = 0, firstHelp = 0, lastHelp = 0;
@@ -40,15 +33,10 @@ bool removeRange(NameTable &table, DWORD first, DWORD last) {
 }
 
 void uninstall(const std::string &driver) {
-  Wide servicePath = tools::wide(tools::ServicesPath) + tools::fromAnsi(driver);
   RegKey service;
-  LONG status = tools::openKey(HKEY_LOCAL_MACHINE, servicePath, KEY_ALL_ACCESS, service);
-  if (status == ERROR_FILE_NOT_FOUND)
-    throw Failure{status, "The service key of " + driver + " (HKEY_LOCAL_MACHINE\\" + tools::ServicesPath + driver +
-                              ") does not exist."};
-  check(status, "Unable to open the service key of " + driver);
+  tools::openServiceKey(driver, service);
   RegKey performance;
-  status = tools::openKey(service.get(), tools::wide("Performance"), KEY_ALL_ACCESS, performance);
+  LONG status = tools::openKey(service.get(), tools::wide("Performance"), KEY_ALL_ACCESS, performance);
   Range range;
   DWORD *fields[] = {&range.firstCounter, &range.lastCounter, &range.firstHelp, &range.lastHelp};
   for (size_t at = 0; at < 4 && status == ERROR_SUCCESS; ++at)
@@ -112,17 +100,8 @@ void uninstall(const std::string &driver) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc != 2 || argv[1][0] == '\0' || std::string(argv[1]) == "/?") {
-    std::fprintf(stderr, "Usage: unlodctr <driver name>\n");
-    return tools::exitStatus(ERROR_INVALID_PARAMETER);
-  }
-  std::string driver = argv[1];
-  try {
+  return tools::runTool(argc, argv, "unlodctr <driver name>", [](const std::string &driver) {
     uninstall(driver);
-    std::printf("Info: Successfully uninstalled the performance counters of %s\n", driver.c_str());
-    return 0;
-  } catch (const Failure &failure) {
-    std::fprintf(stderr, "Error: %s\n", failure.message.c_str());
-    return tools::exitStatus(failure.code);
-  }
+    return "Successfully uninstalled the performance counters of " + driver;
+  });
 }
