@@ -1,5 +1,7 @@
 #include "msxml/xml_support.h"
 
+#include "kernel/paths.h"
+
 #include <libxml/parser.h>
 
 #include <climits>
@@ -59,14 +61,7 @@ BSTR bstrFromUtf8(const xmlChar *text) {
   return bstrFromUtf8(chars, chars == nullptr ? 0 : strlen(chars));
 }
 
-std::string utf8FromBstr(BSTR text) {
-  UINT length = SysStringLen(text);
-  if (length == 0) return {};
-  int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-  std::string out(size > 0 ? size : 0, '\0');
-  if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(), size, nullptr, nullptr);
-  return out;
-}
+std::string utf8FromBstr(BSTR text) { return kernel::utf8FromWide(text, SysStringLen(text)); }
 
 HRESULT returnText(BSTR *out, BSTR text) {
   *out = text;
