@@ -30,6 +30,7 @@ endfunction()
 # The main of every test program.
 add_library(test_support STATIC ${PROJECT_SOURCE_DIR}/tests/support/TestMain.cpp)
 target_link_libraries(test_support PUBLIC GTest::gtest PRIVATE project_options)
+target_include_directories(test_support PUBLIC ${PROJECT_SOURCE_DIR}/tests/support)
 
 # add_project_test(<name> SOURCES ... [LIBRARIES ...]) builds one GoogleTest
 # program and registers it with CTest; under Wine when the target is Windows.

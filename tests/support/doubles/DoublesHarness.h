@@ -5,9 +5,11 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <list>
 #include <string>
 #include <vector>
 
+#include "ClassesKeys.h"
 #include "OutsideDoubles.h"
 #include "log/OutsideComponents.h"
 
@@ -16,20 +18,14 @@ class DoublesHarness {
   explicit DoublesHarness(const char *modulePath) {
     module_ = LoadLibraryA(modulePath);
     if (module_ == nullptr) return;
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(module_, path, MAX_PATH);
-    for (const CLSID *clsid : {&rv::CLSID_ErrorLog, &rv::CLSID_TraceSettings, &CLSID_ViewerDouble}) {
-      const std::string key = "CLSID\\" + guidText(*clsid) + "\\InprocServer32";
-      setText(key, nullptr, path);
-      setText(key, "ThreadingModel", "Both");
-    }
-    setText("TraceConsole_83.ViewerHelper\\CLSID", nullptr, guidText(CLSID_ViewerDouble).c_str());
-  }
-
-  ~DoublesHarness() {
+    WCHAR path[MAX_PATH] = {};
+    GetModuleFileNameW(module_, path, MAX_PATH);
     for (const CLSID *clsid : {&rv::CLSID_ErrorLog, &rv::CLSID_TraceSettings, &CLSID_ViewerDouble})
-      deleteTree("CLSID\\" + guidText(*clsid));
-    deleteTree("TraceConsole_83.ViewerHelper");
+      servers_.emplace_back(*clsid, path, OLESTR("Both"));
+    OLECHAR viewer[39];
+    StringFromGUID2(CLSID_ViewerDouble, viewer, 39);
+    viewerProgId_.emplace_back(OLESTR("TraceConsole_83.ViewerHelper"), nullptr);
+    viewerProgId_.emplace_back(OLESTR("TraceConsole_83.ViewerHelper\\CLSID"), viewer);
   }
 
   bool loaded() const { return module_ != nullptr; }
@@ -64,27 +60,7 @@ class DoublesHarness {
     return out;
   }
 
-  static std::string guidText(const GUID &guid) {
-    OLECHAR text[40];
-    StringFromGUID2(guid, text, 40);
-    return DoublesHarness::text(text);
-  }
-
-  static std::basic_string<WCHAR> wide(const std::string &value) { return {value.begin(), value.end()}; }
-
-  static void setText(const std::string &key, const char *name, const char *value) {
-    HKEY handle = nullptr;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, wide(key).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle,
-                        nullptr) != ERROR_SUCCESS)
-      return;
-    const std::basic_string<WCHAR> data = wide(value);
-    const std::basic_string<WCHAR> valueName = name ? wide(name) : std::basic_string<WCHAR>();
-    RegSetValueExW(handle, name ? valueName.c_str() : nullptr, 0, REG_SZ, reinterpret_cast<const BYTE *>(data.c_str()),
-                   static_cast<DWORD>((data.size() + 1) * sizeof(WCHAR)));
-    RegCloseKey(handle);
-  }
-
-  static void deleteTree(const std::string &key) { RegDeleteTreeW(HKEY_CLASSES_ROOT, wide(key).c_str()); RegDeleteKeyW(HKEY_CLASSES_ROOT, wide(key).c_str()); }
-
   HMODULE module_ = nullptr;
+  std::list<RegisteredServer> servers_;
+  std::list<ClassesKey> viewerProgId_;
 };

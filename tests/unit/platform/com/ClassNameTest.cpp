@@ -18,10 +18,10 @@ TEST(ClassName, ProgIdAndClassIdentifierThroughTheRegistry) {
   EXPECT_EQ(CLSIDFromProgID(kProgId, &clsid), CO_E_CLASSSTRING);
   EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_NULL));
   // A value naming the ProgID itself is not followed round.
-  clsidValue.set(nullptr, kProgId);
+  ASSERT_TRUE(clsidValue.set(nullptr, kProgId));
   EXPECT_EQ(CLSIDFromProgID(kProgId, &clsid), CO_E_CLASSSTRING);
 
-  clsidValue.set(nullptr, guidText(kTestClass).c_str());
+  ASSERT_TRUE(clsidValue.set(nullptr, guidText(kTestClass).c_str()));
   EXPECT_EQ(CLSIDFromProgID(kProgId, &clsid), S_OK);
   EXPECT_TRUE(IsEqualCLSID(clsid, kTestClass));
   clsid = CLSID_NULL;

@@ -1,10 +1,6 @@
-// Helpers shared by the COM library tests: apartments, threads, objects and
-// class factories whose reference counts a test can watch, and registry keys
-// under HKEY_CLASSES_ROOT that a test writes and removes.
-//
-// Under Wine HKEY_CLASSES_ROOT is HKEY_LOCAL_MACHINE\Software\Classes only
-// (Wine 8 does not merge HKEY_CURRENT_USER\Software\Classes into it), and so
-// it is over the platform layer; the tests therefore write class keys there.
+// Helpers shared by the COM library tests: apartments, threads, and objects
+// and class factories whose reference counts a test can watch. Registry keys
+// that a test writes and removes come from ClassesKeys.h.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +8,8 @@
 #include <oleauto.h>
 
 #include <gtest/gtest.h>
+
+#include "ClassesKeys.h"
 
 #include <atomic>
 #include <string>
@@ -125,38 +123,13 @@ class TestClassFactory final : public IClassFactory {
   std::atomic<ULONG> references_{1};
 };
 
-// A key under HKEY_CLASSES_ROOT with a default value (and named values),
-// removed with its subtree at the end of the scope.
-class ClassesKey {
- public:
-  ClassesKey(OleString path, const OLECHAR *value) : path_(std::move(path)) { set(nullptr, value); }
-  ClassesKey(const ClassesKey &) = delete;
-  ClassesKey &operator=(const ClassesKey &) = delete;
-  ~ClassesKey() { RegDeleteTreeW(HKEY_CLASSES_ROOT, path_.c_str()); }
-
-  // Sets a string value; null data leaves the key without it.
-  void set(const OLECHAR *name, const OLECHAR *data) {
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    if (data != nullptr) {
-      DWORD bytes = static_cast<DWORD>((OleString(data).size() + 1) * sizeof(OLECHAR));
-      EXPECT_EQ(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(data), bytes), ERROR_SUCCESS);
-    }
-    RegCloseKey(key);
-  }
-
- private:
-  OleString path_;
-};
-
 inline OleString guidText(REFGUID guid) {
   OLECHAR text[39];
   StringFromGUID2(guid, text, 39);
   return text;
 }
 
-inline OleString classKey(REFCLSID clsid) { return OleString(OLESTR("CLSID\\")) + guidText(clsid); }
+inline OleString classKey(REFCLSID clsid) { return classKeyPath(clsid); }
 
 // Widens ASCII text.
 inline OleString ole(const char *text) {

@@ -5,20 +5,6 @@
 
 namespace {
 
-// Registers the test server module for its class with a threading model.
-class RegisteredServer {
- public:
-  RegisteredServer(REFCLSID clsid, const OleString &modulePath, const OLECHAR *threadingModel)
-      : classKey_(classKey(clsid), OLESTR("Platform COM test server")),
-        serverKey_(classKey(clsid) + OLESTR("\\InprocServer32"), modulePath.c_str()) {
-    serverKey_.set(OLESTR("ThreadingModel"), threadingModel);
-  }
-
- private:
-  ClassesKey classKey_;
-  ClassesKey serverKey_;
-};
-
 // Creates the test server's object and answers its serial number, or 0.
 LONG createdSerial(Ref<ISerialNumber> &object) {
   HRESULT hr = CoCreateInstance(CLSID_TestServerObject, nullptr, CLSCTX_INPROC_SERVER, IID_ISerialNumber, object.out());
@@ -28,6 +14,7 @@ LONG createdSerial(Ref<ISerialNumber> &object) {
 
 TEST(InprocServer, ModuleIsLoadedForActivationAndUnloadedWhenUnused) {
   RegisteredServer registration(CLSID_TestServerObject, windowsPath(TEST_SERVER_PATH), OLESTR("Apartment"));
+  ASSERT_TRUE(registration.written());
   onNewThread([] {
     Apartment apartment(COINIT_APARTMENTTHREADED);
     Ref<ISerialNumber> first, second;
@@ -138,16 +125,16 @@ TEST(InprocServer, BrokenRegistrations) {
 
   // A path that cannot be loaded.
   for (const OleString &path : {OleString(), windowsPath(TEST_SERVER_PATH) + OLESTR(".missing")}) {
-    serverKey.set(nullptr, path.c_str());
+    ASSERT_TRUE(serverKey.set(nullptr, path.c_str()));
     EXPECT_EQ(create(CLSCTX_INPROC_SERVER), E_ACCESSDENIED);
     EXPECT_EQ(create(CLSCTX_ALL), REGDB_E_CLASSNOTREG);
   }
   // A module that is no in-process server.
-  serverKey.set(nullptr, windowsPath(TEST_NOENTRY_PATH).c_str());
+  ASSERT_TRUE(serverKey.set(nullptr, windowsPath(TEST_NOENTRY_PATH).c_str()));
   EXPECT_EQ(create(CLSCTX_INPROC_SERVER), CO_E_DLLNOTFOUND);
   EXPECT_EQ(create(CLSCTX_ALL), REGDB_E_CLASSNOTREG);
   // A server that does not serve the class it is registered for.
-  serverKey.set(nullptr, windowsPath(TEST_SERVER_PATH).c_str());
+  ASSERT_TRUE(serverKey.set(nullptr, windowsPath(TEST_SERVER_PATH).c_str()));
   EXPECT_EQ(create(CLSCTX_INPROC_SERVER), CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_EQ(create(CLSCTX_INPROC), REGDB_E_CLASSNOTREG);
   CoFreeUnusedLibrariesEx(0, 0);
