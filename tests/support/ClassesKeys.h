@@ -18,9 +18,14 @@ class ClassesKey {
   ClassesKey(const ClassesKey &) = delete;
   ClassesKey &operator=(const ClassesKey &) = delete;
   ~ClassesKey() {
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, path_.c_str());
-    RegDeleteKeyW(HKEY_CLASSES_ROOT, path_.c_str());
+    if (!kept_) {
+      RegDeleteTreeW(HKEY_CLASSES_ROOT, path_.c_str());
+      RegDeleteKeyW(HKEY_CLASSES_ROOT, path_.c_str());
+    }
   }
+
+  // Leaves the key in the registry, for another process to find and remove.
+  void keep() { kept_ = true; }
 
   // Sets a string value (the default one for a null name); null data only
   // makes sure the key exists. False when the key or the value could not be
@@ -45,6 +50,7 @@ class ClassesKey {
  private:
   Text path_;
   bool written_ = false;
+  bool kept_ = false;
 };
 
 inline ClassesKey::Text classKeyPath(REFCLSID clsid) {
@@ -66,6 +72,10 @@ class RegisteredServer {
   }
 
   bool written() const { return written_; }
+  void keep() {
+    classKey_.keep();
+    serverKey_.keep();
+  }
 
  private:
   ClassesKey classKey_;

@@ -14,6 +14,11 @@
 #include "com/class_keys.h"
 #include "com/class_objects.h"
 #include "com/inproc_servers.h"
+#include "registry/store.h"
+
+#include <cstring>
+#include <map>
+#include <mutex>
 
 EXTERN_C const IID IID_IRunnableObject = {0x00000126, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
@@ -30,12 +35,50 @@ bool isMultithreadedModel(const std::optional<WideText> &model) {
   return false;
 }
 
+// Classes found without an in-process server, with the registry's generation
+// at the time. A class that is asked for again and again although it is not
+// installed (an optional helper component, say) is looked up in the registry
+// once per change of the registry, not once per request.
+class MissingClasses {
+ public:
+  bool contains(REFCLSID rclsid, std::optional<uint64_t> now) {
+    if (!now) return false;
+    std::lock_guard<std::mutex> guard(lock_);
+    auto found = missing_.find(rclsid);
+    return found != missing_.end() && found->second == *now;
+  }
+  void add(REFCLSID rclsid, std::optional<uint64_t> seen) {
+    if (!seen) return;
+    std::lock_guard<std::mutex> guard(lock_);
+    missing_[rclsid] = *seen;
+  }
+
+ private:
+  struct Less {
+    bool operator()(const CLSID &a, const CLSID &b) const { return std::memcmp(&a, &b, sizeof(CLSID)) < 0; }
+  };
+  std::mutex lock_;
+  std::map<CLSID, uint64_t, Less> missing_;
+};
+
+MissingClasses &missingClasses() {
+  static auto *classes = new MissingClasses;
+  return *classes;
+}
+
 HRESULT getInprocServerObject(const std::shared_ptr<Apartment> &apartment, REFCLSID rclsid, REFIID riid,
                               void **ppv) {
   if (const BuiltinClass *builtin = findBuiltinClass(rclsid)) return getBuiltinClassObject(*builtin, riid, ppv);
+  // The generation is taken before the lookup, so that a change made while
+  // the lookup runs makes the next request look again.
+  const std::optional<uint64_t> generation = registry::Store::generation();
+  if (missingClasses().contains(rclsid, generation)) return REGDB_E_CLASSNOTREG;
   WideText serverKey = classKeyPath(rclsid) + OLESTR("\\InprocServer32");
   std::optional<WideText> modulePath = readClassesText(serverKey, nullptr);
-  if (!modulePath) return REGDB_E_CLASSNOTREG;
+  if (!modulePath) {
+    missingClasses().add(rclsid, generation);
+    return REGDB_E_CLASSNOTREG;
+  }
   bool multithreaded = isMultithreadedModel(readClassesText(serverKey, OLESTR("ThreadingModel")));
   return getInprocClassObject(apartment, *modulePath, multithreaded, rclsid, riid, ppv);
 }

@@ -3,8 +3,13 @@
 #include "kernel/paths.h"
 #include "kernel/text_tables.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -107,6 +112,45 @@ class Connection {
 
 Connection &connection() {
   static Connection instance;
+  return instance;
+}
+
+// The registry's generation: a 64-bit counter in a small file beside the
+// database, mapped into every process that uses it, so that reading it costs
+// no system call. A committing process moves it on after its commit, never
+// before, so that a reader that saw the old number also looks again.
+class SharedGeneration {
+ public:
+  SharedGeneration() {
+    std::string path = kernel::rootFolder() + "/registry.generation";
+    int file = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (file < 0) return;
+    struct stat status;
+    // A new file grows to the counter's size, full of zeros; growing an
+    // existing one changes nothing.
+    if (fstat(file, &status) == 0 && (status.st_size >= Size || ftruncate(file, Size) == 0)) {
+      void *mapped = mmap(nullptr, Size, PROT_READ | PROT_WRITE, MAP_SHARED, file, 0);
+      if (mapped != MAP_FAILED) counter_ = static_cast<std::atomic<uint64_t> *>(mapped);
+    }
+    ::close(file);
+  }
+
+  std::optional<uint64_t> current() const {
+    if (counter_ == nullptr) return std::nullopt;
+    return counter_->load(std::memory_order_acquire);
+  }
+  void moveOn() {
+    if (counter_ != nullptr) counter_->fetch_add(1, std::memory_order_acq_rel);
+  }
+
+ private:
+  static constexpr off_t Size = sizeof(uint64_t);
+  static_assert(std::atomic<uint64_t>::is_always_lock_free, "the counter is shared between processes");
+  std::atomic<uint64_t> *counter_ = nullptr;
+};
+
+SharedGeneration &sharedGeneration() {
+  static SharedGeneration instance;
   return instance;
 }
 
@@ -227,8 +271,12 @@ LSTATUS Store::run(Mode mode, const std::function<LSTATUS(Store &)> &body) {
     if (status != ERROR_SUCCESS) return status;
     prepared = true;
   }
-  return store.attempt(mode, body);
+  LSTATUS status = store.attempt(mode, body);
+  if (mode == Mode::Write && status == ERROR_SUCCESS) sharedGeneration().moveOn();
+  return status;
 }
+
+std::optional<uint64_t> Store::generation() { return sharedGeneration().current(); }
 
 LSTATUS Store::attempt(Mode mode, const std::function<LSTATUS(Store &)> &body) {
   auto deadline = std::chrono::steady_clock::now() + RetryLimit;

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,13 @@ class Store {
 
   // Forces committed changes from the write-ahead log into the database file.
   static LSTATUS flush();
+
+  // A number that every process sharing the database moves on after each
+  // transaction it commits, so that an answer found at one generation is
+  // still the registry's answer while the generation stays the same. Empty
+  // when the number cannot be kept, and then nothing may be taken as
+  // unchanged.
+  static std::optional<uint64_t> generation();
 
   bool exists(KeyId key);
   // The id of the subkey of parent called name, or 0.

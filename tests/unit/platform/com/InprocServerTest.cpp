@@ -1,5 +1,6 @@
 // Activation of an in-process server module registered under
 // HKEY_CLASSES_ROOT\CLSID\{...}\InprocServer32, and its unloading.
+#include "ChildProcess.h"
 #include "ComTestSupport.h"
 #include "test_server/TestServer.h"
 
@@ -90,6 +91,41 @@ TEST(InprocServer, ApartmentsUnloadOnlyTheirOwnModules) {
     Ref<ISerialNumber> object;
     EXPECT_EQ(createdSerial(object), 1);
   });
+}
+
+// What the second process of the test below does: "register" or "remove".
+constexpr const char *RegistrationVariable = "COM_TEST_REGISTRATION";
+
+// A class that another process registers, or removes, between two requests
+// of this one: each request finds the registry as it stands at that moment,
+// however often the class was asked for while it was missing.
+TEST(InprocServer, RegistrationsOfAnotherProcessCountAtOnce) {
+  onNewThread([] {
+    Apartment apartment(COINIT_APARTMENTTHREADED);
+    Ref<ISerialNumber> object;
+    auto create = [&] {
+      return CoCreateInstance(CLSID_TestServerObject, nullptr, CLSCTX_INPROC_SERVER, IID_ISerialNumber, object.out());
+    };
+    for (int request = 0; request < 3; ++request) EXPECT_EQ(create(), REGDB_E_CLASSNOTREG);
+    ASSERT_EQ(0, ChildProcess::run("InprocServerProcess.DISABLED_Registration", RegistrationVariable, "register"));
+    EXPECT_EQ(create(), S_OK);
+    object.reset();
+    ASSERT_EQ(0, ChildProcess::run("InprocServerProcess.DISABLED_Registration", RegistrationVariable, "remove"));
+    EXPECT_EQ(create(), REGDB_E_CLASSNOTREG);
+  });
+}
+
+// Run only as the second process of the test above.
+TEST(InprocServerProcess, DISABLED_Registration) {
+  const char *what = std::getenv(RegistrationVariable);
+  ASSERT_NE(nullptr, what);
+  if (std::string(what) == "register") {
+    RegisteredServer registration(CLSID_TestServerObject, windowsPath(TEST_SERVER_PATH), OLESTR("Apartment"));
+    ASSERT_TRUE(registration.written());
+    registration.keep();
+  } else {
+    ClassesKey registration(classKey(CLSID_TestServerObject), nullptr);
+  }
 }
 
 #ifndef _WIN32
