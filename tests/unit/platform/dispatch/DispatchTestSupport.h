@@ -22,10 +22,7 @@ template <typename T> class Com {
   ~Com() { reset(); }
   T *get() const { return p_; }
   T *operator->() const { return p_; }
-  T **put() {
-    reset();
-    return &p_;
-  }
+  T **put() { return reset(), &p_; }
   void **putVoid() { return reinterpret_cast<void **>(put()); }
   void reset() {
     if (p_) p_->Release();
@@ -36,38 +33,28 @@ template <typename T> class Com {
   T *p_ = nullptr;
 };
 
-class Text {
- public:
-  Text() = default;
-  Text(const Text &) = delete;
-  Text &operator=(const Text &) = delete;
-  ~Text() { SysFreeString(value_); }
-  BSTR *put() {
-    SysFreeString(value_);
-    value_ = nullptr;
-    return &value_;
-  }
-  BSTR get() const { return value_; }
-  std::string str() const {
-    std::string out;
-    for (const OLECHAR *c = value_; c && *c; ++c) out.push_back(*c < 0x80 ? char(*c) : '?');
-    return out;
-  }
-
- private:
-  BSTR value_ = nullptr;
-};
-
-inline OleString ole(const std::string &text) { return OleString(text.begin(), text.end()); }
-
 inline std::string narrow(const OLECHAR *text) {
   std::string out;
   for (; text && *text; ++text) out.push_back(*text < 0x80 ? char(*text) : '?');
   return out;
 }
 
+// An owned BSTR.
+struct Text {
+  Text() = default;
+  Text(const Text &) = delete;
+  Text &operator=(const Text &) = delete;
+  ~Text() { SysFreeString(value); }
+  BSTR *put() { return SysFreeString(value), value = nullptr, &value; }
+  std::string str() const { return narrow(value); }
+  BSTR value = nullptr;
+};
+
 // The component module as this target names it.
-inline OleString modulePath() { return ole(COMPONENT_MODULE); }
+inline OleString modulePath() {
+  const std::string path = COMPONENT_MODULE;
+  return OleString(path.begin(), path.end());
+}
 
 // A POSIX path of the build as both targets accept it: Wine and the platform
 // layer both map drive Z: to the POSIX root.
@@ -82,41 +69,24 @@ inline void loadContract(ITypeLib **lib) {
   ASSERT_EQ(S_OK, LoadTypeLibEx(modulePath().c_str(), REGKIND_NONE, lib));
 }
 
-inline VARIANT i4(LONG value) {
+inline VARIANT variant(VARTYPE vt) {
   VARIANT v;
   VariantInit(&v);
-  V_VT(&v) = VT_I4;
-  V_I4(&v) = value;
-  return v;
+  return V_VT(&v) = vt, v;
 }
-
-inline VARIANT r8(double value) {
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_R8;
-  V_R8(&v) = value;
-  return v;
-}
-
+inline VARIANT i4(LONG value) { VARIANT v = variant(VT_I4); return V_I4(&v) = value, v; }
+inline VARIANT r8(double value) { VARIANT v = variant(VT_R8); return V_R8(&v) = value, v; }
 inline VARIANT text(const OLECHAR *value) {
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_BSTR;
-  V_BSTR(&v) = SysAllocString(value);
-  return v;
+  VARIANT v = variant(VT_BSTR);
+  return V_BSTR(&v) = SysAllocString(value), v;
 }
-
-inline VARIANT missing() {
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_ERROR;
-  V_ERROR(&v) = DISP_E_PARAMNOTFOUND;
-  return v;
-}
+// What a host passes for an argument that the caller left out.
+inline VARIANT missing() { VARIANT v = variant(VT_ERROR); return V_ERROR(&v) = DISP_E_PARAMNOTFOUND, v; }
 
 // One IDispatch::Invoke call, built the way a scripting host builds it:
-// positional arguments in rgvarg from the last to the first, the new value of
-// a property put as the named argument DISPID_PROPERTYPUT.
+// named arguments first in rgvarg, then the positional ones from the last to
+// the first; the new value of a property put is the named argument
+// DISPID_PROPERTYPUT.
 class Invocation {
  public:
   Invocation() {
@@ -126,44 +96,29 @@ class Invocation {
   Invocation(const Invocation &) = delete;
   Invocation &operator=(const Invocation &) = delete;
   ~Invocation() {
-    for (VARIANT &v : owned_) VariantClear(&v);
+    for (VARIANT &v : args_) VariantClear(&v);
     VariantClear(&result);
     SysFreeString(exception.bstrSource);
     SysFreeString(exception.bstrDescription);
     SysFreeString(exception.bstrHelpFile);
   }
 
-  Invocation &arg(VARIANT value) {
-    positional_.push_back(value);
-    return *this;
-  }
-  Invocation &putValue(VARIANT value) {
-    named_.push_back(value);
-    names_.push_back(DISPID_PROPERTYPUT);
-    return *this;
-  }
-  Invocation &named(DISPID id, VARIANT value) {
-    named_.push_back(value);
-    names_.push_back(id);
-    return *this;
-  }
+  Invocation &arg(VARIANT value) { return args_.insert(args_.begin() + std::ptrdiff_t(names_.size()), value), *this; }
+  Invocation &named(DISPID id, VARIANT value) { return arg(value), names_.push_back(id), *this; }
+  Invocation &putValue(VARIANT value) { return named(DISPID_PROPERTYPUT, value); }
 
   HRESULT run(IDispatch *target, DISPID member, WORD flags) {
-    owned_ = named_;
-    for (auto it = positional_.rbegin(); it != positional_.rend(); ++it) owned_.push_back(*it);
-    DISPPARAMS params = {owned_.data(), names_.data(), UINT(owned_.size()), UINT(names_.size())};
-    if (owned_.empty()) params.rgvarg = nullptr;
-    if (names_.empty()) params.rgdispidNamedArgs = nullptr;
+    DISPPARAMS params = {args_.empty() ? nullptr : args_.data(), names_.empty() ? nullptr : names_.data(),
+                         UINT(args_.size()), UINT(names_.size())};
     return target->Invoke(member, IID_NULL, 0, flags, &params, &result, &exception, &argError);
   }
 
+  static constexpr UINT Untouched = 12345;
   VARIANT result;
   EXCEPINFO exception;
-  UINT argError = 12345;
+  UINT argError = Untouched;
 
  private:
-  std::vector<VARIANT> positional_;
-  std::vector<VARIANT> named_;
+  std::vector<VARIANT> args_;
   std::vector<DISPID> names_;
-  std::vector<VARIANT> owned_;
 };
