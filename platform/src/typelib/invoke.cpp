@@ -344,22 +344,3 @@ HRESULT WINAPI DispGetIDsOfNames(ITypeInfo *ptinfo, OLECHAR **rgszNames, UINT cN
   return ptinfo->GetIDsOfNames(rgszNames, cNames, rgdispid);
 }
 
-// Argument `position` counts from the first positional argument (the last
-// in rgvarg); past the positional ones, the named argument with that id.
-HRESULT WINAPI DispGetParam(DISPPARAMS *pdispparams, UINT position, VARTYPE vtTarg, VARIANT *pvarResult,
-                            UINT *puArgErr) {
-  if (pdispparams == nullptr || pvarResult == nullptr || pdispparams->cNamedArgs > pdispparams->cArgs)
-    return E_INVALIDARG;
-  const UINT positional = pdispparams->cArgs - pdispparams->cNamedArgs;
-  UINT index = UINT(-1);
-  if (position < positional) {
-    index = pdispparams->cArgs - 1 - position;
-  } else {
-    for (UINT n = 0; n < pdispparams->cNamedArgs; ++n)
-      if (pdispparams->rgdispidNamedArgs[n] == DISPID(position)) index = n;
-  }
-  if (index == UINT(-1)) return DISP_E_PARAMNOTFOUND;
-  HRESULT hr = VariantChangeType(pvarResult, &pdispparams->rgvarg[index], 0, vtTarg);
-  if ((hr == DISP_E_TYPEMISMATCH || hr == DISP_E_OVERFLOW) && puArgErr) *puArgErr = index;
-  return hr;
-}
