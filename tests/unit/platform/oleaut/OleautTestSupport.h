@@ -35,7 +35,6 @@ class Variant {
   Variant &operator=(const Variant &) = delete;
   ~Variant() { VariantClear(&value_); }
   VARIANT *operator&() { return &value_; }
-  VARIANT *get() { return &value_; }
 
   static void text(VARIANT *v, const OLECHAR *s) {
     V_VT(v) = VT_BSTR;
@@ -50,37 +49,27 @@ class Variant {
 inline OleString textOf(BSTR text) { return text == nullptr ? OleString() : OleString(text, SysStringLen(text)); }
 
 // An IDispatch whose reference count the test can watch and whose value
-// property (DISPID_VALUE) returns a fixed variant.
+// property (DISPID_VALUE) returns a fixed VT_I4.
 class CountingDispatch : public IDispatch {
  public:
   explicit CountingDispatch(LONG value = 0) : value_(value) {}
   ULONG references() const { return references_; }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
-      *ppv = static_cast<IDispatch *>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    bool known = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch);
+    *ppv = known ? static_cast<IDispatch *>(this) : nullptr;
+    if (*ppv == nullptr) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
   ULONG STDMETHODCALLTYPE Release() override { return --references_; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT *count) override {
-    *count = 0;
-    return S_OK;
-  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT *count) override { return *count = 0, S_OK; }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo **) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override {
-    return DISP_E_UNKNOWNNAME;
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS *params, VARIANT *result,
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS *, VARIANT *result,
                                    EXCEPINFO *, UINT *) override {
-    if (member != DISPID_VALUE || !(flags & DISPATCH_PROPERTYGET)) return DISP_E_MEMBERNOTFOUND;
-    if (params != nullptr && params->cArgs != 0) return DISP_E_BADPARAMCOUNT;
-    if (result == nullptr) return E_POINTER;
+    if (member != DISPID_VALUE || !(flags & DISPATCH_PROPERTYGET) || result == nullptr) return DISP_E_MEMBERNOTFOUND;
     V_VT(result) = VT_I4;
     V_I4(result) = value_;
     return S_OK;

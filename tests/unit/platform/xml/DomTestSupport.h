@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 using OleString = std::basic_string<OLECHAR>;
@@ -50,8 +50,7 @@ class Com {
 class Bstr {
  public:
   Bstr() = default;
-  explicit Bstr(const OLECHAR *text) : text_(SysAllocString(text)) {}
-  explicit Bstr(const OleString &text) : text_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+  explicit Bstr(const OleString &text) : text_(SysAllocStringLen(text.data(), UINT(text.size()))) {}
   Bstr(const Bstr &) = delete;
   Bstr &operator=(const Bstr &) = delete;
   ~Bstr() { SysFreeString(text_); }
@@ -74,56 +73,31 @@ class Variant {
   Variant &operator=(const Variant &) = delete;
   ~Variant() { VariantClear(&value_); }
   VARIANT *get() { return &value_; }
-  VARTYPE type() const { return V_VT(&value_); }
   OleString text() const {
     return V_VT(&value_) == VT_BSTR ? OleString(V_BSTR(&value_), SysStringLen(V_BSTR(&value_))) : OleString();
   }
   void setText(const OleString &text) {
     VariantClear(&value_);
     V_VT(&value_) = VT_BSTR;
-    V_BSTR(&value_) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    V_BSTR(&value_) = SysAllocStringLen(text.data(), UINT(text.size()));
   }
 
  private:
   VARIANT value_;
 };
 
-// The system code page's text as UTF-16 (test paths and texts are ASCII).
+// The system code page's text as UTF-16, and UTF-16 as ASCII ('?' for the
+// rest) for messages.
 inline OleString wide(const std::string &text) {
   OleString out(text.size(), 0);
-  int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(),
-                                   static_cast<int>(out.size()));
+  int length = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), out.data(), int(out.size()));
   out.resize(length > 0 ? length : 0);
   return out;
 }
-
-// An ASCII rendering of UTF-16 text, for failure messages and comparisons.
 inline std::string narrow(const OleString &text) {
   std::string out;
   for (OLECHAR c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
   return out;
-}
-
-// COM for the calling thread for the length of one test.
-class ComScope {
- public:
-  ComScope() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-  ComScope(const ComScope &) = delete;
-  ComScope &operator=(const ComScope &) = delete;
-  ~ComScope() {
-    if (SUCCEEDED(result_)) CoUninitialize();
-  }
-  HRESULT result() const { return result_; }
-
- private:
-  HRESULT result_;
-};
-
-// A new DOM document of the class "Msxml2.DOMDocument", loading synchronously.
-inline void createDocument(Com<IXMLDOMDocument> &document) {
-  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_DOMDocument, nullptr, CLSCTX_INPROC_SERVER, IID_IXMLDOMDocument,
-                                   document.outVoid()));
-  ASSERT_EQ(S_OK, document->put_async(VARIANT_FALSE));
 }
 
 // A folder of the temporary folder for this process's data files, removed
@@ -140,24 +114,18 @@ class DataFolder {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
+  std::string pathOf(const std::string &name) const { return (path_ / name).string(); }
   // Writes the bytes to a file of the folder and returns its full path.
   std::string write(const std::string &name, const std::string &bytes) const {
-    const std::string file = (path_ / name).string();
-    FILE *out = std::fopen(file.c_str(), "wb");
-    EXPECT_NE(out, nullptr) << file;
-    if (out != nullptr) {
-      std::fwrite(bytes.data(), 1, bytes.size(), out);
-      std::fclose(out);
-    }
-    return file;
+    std::ofstream(path_ / name, std::ios::binary) << bytes;
+    return pathOf(name);
   }
-  std::string pathOf(const std::string &name) const { return (path_ / name).string(); }
 
  private:
   std::filesystem::path path_;
 };
 
-// Loads a file by path: the result of load, and the success flag.
+// The result of load or loadXML, and the success flag.
 struct LoadResult {
   HRESULT result;
   VARIANT_BOOL loaded;
@@ -169,7 +137,6 @@ inline LoadResult loadFile(IXMLDOMDocument *document, const std::string &path) {
   outcome.result = document->load(*source.get(), &outcome.loaded);
   return outcome;
 }
-
 inline LoadResult loadText(IXMLDOMDocument *document, const OleString &text) {
   Bstr source(text);
   LoadResult outcome{E_UNEXPECTED, 1};
@@ -200,12 +167,6 @@ inline ParseErrorView parseErrorOf(IXMLDOMDocument *document) {
   return view;
 }
 
-inline OleString nameOf(IXMLDOMNode *node) {
-  Bstr name;
-  EXPECT_EQ(S_OK, node->get_nodeName(name.out()));
-  return name.text();
-}
-
 inline OleString textOf(IXMLDOMNode *node) {
   Bstr text;
   EXPECT_EQ(S_OK, node->get_text(text.out()));
@@ -220,6 +181,6 @@ inline OleString attributeOf(IXMLDOMNode *node, const OLECHAR *name) {
   Variant value;
   Bstr attributeName(name);
   EXPECT_EQ(S_OK, element->getAttribute(attributeName.get(), value.get()));
-  EXPECT_EQ(VT_BSTR, value.type());
+  EXPECT_EQ(VT_BSTR, V_VT(value.get()));
   return value.text();
 }

@@ -1,14 +1,13 @@
 // The platform's own DOM document beyond what Wine can be compared with:
-// class creation, Windows paths, files that are not documents, external
+// class creation, Windows paths, sources that are not files, external
 // resources that must never be fetched, and input that must not crash.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "../DomTestSupport.h"
@@ -23,19 +22,11 @@ class PlatformDomTest : public ::testing::Test {
     ASSERT_EQ(S_OK, platform::msxml::CreateDomDocument(nullptr, IID_IXMLDOMDocument, document_.outVoid()));
   }
 
-  // A file under the platform's root folder, as drive C: sees it.
-  static std::string writeOnDriveC(const std::string &name, const std::string &bytes) {
-    const std::filesystem::path folder = std::filesystem::path(platform::kernel::rootFolder()) / "c" / "defs";
-    std::filesystem::create_directories(folder);
-    std::ofstream(folder / name, std::ios::binary) << bytes;
-    return "C:\\defs\\" + name;
-  }
-
   Com<IXMLDOMDocument> document_;
   DataFolder folder_;
 };
 
-TEST_F(PlatformDomTest, CreationRefusesAggregationAndAnswersOnlyItsInterfaces) {
+TEST_F(PlatformDomTest, CreationRefusesAggregationAndANewDocumentIsEmpty) {
   Com<IUnknown> outer;
   ASSERT_EQ(S_OK, platform::msxml::CreateDomDocument(nullptr, IID_IUnknown, outer.outVoid()));
   void *object = reinterpret_cast<void *>(1);
@@ -45,7 +36,6 @@ TEST_F(PlatformDomTest, CreationRefusesAggregationAndAnswersOnlyItsInterfaces) {
   EXPECT_EQ(E_NOINTERFACE, platform::msxml::CreateDomDocument(nullptr, IID_IClassFactory, &object));
   EXPECT_EQ(nullptr, object);
 
-  // A new document has no element and reports no error.
   IXMLDOMElement *element = reinterpret_cast<IXMLDOMElement *>(1);
   EXPECT_EQ(S_FALSE, document_->get_documentElement(&element));
   EXPECT_EQ(nullptr, element);
@@ -54,63 +44,54 @@ TEST_F(PlatformDomTest, CreationRefusesAggregationAndAnswersOnlyItsInterfaces) {
   LONG code = -1;
   EXPECT_EQ(S_FALSE, error->get_errorCode(&code));
   EXPECT_EQ(0, code);
-  // No type library for MSXML here: no late binding.
-  UINT count = 7;
-  EXPECT_EQ(S_OK, document_->GetTypeInfoCount(&count));
-  EXPECT_EQ(0u, count);
-  EXPECT_EQ(E_NOTIMPL, document_->GetIDsOfNames(IID_NULL, nullptr, 0, 0, nullptr));
 }
 
 TEST_F(PlatformDomTest, WindowsPathsLoadAndGiveTheFileUrl) {
-  const std::string windowsPath = writeOnDriveC("RVCounters.xml", "<PerfData Enabled=\"1\"/>");
-  for (const std::string &path : {windowsPath, std::string("c:/defs/RVCounters.xml"),
-                                  platform::kernel::toPosixPath(windowsPath)}) {
+  const std::filesystem::path folder = std::filesystem::path(platform::kernel::rootFolder()) / "c" / "defs";
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder / "RVCounters.xml", std::ios::binary) << "<PerfData Enabled=\"1\"/>";
+  const std::string windowsPath = "C:\\defs\\RVCounters.xml";
+  for (const std::string &path :
+       {windowsPath, std::string("c:/defs/RVCounters.xml"), platform::kernel::toPosixPath(windowsPath)}) {
     LoadResult load = loadFile(document_.get(), path);
     ASSERT_EQ(S_OK, load.result) << path;
     ASSERT_EQ(VARIANT_TRUE, load.loaded) << path;
     Bstr url;
     ASSERT_EQ(S_OK, document_->get_url(url.out()));
-    EXPECT_EQ(OleString(OLESTR("file:///C:/defs/RVCounters.xml")), url.text()) << path;
+    EXPECT_EQ(OLESTR("file:///C:/defs/RVCounters.xml"), url.text()) << path;
   }
   // A drive letter that was never made is as missing as a missing file.
-  LoadResult load = loadFile(document_.get(), "Q:\\nowhere\\RVCounters.xml");
-  EXPECT_EQ(S_FALSE, load.result);
+  EXPECT_EQ(S_FALSE, loadFile(document_.get(), "Q:\\nowhere\\RVCounters.xml").result);
   EXPECT_EQ(static_cast<HRESULT>(0x800C0006), parseErrorOf(document_.get()).code);
   Com<IXMLDOMParseError> error;
-  ASSERT_EQ(S_OK, document_->get_parseError(error.out()));
   Bstr url;
+  ASSERT_EQ(S_OK, document_->get_parseError(error.out()));
   ASSERT_EQ(S_OK, error->get_url(url.out()));
-  EXPECT_EQ(OleString(OLESTR("Q:\\nowhere\\RVCounters.xml")), url.text());
+  EXPECT_EQ(OLESTR("Q:\\nowhere\\RVCounters.xml"), url.text());
 }
 
-TEST_F(PlatformDomTest, SourcesThatAreNotFilesFailCleanly) {
+TEST_F(PlatformDomTest, SourcesThatAreNotFiles) {
   // A folder is not readable as a document.
-  LoadResult load = loadFile(document_.get(), std::filesystem::temp_directory_path().string());
-  EXPECT_EQ(S_FALSE, load.result);
+  EXPECT_EQ(S_FALSE, loadFile(document_.get(), std::filesystem::temp_directory_path().string()).result);
   EXPECT_EQ(E_ACCESSDENIED, parseErrorOf(document_.get()).code);
 
-  // No source at all, or one of a kind that is not read: not loaded, no code.
-  Variant empty;
+  // No source at all: not loaded, no code.
+  Variant source;
   VARIANT_BOOL loaded = VARIANT_TRUE;
-  EXPECT_EQ(S_FALSE, document_->load(*empty.get(), &loaded));
+  EXPECT_EQ(S_FALSE, document_->load(*source.get(), &loaded));
   EXPECT_EQ(VARIANT_FALSE, loaded);
   EXPECT_EQ(0, parseErrorOf(document_.get()).code);
 
   // A byte array holds a document in any encoding.
   const char bytes[] = "<?xml version=\"1.0\" encoding=\"windows-1252\"?><r v=\"\x80\"/>";
-  SAFEARRAY *array = SafeArrayCreateVector(VT_UI1, 0, sizeof bytes - 1);
-  ASSERT_NE(nullptr, array);
-  void *data = nullptr;
-  ASSERT_EQ(S_OK, SafeArrayAccessData(array, &data));
-  memcpy(data, bytes, sizeof bytes - 1);
-  SafeArrayUnaccessData(array);
-  Variant source;
   V_VT(source.get()) = VT_ARRAY | VT_UI1;
-  V_ARRAY(source.get()) = array;
+  V_ARRAY(source.get()) = SafeArrayCreateVector(VT_UI1, 0, sizeof bytes - 1);
+  ASSERT_NE(nullptr, V_ARRAY(source.get()));
+  memcpy(V_ARRAY(source.get())->pvData, bytes, sizeof bytes - 1);
   ASSERT_EQ(S_OK, document_->load(*source.get(), &loaded));
   Com<IXMLDOMElement> element;
   ASSERT_EQ(S_OK, document_->get_documentElement(element.out()));
-  EXPECT_EQ(OleString(OLESTR("\u20ac")), attributeOf(element.get(), OLESTR("v")));
+  EXPECT_EQ(OLESTR("\u20ac"), attributeOf(element.get(), OLESTR("v")));
 }
 
 TEST_F(PlatformDomTest, ExternalResourcesAreNeverFetched) {
@@ -119,7 +100,7 @@ TEST_F(PlatformDomTest, ExternalResourcesAreNeverFetched) {
   ASSERT_EQ(S_OK, loadFile(document_.get(), folder_.write("entity.xml", withEntity)).result);
   Com<IXMLDOMElement> element;
   ASSERT_EQ(S_OK, document_->get_documentElement(element.out()));
-  EXPECT_EQ(OleString(OLESTR("[]")), textOf(element.get()));
+  EXPECT_EQ(OLESTR("[]"), textOf(element.get()));
   Bstr xml;
   ASSERT_EQ(S_OK, document_->get_xml(xml.out()));
   EXPECT_EQ(std::string::npos, narrow(xml.text()).find("SECRET"));
@@ -133,8 +114,7 @@ TEST_F(PlatformDomTest, HostileInputFailsWithoutCrashingOrPrinting) {
   // libxml2 must stay silent: its diagnostics would reach the host's stderr.
   const std::string captured = folder_.pathOf("stderr.txt");
   fflush(stderr);
-  int saved = dup(2);
-  int file = open(captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  int saved = dup(2), file = open(captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   ASSERT_GE(file, 0);
   dup2(file, 2);
   close(file);
@@ -143,26 +123,21 @@ TEST_F(PlatformDomTest, HostileInputFailsWithoutCrashingOrPrinting) {
   for (int i = 0; i < 100000; ++i) deep += "<a>";
   LoadResult nested = loadFile(document_.get(), folder_.write("deep.xml", deep));
   LONG nestedCode = parseErrorOf(document_.get()).code;
-
+  // Ten levels of entities, each ten of the one below.
   std::string bomb = "<!DOCTYPE r [<!ENTITY a \"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\">";
   for (char level = 'b'; level <= 'k'; ++level) {
-    std::string previous(1, static_cast<char>(level - 1));
     bomb += std::string("<!ENTITY ") + level + " \"";
-    for (int i = 0; i < 10; ++i) bomb += "&" + previous + ";";
+    for (int i = 0; i < 10; ++i) bomb += std::string("&") + char(level - 1) + ";";
     bomb += "\">";
   }
-  bomb += "]><r>&k;</r>";
-  LoadResult expanded = loadText(document_.get(), wide(bomb));
+  LoadResult expanded = loadText(document_.get(), wide(bomb + "]><r>&k;</r>"));
   LONG expandedCode = parseErrorOf(document_.get()).code;
-
-  Bstr broken(OLESTR("//a[[["));
   Com<IXMLDOMNodeList> list;
-  HRESULT selected = document_->selectNodes(broken.get(), list.out());
+  HRESULT selected = document_->selectNodes(Bstr(OLESTR("//a[[[")).get(), list.out());
 
   fflush(stderr);
   dup2(saved, 2);
   close(saved);
-
   EXPECT_EQ(S_FALSE, nested.result);
   EXPECT_LT(nestedCode, 0);
   EXPECT_EQ(S_FALSE, expanded.result);
