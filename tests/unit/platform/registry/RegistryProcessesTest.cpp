@@ -1,16 +1,10 @@
 // Two processes write the registry at the same time and lose nothing. The
 // second process is this very program, started again to run only the writer
-// below; its key and value prefix come through the environment.
+// below; its key comes through the environment, and it marks its start and
+// its end with values of that key.
 #include "RegistryTestSupport.h"
 
 #include <cstdlib>
-
-#ifndef _WIN32
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-extern char **environ;
-#endif
 
 namespace {
 
@@ -22,74 +16,24 @@ constexpr int Buckets = 10;
 // both writers create, each value in its own calls as a program would.
 void writeValues(const std::string &keyPath, const std::string &prefix) {
   for (int n = 0; n < ValuesPerWriter; ++n) {
-    std::string bucket = keyPath + "\\Bucket" + std::to_string(n % Buckets);
     Key key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, bucket.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                             nullptr, key.out(), nullptr));
-    DWORD data = static_cast<DWORD>(n);
-    std::string name = prefix + "_" + std::to_string(n);
     ASSERT_EQ(ERROR_SUCCESS,
-              RegSetValueExA(key.get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<BYTE *>(&data), sizeof data));
+              RegCreateKeyExA(HKEY_CURRENT_USER, (keyPath + "\\Bucket" + std::to_string(n % Buckets)).c_str(), 0,
+                              nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(), nullptr));
+    DWORD data = static_cast<DWORD>(n);
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), (prefix + "_" + std::to_string(n)).c_str(), 0, REG_DWORD,
+                                            reinterpret_cast<BYTE *>(&data), sizeof data));
   }
 }
 
-std::string ownProgram() {
-#ifdef _WIN32
-  char path[MAX_PATH];
-  DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return std::string(path, length);
-#else
-  char path[4096];
-  ssize_t length = readlink("/proc/self/exe", path, sizeof path);
-  return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
-#endif
-}
-
-// Starts this program again as the writer; waited for by finishWriter.
-struct Writer {
-#ifdef _WIN32
-  PROCESS_INFORMATION process{};
-#else
-  pid_t process = -1;
-#endif
-};
-
-bool startWriter(const std::string &keyPath, const std::string &prefix, Writer &writer) {
-  std::string setting = keyPath + ";" + prefix;
-  std::string program = ownProgram();
-  std::string filter = "--gtest_filter=RegistryWriterProcess.DISABLED_Writer";
-  std::string disabled = "--gtest_also_run_disabled_tests";
-#ifdef _WIN32
-  SetEnvironmentVariableA(WriterVariable, setting.c_str());
-  std::string commandLine = "\"" + program + "\" " + filter + " " + disabled;
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  BOOL started = CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                &startup, &writer.process);
-  SetEnvironmentVariableA(WriterVariable, nullptr);
-  return started != FALSE;
-#else
-  setenv(WriterVariable, setting.c_str(), 1);
-  char *argv[] = {program.data(), filter.data(), disabled.data(), nullptr};
-  int result = posix_spawn(&writer.process, program.c_str(), nullptr, nullptr, argv, environ);
-  unsetenv(WriterVariable);
-  return result == 0;
-#endif
-}
-
-int finishWriter(Writer &writer) {
-#ifdef _WIN32
-  WaitForSingleObject(writer.process.hProcess, INFINITE);
-  DWORD code = 1;
-  GetExitCodeProcess(writer.process.hProcess, &code);
-  CloseHandle(writer.process.hProcess);
-  CloseHandle(writer.process.hThread);
-  return static_cast<int>(code);
-#else
-  int status = 0;
-  if (waitpid(writer.process, &status, 0) != writer.process) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
+// The marker `name` of the writer, once it is there (within a minute).
+DWORD waitForMarker(HKEY key, const char *name) {
+  for (int attempt = 0; attempt < 3000; ++attempt, Sleep(20)) {
+    DWORD value = 0, size = sizeof value;
+    if (RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE *>(&value), &size) == ERROR_SUCCESS)
+      return value;
+  }
+  return 0xffffffff;
 }
 
 }  // namespace
@@ -97,37 +41,49 @@ int finishWriter(Writer &writer) {
 using RegistryProcesses = RegistryTest;
 
 TEST_F(RegistryProcesses, TwoProcessesWritingAtOnceLoseNothing) {
-  Writer writer;
-  ASSERT_TRUE(startWriter(path, "second", writer));
+#ifdef _WIN32
+  SetEnvironmentVariableA(WriterVariable, path.c_str());
+#else
+  setenv(WriterVariable, path.c_str(), 1);
+#endif
+  char program[MAX_PATH];
+  GetModuleFileNameA(nullptr, program, MAX_PATH);
+  const std::string command = "\"" + std::string(program) +
+                              "\" --gtest_filter=RegistryWriterProcess.DISABLED_Writer --gtest_also_run_disabled_tests";
+  ASSERT_GT(WinExec(command.c_str(), SW_HIDE), 31u);
+  ASSERT_EQ(0u, waitForMarker(root.get(), "started"));
   writeValues(path, "first");
-  ASSERT_EQ(0, finishWriter(writer));
+  ASSERT_EQ(0u, waitForMarker(root.get(), "finished")) << "the writer failed or did not finish";
 
   for (int bucket = 0; bucket < Buckets; ++bucket) {
     Key key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root.get(), ("Bucket" + std::to_string(bucket)).c_str(), 0, KEY_READ,
-                                           key.out()));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(root.get(), ("Bucket" + std::to_string(bucket)).c_str(), 0, KEY_READ, key.out()));
     DWORD values = 0;
     ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
                                               nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(static_cast<DWORD>(2 * ValuesPerWriter / Buckets), values);
     for (int n = bucket; n < ValuesPerWriter; n += Buckets) {
-      for (const char *prefix : {"first", "second"}) {
+      for (const char *prefix : {"first_", "second_"}) {
         DWORD data = 0xffffffff, size = sizeof data;
-        std::string name = std::string(prefix) + "_" + std::to_string(n);
-        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key.get(), name.c_str(), nullptr, nullptr,
+        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key.get(), (prefix + std::to_string(n)).c_str(), nullptr, nullptr,
                                                   reinterpret_cast<BYTE *>(&data), &size));
-        EXPECT_EQ(static_cast<DWORD>(n), data);
+        EXPECT_EQ(static_cast<DWORD>(n), data) << prefix << n;
       }
     }
   }
 }
 
-// Run only as the second process of the test above.
+// Run only as the second process of the test above: "started" is 0, and
+// "finished" 0 when every write succeeded.
 TEST(RegistryWriterProcess, DISABLED_Writer) {
-  const char *setting = std::getenv(WriterVariable);
-  ASSERT_NE(nullptr, setting);
-  std::string text(setting);
-  size_t split = text.find(';');
-  ASSERT_NE(std::string::npos, split);
-  writeValues(text.substr(0, split), text.substr(split + 1));
+  const char *keyPath = std::getenv(WriterVariable);
+  ASSERT_NE(nullptr, keyPath);
+  Key key;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_ALL_ACCESS, key.out()));
+  DWORD marker = 0;
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), "started", 0, REG_DWORD, reinterpret_cast<BYTE *>(&marker), 4));
+  writeValues(keyPath, "second");
+  marker = ::testing::Test::HasFailure() ? 1 : 0;
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), "finished", 0, REG_DWORD, reinterpret_cast<BYTE *>(&marker), 4));
 }

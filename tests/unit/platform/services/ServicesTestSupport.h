@@ -1,6 +1,5 @@
 // Helpers shared by the kernel service tests: files in the temporary folder,
-// the test program's own folder, and waiting for a file that another
-// process writes.
+// the test program's own folder, and waiting for a file another process writes.
 #pragma once
 
 #include <windows.h>
@@ -20,22 +19,20 @@ inline std::string narrow(const WideString &wide) {
 
 inline WideString widen(const std::string &text) {
   WideString out;
-  for (char c : text) out.push_back(static_cast<WCHAR>(static_cast<unsigned char>(c)));
+  for (unsigned char c : text) out.push_back(c);
   return out;
 }
 
 // The folder of the test program, without its final backslash.
 inline std::string programFolder() {
   char path[MAX_PATH];
-  DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string folder(path, length);
+  std::string folder(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
   return folder.substr(0, folder.rfind('\\'));
 }
 
 inline std::string tempFolder() {
   char path[MAX_PATH];
-  DWORD length = GetTempPathA(MAX_PATH, path);
-  return std::string(path, length);
+  return std::string(path, GetTempPathA(MAX_PATH, path));
 }
 
 // A file name in the temporary folder that no other test run uses.
@@ -46,20 +43,19 @@ inline std::string tempFile(const char *name) {
 // Owns a file handle.
 class File {
  public:
-  File() = default;
-  explicit File(HANDLE handle) : handle_(handle) {}
+  explicit File(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
   File(const File &) = delete;
   File &operator=(const File &) = delete;
   ~File() { reset(); }
-  void reset(HANDLE handle = INVALID_HANDLE_VALUE) {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    handle_ = handle;
+  void reset() {
+    if (valid()) CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
   }
   HANDLE get() const { return handle_; }
   bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
 
  private:
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  HANDLE handle_;
 };
 
 inline HANDLE openFile(const std::string &path, DWORD access, DWORD share, DWORD disposition) {
@@ -68,8 +64,7 @@ inline HANDLE openFile(const std::string &path, DWORD access, DWORD share, DWORD
 
 inline bool write(HANDLE file, const std::string &text) {
   DWORD written = 0;
-  return WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-         written == text.size();
+  return WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
 }
 
 inline std::string readAll(HANDLE file) {
@@ -80,27 +75,13 @@ inline std::string readAll(HANDLE file) {
   return text;
 }
 
-// The content of `path`, or the last error when it cannot be opened for
-// reading while denying other writers (so a file still being written by
-// another process is not read half-way).
-inline bool readFinishedFile(const std::string &path, std::string *content, DWORD *error) {
-  File file(openFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
-  if (!file.valid()) {
-    *error = GetLastError();
-    return false;
-  }
-  *content = readAll(file.get());
-  return true;
-}
-
-// Waits (up to half a minute) until another process has written and closed
-// `path`, then returns its content; an empty text when it never came.
+// The content of `path` once no one writes it any more (opening it while
+// denying writers fails as long as one has it open); an empty text when
+// that does not happen within half a minute.
 inline std::string waitForFile(const std::string &path) {
-  for (int attempt = 0; attempt < 1500; ++attempt) {
-    std::string content;
-    DWORD error = 0;
-    if (readFinishedFile(path, &content, &error)) return content;
-    Sleep(20);
+  for (int attempt = 0; attempt < 1500; ++attempt, Sleep(20)) {
+    File file(openFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+    if (file.valid()) return readAll(file.get());
   }
   return {};
 }
