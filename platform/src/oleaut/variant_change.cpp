@@ -462,6 +462,13 @@ HRESULT VariantChangeTypeEx(VARIANTARG *pvargDest, const VARIANTARG *pvarSrc, LC
     hr = VariantCopyInd(&value, pvarSrc);
     if (FAILED(hr)) return hr;
     source = &value;
+    // A variant reached through a reference has its type checked as the
+    // source's own type is.
+    hr = validateVartype(V_VT(source));
+    if (FAILED(hr)) {
+      VariantClear(&value);
+      return hr;
+    }
   }
   VARIANT result;
   hr = coerce(source, lcid, wFlags, vt, &result);

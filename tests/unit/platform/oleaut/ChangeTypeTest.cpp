@@ -136,8 +136,7 @@ const Conversion kConversions[] = {
 #undef S
 
 // Every row converts the value itself and, with the same answer, the value
-// behind a VT_VARIANT reference (all but the source of no valid type, which
-// is tried directly); a failure leaves the destination as it was.
+// behind a VT_VARIANT reference; a failure leaves the destination as it was.
 TEST(ChangeType, ConversionTable) {
   for (const Conversion &row : kConversions) {
     SCOPED_TRACE(testing::Message() << "vt " << row.from.vt << " '" << ascii(row.from.text) << "' " << row.from.integer
@@ -148,7 +147,6 @@ TEST(ChangeType, ConversionTable) {
     V_VT(&reference) = VT_VARIANT | VT_BYREF;
     V_VARIANTREF(&reference) = &in;
     for (VARIANT *source : {&in, &reference}) {
-      if (source == &reference && row.from.vt == 99) continue;
       Variant out;
       V_VT(&out) = VT_ERROR;
       V_ERROR(&out) = 7;
