@@ -107,6 +107,13 @@ class ComponentFixture : public ::testing::Test {
     return reinterpret_cast<Entry>(reinterpret_cast<void *>(GetProcAddress(module_, name)));
   }
 
+  // The file the component module was loaded from.
+  static std::string modulePath() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(module_, path, MAX_PATH);
+    return path;
+  }
+
   template <typename I> static void create(REFCLSID clsid, REFIID iid, Ref<I> &out) {
     ASSERT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, out.putVoid()));
   }
