@@ -106,6 +106,26 @@ class HeldLock {
 
 [[noreturn]] void raiseRefusedType(const Site &site) { raiseResult(site, E_FAIL); }
 
+// The bounds of a one-dimensional array and the number of its elements. Any
+// other array is an invalid internal condition; a failing bound call is
+// raised with its result.
+struct VectorBounds {
+  LONG lower;
+  LONG upper;
+  LONGLONG count;
+};
+
+VectorBounds vectorBounds(SAFEARRAY *array, const Site &site) {
+  if (array == nullptr || SafeArrayGetDim(array) != 1) raiseInternalCondition(site);
+  VectorBounds bounds{0, 0, 0};
+  HRESULT hr = SafeArrayGetLBound(array, 1, &bounds.lower);
+  if (FAILED(hr)) raiseResult(site, hr);
+  hr = SafeArrayGetUBound(array, 1, &bounds.upper);
+  if (FAILED(hr)) raiseResult(site, hr);
+  bounds.count = LONGLONG(bounds.upper) - bounds.lower + 1;
+  return bounds;
+}
+
 }  // namespace
 
 // ---- blob and cursor ------------------------------------------------------
@@ -139,13 +159,7 @@ CTran::CTran(VARIANT *blob, bool zeroOnClose) : zeroOnClose_(zeroOnClose) {
     if (V_VT(blob) != (VT_ARRAY | VT_UI1))
       raiseMessage(RV_HERE, "Variant should be initialised with CTran::CreateArray before constructing CTran");
     SAFEARRAY *array = V_ARRAY(blob);
-    if (array == nullptr || SafeArrayGetDim(array) != 1) raiseInternalCondition(RV_HERE);
-    LONG lower = 0, upper = 0;
-    HRESULT hr = SafeArrayGetLBound(array, 1, &lower);
-    if (FAILED(hr)) raiseResult(RV_HERE, hr);
-    hr = SafeArrayGetUBound(array, 1, &upper);
-    if (FAILED(hr)) raiseResult(RV_HERE, hr);
-    const LONGLONG length = LONGLONG(upper) - lower + 1;
+    const LONGLONG length = vectorBounds(array, RV_HERE).count;
     if (length < HeaderSize + 1 || length > std::numeric_limits<LONG>::max()) raiseInternalCondition(RV_HERE);
 
     HeldLock lock(array, RV_HERE);
@@ -310,14 +324,8 @@ void CTran::writeVariant(const VARIANT *value, int nesting) {
 
     if (nesting >= MaxArrayNesting) raiseInternalCondition(RV_HERE);
     SAFEARRAY *array = V_ARRAY(value);
-    if (array == nullptr || SafeArrayGetDim(array) != 1) raiseInternalCondition(RV_HERE);
-    LONG lower = 0, upper = 0;
-    HRESULT hr = SafeArrayGetLBound(array, 1, &lower);
-    if (FAILED(hr)) raiseResult(RV_HERE, hr);
-    hr = SafeArrayGetUBound(array, 1, &upper);
-    if (FAILED(hr)) raiseResult(RV_HERE, hr);
+    const auto [lower, upper, count] = vectorBounds(array, RV_HERE);
     const UINT elementSize = SafeArrayGetElemsize(array);
-    const LONGLONG count = LONGLONG(upper) - lower + 1;
     if (count < 0) raiseInternalCondition(RV_HERE);
     const VARTYPE elementType = VARTYPE(tag & ~VT_ARRAY);
 
