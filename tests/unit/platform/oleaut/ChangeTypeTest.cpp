@@ -184,11 +184,11 @@ TEST(ChangeType, TypedReferencesAndConversionInPlace) {
   ASSERT_EQ(VariantChangeType(&out, &reference, 0, VT_R8), S_OK);
   EXPECT_EQ(V_R8(&out), 9.0);
 
-  Variant::text(&in, OLESTR("zz"));
+  putText(&in, OLESTR("zz"));
   EXPECT_EQ(VariantChangeType(&in, &in, 0, VT_I4), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(textOf(V_BSTR(&in)), OLESTR("zz"));
   VariantClear(&in);
-  Variant::text(&in, OLESTR(" 42 "));
+  putText(&in, OLESTR(" 42 "));
   ASSERT_EQ(VariantChangeType(&in, &in, 0, VT_I4), S_OK);
   EXPECT_EQ(V_I4(&in), 42);
 }
@@ -211,7 +211,7 @@ TEST(ChangeType, TextAndByteArrayKeepEveryByte) {
 
   // A null string is an empty array.
   Variant none, noBytes;
-  Variant::text(&none, nullptr);
+  putText(&none, nullptr);
   ASSERT_EQ(VariantChangeType(&noBytes, &none, 0, VT_ARRAY | VT_UI1), S_OK);
   EXPECT_EQ(V_ARRAY(&noBytes)->rgsabound[0].cElements, 0u);
 

@@ -6,47 +6,13 @@
 
 #include <string>
 
-using OleString = std::basic_string<OLECHAR>;
+#include "OleOwners.h"
 
-// Owns a BSTR for the length of a test.
-class Bstr {
- public:
-  explicit Bstr(BSTR text = nullptr) : text_(text) {}
-  explicit Bstr(const OLECHAR *text) : text_(SysAllocString(text)) {}
-  Bstr(const Bstr &) = delete;
-  Bstr &operator=(const Bstr &) = delete;
-  ~Bstr() { SysFreeString(text_); }
-  BSTR get() const { return text_; }
-  BSTR *out() {
-    SysFreeString(text_);
-    text_ = nullptr;
-    return &text_;
-  }
-
- private:
-  BSTR text_;
-};
-
-// Owns a VARIANT for the length of a test.
-class Variant {
- public:
-  Variant() { VariantInit(&value_); }
-  Variant(const Variant &) = delete;
-  Variant &operator=(const Variant &) = delete;
-  ~Variant() { VariantClear(&value_); }
-  VARIANT *operator&() { return &value_; }
-
-  static void text(VARIANT *v, const OLECHAR *s) {
-    V_VT(v) = VT_BSTR;
-    V_BSTR(v) = SysAllocString(s);
-  }
-
- private:
-  VARIANT value_;
-};
-
-// The whole text of a BSTR, embedded zeros included.
-inline OleString textOf(BSTR text) { return text == nullptr ? OleString() : OleString(text, SysStringLen(text)); }
+// Makes a raw variant hold a copy of a text (null stays null).
+inline void putText(VARIANT *v, const OLECHAR *s) {
+  V_VT(v) = VT_BSTR;
+  V_BSTR(v) = SysAllocString(s);
+}
 
 // An IDispatch whose reference count the test can watch and whose value
 // property (DISPID_VALUE) returns a fixed VT_I4.

@@ -63,7 +63,7 @@ TEST(Variant, CopyDuplicatesOwnedValuesAndKeepsReferences) {
   // A bad source leaves the destination alone.
   VARIANT bad;
   V_VT(&bad) = 99;
-  Variant::text(&copy, OLESTR("kept"));
+  putText(&copy, OLESTR("kept"));
   EXPECT_EQ(VariantCopy(&copy, &bad), DISP_E_BADVARTYPE);
   EXPECT_EQ(textOf(V_BSTR(&copy)), OLESTR("kept"));
   EXPECT_EQ(VariantCopy(&bad, &source), DISP_E_BADVARTYPE);
@@ -71,7 +71,7 @@ TEST(Variant, CopyDuplicatesOwnedValuesAndKeepsReferences) {
 
 TEST(Variant, CopyIndReplacesAReferenceWithAnOwnedCopy) {
   Variant text, copy;
-  Variant::text(&text, OLESTR("value"));
+  putText(&text, OLESTR("value"));
   VARIANT reference, twice;
   V_VT(&reference) = VT_VARIANT | VT_BYREF;
   V_VARIANTREF(&reference) = &text;

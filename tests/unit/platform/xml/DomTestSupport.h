@@ -14,7 +14,7 @@
 #include <fstream>
 #include <string>
 
-using OleString = std::basic_string<OLECHAR>;
+#include "OleOwners.h"
 
 #ifdef _WIN32
 constexpr bool kPlatformLayer = false;
@@ -45,45 +45,6 @@ class Com {
 
  private:
   T *object_ = nullptr;
-};
-
-class Bstr {
- public:
-  Bstr() = default;
-  explicit Bstr(const OleString &text) : text_(SysAllocStringLen(text.data(), UINT(text.size()))) {}
-  Bstr(const Bstr &) = delete;
-  Bstr &operator=(const Bstr &) = delete;
-  ~Bstr() { SysFreeString(text_); }
-  BSTR get() const { return text_; }
-  BSTR *out() {
-    SysFreeString(text_);
-    text_ = nullptr;
-    return &text_;
-  }
-  OleString text() const { return text_ == nullptr ? OleString() : OleString(text_, SysStringLen(text_)); }
-
- private:
-  BSTR text_ = nullptr;
-};
-
-class Variant {
- public:
-  Variant() { VariantInit(&value_); }
-  Variant(const Variant &) = delete;
-  Variant &operator=(const Variant &) = delete;
-  ~Variant() { VariantClear(&value_); }
-  VARIANT *get() { return &value_; }
-  OleString text() const {
-    return V_VT(&value_) == VT_BSTR ? OleString(V_BSTR(&value_), SysStringLen(V_BSTR(&value_))) : OleString();
-  }
-  void setText(const OleString &text) {
-    VariantClear(&value_);
-    V_VT(&value_) = VT_BSTR;
-    V_BSTR(&value_) = SysAllocStringLen(text.data(), UINT(text.size()));
-  }
-
- private:
-  VARIANT value_;
 };
 
 // The system code page's text as UTF-16, and UTF-16 as ASCII ('?' for the
