@@ -183,6 +183,12 @@ std::string WideToAnsi(const WCHAR *text, size_t length) {
 
 using namespace platform::kernel;
 
+// Sets the last error and gives the 0 that a failed conversion returns.
+static int failWith(DWORD error) {
+  SetLastError(error);
+  return 0;
+}
+
 extern "C" {
 
 UINT WINAPI GetACP(void) { return system_code_page; }
@@ -190,30 +196,21 @@ UINT WINAPI GetACP(void) { return system_code_page; }
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
                                LPWSTR lpWideCharStr, int cchWideChar) {
   if (!lpMultiByteStr || cbMultiByte == 0 || cchWideChar < 0 || (!lpWideCharStr && cchWideChar) ||
-      static_cast<const void *>(lpMultiByteStr) == static_cast<const void *>(lpWideCharStr)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
+      static_cast<const void *>(lpMultiByteStr) == static_cast<const void *>(lpWideCharStr))
+    return failWith(ERROR_INVALID_PARAMETER);
   PageKind page = Classify(CodePage);
-  if (page == PageKind::Unknown) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
+  if (page == PageKind::Unknown) return failWith(ERROR_INVALID_PARAMETER);
   // Composition and glyph characters are not offered; MB_PRECOMPOSED is what
   // the platform produces anyway.
   DWORD allowed = page == PageKind::Utf8 ? MB_ERR_INVALID_CHARS : MB_PRECOMPOSED | MB_ERR_INVALID_CHARS;
-  if (dwFlags & ~allowed) {
-    SetLastError(ERROR_INVALID_FLAGS);
-    return 0;
-  }
+  if (dwFlags & ~allowed) return failWith(ERROR_INVALID_FLAGS);
   if (cbMultiByte < 0) cbMultiByte = static_cast<int>(strlen(lpMultiByteStr)) + 1;
   const unsigned char *bytes = reinterpret_cast<const unsigned char *>(lpMultiByteStr);
   Output<WCHAR> out(lpWideCharStr, cchWideChar);
   if (page == PageKind::Ansi) {
     for (int i = 0; i < cbMultiByte; ++i) out.Put(Cp1252ToWide(bytes[i]));
   } else if (!DecodeUtf8(bytes, cbMultiByte, (dwFlags & MB_ERR_INVALID_CHARS) != 0, out)) {
-    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-    return 0;
+    return failWith(ERROR_NO_UNICODE_TRANSLATION);
   }
   return out.Finish();
 }
@@ -222,38 +219,23 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharSt
                                LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar,
                                LPBOOL lpUsedDefaultChar) {
   if (!lpWideCharStr || cchWideChar == 0 || cbMultiByte < 0 || (!lpMultiByteStr && cbMultiByte) ||
-      static_cast<const void *>(lpWideCharStr) == static_cast<const void *>(lpMultiByteStr)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
+      static_cast<const void *>(lpWideCharStr) == static_cast<const void *>(lpMultiByteStr))
+    return failWith(ERROR_INVALID_PARAMETER);
   PageKind page = Classify(CodePage);
-  if (page == PageKind::Unknown) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
+  if (page == PageKind::Unknown) return failWith(ERROR_INVALID_PARAMETER);
   if (cchWideChar < 0) cchWideChar = WideLength(lpWideCharStr) + 1;
   Output<char> out(lpMultiByteStr, cbMultiByte);
   if (page == PageKind::Utf8) {
-    if (dwFlags & ~WC_ERR_INVALID_CHARS) {
-      SetLastError(ERROR_INVALID_FLAGS);
-      return 0;
-    }
+    if (dwFlags & ~WC_ERR_INVALID_CHARS) return failWith(ERROR_INVALID_FLAGS);
     // UTF-8 has no default character, so asking for one is an error.
-    if (lpDefaultChar || lpUsedDefaultChar) {
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return 0;
-    }
-    if (!EncodeUtf8Text(lpWideCharStr, cchWideChar, (dwFlags & WC_ERR_INVALID_CHARS) != 0, out)) {
-      SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-      return 0;
-    }
+    if (lpDefaultChar || lpUsedDefaultChar) return failWith(ERROR_INVALID_PARAMETER);
+    if (!EncodeUtf8Text(lpWideCharStr, cchWideChar, (dwFlags & WC_ERR_INVALID_CHARS) != 0, out))
+      return failWith(ERROR_NO_UNICODE_TRANSLATION);
     return out.Finish();
   }
   if (dwFlags & ~(WC_NO_BEST_FIT_CHARS | WC_DEFAULTCHAR | WC_ERR_INVALID_CHARS | WC_COMPOSITECHECK | WC_DISCARDNS |
-                  WC_SEPCHARS)) {
-    SetLastError(ERROR_INVALID_FLAGS);
-    return 0;
-  }
+                  WC_SEPCHARS))
+    return failWith(ERROR_INVALID_FLAGS);
   const char default_char = lpDefaultChar ? *lpDefaultChar : '?';
   const bool best_fit = (dwFlags & WC_NO_BEST_FIT_CHARS) == 0;
   BOOL used_default = FALSE;
