@@ -166,6 +166,7 @@ TEST(Lodctr, InstallsTextsAndUnlodctrRestoresTheTablesExactly) {
   const std::string before = tree(Perflib);
   ToolRun loaded = runTool("lodctr", {ini});
   ASSERT_EQ(0, loaded.status) << loaded.err;
+  EXPECT_EQ("Info: Successfully installed performance counters for " + ini + "\n", loaded.out);
   // Names get First Counter + offset, help texts First Help + offset; the
   // line a help text's line break split off carries no entry.
   const std::string installed = tree("");
@@ -186,6 +187,7 @@ TEST(Lodctr, InstallsTextsAndUnlodctrRestoresTheTablesExactly) {
   EXPECT_EQ(installed, tree(""));
   ToolRun unloaded = runTool("unlodctr", {"MySvc"});
   ASSERT_EQ(0, unloaded.status) << unloaded.err;
+  EXPECT_EQ("Info: Successfully uninstalled the performance counters of MySvc\n", unloaded.out);
   EXPECT_EQ(before, tree(Perflib));
   EXPECT_EQ(std::string::npos, tree("SYSTEM").find("First Counter")) << "the service's numbers are gone";
 }
@@ -216,13 +218,21 @@ TEST(Lodctr, BadInputIsReportedAndChangesNothing) {
       {{"lodctr", folder + "/nodriver.ini"}, "names no driver"},
       {{"unlodctr", "MySvc"}, "The counters of MySvc are not installed."},
       {{"unlodctr", "NoSuchService"}, "does not exist"},
-      {{"lodctr"}, ""},
-      {{"unlodctr"}, ""},
+      {{"lodctr"}, "Usage: lodctr <ini file>\n"},
+      {{"unlodctr", "/?"}, "Usage: unlodctr <driver name>\n"},
   };
   for (const auto &c : cases) {
     ToolRun run = runTool(c.command[0], {c.command.begin() + 1, c.command.end()});
-    EXPECT_NE(0, run.status) << c.command.back();
-    EXPECT_NE(std::string::npos, run.err.find(c.message)) << c.command.back() << ": " << run.err;
+    const bool usage = c.message.starts_with("Usage: ");
+    // A usage error exits with ERROR_INVALID_PARAMETER; a failure says "Error: " and why.
+    if (usage) {
+      EXPECT_EQ(ERROR_INVALID_PARAMETER, run.status);
+      EXPECT_EQ(c.message, run.err);
+    } else {
+      EXPECT_NE(0, run.status) << c.command.back();
+      EXPECT_TRUE(run.err.starts_with("Error: ")) << run.err;
+      EXPECT_NE(std::string::npos, run.err.find(c.message)) << c.command.back() << ": " << run.err;
+    }
     EXPECT_EQ(before, tree("")) << c.command.back();
   }
 }
