@@ -21,6 +21,11 @@ DWORD WINAPI CharLowerBuffA(LPSTR lpsz, DWORD cchLength);
 DWORD WINAPI CharUpperBuffW(LPWSTR lpsz, DWORD cchLength);
 DWORD WINAPI CharLowerBuffW(LPWSTR lpsz, DWORD cchLength);
 
+// The next character of a text in the system code page, or the terminator
+// itself when the text is at its end. The system code page here has one byte
+// per character.
+LPSTR WINAPI CharNextA(LPCSTR lpsz);
+
 // wsprintf writes at most 1024 units, the terminator included. In a wide
 // format %s and %c take WCHAR text, %S, %hs and %hc 8-bit text; 'l' means
 // 32 bits as in Windows, so %ld takes a LONG, never a POSIX long.

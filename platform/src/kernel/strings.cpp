@@ -149,6 +149,8 @@ DWORD WINAPI CharLowerBuffA(LPSTR lpsz, DWORD cchLength) { return MapAnsiBuffer(
 DWORD WINAPI CharUpperBuffW(LPWSTR lpsz, DWORD cchLength) { return MapWideBuffer(lpsz, cchLength, ToUpperWide); }
 DWORD WINAPI CharLowerBuffW(LPWSTR lpsz, DWORD cchLength) { return MapWideBuffer(lpsz, cchLength, ToLowerWide); }
 
+LPSTR WINAPI CharNextA(LPCSTR lpsz) { return const_cast<LPSTR>(*lpsz != 0 ? lpsz + 1 : lpsz); }
+
 int WINAPI lstrlenA(LPCSTR lpString) {
   if (!lpString) return 0;
   int length = 0;

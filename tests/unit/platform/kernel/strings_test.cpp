@@ -104,3 +104,11 @@ TEST(Wsprintf, WidthPrecisionAndPadding) {
   wsprintfA(narrow_long, long_format.c_str());
   EXPECT_EQ(lstrlenA(narrow_long), 1023);
 }
+
+// The component walks paths with CharNextA to find their last backslash.
+TEST(NextCharacter, StepsOneCharacterAndStopsAtTheTerminator) {
+  const char text[] = "C:\\d\xE9\\x";
+  EXPECT_EQ(CharNextA(text), text + 1);
+  EXPECT_EQ(CharNextA(text + 4), text + 5);
+  EXPECT_EQ(CharNextA(text + 7), text + 7);
+}
