@@ -1,8 +1,107 @@
 #include "PerfObject.h"
 
+#include <unordered_map>
+
+#include "Members.h"
+#include "log/DirectReport.h"
 #include "log/Frames.h"
+#include "server/Text.h"
 
 namespace rv {
+
+namespace {
+
+constexpr const OLECHAR *TotalName = OLESTR("_Total");
+// The keyword that keeps a counter out of the total is spelt this way; the
+// initial keyword "no_calc" sums like any other.
+constexpr const OLECHAR *NotTotalled = OLESTR("no_cacl");
+constexpr const OLECHAR *Averaged = OLESTR("avg");
+
+bool truthOf(VARIANT_BOOL value) { return value == VARIANT_TRUE; }
+
+Bstr keywordOf(IPerfCounter *counter, const Site &site) {
+  Bstr keyword;
+  raiseIfFailed(site, counter->get_AutoCalcInstanceTotal(keyword.put()));
+  return keyword;
+}
+
+// The _Total counters by ID, the first of each ID as a lookup by ID finds it;
+// made once per calculation, so that the sum pass costs one step per counter
+// whatever the size of the template.
+class TotalCounters {
+ public:
+  TotalCounters(std::vector<ComPtr<IPerfCounter>> counters, const Site &site) : counters_(std::move(counters)) {
+    byId_.reserve(counters_.size());
+    for (const ComPtr<IPerfCounter> &counter : counters_) {
+      LONG id = 0;
+      raiseIfFailed(site, counter->get_ID(&id));
+      byId_.emplace(id, counter.get());
+    }
+  }
+
+  IPerfCounter *find(LONG id) const {
+    const auto found = byId_.find(id);
+    return found == byId_.end() ? nullptr : found->second;
+  }
+  const std::vector<ComPtr<IPerfCounter>> &all() const { return counters_; }
+
+ private:
+  std::vector<ComPtr<IPerfCounter>> counters_;
+  std::unordered_map<LONG, IPerfCounter *> byId_;
+};
+
+// Adds one instance's value to the running sum its _Total counter holds and
+// stores the result. Integers add modulo 2^32, doubles in double precision;
+// empty values and byte arrays add nothing. A total takes its kind from the
+// first value that reaches it. Where integers and doubles meet under one ID,
+// the total becomes a double: every 32-bit integer converts exactly, so
+// nothing contributed is lost and the tag always says what the bits are.
+// A total of any other kind is stored back as it is, and the counter's type
+// check refuses it.
+void addToTotal(IPerfCounter *total, const VARIANT &value, const Site &site) {
+  const VARTYPE kind = V_VT(&value);
+  if (kind != VT_I4 && kind != VT_R8) return;
+  Variant sum;
+  raiseIfFailed(site, total->get_Value(sum.put()));
+  VARIANT &s = *sum.get();
+  if (V_VT(&s) == VT_EMPTY) {
+    V_VT(&s) = kind;
+    if (kind == VT_I4)
+      V_I4(&s) = 0;
+    else
+      V_R8(&s) = 0.0;
+  }
+  if (V_VT(&s) == VT_I4 && kind == VT_I4) {
+    V_I4(&s) = static_cast<LONG>(static_cast<ULONG>(V_I4(&s)) + static_cast<ULONG>(V_I4(&value)));
+  } else if (V_VT(&s) == VT_I4 || V_VT(&s) == VT_R8) {
+    const double before = V_VT(&s) == VT_I4 ? static_cast<double>(V_I4(&s)) : V_R8(&s);
+    V_VT(&s) = VT_R8;
+    V_R8(&s) = before + (kind == VT_I4 ? static_cast<double>(V_I4(&value)) : V_R8(&value));
+  }
+  raiseIfFailed(site, total->put_Value(s));
+}
+
+// Divides an averaged total by the number of instances that took part:
+// integers truncate toward zero, doubles divide in double precision; an
+// empty total stays empty, and with no instance at all it is cleared.
+void averageTotal(IPerfCounter *total, LONG instances, const Site &site) {
+  if (instances == 0) {
+    raiseIfFailed(site, total->ResetCounter());
+    return;
+  }
+  Variant value;
+  raiseIfFailed(site, total->get_Value(value.put()));
+  VARIANT &v = *value.get();
+  if (V_VT(&v) == VT_I4)
+    V_I4(&v) /= instances;
+  else if (V_VT(&v) == VT_R8)
+    V_R8(&v) /= instances;
+  else
+    return;
+  raiseIfFailed(site, total->put_Value(v));
+}
+
+}  // namespace
 
 // The counter template first, then the instances: the order of the children
 // in the object's blob.
@@ -33,6 +132,78 @@ HRESULT PerfObject::ResetCounters() {
   return memberFrame(RV_HERE, [&] {
     raiseIfFailed(RV_HERE, counters_->ResetCounters());
     raiseIfFailed(RV_HERE, instances_->ResetCounters());
+    return S_OK;
+  });
+}
+
+// An existing instance is found by its name in capitals and handed back as it
+// is; a new one goes to the end of the collection with the name as given and
+// a copy of the template, values included. An instance added before a later
+// step fails stays in the collection.
+HRESULT PerfObject::CreateInstance(BSTR name, IPerfInstance **instance) {
+  RV_OPERATION("CreateInstance");
+  return memberFrame(RV_HERE, [&] {
+    if (instance == nullptr) raiseNullPointer(RV_HERE);
+    *instance = nullptr;
+    if (!truthOf(hasInstances_))
+      return reportDirect(CLSID_PerfObject, "CreateInstance failure. Object does not support instances.", GUID_NULL,
+                          E_FAIL);
+    ComPtr<IPerfInstance> found;
+    raiseIfFailed(RV_HERE, instances_->get_ItemByName(name, found.put()));
+    if (!found) {
+      raiseIfFailed(RV_HERE, instances_->AddNew(0, found.put()));
+      raiseIfFailed(RV_HERE, found->put_Name(name));
+      ComPtr<IPerfCounters> counters;
+      raiseIfFailed(RV_HERE, found->get_PerfCounters(counters.put()));
+      raiseIfFailed(RV_HERE, counters->CopyFrom(counters_.get()));
+    }
+    *instance = found.detach();
+    return S_OK;
+  });
+}
+
+// Recalculates the _Total instance from the other instances: a sum pass that
+// follows each instance counter's keyword, then an average pass that follows
+// each _Total counter's keyword.
+HRESULT PerfObject::CalcTotalInstance() {
+  RV_OPERATION("CreateTotalInstance");
+  return memberFrame(RV_HERE, [&] {
+    if (!truthOf(hasInstances_) || !truthOf(autoCreateTotal_)) return S_OK;
+    ComPtr<IPerfInstance> total;
+    raiseIfFailed(RV_HERE, instances_->get_ItemByName(const_cast<BSTR>(TotalName), total.put()));
+    if (!total)
+      return reportDirect(CLSID_PerfObject,
+                          "CalcTotalInstance failed. No _Total instance found. Call CreateInstance() first.",
+                          GUID_NULL, E_FAIL);
+    ComPtr<IPerfCounters> totalCounters;
+    raiseIfFailed(RV_HERE, total->get_PerfCounters(totalCounters.put()));
+    raiseIfFailed(RV_HERE, totalCounters->ResetCounters());
+    const TotalCounters totals(membersOf<IPerfCounter>(totalCounters.get(), RV_HERE), RV_HERE);
+
+    LONG instanceCount = 0;
+    for (const ComPtr<IPerfInstance> &instance : membersOf<IPerfInstance>(instances_.get(), RV_HERE)) {
+      // Only the instance found above is the total; another of the same name sums like any other.
+      if (instance.get() == total.get()) continue;
+      ++instanceCount;
+      ComPtr<IPerfCounters> counters;
+      raiseIfFailed(RV_HERE, instance->get_PerfCounters(counters.put()));
+      for (const ComPtr<IPerfCounter> &counter : membersOf<IPerfCounter>(counters.get(), RV_HERE)) {
+        if (isText(keywordOf(counter.get(), RV_HERE).get(), NotTotalled)) continue;
+        LONG id = 0;
+        raiseIfFailed(RV_HERE, counter->get_ID(&id));
+        // A counter whose ID the _Total instance lacks (an instance whose
+        // counters were changed after it was made) has nowhere to go and is
+        // left out; the other counters still add up.
+        IPerfCounter *sum = totals.find(id);
+        if (sum == nullptr) continue;
+        Variant value;
+        raiseIfFailed(RV_HERE, counter->get_Value(value.put()));
+        addToTotal(sum, *value.get(), RV_HERE);
+      }
+    }
+
+    for (const ComPtr<IPerfCounter> &sum : totals.all())
+      if (isText(keywordOf(sum.get(), RV_HERE).get(), Averaged)) averageTotal(sum.get(), instanceCount, RV_HERE);
     return S_OK;
   });
 }

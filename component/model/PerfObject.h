@@ -28,9 +28,8 @@ class PerfObject : public TRVPObjectImpl<PerfObject, IPerfObject> {
     return store(autoCreateTotal_, total);
   }
   HRESULT STDMETHODCALLTYPE ResetCounters() override;
-  // Named instances and the _Total calculation arrive with the performance objects.
-  HRESULT STDMETHODCALLTYPE CreateInstance(BSTR, IPerfInstance **) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE CalcTotalInstance() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE CreateInstance(BSTR name, IPerfInstance **instance) override;
+  HRESULT STDMETHODCALLTYPE CalcTotalInstance() override;
 
   // The object's record after its ID: name, help, time-out, the two flags,
   // then the counter template and the instances.

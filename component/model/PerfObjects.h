@@ -10,9 +10,8 @@ class PerfObjects : public TRVPCollectionImpl<PerfObjects, IPerfObjects, IPerfOb
   static constexpr LONG TypeCode = 2;
   static constexpr const char *rvSourceUnit = "PerfObjects";
 
-  // The _Total operations arrive with the performance objects.
-  HRESULT STDMETHODCALLTYPE CreateTotalInstances() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE CalcTotalInstances() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE CreateTotalInstances() override;
+  HRESULT STDMETHODCALLTYPE CalcTotalInstances() override;
 };
 
 }  // namespace rv

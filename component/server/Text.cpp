@@ -27,6 +27,13 @@ WideString toWide(const std::string &text) {
   return out;
 }
 
+bool isText(const OLECHAR *text, const OLECHAR *expected) {
+  if (text == nullptr) return *expected == 0;
+  for (; *text != 0 && *text == *expected; ++text, ++expected) {
+  }
+  return *text == *expected;
+}
+
 Bstr toBstr(const std::string &text) {
   const WideString wide = toWide(text);
   return Bstr::attach(SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size())));

@@ -19,6 +19,10 @@ std::string toAnsi(const OLECHAR *text, size_t length);
 WideString toWide(const std::string &text);
 Bstr toBstr(const std::string &text);
 
+// Whether `text` is `expected`, unit for unit: whole text, letter case
+// counted, nothing trimmed. A null text reads as empty.
+bool isText(const OLECHAR *text, const OLECHAR *expected);
+
 // printf-style formatting into a string.
 std::string format(const char *pattern, ...) __attribute__((format(printf, 1, 2)));
 std::string formatList(const char *pattern, va_list arguments);

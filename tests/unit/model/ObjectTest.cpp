@@ -1,0 +1,249 @@
+// Performance objects: initial state, instance creation from the template,
+// the _Total calculation, and the object collection's walks over all objects.
+#include "ComponentFixture.h"
+#include "Trees.h"
+
+#include <string>
+#include <vector>
+
+using namespace trees;
+
+namespace {
+
+class Object : public ComponentFixture {
+ protected:
+  void SetUp() override {
+    create(CLSID_PerfObjects, IID_IPerfObjects, objects);
+    takeError();
+  }
+
+  // An object that keeps a _Total, with a template of counters given as
+  // (ID, keyword) pairs.
+  IPerfObject *totalled(LONG id, const std::vector<std::pair<LONG, std::string>> &tmpl) {
+    IPerfObject *object = addObject(objects.p, id, "Obj" + std::to_string(id), true, true);
+    Ref<IPerfCounters> counters;
+    object->get_PerfCounters(counters.put());
+    for (const auto &[counterId, keyword] : tmpl) addCounter(counters.p, counterId, "C", keyword);
+    return object;
+  }
+
+  // Sets the counters of an instance (created if missing) in template order.
+  IPerfInstance *withValues(IPerfObject *object, const std::string &name, const std::vector<std::string> &values) {
+    IPerfInstance *made = instance(object, name);
+    Ref<IPerfCounters> counters;
+    made->get_PerfCounters(counters.put());
+    for (LONG i = 0; i < static_cast<LONG>(values.size()); ++i) {
+      Ref<IPerfCounter> c;
+      counters->get_Item(i + 1, c.put());
+      if (values[i] == "EMPTY")
+        c->ResetCounter();
+      else
+        setValue(c.p, values[i]);
+    }
+    return made;
+  }
+
+  Ref<IPerfObjects> objects;
+};
+
+TEST_F(Object, CreateInstanceCopiesTheTemplateAndFindsNamesInCapitals) {
+  Ref<IPerfObject> object;
+  create(CLSID_PerfObject, IID_IPerfObject, object);
+  LONG timeout = -1;
+  VARIANT_BOOL has = -1, total = -1;
+  object->get_InstanceTimeout(&timeout);
+  object->get_HasInstances(&has);
+  object->get_AutoCreateInstanceTotal(&total);
+  EXPECT_EQ(0, timeout);
+  EXPECT_EQ(VARIANT_FALSE, has);
+  EXPECT_EQ(VARIANT_FALSE, total);
+  EXPECT_EQ("", readText([&](BSTR *t) { return object->get_Name(t); }));
+  Ref<IPerfInstances> instances;
+  object->get_PerfInstances(instances.put());
+  Ref<IPerfCounters> tmpl;
+  object->get_PerfCounters(tmpl.put());
+  EXPECT_EQ(0, countOf(tmpl.p));
+
+  // Only exactly -1 means the object has instances.
+  for (VARIANT_BOOL refused : {VARIANT_BOOL(0), VARIANT_BOOL(1)}) {
+    object->put_HasInstances(refused);
+    Ref<IPerfInstance> none;
+    TestBstr name("A");
+    EXPECT_EQ(E_FAIL, object->CreateInstance(name.value, none.put()));
+    EXPECT_EQ(nullptr, none.p);
+    const ErrorSeen seen = takeError();
+    EXPECT_EQ("CreateInstance failure. Object does not support instances.", seen.description);
+    EXPECT_EQ("rvZedaZuvivurAzodav_83.PerfObject", seen.source);
+    EXPECT_EQ(0, countOf(instances.p));
+  }
+  object->put_HasInstances(VARIANT_TRUE);
+
+  addCounter(tmpl.p, 2, "Requests", "avg", "I4:5");
+  addCounter(tmpl.p, 4, "Load", "no_calc", "R8:0.5");
+  IPerfInstance *first = instance(object.p, "Alpha");
+  EXPECT_EQ(first, instance(object.p, "ALPHA"));
+  EXPECT_EQ("Alpha", readText([&](BSTR *t) { return first->get_Name(t); }));
+  EXPECT_EQ(1, countOf(instances.p));
+  EXPECT_EQ("I4:5", valueOf(first, 2));
+  EXPECT_EQ("R8:0.5", valueOf(first, 4));
+  EXPECT_EQ("avg", readText([&](BSTR *t) { return counter(first, 2)->get_AutoCalcInstanceTotal(t); }));
+  EXPECT_EQ("Load", readText([&](BSTR *t) { return counter(first, 4)->get_Name(t); }));
+
+  // The copy is the template's state when the instance was made.
+  setValue(counter(object.p, 2), "I4:9");
+  EXPECT_EQ("I4:5", valueOf(first, 2));
+  // An existing instance comes back untouched.
+  setValue(counter(first, 2), "I4:1");
+  instance(object.p, "alpha");
+  EXPECT_EQ("I4:1", valueOf(first, 2));
+
+  // A null name never finds an instance: each call adds another.
+  for (int i = 0; i < 2; ++i) {
+    Ref<IPerfInstance> unnamed;
+    ASSERT_EQ(S_OK, object->CreateInstance(nullptr, unnamed.put()));
+  }
+  EXPECT_EQ(3, countOf(instances.p));
+
+  ASSERT_EQ(S_OK, object->ResetCounters());
+  EXPECT_EQ("EMPTY", valueOf(object.p, 2));
+  EXPECT_EQ("EMPTY", valueOf(first, 2));
+  EXPECT_EQ("EMPTY", valueOf(first, 4));
+}
+
+TEST_F(Object, TotalsSumAndAverageByKeyword) {
+  // Counter 4 has the initial keyword and counter 1's values: it sums.
+  IPerfObject *object = totalled(1, {{1, "avg"}, {2, "avg"}, {3, "no_cacl"}, {4, "no_calc"}});
+  withValues(object, "A", {"I4:10", "R8:2.5", "I4:4", "I4:10"});
+  withValues(object, "B", {"I4:5", "EMPTY", "I4:6", "I4:5"});
+  IPerfInstance *total = instance(object, "_Total");
+  setValue(counter(total, 3), "I4:99");
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    ASSERT_EQ(S_OK, object->CalcTotalInstance());
+    EXPECT_EQ("I4:7", valueOf(total, 1));
+    EXPECT_EQ("R8:1.25", valueOf(total, 2)) << "B counts in the divisor although it gave nothing";
+    EXPECT_EQ("EMPTY", valueOf(total, 3));
+    EXPECT_EQ("I4:15", valueOf(total, 4));
+  }
+  // The sum pass follows each instance counter's keyword, the average pass
+  // the _Total counter's.
+  Ref<IPerfInstance> a;
+  TestBstr nameA("a");
+  Ref<IPerfInstances> instances;
+  object->get_PerfInstances(instances.put());
+  instances->get_ItemByName(nameA.value, a.put());
+  TestBstr keep("no_cacl");
+  counter(a.p, 4)->put_AutoCalcInstanceTotal(keep.value);
+  TestBstr average("avg");
+  counter(total, 4)->put_AutoCalcInstanceTotal(average.value);
+  ASSERT_EQ(S_OK, object->CalcTotalInstance());
+  EXPECT_EQ("I4:2", valueOf(total, 4));
+  EXPECT_EQ("I4:10", valueOf(a.p, 4));
+}
+
+TEST_F(Object, TotalEdges) {
+  struct Case {
+    const char *what;
+    const char *keyword;
+    std::vector<std::string> values;  // one per instance before _Total
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"32-bit sums wrap around", "no_calc", {"I4:2147483647", "I4:1"}, "I4:-2147483648"},
+      {"integer averages truncate toward zero", "avg", {"I4:-3", "I4:-4"}, "I4:-3"},
+      {"byte arrays add nothing", "no_calc", {"BYTES:2", "BYTES:1"}, "EMPTY"},
+      {"doubles average in double precision", "avg", {"R8:1", "R8:2", "EMPTY"}, "R8:1"},
+      // Where integers and doubles meet under one ID the total becomes a
+      // double holding every contribution.
+      {"integers then a double", "no_calc", {"I4:2", "I4:3", "R8:0.5"}, "R8:5.5"},
+      {"a double then an integer", "avg", {"R8:0.5", "I4:2"}, "R8:1.25"},
+      {"no instance besides _Total", "avg", {}, "EMPTY"},
+  };
+  LONG id = 1;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    IPerfObject *object = totalled(id++, {{7, c.keyword}});
+    setValue(counter(object, 7), "I4:1000");
+    IPerfInstance *total = instance(object, "_Total");
+    for (size_t i = 0; i < c.values.size(); ++i) withValues(object, "I" + std::to_string(i), {c.values[i]});
+    ASSERT_EQ(S_OK, object->CalcTotalInstance());
+    EXPECT_EQ(c.expected, valueOf(total, 7));
+  }
+}
+
+TEST_F(Object, TotalNeedsItsInstanceAndTakesTheFirstOfItsName) {
+  IPerfObject *object = totalled(1, {{1, "no_calc"}, {2, "no_calc"}});
+  withValues(object, "A", {"I4:1", "I4:2"});
+  EXPECT_EQ(E_FAIL, object->CalcTotalInstance());
+  const ErrorSeen seen = takeError();
+  EXPECT_EQ("CalcTotalInstance failed. No _Total instance found. Call CreateInstance() first.", seen.description);
+  EXPECT_EQ("rvZedaZuvivurAzodav_83.PerfObject", seen.source);
+  EXPECT_EQ("I4:1", valueOf(instance(object, "A"), 1));
+
+  // Without both flags there is nothing to calculate and nothing to miss.
+  object->put_AutoCreateInstanceTotal(1);
+  EXPECT_EQ(S_OK, object->CalcTotalInstance());
+  object->put_AutoCreateInstanceTotal(VARIANT_TRUE);
+
+  // The total is the first _Total in capitals; a later one sums like any
+  // other instance.
+  IPerfInstance *total = instance(object, "_TOTAL");
+  Ref<IPerfInstances> instances;
+  object->get_PerfInstances(instances.put());
+  Ref<IPerfInstance> second;
+  ASSERT_EQ(S_OK, instances->AddNew(0, second.put()));
+  TestBstr sameName("_Total");
+  second->put_Name(sameName.value);
+  Ref<IPerfCounters> secondCounters;
+  second->get_PerfCounters(secondCounters.put());
+  // The second one lacks counter 2: its counter 9 has no _Total counter and
+  // is left out, and the calculation still succeeds.
+  addCounter(secondCounters.p, 1, "C", "no_calc", "I4:10");
+  addCounter(secondCounters.p, 9, "Stray", "no_calc", "I4:100");
+  ASSERT_EQ(S_OK, object->CalcTotalInstance());
+  EXPECT_EQ("I4:11", valueOf(total, 1));
+  EXPECT_EQ("I4:2", valueOf(total, 2));
+  EXPECT_EQ(nullptr, counter(total, 9));
+}
+
+TEST_F(Object, CollectionWalksStopAtTheFirstFailure) {
+  IPerfObject *first = totalled(1, {{1, "no_calc"}});
+  IPerfObject *plain = addObject(objects.p, 2, "Plain", true, false);
+  IPerfObject *odd = addObject(objects.p, 3, "Odd", true, true);
+  odd->put_HasInstances(1);
+  IPerfObject *lost = totalled(4, {{1, "no_calc"}});
+  IPerfObject *last = totalled(5, {{1, "no_calc"}});
+  for (int run = 0; run < 2; ++run) ASSERT_EQ(S_OK, objects->CreateTotalInstances());
+  for (IPerfObject *object : {first, plain, odd, lost, last}) {
+    Ref<IPerfInstances> instances;
+    object->get_PerfInstances(instances.put());
+    EXPECT_EQ(object == plain || object == odd ? 0 : 1, countOf(instances.p));
+  }
+
+  withValues(first, "A", {"I4:3"});
+  withValues(lost, "A", {"I4:1"});
+  withValues(last, "A", {"I4:4"});
+  ASSERT_EQ(S_OK, objects->CalcTotalInstances());
+  EXPECT_EQ("I4:3", valueOf(instance(first, "_Total"), 1));
+  EXPECT_EQ("I4:4", valueOf(instance(last, "_Total"), 1));
+
+  // An object that keeps a total but lost it stops the walk: the objects
+  // before it are calculated, the ones after it keep their old totals.
+  Ref<IPerfInstances> lostInstances;
+  lost->get_PerfInstances(lostInstances.put());
+  ASSERT_EQ(S_OK, lostInstances->Remove(1));
+  withValues(first, "A", {"I4:30"});
+  withValues(last, "A", {"I4:40"});
+  EXPECT_EQ(E_FAIL, objects->CalcTotalInstances());
+  EXPECT_EQ("CalcTotalInstance failed. No _Total instance found. Call CreateInstance() first.",
+            takeError().description);
+  EXPECT_EQ("I4:30", valueOf(instance(first, "_Total"), 1));
+  EXPECT_EQ("I4:4", valueOf(instance(last, "_Total"), 1));
+
+  TestBstr name("oBJ1");
+  Ref<IPerfObject> found;
+  ASSERT_EQ(S_OK, objects->get_ItemByName(name.value, found.put()));
+  EXPECT_EQ(first, found.p);
+}
+
+}  // namespace
