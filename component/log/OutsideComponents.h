@@ -1,12 +1,28 @@
-// Components of the same product that the log operation calls. They are not
-// part of this module: only their identities, the positions of the members
-// used and their argument orders are fixed, so they are declared here by
-// method-table position.
+// Components of the same product that the log operation and the XML resource
+// helper call. They are not part of this module: only their identities, the
+// positions of the members used and their argument orders are fixed, so they
+// are declared here by method-table position.
 #pragma once
 #include <windows.h>
+#include <objbase.h>
+#include <ole2.h>
 #include <oleauto.h>
 
+#include "server/ComPtr.h"
+
 namespace rv {
+
+// Creates a component that may live in another process: first its IUnknown,
+// then its running state, then the interface wanted. A failure of any of the
+// three steps is the creation's failure.
+template <typename T> HRESULT createOutside(REFCLSID clsid, REFIID iid, ComPtr<T> &out) {
+  ComPtr<IUnknown> unknown;
+  HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IUnknown, unknown.putVoid());
+  if (FAILED(hr)) return hr;
+  hr = OleRun(unknown.get());
+  if (FAILED(hr)) return hr;
+  return unknown.query(iid, out);
+}
 
 // The error log component.
 inline constexpr CLSID CLSID_ErrorLog = {0x55C92E59, 0x9FAD, 0x4632, {0x99, 0x6C, 0x30, 0x71, 0x96, 0x44, 0x52, 0x8B}};
@@ -34,6 +50,17 @@ struct ITraceSettings : public IDispatch {
   virtual HRESULT STDMETHODCALLTYPE GetTraceLevel(LONG *level) = 0;
   virtual HRESULT STDMETHODCALLTYPE Slot15() = 0;
   virtual HRESULT STDMETHODCALLTYPE GetViewerSwitch(VARIANT_BOOL *on) = 0;
+};
+
+// The branding component, deDaravodi::FolderBranding: it names the folder in
+// which the product's resource files are looked for.
+inline constexpr CLSID CLSID_FolderBranding = {0x458A006B, 0xB615, 0x4542, {0xB0, 0xCE, 0xB5, 0x13, 0xE1, 0xF0, 0x0C, 0x70}};
+inline constexpr IID IID_IFolderBranding = {0xA7092117, 0xBCCF, 0x46CD, {0xB5, 0xA1, 0x0A, 0x09, 0xE7, 0x52, 0x21, 0xAC}};
+
+struct IFolderBranding : public IDispatch {
+  // Slot 8 belongs to the component and is never called from here.
+  virtual HRESULT STDMETHODCALLTYPE Slot8() = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetFolder(BSTR *folder) = 0;
 };
 
 // The viewer, reached by ProgID and called by member name.

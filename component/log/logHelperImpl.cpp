@@ -21,17 +21,6 @@ std::atomic<bool> settingsViewerEnabled{false};
 constexpr LCID SystemDefaultLocale = 0x800;
 constexpr LCID UserDefaultLocale = 0x400;
 
-// Creates an outside component that may live in another process: first its
-// IUnknown, then its running state, then the interface wanted.
-template <typename T> HRESULT createOutside(REFCLSID clsid, REFIID iid, ComPtr<T> &out) {
-  ComPtr<IUnknown> unknown;
-  HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IUnknown, unknown.putVoid());
-  if (FAILED(hr)) return hr;
-  hr = OleRun(unknown.get());
-  if (FAILED(hr)) return hr;
-  return unknown.query(iid, out);
-}
-
 // Runs `step` inside a single-threaded apartment set up for the call, for a
 // thread that had not initialised the object model.
 template <typename Step> bool inTemporaryApartment(Step &&step) {
