@@ -7,6 +7,8 @@
 
 #include <list>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "ClassesKeys.h"
@@ -20,8 +22,10 @@ class DoublesHarness {
     if (module_ == nullptr) return;
     WCHAR path[MAX_PATH] = {};
     GetModuleFileNameW(module_, path, MAX_PATH);
-    for (const CLSID *clsid : {&rv::CLSID_ErrorLog, &rv::CLSID_TraceSettings, &CLSID_ViewerDouble})
-      servers_.emplace_back(*clsid, path, OLESTR("Both"));
+    path_ = path;
+    for (const CLSID *clsid :
+         {&rv::CLSID_ErrorLog, &rv::CLSID_TraceSettings, &CLSID_ViewerDouble, &rv::CLSID_FolderBranding})
+      setRegistered(*clsid, true);
     OLECHAR viewer[39];
     StringFromGUID2(CLSID_ViewerDouble, viewer, 39);
     viewerProgId_.emplace_back(OLESTR("TraceConsole_83.ViewerHelper"), nullptr);
@@ -29,6 +33,15 @@ class DoublesHarness {
   }
 
   bool loaded() const { return module_ != nullptr; }
+
+  // Registers one double's class, or takes it out of the registry as where
+  // the component it stands for is not installed.
+  void setRegistered(REFCLSID clsid, bool registered) {
+    servers_.remove_if([&](const Server &server) { return IsEqualCLSID(server.first, clsid); });
+    if (registered)
+      servers_.emplace_back(std::piecewise_construct, std::forward_as_tuple(clsid),
+                            std::forward_as_tuple(clsid, path_, OLESTR("Both")));
+  }
 
   void reset(const DoublesSettings &settings) { entry<DoublesResetFn>("DoublesReset")(&settings); }
 
@@ -60,7 +73,10 @@ class DoublesHarness {
     return out;
   }
 
+  using Server = std::pair<CLSID, RegisteredServer>;
+
   HMODULE module_ = nullptr;
-  std::list<RegisteredServer> servers_;
+  ClassesKey::Text path_;
+  std::list<Server> servers_;
   std::list<ClassesKey> viewerProgId_;
 };

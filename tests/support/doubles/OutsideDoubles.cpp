@@ -31,7 +31,7 @@ template <typename T> LONG hand(const std::vector<T> &records, T *out, LONG max)
   return static_cast<LONG>(records.size());
 }
 
-// What all three doubles share: reference counting and a dispatch that
+// What all the doubles share: reference counting and a dispatch that
 // knows no names unless the double says otherwise.
 template <typename I> class Double : public I {
  public:
@@ -197,6 +197,19 @@ class ViewerDouble final : public Double<IDispatch> {
   LCID namesLocale_ = 0;
 };
 
+class FolderBrandingDouble final : public Double<rv::IFolderBranding> {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
+    return answer(riid, rv::IID_IFolderBranding, object);
+  }
+  HRESULT STDMETHODCALLTYPE Slot8() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetFolder(BSTR *folder) override {
+    std::lock_guard<std::mutex> guard(lock);
+    *folder = SysAllocString(settings.brandingFolder);
+    return *folder != nullptr ? S_OK : E_OUTOFMEMORY;
+  }
+};
+
 template <typename T> class Factory final : public IClassFactory {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
@@ -229,6 +242,9 @@ template <typename T> class Factory final : public IClassFactory {
     } else if constexpr (std::is_same_v<T, TraceSettingsDouble>) {
       ++counts.traceCreations;
       return settings.traceAvailable;
+    } else if constexpr (std::is_same_v<T, FolderBrandingDouble>) {
+      ++counts.brandingCreations;
+      return settings.brandingAvailable;
     } else {
       ++counts.viewerCreations;
       return true;
@@ -239,6 +255,7 @@ template <typename T> class Factory final : public IClassFactory {
 Factory<ErrorLogDouble> errorLogFactory;
 Factory<TraceSettingsDouble> traceFactory;
 Factory<ViewerDouble> viewerFactory;
+Factory<FolderBrandingDouble> brandingFactory;
 
 }  // namespace
 
@@ -248,6 +265,7 @@ HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void **object) {
   if (IsEqualCLSID(clsid, rv::CLSID_ErrorLog)) return errorLogFactory.QueryInterface(riid, object);
   if (IsEqualCLSID(clsid, rv::CLSID_TraceSettings)) return traceFactory.QueryInterface(riid, object);
   if (IsEqualCLSID(clsid, CLSID_ViewerDouble)) return viewerFactory.QueryInterface(riid, object);
+  if (IsEqualCLSID(clsid, rv::CLSID_FolderBranding)) return brandingFactory.QueryInterface(riid, object);
   *object = nullptr;
   return CLASS_E_CLASSNOTAVAILABLE;
 }

@@ -1,8 +1,9 @@
-// Test doubles of the outside components the log operation calls: the error
-// log component, the trace settings component and the viewer. They live in a
-// module of their own that a test registers in the registry, so that class
-// activation reaches them from any thread and apartment; every call is
-// recorded in plain records that the test reads through the module's exports.
+// Test doubles of the outside components the component calls: the error log
+// component, the trace settings component, the viewer and the branding
+// component. They live in a module of their own that a test registers in the
+// registry, so that class activation reaches them from any thread and
+// apartment; every call is recorded in plain records that the test reads
+// through the module's exports.
 #pragma once
 #include <windows.h>
 
@@ -53,6 +54,8 @@ struct DoublesSettings {
   VARIANT_BOOL viewerSwitch;
   VARIANT_BOOL show;        // what traceRecord answers for "show in viewer"
   WCHAR errorInfoSource[128];  // when not empty, LogError leaves error information with this source
+  BOOL brandingAvailable;   // creation of the branding component succeeds
+  WCHAR brandingFolder[260];   // the folder the branding component names
 };
 
 struct DoublesCounts {
@@ -60,6 +63,7 @@ struct DoublesCounts {
   LONG traceCreations;
   LONG traceLevelReads;
   LONG viewerCreations;
+  LONG brandingCreations;
 };
 
 extern "C" {
