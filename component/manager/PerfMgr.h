@@ -11,14 +11,13 @@ class PerfMgr : public TRVPObjectImpl<PerfMgr, IPerfMgr> {
 
   HRESULT STDMETHODCALLTYPE get_PerfObjects(IPerfObjects **objects) override;
 
-  // Loading, registration, synchronisation and the settings arrive with the
-  // manager.
+  // Loading the definition file and registration arrive with the definition file.
   HRESULT STDMETHODCALLTYPE Load(BSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_InstallLocation(BSTR *) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_InstallLocation(BSTR *location) override;
   HRESULT STDMETHODCALLTYPE Register(BSTR) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_DeviceName(BSTR *name) override { return deviceName_.read(name); }
-  HRESULT STDMETHODCALLTYPE RemoveTimedOutInstances() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_PerformanceSetting(RVPerformanceSetting *) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE RemoveTimedOutInstances() override;
+  HRESULT STDMETHODCALLTYPE get_PerformanceSetting(RVPerformanceSetting *setting) override;
   HRESULT STDMETHODCALLTYPE get_InstanceCleannupPolling(LONG *period) override {
     if (period == nullptr) return E_POINTER;
     *period = cleanupPolling_;
@@ -28,12 +27,12 @@ class PerfMgr : public TRVPObjectImpl<PerfMgr, IPerfMgr> {
     cleanupPolling_ = period;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE SyncronizeFrom(IPerfMgr *) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SyncronizeFrom(IPerfMgr *source) override;
   HRESULT STDMETHODCALLTYPE ResetCounters() override;
-  HRESULT STDMETHODCALLTYPE CreateTotalInstances() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE CalcTotalInstances() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE CreateTotalInstances() override;
+  HRESULT STDMETHODCALLTYPE CalcTotalInstances() override;
 
- // The manager's record after its ID: device name and polling period, then
+  // The manager's record after its ID: device name and polling period, then
   // the performance objects. The file names never travel.
   auto recordFields() { return std::tie(deviceName_, cleanupPolling_); }
 
@@ -41,6 +40,20 @@ class PerfMgr : public TRVPObjectImpl<PerfMgr, IPerfMgr> {
   HRESULT FinalConstruct() override;
 
  private:
+  // Copies the non-empty values of `source` into the counters of the same ID
+  // in `destination`.
+  HRESULT SyncCounters(IPerfCounters *destination, IPerfCounters *source);
+  void syncInstances(IPerfObject *destination, IPerfObject *source);
+
+  // Runs the operation of the same name on the object collection, in this
+  // manager's frame.
+  template <typename Call> HRESULT forwardToObjects(const Site &site, Call &&call) {
+    return memberFrame(site, [&] {
+      raiseIfFailed(site, call(objects_.get()));
+      return S_OK;
+    });
+  }
+
   ComPtr<IPerfObjects> objects_;
   TextField deviceName_;
   LONG cleanupPolling_ = 900;

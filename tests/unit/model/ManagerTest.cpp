@@ -1,0 +1,258 @@
+// The manager: its settings, the time-out sweep over all objects, the
+// synchronisation of one manager's values into another's, and the
+// forwarding of resets and totals.
+#include "ComponentFixture.h"
+#include "Trees.h"
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+using namespace trees;
+
+namespace {
+
+class Manager : public ComponentFixture {
+ protected:
+  void SetUp() override {
+    create(CLSID_PerfMgr, IID_IPerfMgr, manager);
+    manager->get_PerfObjects(objects.put());
+    takeError();
+  }
+
+  // Local time to the second, as the sweep reads it.
+  static DATE now() {
+    SYSTEMTIME time;
+    GetLocalTime(&time);
+    time.wMilliseconds = 0;
+    DATE value = 0;
+    SystemTimeToVariantTime(&time, &value);
+    return value;
+  }
+
+  static std::vector<std::string> namesOf(IPerfObject *object) {
+    Ref<IPerfInstances> instances;
+    object->get_PerfInstances(instances.put());
+    std::vector<std::string> names;
+    for (LONG i = 1; i <= countOf(instances.p); ++i) {
+      Ref<IPerfInstance> in;
+      instances->get_Item(i, in.put());
+      names.push_back(readText([&](BSTR *t) { return in->get_Name(t); }));
+    }
+    return names;
+  }
+
+  Ref<IPerfMgr> manager;
+  Ref<IPerfObjects> objects;
+};
+
+TEST_F(Manager, SettingsOfANewManager) {
+  EXPECT_EQ("", readText([&](BSTR *t) { return manager->get_DeviceName(t); }));
+  LONG polling = 0;
+  manager->get_InstanceCleannupPolling(&polling);
+  EXPECT_EQ(900, polling);
+  manager->put_InstanceCleannupPolling(-5);
+  manager->get_InstanceCleannupPolling(&polling);
+  EXPECT_EQ(-5, polling);
+  EXPECT_EQ(0, countOf(objects.p));
+
+  // The folder of the module as it was loaded, without a closing backslash.
+  const std::string module = modulePath();
+  const std::string folder = module.substr(0, module.find_last_of('\\'));
+  ASSERT_NE(module, folder) << module;
+  EXPECT_EQ(folder, readText([&](BSTR *t) { return manager->get_InstallLocation(t); }));
+}
+
+TEST_F(Manager, PerformanceSettingReadsEnabledFromTheDefinitionFile) {
+  OLECHAR folder[MAX_PATH] = {};
+  ASSERT_NE(0u, GetTempPathW(MAX_PATH, folder));
+  OLECHAR previous[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  ASSERT_TRUE(SetCurrentDirectoryW(folder));
+  const Text path = Text(folder) + wide("RVCounters.xml");
+
+  struct Case {
+    const char *root;
+    HRESULT hr;
+    RVPerformanceSetting setting;
+  };
+  const Case cases[] = {
+      {"<PerfData Enabled=\"1\"/>", S_OK, pmEnabled},
+      {"<PerfData Enabled=\"true\"/>", S_OK, pmDisabled},
+      {"<PerfData Enabled=\" 1\"/>", S_OK, pmDisabled},
+      {"<PerfData Enabled=\"\"/>", S_OK, pmDisabled},
+      {"<PerfData/>", E_POINTER, pmDisabled},
+      {"<Other Enabled=\"1\"/>", E_POINTER, pmDisabled},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.root);
+    const std::string content = std::string("<?xml version=\"1.0\"?>\r\n") + c.root;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    DWORD written = 0;
+    WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    CloseHandle(file);
+    RVPerformanceSetting setting = pmUnknown;
+    EXPECT_EQ(c.hr, manager->get_PerformanceSetting(&setting));
+    EXPECT_EQ(c.setting, setting);
+    const ErrorSeen seen = takeError();
+    // The system's text for E_POINTER; Wine has none and says so.
+    if (c.hr == E_POINTER)
+      EXPECT_TRUE(seen.description == "Invalid pointer" || seen.description == "Unknown error 0x80004003")
+          << seen.description;
+  }
+  DeleteFileW(path.c_str());
+  SetCurrentDirectoryW(previous);
+}
+
+TEST_F(Manager, SweepRemovesStaleInstancesOfObjectsThatKeepATotal) {
+  const DATE today = now();
+  auto ago = [&](double seconds) { return today - seconds / 86400.0; };
+  IPerfObject *swept = addObject(objects.p, 2, "Swept", true, true, 60);
+  IPerfObject *untotalled = addObject(objects.p, 4, "Untotalled", true, false, 60);
+  IPerfObject *forever = addObject(objects.p, 6, "Forever", true, true, -1);
+  IPerfObject *immediate = addObject(objects.p, 8, "Immediate", true, true, 0);
+
+  struct Stamped {
+    const char *name;
+    DATE stamp;
+  };
+  // A stamp 2^32 + 90 seconds back wraps to 90 elapsed seconds.
+  const std::vector<Stamped> stamps = {
+      {"_Total", ago(3600)},       {"fresh", ago(30)},      {"stale", ago(90)},
+      {"_total", ago(90)},         {"later", ago(-3600)},   {"never stamped", 0.0},
+      {"wrapped", ago(4294967296.0 + 90)}, {"not a number", std::numeric_limits<double>::quiet_NaN()},
+      {"far away", -1e300},        {"recent", ago(1)},
+  };
+  // Added, not created by name, so that "_total" stands beside "_Total".
+  auto stampAll = [](IPerfObject *object, const std::vector<Stamped> &list) {
+    Ref<IPerfInstances> instances;
+    object->get_PerfInstances(instances.put());
+    for (const Stamped &s : list) {
+      Ref<IPerfInstance> added;
+      ASSERT_EQ(S_OK, instances->AddNew(0, added.put()));
+      TestBstr name(s.name);
+      added->put_Name(name.value);
+      added->put_TimeStamp(s.stamp);
+    }
+  };
+  for (IPerfObject *object : {swept, untotalled, forever, immediate}) stampAll(object, stamps);
+
+  ASSERT_EQ(S_OK, manager->RemoveTimedOutInstances());
+  const std::vector<std::string> all = {"_Total", "fresh", "stale", "_total", "later", "never stamped",
+                                        "wrapped", "not a number", "far away", "recent"};
+  EXPECT_EQ((std::vector<std::string>{"_Total", "fresh", "later", "never stamped", "not a number", "far away",
+                                      "recent"}),
+            namesOf(swept));
+  EXPECT_EQ(all, namesOf(untotalled));
+  EXPECT_EQ(all, namesOf(forever));
+  // With a time-out of 0 only a stamp in the future survives.
+  EXPECT_EQ((std::vector<std::string>{"_Total", "later", "never stamped", "not a number", "far away"}),
+            namesOf(immediate));
+
+  // Two stale neighbours go, and the fresh instance after them moves up to
+  // position 2.
+  IPerfObject *neighbours = addObject(objects.p, 10, "Neighbours", true, true, 60);
+  stampAll(neighbours, {{"one", ago(5)}, {"two", ago(100)}, {"three", ago(200)}, {"four", ago(5)}});
+  ASSERT_EQ(S_OK, manager->RemoveTimedOutInstances());
+  EXPECT_EQ((std::vector<std::string>{"one", "four"}), namesOf(neighbours));
+}
+
+TEST_F(Manager, SynchronisationCopiesValuesOnly) {
+  // Both managers: object 2 without instances, object 4 with instances.
+  auto build = [](IPerfObjects *into, bool withSixth) {
+    IPerfObject *plain = addObject(into, 2, "Plain", false, false);
+    Ref<IPerfCounters> tmpl;
+    plain->get_PerfCounters(tmpl.put());
+    addCounter(tmpl.p, 1, "First");
+    addCounter(tmpl.p, 3, "Second");
+    IPerfObject *withInstances = addObject(into, 4, "Sessions", true, true);
+    Ref<IPerfCounters> sessionTemplate;
+    withInstances->get_PerfCounters(sessionTemplate.put());
+    addCounter(sessionTemplate.p, 1, "Open");
+    if (withSixth) addObject(into, 6, "OnlyHere", false, false);
+    return std::make_pair(plain, withInstances);
+  };
+  auto [plain, sessions] = build(objects.p, true);
+  instance(sessions, "alpha");
+  instance(sessions, "beta")->put_TimeStamp(1.5);
+  instance(sessions, "_Total");
+  IPerfObject *onlyHere = nullptr;
+  {
+    Ref<IPerfObject> found;
+    objects->get_ItemByID(6, found.put());
+    onlyHere = found.p;
+    Ref<IPerfCounters> tmpl;
+    onlyHere->get_PerfCounters(tmpl.put());
+    addCounter(tmpl.p, 1, "Own", "no_calc", "I4:77");
+  }
+  setValue(counter(plain, 1), "I4:11");
+  setValue(counter(sessions, 1), "I4:12");
+  setValue(counter(instance(sessions, "beta"), 1), "I4:13");
+
+  Ref<IPerfMgr> source;
+  create(CLSID_PerfMgr, IID_IPerfMgr, source);
+  Ref<IPerfObjects> sourceObjects;
+  source->get_PerfObjects(sourceObjects.put());
+  auto [sourcePlain, sourceSessions] = build(sourceObjects.p, false);
+  setValue(counter(sourcePlain, 1), "R8:2.5");
+  TestBstr renamed("Renamed");
+  counter(sourcePlain, 1)->put_Name(renamed.value);
+  instance(sourceSessions, "BETA")->put_TimeStamp(9.0);
+  setValue(counter(sourceSessions, 1), "I4:100");
+  setValue(counter(instance(sourceSessions, "ALPHA"), 1), "I4:5");
+  setValue(counter(instance(sourceSessions, "gamma"), 1), "I4:6");
+  setValue(counter(instance(sourceSessions, "_total"), 1), "I4:11");
+
+  ASSERT_EQ(S_OK, manager->SyncronizeFrom(source.p));
+  EXPECT_EQ("R8:2.5", valueOf(plain, 1));
+  EXPECT_EQ("EMPTY", valueOf(plain, 3));
+  EXPECT_EQ("EMPTY", valueOf(sessions, 1)) << "the template of an object with instances is not synchronised";
+  EXPECT_EQ("I4:5", valueOf(instance(sessions, "alpha"), 1));
+  EXPECT_EQ("EMPTY", valueOf(instance(sessions, "beta"), 1)) << "an empty source value is not copied";
+  EXPECT_EQ("I4:11", valueOf(instance(sessions, "_Total"), 1));
+  EXPECT_EQ("EMPTY", valueOf(onlyHere, 1)) << "an object the source lacks stays reset";
+  EXPECT_EQ((std::vector<std::string>{"alpha", "beta", "_Total"}), namesOf(sessions));
+  DATE stamp = 0;
+  instance(sessions, "beta")->get_TimeStamp(&stamp);
+  EXPECT_EQ(1.5, stamp);
+  EXPECT_EQ("First", readText([&](BSTR *t) { return counter(plain, 1)->get_Name(t); }));
+
+  // From itself: the reset empties the source as well, so nothing is left.
+  ASSERT_EQ(S_OK, manager->SyncronizeFrom(manager.p));
+  EXPECT_EQ("EMPTY", valueOf(plain, 1));
+  EXPECT_EQ("EMPTY", valueOf(instance(sessions, "alpha"), 1));
+
+  // Without a source the call fails after the reset.
+  setValue(counter(plain, 1), "I4:1");
+  EXPECT_EQ(E_INVALIDARG, manager->SyncronizeFrom(nullptr));
+  EXPECT_EQ("Cannot perform this operation because the object being passed in is not valid.",
+            takeError().description);
+  EXPECT_EQ("EMPTY", valueOf(plain, 1));
+}
+
+TEST_F(Manager, ForwardsTotalsToEveryObject) {
+  IPerfObject *first = addObject(objects.p, 2, "First", true, true);
+  IPerfObject *second = addObject(objects.p, 4, "Second", true, true);
+  for (IPerfObject *object : {first, second}) {
+    Ref<IPerfCounters> tmpl;
+    object->get_PerfCounters(tmpl.put());
+    addCounter(tmpl.p, 1, "Count");
+    setValue(counter(instance(object, "a"), 1), "I4:2");
+    setValue(counter(instance(object, "b"), 1), "I4:3");
+  }
+  ASSERT_EQ(S_OK, manager->CreateTotalInstances());
+  ASSERT_EQ(S_OK, manager->CalcTotalInstances());
+  for (IPerfObject *object : {first, second}) EXPECT_EQ("I4:5", valueOf(instance(object, "_Total"), 1));
+
+  // A missing _Total reaches the host with the object's own description.
+  Ref<IPerfInstances> instances;
+  second->get_PerfInstances(instances.put());
+  ASSERT_EQ(S_OK, instances->Remove(3));
+  EXPECT_EQ(E_FAIL, manager->CalcTotalInstances());
+  EXPECT_EQ("CalcTotalInstance failed. No _Total instance found. Call CreateInstance() first.",
+            takeError().description);
+}
+
+}  // namespace
