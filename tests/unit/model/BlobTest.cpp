@@ -1,8 +1,10 @@
 // Blobs of the object tree: the exact layout, sizes, round trips through a
 // byte array and through a string, copies, and damaged blobs.
 #include "ComponentFixture.h"
+#include "Trees.h"
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -47,6 +49,39 @@ Bytes operator+(Bytes a, const Bytes &b) {
   return a;
 }
 
+// A file of the test data folder; empty when it cannot be read. Under Wine
+// the folder is reached through drive Z:.
+Bytes readDataFile(const std::string &name) {
+  std::string path = std::string(TEST_DATA_DIR) + "/" + name;
+#ifdef _WIN32
+  for (char &c : path)
+    if (c == '/') c = '\\';
+  path = "Z:" + path;
+#endif
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  Bytes bytes(GetFileSize(file, nullptr));
+  DWORD read = 0;
+  if (!bytes.empty()) ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+  CloseHandle(file);
+  bytes.resize(read);
+  return bytes;
+}
+
+// Leaves bytes that differ from a kept file in the temporary folder, to be
+// compared, or kept in its place when the change was meant.
+void writeTemporaryFile(const std::string &name, const Bytes &bytes) {
+  char folder[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, folder);
+  const std::string path = std::string(folder) + name;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+  ADD_FAILURE() << "the blob as made is in " << path;
+}
+
 class Blob : public ComponentFixture {
  protected:
   void SetUp() override { takeError(); }
@@ -75,7 +110,7 @@ class Blob : public ComponentFixture {
   }
 };
 
-TEST_F(Blob, WorkedLayoutOfAManager) {
+TEST_F(Blob, WorkedLayoutOfAManagerBothWays) {
   Ref<IPerfMgr> manager;
   buildExample(manager);
   // The device name comes from a definition file; a blob brings one in too.
@@ -94,12 +129,12 @@ TEST_F(Blob, WorkedLayoutOfAManager) {
   named->get_PerfObjects(to.put());
   ASSERT_EQ(S_OK, to->CopyFrom(from.p));
 
-  VARIANT blob;
-  VariantInit(&blob);
-  ASSERT_EQ(S_OK, named->get_MyBlob(btAsBinaryArray, &blob));
   const Bytes expected = le32(4) + le32(122) + le32(1) + str("Svc") + le32(900) + le32(1) + le32(2) + str("Obj") +
                          le32(0) + le32(0) + Bytes{0, 0, 0, 0} + le32(1) + le32(3) + str("C") + le32(0) +
                          Bytes{3, 0, 5, 0, 0, 0} + le32(0) + le32(65536) + le32(4) + str("no_calc") + le32(0);
+  VARIANT blob;
+  VariantInit(&blob);
+  ASSERT_EQ(S_OK, named->get_MyBlob(btAsBinaryArray, &blob));
   EXPECT_EQ(expected, bytesOf(blob));
   VariantClear(&blob);
 
@@ -108,6 +143,62 @@ TEST_F(Blob, WorkedLayoutOfAManager) {
   LONG size = 0;
   ASSERT_EQ(S_OK, transfer->GetSize(&size));
   EXPECT_EQ(114, size);
+
+  // The same bytes make the same tree in a fresh manager, and give
+  // themselves back.
+  Ref<IPerfMgr> rebuilt;
+  create(CLSID_PerfMgr, IID_IPerfMgr, rebuilt);
+  makeBlob(in, expected);
+  ASSERT_EQ(S_OK, rebuilt->put_MyBlob(btAsBinaryArray, in));
+  VariantClear(&in);
+  EXPECT_EQ(trees::dump(named.p), trees::dump(rebuilt.p));
+  EXPECT_EQ("manager 1 Svc 900\n"
+            " object 2 Obj [] 0 0 0\n"
+            "  counter 3 C [] I4:5 0 65536 4 no_calc\n",
+            trees::dump(rebuilt.p));
+  ASSERT_EQ(S_OK, rebuilt->get_MyBlob(btAsBinaryArray, &blob));
+  EXPECT_EQ(expected, bytesOf(blob));
+  VariantClear(&blob);
+}
+
+// A whole tree, objects with instances and _Total down to every counter,
+// through a byte array, a string and a copy. The blob is also compared with
+// one kept from an earlier build, so that both targets make the same bytes.
+TEST_F(Blob, WholeTreeRebuildsPropertyByProperty) {
+  Ref<IPerfMgr> manager;
+  create(CLSID_PerfMgr, IID_IPerfMgr, manager);
+  VARIANT device;
+  makeBlob(device, le32(4) + le32(0) + le32(7) + str("RVSample") + le32(300) + le32(0));
+  ASSERT_EQ(S_OK, manager->put_MyBlob(btAsBinaryArray, device));
+  VariantClear(&device);
+  trees::buildSample(manager.p);
+  const std::string original = trees::dump(manager.p);
+  ASSERT_NE(std::string::npos, original.find("instance 0 _Total"));
+
+  for (RVBlobTypeEnum form : {btAsBinaryArray, btAsString}) {
+    SCOPED_TRACE(form);
+    VARIANT blob;
+    VariantInit(&blob);
+    ASSERT_EQ(S_OK, manager->get_MyBlob(form, &blob));
+    Ref<IPerfMgr> rebuilt;
+    create(CLSID_PerfMgr, IID_IPerfMgr, rebuilt);
+    ASSERT_EQ(S_OK, rebuilt->put_MyBlob(btAsBinaryArray, blob));
+    EXPECT_EQ(original, trees::dump(rebuilt.p));
+    VariantClear(&blob);
+  }
+  Ref<IPerfMgr> copy;
+  create(CLSID_PerfMgr, IID_IPerfMgr, copy);
+  ASSERT_EQ(S_OK, copy->CopyFrom(manager.p));
+  EXPECT_EQ(original, trees::dump(copy.p));
+
+  VARIANT blob;
+  VariantInit(&blob);
+  ASSERT_EQ(S_OK, manager->get_MyBlob(btAsBinaryArray, &blob));
+  const Bytes made = bytesOf(blob);
+  VariantClear(&blob);
+  const Bytes kept = readDataFile("sample-tree.blob");
+  EXPECT_TRUE(kept == made) << kept.size() << " bytes kept, " << made.size() << " made";
+  if (kept != made) writeTemporaryFile("sample-tree.blob", made);
 }
 
 TEST_F(Blob, SizesOfSmallNodes) {
