@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to MyBlob put of every class, as a blob from another
 // process would arrive: first as the byte array itself, then as a string
-// holding the same bytes.
+// holding the same bytes. A manager built from the bytes then calculates its
+// totals, sweeps and synchronises the tree it got.
 //
 // An input is one byte that picks the class (its value modulo 7) and the form
 // (its value divided by 7, odd for the string form), then the blob's bytes,
@@ -118,6 +119,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // A node that took the blob must be able to give one back.
   Variant out;
   common->get_MyBlob(btAsBinaryArray, out.get());
+
+  // A manager goes through every walk over its tree as well: totals, the
+  // time-out sweep, and a synchronisation from itself.
+  ComPtr<IPerfMgr> manager;
+  if (SUCCEEDED(nodes[which]->QueryInterface(IID_IPerfMgr, manager.putVoid()))) {
+    manager->CreateTotalInstances();
+    manager->CalcTotalInstances();
+    manager->RemoveTimedOutInstances();
+    manager->SyncronizeFrom(manager.get());
+  }
 
   ComPtr<IErrorInfo> discarded;
   GetErrorInfo(0, discarded.put());
