@@ -1,24 +1,6 @@
 // Builds counters and an instance by name, stores integer and double values,
 // takes MyBlob as a string and as a byte array, rebuilds fresh nodes from
 // each and reads every property back.
-var passed = 0, failed = 0;
-
-function check(condition, text) {
-  if (condition) {
-    passed++;
-  } else {
-    failed++;
-    WScript.Echo("FAILED: " + text);
-  }
-}
-
-function same(actual, expected, text) {
-  check(actual === expected, text + ": expected " + expected + ", got " + actual);
-}
-
-function create(name) {
-  return new ActiveXObject("rvZedaZuvivurAzodav_83." + name);
-}
 
 function fillCounters(counters) {
   var first = counters.AddNew(1);
@@ -106,10 +88,4 @@ function run() {
   same(count, 2, "enumeration");
 }
 
-try {
-  run();
-} catch (e) {
-  check(false, "uncaught " + e.number + " " + e.description);
-}
-WScript.Echo(passed + " passed, " + failed + " failed");
-WScript.Quit(failed == 0 ? 0 : 1);
+finish();

@@ -1,16 +1,5 @@
 // Creates every class of the component by its ProgID, as a scripting host
 // does, and uses a few members by name.
-var passed = 0, failed = 0;
-
-function check(condition, text) {
-  if (condition) {
-    passed++;
-  } else {
-    failed++;
-    WScript.Echo("FAILED: " + text);
-  }
-}
-
 function run() {
   var classes = ["PerfCounter", "PerfObject", "PerfCounters", "PerfObjects", "PerfMgr", "PerfInstance", "PerfInstances"];
   for (var i = 0; i < classes.length; i++) {
@@ -39,10 +28,4 @@ function run() {
   }
 }
 
-try {
-  run();
-} catch (e) {
-  check(false, "uncaught " + e.number + " " + e.description);
-}
-WScript.Echo(passed + " passed, " + failed + " failed");
-WScript.Quit(failed == 0 ? 0 : 1);
+finish();
