@@ -5,13 +5,11 @@
 #include <oleauto.h>
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "doubles/DoublesHarness.h"
+#include "BenchmarkHost.h"
 #include "rvZedaZuvivurAzodav.h"
 
 namespace {
@@ -91,23 +89,8 @@ BENCHMARK(PlainCopy)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char **argv) {
-  // The platform keeps the registration in a root folder of this run only.
-  char pattern[] = "/tmp/winplatform-bench-XXXXXX";
-  const std::string root = mkdtemp(pattern) ? pattern : "";
-  if (!root.empty()) setenv("WINPLATFORM_ROOT", root.c_str(), 1);
-
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  HMODULE module = LoadLibraryA(COMPONENT_MODULE);
-  auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE *)()>(
-      reinterpret_cast<void *>(GetProcAddress(module, "DllRegisterServer")));
-  if (module == nullptr || registerServer == nullptr || FAILED(registerServer())) return 1;
-  // As installed, the product has its trace settings component: the settings
-  // are then read once, instead of on every framed operation.
-  DoublesHarness outside(DOUBLES_MODULE);
-  DoublesSettings settings = {};
-  settings.errorLogAvailable = TRUE;
-  settings.traceAvailable = TRUE;
-  outside.reset(settings);
+  BenchmarkHost host;
+  if (!host.ready()) return 1;
   buildCounters();
 
   benchmark::Initialize(&argc, argv);
@@ -115,7 +98,5 @@ int main(int argc, char **argv) {
   benchmark::Shutdown();
 
   counters->Release();
-  CoUninitialize();
-  if (!root.empty()) std::filesystem::remove_all(root);
   return 0;
 }

@@ -1,0 +1,156 @@
+// The walks a host runs over a live object every few seconds, at 100, 1,000
+// and 10,000 instances of 10 counters each: CalcTotalInstances, and
+// RemoveTimedOutInstances when every instance is fresh (the walk alone) and
+// when every other one is stale (the walk and its removals). "per_instance"
+// is the time of one run divided by the number of instances.
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "BenchmarkHost.h"
+#include "rvZedaZuvivurAzodav.h"
+
+namespace {
+
+constexpr LONG CountersPerInstance = 10;
+
+template <typename T> struct Owned {
+  T *p = nullptr;
+  ~Owned() {
+    if (p) p->Release();
+  }
+  T **put() { return &p; }
+  T *operator->() const { return p; }
+};
+
+BSTR text(const std::string &value) {
+  std::basic_string<OLECHAR> wide(value.begin(), value.end());
+  return SysAllocString(wide.c_str());
+}
+
+DATE now() {
+  SYSTEMTIME time;
+  GetLocalTime(&time);
+  DATE value = 0;
+  SystemTimeToVariantTime(&time, &value);
+  return value;
+}
+
+// A manager with one object that keeps a _Total: a template of 10 counters
+// (integers and doubles, half of them averaged) and `instances` instances
+// with their own values, stamped now or, every other one when `halfStale`,
+// two hours ago; then _Total.
+void build(IPerfMgr *manager, LONG instances, bool halfStale) {
+  Owned<IPerfObjects> objects;
+  manager->get_PerfObjects(objects.put());
+  Owned<IPerfObject> object;
+  objects->AddNew(2, object.put());
+  object->put_HasInstances(VARIANT_TRUE);
+  object->put_AutoCreateInstanceTotal(VARIANT_TRUE);
+  object->put_InstanceTimeout(3600);
+  Owned<IPerfCounters> tmpl;
+  object->get_PerfCounters(tmpl.put());
+  for (LONG c = 0; c < CountersPerInstance; ++c) {
+    Owned<IPerfCounter> counter;
+    tmpl->AddNew(2 * c + 4, counter.put());
+    BSTR name = text("Counter " + std::to_string(c));
+    BSTR keyword = text(c % 2 == 0 ? "no_calc" : "avg");
+    counter->put_Name(name);
+    counter->put_AutoCalcInstanceTotal(keyword);
+    SysFreeString(name);
+    SysFreeString(keyword);
+  }
+  // Added rather than made by name, which would look every name up first.
+  Owned<IPerfInstances> all;
+  object->get_PerfInstances(all.put());
+  const DATE fresh = now(), stale = fresh - 2.0 / 24;
+  for (LONG i = 0; i < instances; ++i) {
+    Owned<IPerfInstance> instance;
+    all->AddNew(0, instance.put());
+    BSTR name = text("Worker " + std::to_string(i));
+    instance->put_Name(name);
+    SysFreeString(name);
+    instance->put_TimeStamp(halfStale && i % 2 == 1 ? stale : fresh);
+    Owned<IPerfCounters> counters;
+    instance->get_PerfCounters(counters.put());
+    counters->CopyFrom(tmpl.p);
+    for (LONG c = 1; c <= CountersPerInstance; ++c) {
+      Owned<IPerfCounter> counter;
+      counters->get_Item(c, counter.put());
+      VARIANT value;
+      VariantInit(&value);
+      if (c % 3 == 0) {
+        V_VT(&value) = VT_R8;
+        V_R8(&value) = i * 0.5;
+      } else {
+        V_VT(&value) = VT_I4;
+        V_I4(&value) = i + c;
+      }
+      counter->put_Value(value);
+    }
+  }
+  manager->CreateTotalInstances();
+}
+
+void setPerInstance(benchmark::State &state) {
+  state.counters["per_instance"] = benchmark::Counter(static_cast<double>(state.range(0)),
+                                                      benchmark::Counter::kIsIterationInvariantRate |
+                                                          benchmark::Counter::kInvert);
+}
+
+void CalcTotalInstances(benchmark::State &state) {
+  Owned<IPerfMgr> manager;
+  CoCreateInstance(CLSID_PerfMgr, nullptr, CLSCTX_INPROC_SERVER, IID_IPerfMgr, reinterpret_cast<void **>(manager.put()));
+  build(manager.p, static_cast<LONG>(state.range(0)), false);
+  for (auto _ : state)
+    if (FAILED(manager->CalcTotalInstances())) state.SkipWithError("CalcTotalInstances failed");
+  setPerInstance(state);
+}
+
+void SweepNothingStale(benchmark::State &state) {
+  Owned<IPerfMgr> manager;
+  CoCreateInstance(CLSID_PerfMgr, nullptr, CLSCTX_INPROC_SERVER, IID_IPerfMgr, reinterpret_cast<void **>(manager.put()));
+  build(manager.p, static_cast<LONG>(state.range(0)), false);
+  for (auto _ : state)
+    if (FAILED(manager->RemoveTimedOutInstances())) state.SkipWithError("RemoveTimedOutInstances failed");
+  setPerInstance(state);
+}
+
+// Each run sweeps a fresh copy of the tree, rebuilt from its blob outside
+// the measured time.
+void SweepHalfStale(benchmark::State &state) {
+  Owned<IPerfMgr> original, manager;
+  CoCreateInstance(CLSID_PerfMgr, nullptr, CLSCTX_INPROC_SERVER, IID_IPerfMgr,
+                   reinterpret_cast<void **>(original.put()));
+  CoCreateInstance(CLSID_PerfMgr, nullptr, CLSCTX_INPROC_SERVER, IID_IPerfMgr, reinterpret_cast<void **>(manager.put()));
+  build(original.p, static_cast<LONG>(state.range(0)), true);
+  VARIANT blob;
+  VariantInit(&blob);
+  original->get_MyBlob(btAsBinaryArray, &blob);
+  for (auto _ : state) {
+    state.PauseTiming();
+    manager->put_MyBlob(btAsBinaryArray, blob);
+    state.ResumeTiming();
+    if (FAILED(manager->RemoveTimedOutInstances())) state.SkipWithError("RemoveTimedOutInstances failed");
+  }
+  VariantClear(&blob);
+  setPerInstance(state);
+}
+
+BENCHMARK(CalcTotalInstances)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(SweepNothingStale)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(SweepHalfStale)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  BenchmarkHost host;
+  if (!host.ready()) return 1;
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
