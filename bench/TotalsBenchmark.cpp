@@ -19,6 +19,9 @@ constexpr LONG CountersPerInstance = 10;
 
 template <typename T> struct Owned {
   T *p = nullptr;
+  Owned() = default;
+  explicit Owned(T *owned) : p(owned) {}
+  Owned(const Owned &) = delete;
   ~Owned() {
     if (p) p->Release();
   }
@@ -101,31 +104,33 @@ void setPerInstance(benchmark::State &state) {
                                                           benchmark::Counter::kInvert);
 }
 
-void CalcTotalInstances(benchmark::State &state) {
-  Owned<IPerfMgr> manager;
-  CoCreateInstance(CLSID_PerfMgr, nullptr, CLSCTX_INPROC_SERVER, IID_IPerfMgr, reinterpret_cast<void **>(manager.put()));
+IPerfMgr *newManager() {
+  IPerfMgr *manager = nullptr;
+  CoCreateInstance(CLSID_PerfMgr, nullptr, CLSCTX_INPROC_SERVER, IID_IPerfMgr, reinterpret_cast<void **>(&manager));
+  return manager;
+}
+
+// Runs one walk of the manager per iteration over a tree that stays as it is.
+template <typename Walk> void measure(benchmark::State &state, Walk walk) {
+  Owned<IPerfMgr> manager{newManager()};
   build(manager.p, static_cast<LONG>(state.range(0)), false);
   for (auto _ : state)
-    if (FAILED(manager->CalcTotalInstances())) state.SkipWithError("CalcTotalInstances failed");
+    if (FAILED(walk(manager.p))) state.SkipWithError("the walk failed");
   setPerInstance(state);
 }
 
+void CalcTotalInstances(benchmark::State &state) {
+  measure(state, [](IPerfMgr *manager) { return manager->CalcTotalInstances(); });
+}
+
 void SweepNothingStale(benchmark::State &state) {
-  Owned<IPerfMgr> manager;
-  CoCreateInstance(CLSID_PerfMgr, nullptr, CLSCTX_INPROC_SERVER, IID_IPerfMgr, reinterpret_cast<void **>(manager.put()));
-  build(manager.p, static_cast<LONG>(state.range(0)), false);
-  for (auto _ : state)
-    if (FAILED(manager->RemoveTimedOutInstances())) state.SkipWithError("RemoveTimedOutInstances failed");
-  setPerInstance(state);
+  measure(state, [](IPerfMgr *manager) { return manager->RemoveTimedOutInstances(); });
 }
 
 // Each run sweeps a fresh copy of the tree, rebuilt from its blob outside
 // the measured time.
 void SweepHalfStale(benchmark::State &state) {
-  Owned<IPerfMgr> original, manager;
-  CoCreateInstance(CLSID_PerfMgr, nullptr, CLSCTX_INPROC_SERVER, IID_IPerfMgr,
-                   reinterpret_cast<void **>(original.put()));
-  CoCreateInstance(CLSID_PerfMgr, nullptr, CLSCTX_INPROC_SERVER, IID_IPerfMgr, reinterpret_cast<void **>(manager.put()));
+  Owned<IPerfMgr> original{newManager()}, manager{newManager()};
   build(original.p, static_cast<LONG>(state.range(0)), true);
   VARIANT blob;
   VariantInit(&blob);

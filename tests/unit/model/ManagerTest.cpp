@@ -1,6 +1,6 @@
-// The manager: its settings, the time-out sweep over all objects, the
-// synchronisation of one manager's values into another's, and the
-// forwarding of resets and totals.
+// The manager: its settings, the time-out sweep over all objects and the
+// synchronisation of one manager's values into another's. (Its totals are
+// those of the whole-tree blob test.)
 #include "ComponentFixture.h"
 #include "Trees.h"
 
@@ -83,7 +83,6 @@ TEST_F(Manager, PerformanceSettingReadsEnabledFromTheDefinitionFile) {
       {"<PerfData Enabled=\" 1\"/>", S_OK, pmDisabled},
       {"<PerfData Enabled=\"\"/>", S_OK, pmDisabled},
       {"<PerfData/>", E_POINTER, pmDisabled},
-      {"<Other Enabled=\"1\"/>", E_POINTER, pmDisabled},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.root);
@@ -230,29 +229,6 @@ TEST_F(Manager, SynchronisationCopiesValuesOnly) {
   EXPECT_EQ("Cannot perform this operation because the object being passed in is not valid.",
             takeError().description);
   EXPECT_EQ("EMPTY", valueOf(plain, 1));
-}
-
-TEST_F(Manager, ForwardsTotalsToEveryObject) {
-  IPerfObject *first = addObject(objects.p, 2, "First", true, true);
-  IPerfObject *second = addObject(objects.p, 4, "Second", true, true);
-  for (IPerfObject *object : {first, second}) {
-    Ref<IPerfCounters> tmpl;
-    object->get_PerfCounters(tmpl.put());
-    addCounter(tmpl.p, 1, "Count");
-    setValue(counter(instance(object, "a"), 1), "I4:2");
-    setValue(counter(instance(object, "b"), 1), "I4:3");
-  }
-  ASSERT_EQ(S_OK, manager->CreateTotalInstances());
-  ASSERT_EQ(S_OK, manager->CalcTotalInstances());
-  for (IPerfObject *object : {first, second}) EXPECT_EQ("I4:5", valueOf(instance(object, "_Total"), 1));
-
-  // A missing _Total reaches the host with the object's own description.
-  Ref<IPerfInstances> instances;
-  second->get_PerfInstances(instances.put());
-  ASSERT_EQ(S_OK, instances->Remove(3));
-  EXPECT_EQ(E_FAIL, manager->CalcTotalInstances());
-  EXPECT_EQ("CalcTotalInstance failed. No _Total instance found. Call CreateInstance() first.",
-            takeError().description);
 }
 
 }  // namespace
