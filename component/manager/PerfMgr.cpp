@@ -1,7 +1,5 @@
 #include "PerfMgr.h"
 
-#include <unordered_map>
-
 #include "log/DirectReport.h"
 #include "log/Frames.h"
 #include "model/Members.h"
@@ -44,28 +42,11 @@ bool timedOut(DATE now, DATE stamp, LONG timeout) {
   return elapsed >= timeout;
 }
 
-// The members of a collection by key, the first of each key as the
-// collection's own lookup finds it, so that matching two trees costs one step
-// per member instead of a search for each.
-template <typename Key, typename E, typename KeyOf>
-std::unordered_map<Key, ComPtr<E>> firstByKey(const std::vector<ComPtr<E>> &members, KeyOf &&keyOf) {
-  std::unordered_map<Key, ComPtr<E>> index;
-  index.reserve(members.size());
-  for (const ComPtr<E> &member : members) index.emplace(keyOf(member.get()), member);
-  return index;
-}
-
 // An instance's name as the instance collection compares it: in capitals.
 WideString instanceKey(IPerfInstance *instance, const Site &site) {
   Bstr name;
   raiseIfFailed(site, instance->get_Name(name.put()));
   return foldedName(name.get()).value_or(WideString());
-}
-
-LONG idOf(IPerfCounter *counter, const Site &site) {
-  LONG id = 0;
-  raiseIfFailed(site, counter->get_ID(&id));
-  return id;
 }
 
 }  // namespace
@@ -164,10 +145,8 @@ HRESULT PerfMgr::SyncronizeFrom(IPerfMgr *source) {
     ComPtr<IPerfObjects> sourceObjects;
     raiseIfFailed(RV_HERE, source->get_PerfObjects(sourceObjects.put()));
     for (const ComPtr<IPerfObject> &object : membersOf<IPerfObject>(objects_.get(), RV_HERE)) {
-      LONG id = 0;
-      raiseIfFailed(RV_HERE, object->get_ID(&id));
       ComPtr<IPerfObject> from;
-      raiseIfFailed(RV_HERE, sourceObjects->get_ItemByID(id, from.put()));
+      raiseIfFailed(RV_HERE, sourceObjects->get_ItemByID(idOf(object.get(), RV_HERE), from.put()));
       if (!from) continue;
       VARIANT_BOOL hasInstances = VARIANT_FALSE;
       raiseIfFailed(RV_HERE, object->get_HasInstances(&hasInstances));

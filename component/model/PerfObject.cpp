@@ -1,7 +1,5 @@
 #include "PerfObject.h"
 
-#include <unordered_map>
-
 #include "Members.h"
 #include "log/DirectReport.h"
 #include "log/Frames.h"
@@ -24,31 +22,6 @@ Bstr keywordOf(IPerfCounter *counter, const Site &site) {
   raiseIfFailed(site, counter->get_AutoCalcInstanceTotal(keyword.put()));
   return keyword;
 }
-
-// The _Total counters by ID, the first of each ID as a lookup by ID finds it;
-// made once per calculation, so that the sum pass costs one step per counter
-// whatever the size of the template.
-class TotalCounters {
- public:
-  TotalCounters(std::vector<ComPtr<IPerfCounter>> counters, const Site &site) : counters_(std::move(counters)) {
-    byId_.reserve(counters_.size());
-    for (const ComPtr<IPerfCounter> &counter : counters_) {
-      LONG id = 0;
-      raiseIfFailed(site, counter->get_ID(&id));
-      byId_.emplace(id, counter.get());
-    }
-  }
-
-  IPerfCounter *find(LONG id) const {
-    const auto found = byId_.find(id);
-    return found == byId_.end() ? nullptr : found->second;
-  }
-  const std::vector<ComPtr<IPerfCounter>> &all() const { return counters_; }
-
- private:
-  std::vector<ComPtr<IPerfCounter>> counters_;
-  std::unordered_map<LONG, IPerfCounter *> byId_;
-};
 
 // Adds one instance's value to the running sum its _Total counter holds and
 // stores the result. Integers add modulo 2^32, doubles in double precision;
@@ -178,7 +151,11 @@ HRESULT PerfObject::CalcTotalInstance() {
     ComPtr<IPerfCounters> totalCounters;
     raiseIfFailed(RV_HERE, total->get_PerfCounters(totalCounters.put()));
     raiseIfFailed(RV_HERE, totalCounters->ResetCounters());
-    const TotalCounters totals(membersOf<IPerfCounter>(totalCounters.get(), RV_HERE), RV_HERE);
+    // Indexed by ID once, so that the sum pass costs one step per counter
+    // whatever the size of the template.
+    const std::vector<ComPtr<IPerfCounter>> totals = membersOf<IPerfCounter>(totalCounters.get(), RV_HERE);
+    const auto totalsById =
+        firstByKey<LONG>(totals, [](IPerfCounter *counter) { return idOf(counter, RV_HERE); });
 
     LONG instanceCount = 0;
     for (const ComPtr<IPerfInstance> &instance : membersOf<IPerfInstance>(instances_.get(), RV_HERE)) {
@@ -189,20 +166,18 @@ HRESULT PerfObject::CalcTotalInstance() {
       raiseIfFailed(RV_HERE, instance->get_PerfCounters(counters.put()));
       for (const ComPtr<IPerfCounter> &counter : membersOf<IPerfCounter>(counters.get(), RV_HERE)) {
         if (isText(keywordOf(counter.get(), RV_HERE).get(), NotTotalled)) continue;
-        LONG id = 0;
-        raiseIfFailed(RV_HERE, counter->get_ID(&id));
         // A counter whose ID the _Total instance lacks (an instance whose
         // counters were changed after it was made) has nowhere to go and is
         // left out; the other counters still add up.
-        IPerfCounter *sum = totals.find(id);
-        if (sum == nullptr) continue;
+        const auto sum = totalsById.find(idOf(counter.get(), RV_HERE));
+        if (sum == totalsById.end()) continue;
         Variant value;
         raiseIfFailed(RV_HERE, counter->get_Value(value.put()));
-        addToTotal(sum, *value.get(), RV_HERE);
+        addToTotal(sum->second.get(), *value.get(), RV_HERE);
       }
     }
 
-    for (const ComPtr<IPerfCounter> &sum : totals.all())
+    for (const ComPtr<IPerfCounter> &sum : totals)
       if (isText(keywordOf(sum.get(), RV_HERE).get(), Averaged)) averageTotal(sum.get(), instanceCount, RV_HERE);
     return S_OK;
   });
