@@ -2,7 +2,7 @@
 // interlocked operations, critical sections, last error, thread and process
 // identity, local memory, message formatting, the lstr* string helpers and
 // WinExec; with the headers below, files, the current directory, debugger
-// output, the clock and Sleep.
+// output, the clock, Sleep, and starting and waiting for a program.
 #pragma once
 
 #include <stdarg.h>
@@ -14,6 +14,7 @@
 #include <debugapi.h>
 #include <sysinfoapi.h>
 #include <synchapi.h>
+#include <processthreadsapi.h>
 
 #ifdef __cplusplus
 extern "C" {

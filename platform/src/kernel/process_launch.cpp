@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <system_error>
 #include <thread>
 
@@ -53,7 +54,7 @@ DWORD whyNotRunnable(const std::string &path) {
   close(file);
   const bool looksLikeAProgram = (length == 4 && std::memcmp(start, "\x7f" "ELF", 4) == 0) ||
                                  (length >= 2 && start[0] == '#' && start[1] == '!');
-  return looksLikeAProgram ? ERROR_ACCESS_DENIED : ERROR_BAD_FORMAT;
+  return looksLikeAProgram ? ERROR_ACCESS_DENIED : ERROR_BAD_EXE_FORMAT;
 }
 
 std::string folderOfMainProgram() {
@@ -64,52 +65,73 @@ std::string folderOfMainProgram() {
   return program.substr(0, program.rfind('/'));
 }
 
-// Runs nothing but waits for one child, so that it leaves no zombie, while
-// leaving every other child and the host's SIGCHLD handling alone.
-void reapLater(pid_t child) {
-  try {
-    std::thread([child] {
-      int status;
-      while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-      }
-    }).detach();
-  } catch (const std::system_error &) {
-    // No thread to spare: the child is reaped when this process ends.
+// A name with a folder or a drive is a path; a bare one is looked for.
+bool isPath(const std::string &name) {
+  return name.find_first_of("\\/") != std::string::npos || (name.size() >= 2 && name[1] == ':');
+}
+
+// The exit code Windows gives for a program that ended as `status` says.
+DWORD exitCodeOf(int status) {
+  if (WIFEXITED(status)) return static_cast<DWORD>(WEXITSTATUS(status));
+  if (!WIFSIGNALED(status)) return 0;
+  switch (WTERMSIG(status)) {
+    case SIGABRT: return 3;  // the C runtime's abort
+    case SIGSEGV: case SIGBUS: return 0xC0000005;  // access violation
+    case SIGILL: return 0xC000001D;  // illegal instruction
+    case SIGFPE: return 0xC0000094;  // integer division by zero
+    default: return 1;  // killed from outside
   }
 }
 
-UINT winExec(const std::basic_string<WCHAR> &commandLine) {
-  const std::vector<std::basic_string<WCHAR>> arguments = splitCommandLine(commandLine);
-  if (arguments.empty() || arguments[0].empty()) return ERROR_FILE_NOT_FOUND;
-  std::vector<std::string> texts;
-  for (const auto &argument : arguments) texts.push_back(utf8FromWide(argument.data(), argument.size()));
-  std::string program;
-  if (DWORD error = findProgram(texts[0], &program)) return error;
-
-  std::vector<char *> argv;
-  for (std::string &text : texts) argv.push_back(text.data());
-  argv.push_back(nullptr);
-
-  // The program starts with the default action for every signal and nothing
-  // blocked, whatever the host has set up for itself.
-  posix_spawnattr_t attributes;
-  if (posix_spawnattr_init(&attributes) != 0) return 0;
-  sigset_t none, all;
-  sigemptyset(&none);
-  sigfillset(&all);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes, &all);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  pid_t child = 0;
-  const int error = posix_spawn(&child, program.c_str(), nullptr, &attributes, argv.data(), environ);
-  posix_spawnattr_destroy(&attributes);
-  switch (error) {
-    case 0: reapLater(child); return 33;  // any value above 31 means success
-    case ENOENT: case ENOTDIR: case ELOOP: return ERROR_FILE_NOT_FOUND;
-    case EACCES: case EPERM: case ETXTBSY: return ERROR_ACCESS_DENIED;
-    case ENOEXEC: return ERROR_BAD_FORMAT;
-    default: return 0;  // out of resources
+// Waits for the one child that `child` names (0: none started), so that it
+// leaves no zombie, and passes its exit code on, while leaving every other
+// child and the host's SIGCHLD handling alone. When the host ignores SIGCHLD
+// the system reaps the child itself and its status is lost: the code is 0.
+void watch(std::future<pid_t> child, std::promise<DWORD> exitCode) {
+  const pid_t id = child.get();
+  if (id == 0) return;
+  int status = 0;
+  while (waitpid(id, &status, 0) < 0 && errno == EINTR) {
   }
+  exitCode.set_value(exitCodeOf(status));
+}
+
+// How a program starts: with the default action for every signal and
+// nothing blocked, whatever the host has set up for itself, and in the
+// folder asked for.
+class SpawnSettings {
+ public:
+  explicit SpawnSettings(const std::string &folder) {
+    posix_spawnattr_init(&attributes_);
+    posix_spawn_file_actions_init(&actions_);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes_, &none);
+    posix_spawnattr_setsigdefault(&attributes_, &all);
+    posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    complete_ = folder.empty() || posix_spawn_file_actions_addchdir_np(&actions_, folder.c_str()) == 0;
+  }
+  SpawnSettings(const SpawnSettings &) = delete;
+  SpawnSettings &operator=(const SpawnSettings &) = delete;
+  ~SpawnSettings() {
+    posix_spawn_file_actions_destroy(&actions_);
+    posix_spawnattr_destroy(&attributes_);
+  }
+  // False when the system had no memory left to note the folder.
+  bool complete() const { return complete_; }
+  const posix_spawnattr_t *attributes() const { return &attributes_; }
+  const posix_spawn_file_actions_t *actions() const { return &actions_; }
+
+ private:
+  posix_spawnattr_t attributes_;
+  posix_spawn_file_actions_t actions_;
+  bool complete_;
+};
+
+bool isFolder(const std::string &path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 }  // namespace
@@ -182,7 +204,7 @@ DWORD findProgram(const std::string &name, std::string *path) {
   if (name.empty()) return ERROR_FILE_NOT_FOUND;
   std::vector<std::string> folders;
   std::string given = name;
-  if (name.find_first_of("\\/") != std::string::npos || (name.size() >= 2 && name[1] == ':')) {
+  if (isPath(name)) {
     given = toPosixPath(name);
     folders.push_back({});
   } else {
@@ -215,13 +237,74 @@ DWORD findProgram(const std::string &name, std::string *path) {
   return error;
 }
 
+DWORD startProgram(const WCHAR *application, const WCHAR *commandLine, const WCHAR *folder,
+                   std::promise<DWORD> exitCode, pid_t *id) {
+  if (application == nullptr && commandLine == nullptr) return ERROR_INVALID_PARAMETER;
+  std::vector<std::string> arguments;
+  if (commandLine == nullptr) {
+    arguments.push_back(utf8FromWide(application));
+  } else {
+    for (const auto &argument : splitCommandLine(commandLine))
+      arguments.push_back(utf8FromWide(argument.data(), argument.size()));
+  }
+  // A named application is a path, never searched for: a bare name is in the
+  // current folder.
+  std::string name = application == nullptr ? arguments[0] : utf8FromWide(application);
+  if (application != nullptr && !isPath(name)) name = ".\\" + name;
+  std::string program;
+  if (DWORD error = findProgram(name, &program)) return error;
+  // The program was found from the caller's folder; it stays found when the
+  // program starts in another.
+  if (program.front() != '/') {
+    char here[4096];
+    if (getcwd(here, sizeof here) != nullptr) program = std::string(here) + "/" + program;
+  }
+  std::string startFolder;
+  if (folder != nullptr) {
+    startFolder = toPosixPath(utf8FromWide(folder));
+    if (!isFolder(startFolder)) return ERROR_DIRECTORY;
+  }
+
+  std::vector<char *> argv;
+  for (std::string &argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  const SpawnSettings settings(startFolder);
+  if (!settings.complete()) return ERROR_NOT_ENOUGH_MEMORY;
+  // The watcher comes first: no program starts that nobody would reap.
+  std::promise<pid_t> child;
+  try {
+    std::thread(watch, child.get_future(), std::move(exitCode)).detach();
+  } catch (const std::system_error &) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+  pid_t started = 0;
+  const int error =
+      posix_spawn(&started, program.c_str(), settings.actions(), settings.attributes(), argv.data(), environ);
+  child.set_value(error == 0 ? started : 0);
+  switch (error) {
+    case 0: *id = started; return ERROR_SUCCESS;
+    case ENOENT: case ENOTDIR: case ELOOP: return ERROR_FILE_NOT_FOUND;
+    case EACCES: case EPERM: case ETXTBSY: return ERROR_ACCESS_DENIED;
+    case ENOEXEC: return ERROR_BAD_EXE_FORMAT;
+    default: return ERROR_NOT_ENOUGH_MEMORY;
+  }
+}
+
 }  // namespace platform::kernel
 
 using namespace platform::kernel;
 
+// As Windows' WinExec: CreateProcess with nothing kept of the program.
 UINT WINAPI WinExec(LPCSTR lpCmdLine, UINT) {
   if (lpCmdLine == nullptr) return ERROR_FILE_NOT_FOUND;
-  return winExec(AnsiToWide(lpCmdLine, std::strlen(lpCmdLine)));
+  const std::basic_string<WCHAR> commandLine = AnsiToWide(lpCmdLine, std::strlen(lpCmdLine));
+  pid_t id;
+  switch (const DWORD error = startProgram(nullptr, commandLine.c_str(), nullptr, std::promise<DWORD>(), &id)) {
+    case ERROR_SUCCESS: return 33;  // any value above 31 means success
+    case ERROR_NOT_ENOUGH_MEMORY: return 0;
+    // A code above 31 would read as success; Windows gives ERROR_BAD_FORMAT.
+    default: return error > 31 ? ERROR_BAD_FORMAT : error;
+  }
 }
 
 LPWSTR *WINAPI CommandLineToArgvW(LPCWSTR lpCmdLine, int *pNumArgs) {

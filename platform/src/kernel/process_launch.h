@@ -1,9 +1,13 @@
 // Starting programs the Windows way: command-line splitting by the rules of
-// CommandLineToArgvW and the search for the program a command names.
+// CommandLineToArgvW, the search for the program a command names, and the one
+// launch path of WinExec and CreateProcess.
 #pragma once
 
 #include <windows.h>
 
+#include <sys/types.h>
+
+#include <future>
 #include <string>
 #include <vector>
 
@@ -31,8 +35,18 @@ std::string toolsFolder();
 // PATH. A ".exe" suffix (in any case) may be there or not: "lodctr.exe"
 // finds the POSIX program "lodctr"; the name itself is compared with its
 // case, as POSIX file names are. ERROR_FILE_NOT_FOUND when there is none,
-// ERROR_ACCESS_DENIED for a program we may not run, ERROR_BAD_FORMAT for a
-// file that is no program.
+// ERROR_ACCESS_DENIED for a program we may not run, ERROR_BAD_EXE_FORMAT for
+// a file that is no program.
 DWORD findProgram(const std::string &name, std::string *path);
+
+// Starts a program as CreateProcessW does (see its declaration for the
+// rules); `application` and `folder` may be null, `commandLine` may be null
+// when `application` is not. The program gets a thread of its own that waits
+// for its end, so that it is reaped whether or not anyone still follows it,
+// and that hands its exit code (in the form GetExitCodeProcess gives) to
+// `exitCode`. Returns ERROR_SUCCESS and the program's process id, or the
+// error that CreateProcess sets; then `exitCode` is dropped unset.
+DWORD startProgram(const WCHAR *application, const WCHAR *commandLine, const WCHAR *folder,
+                   std::promise<DWORD> exitCode, pid_t *id);
 
 }  // namespace platform::kernel

@@ -1,5 +1,6 @@
 // The platform's own parts of the kernel services: where programs are found
-// and that no shell runs them, the private temporary folder, links planted
+// and that no shell runs them, that started programs are reaped and how a
+// signal's end reads, the private temporary folder, links planted
 // in shared folders, and share records of processes that end without
 // closing their handles.
 #include <windows.h>
@@ -78,7 +79,7 @@ TEST(ProgramSearch, ToolsFolderFirstThenPathWithOrWithoutExe) {
     EXPECT_EQ(expected, at);
   }
   const std::pair<std::string, DWORD> refused[] = {
-      {"missing", ERROR_FILE_NOT_FOUND}, {"notes.txt", ERROR_BAD_FORMAT}, {"locked", ERROR_ACCESS_DENIED},
+      {"missing", ERROR_FILE_NOT_FOUND}, {"notes.txt", ERROR_BAD_EXE_FORMAT}, {"locked", ERROR_ACCESS_DENIED},
       {onPath, ERROR_FILE_NOT_FOUND},  // a folder is no program
   };
   std::string at;
@@ -100,6 +101,36 @@ TEST(ProgramSearch, WinExecRunsNoShell) {
   std::getline(std::ifstream(out), line);
   EXPECT_EQ("a;touch|" + marker + "|$HOME|`id`|", line);
   EXPECT_NE(0, access(marker.c_str(), F_OK));
+}
+
+TEST(StartedPrograms, ReapedWhenNobodyFollowsThemAndSignalsGiveWindowsCodes) {
+  const std::string tools = makeFolder("ending_tools");
+  writeFile(tools + "/quick", "#!/bin/sh\nexit 0\n", 0755);
+  writeFile(tools + "/crash", "#!/bin/sh\nulimit -c 0\nkill -SEGV $$\n", 0755);
+  ScopedVariable toolsVariable(ToolsVariable, tools);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+
+  // Both handles closed at once: the program is reaped all the same, and a
+  // zombie would still answer kill(pid, 0).
+  char quick[] = "quick";
+  ASSERT_TRUE(CreateProcessA(nullptr, quick, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+  const pid_t child = static_cast<pid_t>(process.dwProcessId);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  for (int attempt = 0; attempt < 3000 && kill(child, 0) == 0; ++attempt) Sleep(10);
+  EXPECT_EQ(-1, kill(child, 0));
+  EXPECT_EQ(ESRCH, errno);
+
+  char crash[] = "crash";
+  ASSERT_TRUE(CreateProcessA(nullptr, crash, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, INFINITE));
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeProcess(process.hProcess, &code));
+  EXPECT_EQ(0xC0000005u, code);  // an access violation
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
 }
 
 TEST(SharedFolders, TemporaryFolderIsPrivateAndPlantedLinksAreNotFollowed) {
