@@ -1,5 +1,5 @@
-// Starting programs with WinExec, and the Windows rules for splitting a
-// command line into arguments.
+// Starting programs with WinExec and CreateProcess, following one to its end,
+// and the Windows rules for splitting a command line into arguments.
 #include <windows.h>
 #include <shellapi.h>
 #include <gtest/gtest.h>
@@ -12,6 +12,49 @@
 using namespace services_test;
 
 using Args = std::vector<std::string>;
+
+namespace {
+
+// A program started with its window hidden, as the component starts the
+// performance tools; its handles are closed at the end.
+class Program {
+ public:
+  explicit Program(std::string command, const char *application = nullptr, const char *folder = nullptr) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    started_ = CreateProcessA(application, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, folder,
+                              &startup, &info_) != FALSE;
+    error_ = started_ ? ERROR_SUCCESS : GetLastError();
+  }
+  Program(const Program &) = delete;
+  Program &operator=(const Program &) = delete;
+  ~Program() { close(); }
+
+  bool started() const { return started_; }
+  DWORD error() const { return error_; }
+  const PROCESS_INFORMATION &info() const { return info_; }
+  DWORD exitCode() const {
+    DWORD code = 0xDEAD;
+    GetExitCodeProcess(info_.hProcess, &code);
+    return code;
+  }
+  // True when both handles closed.
+  bool close() {
+    if (!started_) return false;
+    started_ = false;
+    const bool thread = CloseHandle(info_.hThread) != FALSE;
+    return CloseHandle(info_.hProcess) != FALSE && thread;
+  }
+
+ private:
+  PROCESS_INFORMATION info_ = {};
+  bool started_ = false;
+  DWORD error_ = ERROR_SUCCESS;
+};
+
+}  // namespace
 
 TEST(CommandLine, SplitsByTheWindowsRules) {
   char program[MAX_PATH];
@@ -69,19 +112,91 @@ TEST(WinExec, StartsAProgramWithQuotedArguments) {
   DeleteFileA(out.c_str());
 }
 
-TEST(WinExec, ReportsMissingProgramsWithWindowsCodes) {
-  std::string folder = tempFolder();
-  folder.pop_back();
-  // A missing folder, and a folder, are reported as a missing file, as Windows does.
-  for (const std::string &command : {std::string("no_such_program_for_winexec arg"), std::string("\"no such program\""),
-                                     std::string(), tempFolder() + "no_such_folder\\program.exe", folder}) {
-    EXPECT_EQ(static_cast<UINT>(ERROR_FILE_NOT_FOUND), WinExec(command.c_str(), SW_HIDE)) << command;
+TEST(ChildProcess, RunsAProgramToItsEndAndGivesItsExitCode) {
+  const std::string helper = programFolder() + "\\platform_services_helper.exe", temp = tempFolder();
+  const std::string relative = "svc" + std::to_string(GetCurrentProcessId()) + "_relative.txt";
+  DeleteFileA((temp + relative).c_str());
+  const struct {
+    const char *application;
+    std::string command;
+    const char *folder;
+    DWORD exitCode;
+  } cases[] = {
+      {nullptr, "platform_services_helper.exe exit 7", nullptr, 7},
+      // A named application runs, whatever the command line's first word says.
+      {helper.c_str(), "not_the_helper exit 5", nullptr, 5},
+      // The program is found from here, then runs in the folder asked for.
+      {nullptr, "platform_services_helper argv " + relative + " here", temp.c_str(), 0},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.command);
+    Program program(c.command, c.application, c.folder);
+    ASSERT_TRUE(program.started()) << program.error();
+    EXPECT_NE(0u, program.info().dwProcessId);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(program.info().hProcess, INFINITE));
+    EXPECT_EQ(c.exitCode, program.exitCode());
+    const HANDLE process = program.info().hProcess;
+    EXPECT_TRUE(program.close());
+    SetLastError(0);
+    EXPECT_EQ(WAIT_FAILED, WaitForSingleObject(process, 0));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
   }
+  File written(openFile(temp + relative, GENERIC_READ, 0, OPEN_EXISTING));
+  EXPECT_EQ("here\n", readAll(written.get()));
+  written.reset();
+  DeleteFileA((temp + relative).c_str());
+}
+
+TEST(ChildProcess, WaitTimesOutWhileTheProgramRuns) {
+  const std::string gate = tempFile("gate");
+  DeleteFileA(gate.c_str());
+  Program program("platform_services_helper exit 9 \"" + gate + "\"");
+  ASSERT_TRUE(program.started()) << program.error();
+  const HANDLE process = program.info().hProcess;
+  // The helper cannot end before the gate opens.
+  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(process, 100));
+  EXPECT_EQ(static_cast<DWORD>(STILL_ACTIVE), program.exitCode());
+  { File opened(openFile(gate, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS)); }
+  // A timed wait ends with the program, and an ended program stays so.
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, 60000));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, 0));
+  EXPECT_EQ(9u, program.exitCode());
+  DeleteFileA(gate.c_str());
+}
+
+TEST(ProgramStart, FailuresCarryWindowsCodes) {
   const std::string notAProgram = tempFile("not_a_program.exe");
   {
     File file(openFile(notAProgram, GENERIC_WRITE, 0, CREATE_ALWAYS));
     ASSERT_TRUE(write(file.get(), "plain text, no program\r\n"));
   }
-  EXPECT_EQ(static_cast<UINT>(ERROR_BAD_FORMAT), WinExec(notAProgram.c_str(), SW_HIDE));
+  std::string folder = tempFolder();
+  folder.pop_back();
+  // WinExec answers with CreateProcess's error, but a code above 31 would
+  // read as success there and becomes ERROR_BAD_FORMAT.
+  const struct {
+    std::string command;
+    DWORD error;
+    UINT winExec;
+  } cases[] = {
+      {"no_such_program_for_winexec arg", ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND},
+      {"\"no such program\"", ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND},
+      {"", ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND},
+      // A missing folder, and a folder, are a missing file, as Windows has it.
+      {tempFolder() + "no_such_folder\\program.exe", ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND},
+      {folder, ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND},
+      {notAProgram, ERROR_BAD_EXE_FORMAT, ERROR_BAD_FORMAT},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(c.winExec, WinExec(c.command.c_str(), SW_HIDE)) << c.command;
+    Program program(c.command);
+    EXPECT_FALSE(program.started()) << c.command;
+    EXPECT_EQ(c.error, program.error()) << c.command;
+  }
+  // A start folder that is none, once the program is found.
+  EXPECT_EQ(static_cast<DWORD>(ERROR_DIRECTORY),
+            Program("platform_services_helper exit 0", nullptr, notAProgram.c_str()).error());
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND),
+            Program("no_such_program_for_winexec", nullptr, notAProgram.c_str()).error());
   DeleteFileA(notAProgram.c_str());
 }

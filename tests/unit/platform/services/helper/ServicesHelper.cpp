@@ -1,12 +1,17 @@
-// A program that the kernel service tests start with WinExec. It reports
-// what it saw into a file named on its command line, through the Windows
-// API only, so that it behaves alike on both targets:
+// A program that the kernel service tests start with WinExec and
+// CreateProcess. It reports what it saw into a file named on its command
+// line, or through its exit code, using the Windows API only, so that it
+// behaves alike on both targets:
 //   platform_services_helper argv <out> <args...>   writes each argument on a line
 //   platform_services_helper open <file> <out>      tries to open <file> for writing, then
 //                                                   for reading, both sharing read and write,
 //                                                   and writes "write=<error> read=<error>"
+//   platform_services_helper exit <code> [<gate>]   exits with <code>; with a gate, once the
+//                                                   file <gate> exists (after a minute it
+//                                                   gives up and exits with 4)
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -29,6 +34,18 @@ DWORD tryOpen(const char *path, DWORD access) {
   return 0;
 }
 
+bool waitForGate(const char *path) {
+  for (int attempt = 0; attempt < 6000; ++attempt, Sleep(10)) {
+    HANDLE gate = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (gate != INVALID_HANDLE_VALUE) {
+      CloseHandle(gate);
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -41,6 +58,10 @@ int main(int argc, char **argv) {
     DWORD write = tryOpen(argv[2], GENERIC_WRITE);
     DWORD read = tryOpen(argv[2], GENERIC_READ);
     return writeFile(argv[3], "write=" + std::to_string(write) + " read=" + std::to_string(read)) ? 0 : 1;
+  }
+  if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "exit") == 0) {
+    if (argc == 4 && !waitForGate(argv[3])) return 4;
+    return std::atoi(argv[2]);
   }
   return 2;
 }
