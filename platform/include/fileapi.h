@@ -85,6 +85,13 @@ BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize);
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 BOOL WINAPI DeleteFileW(LPCWSTR lpFileName);
 
+// Folders. Security attributes are not supported: pass NULL. A folder
+// removed must be empty.
+BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName);
+BOOL WINAPI RemoveDirectoryW(LPCWSTR lpPathName);
+
 // The temporary folder is private to the user: <root>/temp, made with mode
 // 0700, given in Windows form and ending in a backslash.
 DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
@@ -92,6 +99,8 @@ DWORD WINAPI GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer);
 
 #define CreateFile CreateFileW
 #define DeleteFile DeleteFileW
+#define CreateDirectory CreateDirectoryW
+#define RemoveDirectory RemoveDirectoryW
 #define GetTempPath GetTempPathW
 
 #ifdef __cplusplus

@@ -173,6 +173,46 @@ void reportTransfer(LPOVERLAPPED overlapped, DWORD count) {
   overlapped->InternalHigh = count;
 }
 
+std::string utf8Of(LPCWSTR text) { return utf8FromWide(text); }
+std::string utf8Of(LPCSTR text) { return utf8FromAnsi(text); }
+
+// Runs `act` on a path given in either form; a null name is a path that is
+// not found.
+template <typename Char> BOOL onPath(const Char *name, BOOL (*act)(const std::string &)) {
+  if (name == nullptr) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  return act(utf8Of(name));
+}
+
+// A new folder, in a folder that exists.
+BOOL createDirectory(const std::string &name) {
+  std::string path;
+  if (DWORD error = posixPathOf(name, false, &path)) {
+    SetLastError(error);
+    return FALSE;
+  }
+  if (mkdir(path.c_str(), 0777) == 0) return TRUE;
+  SetLastError(errno == EEXIST ? ERROR_ALREADY_EXISTS : errorFromErrno(errno, path));
+  return FALSE;
+}
+
+// An empty folder goes; a file is no folder, and a folder with content stays.
+BOOL removeDirectory(const std::string &name) {
+  std::string path;
+  if (DWORD error = posixPathOf(name, false, &path)) {
+    SetLastError(error);
+    return FALSE;
+  }
+  if (rmdir(path.c_str()) == 0) return TRUE;
+  const int error = errno;
+  SetLastError(error == ENOTEMPTY || error == EEXIST ? ERROR_DIR_NOT_EMPTY
+               : error == ENOTDIR                   ? ERROR_DIRECTORY
+                                                    : errorFromErrno(error, path));
+  return FALSE;
+}
+
 BOOL deleteFile(const std::string &name) {
   std::string path;
   if (DWORD error = posixPathOf(name, false, &path)) {
@@ -320,18 +360,14 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
   return size.u.LowPart;
 }
 
-BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
-  if (lpFileName == nullptr) {
-    SetLastError(ERROR_PATH_NOT_FOUND);
-    return FALSE;
-  }
-  return deleteFile(utf8FromWide(lpFileName));
-}
+BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) { return onPath(lpFileName, deleteFile); }
 
-BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
-  if (lpFileName == nullptr) {
-    SetLastError(ERROR_PATH_NOT_FOUND);
-    return FALSE;
-  }
-  return deleteFile(utf8FromAnsi(lpFileName));
-}
+BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES) { return onPath(lpPathName, createDirectory); }
+
+BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) { return onPath(lpPathName, createDirectory); }
+
+BOOL WINAPI RemoveDirectoryW(LPCWSTR lpPathName) { return onPath(lpPathName, removeDirectory); }
+
+BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) { return onPath(lpPathName, removeDirectory); }
+
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName) { return onPath(lpFileName, deleteFile); }

@@ -197,3 +197,26 @@ TEST(TempPath, WindowsFormEndingInABackslash) {
   EXPECT_EQ(length + 1, GetTempPathW(length, wide));
   EXPECT_EQ(length + 1, GetTempPathA(length, path));
 }
+
+TEST(Folders, CreatedInAnExistingFolderAndRemovedWhenEmpty) {
+  const std::string folder = tempFile("folder");
+  const std::string inside = folder + "\\file";
+  RemoveDirectoryA(folder.c_str());
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  EXPECT_FALSE(CreateDirectoryA(folder.c_str(), nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+  EXPECT_FALSE(CreateDirectoryA((folder + "\\missing\\below").c_str(), nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
+
+  File file(openFile(inside, GENERIC_WRITE, 0, CREATE_NEW));
+  ASSERT_TRUE(file.valid());
+  file.reset();
+  EXPECT_FALSE(RemoveDirectoryA(folder.c_str()));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_DIR_NOT_EMPTY), GetLastError());
+  EXPECT_FALSE(RemoveDirectoryA(inside.c_str()));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_DIRECTORY), GetLastError());
+  ASSERT_TRUE(DeleteFileA(inside.c_str()));
+  EXPECT_TRUE(RemoveDirectoryW(std::basic_string<WCHAR>(folder.begin(), folder.end()).c_str()));
+  EXPECT_FALSE(RemoveDirectoryA(folder.c_str()));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+}
