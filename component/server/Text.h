@@ -19,6 +19,9 @@ std::string toAnsi(const OLECHAR *text, size_t length);
 WideString toWide(const std::string &text);
 Bstr toBstr(const std::string &text);
 
+// A text up to its first zero as a string; a null text reads as empty.
+inline WideString textOf(const OLECHAR *text) { return text != nullptr ? WideString(text) : WideString(); }
+
 // Whether `text` is `expected`, unit for unit: whole text, letter case
 // counted, nothing trimmed. A null text reads as empty.
 bool isText(const OLECHAR *text, const OLECHAR *expected);

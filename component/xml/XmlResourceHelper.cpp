@@ -3,6 +3,7 @@
 #include "log/Err.h"
 #include "log/Frames.h"
 #include "log/OutsideComponents.h"
+#include "DomAccess.h"
 #include "server/Text.h"
 
 RV_SOURCE_UNIT("References\\Common\\XmlResourceHelper")
@@ -11,25 +12,10 @@ namespace rv {
 
 namespace {
 
-// The MSXML DOM document class. mingw-w64's libraries lack it under this
-// name, so the component carries its own copy of the identifier.
-constexpr CLSID CLSID_ResourceDocument = {0xF6D90F11, 0x9C73, 0x11D3, {0xB3, 0x2E, 0x00, 0xC0, 0x4F, 0x99, 0x0B, 0xB4}};
-
 // The parse error code of a file the document could not find.
 constexpr HRESULT ObjectNotFound = static_cast<HRESULT>(0x800C0006);
 
-// A missing node reads as a null interface pointer; using it fails with
-// E_POINTER, as it would through a smart pointer of the DOM's type library.
-template <typename T> T *present(const ComPtr<T> &object) {
-  if (!object) throw ComError(E_POINTER);
-  return object.get();
-}
-
 bool hasDriveLetter(const OLECHAR *name) { return name[0] != 0 && name[1] == ':'; }
-
-WideString textOf(const Bstr &text) {
-  return text.get() != nullptr ? WideString(text.get(), text.length()) : WideString();
-}
 
 }  // namespace
 
@@ -41,7 +27,7 @@ void XmlResourceHelper::Load(const OLECHAR *fileName) {
     if (document_) raiseFailedResult(RV_HERE, E_FAIL, "Resource file has already been loaded.");
     const WideString name(fileName != nullptr ? fileName : OLESTR(""));
 
-    const HRESULT created = createOutside(CLSID_ResourceDocument, IID_IXMLDOMDocument, document_);
+    const HRESULT created = createOutside(CLSID_XmlDocument, IID_IXMLDOMDocument, document_);
     if (FAILED(created)) raiseFailedResult(RV_HERE, created, "Failed to create MSXML::DOMDocument");
     checked(document_->put_async(VARIANT_FALSE));
 
@@ -72,7 +58,7 @@ void XmlResourceHelper::Load(const OLECHAR *fileName) {
       if (FAILED(hr)) raiseFailedResult(RV_HERE, hr, "Failed to create deDaravodi::FolderBranding component");
       Bstr folder;
       checked(branding->GetFolder(folder.put()));
-      const bool found = loadFile(textOf(folder) + OLECHAR('\\') + name);
+      const bool found = loadFile(textOf(folder.get()) + OLECHAR('\\') + name);
       branding.reset();
       if (found) return;
     }
@@ -82,7 +68,7 @@ void XmlResourceHelper::Load(const OLECHAR *fileName) {
     checked(present(error)->get_errorCode(&code));
     checked(error->get_reason(reason.put()));
     if (code < 0) {
-      const WideString text = OLESTR("Invalid xml resource file: ") + name + OLESTR(". ") + textOf(reason);
+      const WideString text = OLESTR("Invalid xml resource file: ") + name + OLESTR(". ") + textOf(reason.get());
       raiseFailedResult(RV_HERE, code, toAnsi(text.c_str(), text.size()));
     }
   });
@@ -100,14 +86,7 @@ Bstr XmlResourceHelper::GetAttributeString(const OLECHAR *xpath, const OLECHAR *
     const HRESULT hr = present(root)->selectSingleNode(expression.get(), node.put());
     if (FAILED(hr)) raiseWithErrorInfo(RV_HERE, hr);
 
-    ComPtr<IXMLDOMNamedNodeMap> attributes;
-    checked(present(node)->get_attributes(attributes.put()));
-    const Bstr name(attribute);
-    ComPtr<IXMLDOMNode> found;
-    checked(present(attributes)->getNamedItem(name.get(), found.put()));
-    Bstr value;
-    checked(present(found)->get_text(value.put()));
-    return value;
+    return requiredAttributeOf(present(node), attribute);
   });
 }
 
