@@ -1,11 +1,14 @@
 #include "PerfMgr.h"
 
+#include "CounterTypes.h"
+#include "TextFile.h"
 #include "log/DirectReport.h"
 #include "log/Frames.h"
 #include "model/Members.h"
 #include "model/TRVPCollectionImpl.h"
 #include "server/Module.h"
 #include "server/Text.h"
+#include "xml/DomAccess.h"
 #include "xml/XmlResourceHelper.h"
 
 namespace rv {
@@ -40,6 +43,84 @@ bool timedOut(DATE now, DATE stamp, LONG timeout) {
   if (!(seconds > -9.2e18 && seconds < 9.2e18)) return false;
   const auto elapsed = static_cast<LONG>(static_cast<ULONG>(static_cast<ULONGLONG>(static_cast<LONGLONG>(seconds))));
   return elapsed >= timeout;
+}
+
+// A line of the debug output of Load: `pattern` gets the calling thread's
+// identifier for %ld and `text` for %s, within 1024 units.
+void debugLine(const OLECHAR *pattern, const WideString &text = WideString()) {
+  OLECHAR line[1024];
+  wsprintfW(line, pattern, static_cast<LONG>(GetCurrentThreadId()), text.c_str());
+  OutputDebugStringW(line);
+}
+
+// A whole attribute text compared with "true", letter case counted.
+VARIANT_BOOL flagOf(const Bstr &text) { return isText(text.get(), OLESTR("true")) ? VARIANT_TRUE : VARIANT_FALSE; }
+
+// A number read the way atol reads one: blanks skipped, a sign, the digits up
+// to the first other character; no digits read as 0, and nothing fails. The
+// digits are gathered in 64 bits and the low 32 bits kept, so a number out
+// of range wraps instead of being clamped.
+LONG lenientIntegerOf(const Bstr &text) {
+  const std::string narrow = toAnsi(text.get());
+  size_t at = narrow.find_first_not_of(" \t\n\v\f\r");
+  if (at == std::string::npos) return 0;
+  const bool negative = narrow[at] == '-';
+  if (narrow[at] == '-' || narrow[at] == '+') ++at;
+  ULONGLONG value = 0;
+  for (; at < narrow.size() && narrow[at] >= '0' && narrow[at] <= '9'; ++at) value = value * 10 + (narrow[at] - '0');
+  return static_cast<LONG>(static_cast<ULONG>(negative ? 0 - value : value));
+}
+
+// A number as automation converts a text to a 32-bit integer in the user's
+// locale: blanks allowed, fractions rounded half to even, range checked. A
+// text that does not convert is raised with the conversion's code.
+LONG strictIntegerOf(const Bstr &text, const Site &site) {
+  Variant from, to;
+  V_VT(from.get()) = VT_BSTR;
+  V_BSTR(from.get()) = SysAllocString(text.get() != nullptr ? text.get() : OLESTR(""));
+  if (V_BSTR(from.get()) == nullptr) raiseResult(site, E_OUTOFMEMORY);
+  const HRESULT hr = VariantChangeTypeEx(to.get(), from.get(), LOCALE_USER_DEFAULT, 0, VT_I4);
+  if (FAILED(hr)) raiseResult(site, hr);
+  return V_I4(to.get());
+}
+
+WideString decimal(LONG value) { return toWide(format("%ld", static_cast<long>(value))); }
+
+// A registry key created or opened for the length of a scope.
+class RegistryKey {
+ public:
+  RegistryKey() = default;
+  RegistryKey(const RegistryKey &) = delete;
+  RegistryKey &operator=(const RegistryKey &) = delete;
+  ~RegistryKey() {
+    if (key_ != nullptr) RegCloseKey(key_);
+  }
+  HKEY *put() { return &key_; }
+  HKEY get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+// Runs a command line with its window hidden, as WinExec starts one, and
+// waits for it to end, so that the next command starts after it. The result
+// is WinExec's: above 31 when the program started, otherwise the reason it
+// did not.
+UINT runToCompletion(const std::string &command) {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION process = {};
+  std::string line = command;
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    const DWORD error = GetLastError();
+    return error > 31 ? ERROR_BAD_FORMAT : static_cast<UINT>(error);
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return 33;
 }
 
 // An instance's name as the instance collection compares it: in capitals.
@@ -98,6 +179,287 @@ HRESULT PerfMgr::get_PerformanceSetting(RVPerformanceSetting *setting) {
     XmlResourceHelper definitions(OLESTR("RVCounters.xml"));
     const Bstr enabled = definitions.GetAttributeString(OLESTR("/PerfData"), OLESTR("Enabled"));
     if (isText(enabled.get(), OLESTR("1"))) *setting = pmEnabled;
+    return S_OK;
+  });
+}
+
+// The folder given, or the module's own when none is.
+WideString PerfMgr::folderOr(BSTR given) {
+  RV_OPERATION("InstallLocation");
+  if (given != nullptr && given[0] != 0) return WideString(given);
+  Bstr location;
+  raiseIfFailed(RV_HERE, get_InstallLocation(location.put()));
+  return textOf(location.get());
+}
+
+// Fills the manager from <folder>\RVCounters.xml: the registration settings
+// from the PerfData element, one object per Object element below it and one
+// counter of that object's template per Counter element below that, with
+// the even IDs 0, 2, 4, ... in document order. Every step writes its debug
+// line. Nothing is rolled back: what was read before a failure stays.
+HRESULT PerfMgr::Load(BSTR folderName) {
+  RV_OPERATION("Load");
+  return memberFrame(RV_HERE, [&] {
+    debugLine(OLESTR("PerfMgr %ld: Load: Begin\n"));
+    raiseIfFailed(RV_HERE, objects_->RemoveAll());
+    const WideString folder = folderOr(folderName);
+    debugLine(OLESTR("PerfMgr %ld: Load: Folder=%s\n"), folder);
+    const WideString path = folder + OLESTR("\\RVCounters.xml");
+    debugLine(OLESTR("PerfMgr %ld: Load: FilePath=%s\n"), path);
+
+    ComPtr<IXMLDOMDocument> document;
+    HRESULT hr = CoCreateInstance(CLSID_XmlDocument, nullptr, CLSCTX_ALL, IID_IXMLDOMDocument, document.putVoid());
+    if (FAILED(hr)) raiseFailedResult(RV_HERE, hr, "Failed to create MSXML::DOMDocument");
+    debugLine(OLESTR("PerfMgr %ld: Load: DOM creation successful\n"));
+    raiseIfFailed(RV_HERE, document->put_async(VARIANT_FALSE));
+    Variant source;
+    V_VT(source.get()) = VT_BSTR;
+    V_BSTR(source.get()) = SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
+    if (V_BSTR(source.get()) == nullptr) raiseResult(RV_HERE, E_OUTOFMEMORY);
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    hr = document->load(*source.get(), &loaded);
+    if (FAILED(hr)) raiseFailedResult(RV_HERE, hr, "MSXML::DOMDocument::loadXML failed");
+    if (loaded != VARIANT_TRUE) {
+      debugLine(OLESTR("PerfMgr %ld: Load: DOM load failed\n"));
+      ComPtr<IXMLDOMParseError> error;
+      checked(document->get_parseError(error.put()));
+      LONG code = 0;
+      Bstr reason;
+      checked(present(error)->get_errorCode(&code));
+      checked(error->get_reason(reason.put()));
+      // A code that is no failure goes on, to a document without an element.
+      if (code < 0) {
+        const WideString text = OLESTR("Invalid xml file: ") + path + OLESTR(". ") + textOf(reason.get());
+        raiseFailedResult(RV_HERE, code, toAnsi(text.c_str(), text.size()));
+      }
+    }
+    debugLine(OLESTR("PerfMgr %ld: Load: DOM load successful\n"));
+
+    ComPtr<IXMLDOMElement> root;
+    checked(document->get_documentElement(root.put()));
+    ComPtr<IXMLDOMNode> perfData;
+    const Bstr rootPath(OLESTR("/PerfData"));
+    hr = present(root)->selectSingleNode(rootPath.get(), perfData.put());
+    if (FAILED(hr)) raiseWithErrorInfo(RV_HERE, hr);
+    IXMLDOMNode *settings = present(perfData);
+    debugLine(OLESTR("PerfMgr %ld: Load: DOM select node PerfData successful\n"));
+    const struct {
+      const OLECHAR *attribute;
+      TextField &field;
+      const OLECHAR *line;
+    } texts[] = {
+        {OLESTR("headerFile"), headerFile_, OLESTR("PerfMgr %ld: Load: DOM select node headerfile successful\n")},
+        {OLESTR("iniFile"), iniFile_, OLESTR("PerfMgr %ld: Load: DOM get INI File Name successful\n")},
+        {OLESTR("perfmonDLLFile"), perfmonDLLFile_, OLESTR("PerfMgr %ld: Load: DOM get perfmonDLLFile successful\n")},
+        {OLESTR("deviceName"), deviceName_, OLESTR("PerfMgr %ld: Load: DOM get deviceName successful\n")},
+    };
+    for (const auto &text : texts) {
+      raiseIfFailed(RV_HERE, text.field.put(requiredAttributeOf(settings, text.attribute).get()));
+      debugLine(text.line);
+    }
+    cleanupPolling_ = lenientIntegerOf(requiredAttributeOf(settings, OLESTR("instanceCleannupPolling")));
+    debugLine(OLESTR("PerfMgr %ld: Load: DOM get InstanceCleannupPolling successful\n"));
+
+    ComPtr<IXMLDOMNodeList> elements;
+    const Bstr objectPath(OLESTR("Object"));
+    checked(settings->selectNodes(objectPath.get(), elements.put()));
+    LONG count = 0;
+    checked(present(elements)->get_length(&count));
+    LONG nextId = 0;
+    for (LONG i = 0; i < count; ++i) {
+      ComPtr<IXMLDOMNode> element;
+      checked(elements->get_item(i, element.put()));
+      loadObject(present(element), nextId);
+    }
+    return S_OK;
+  });
+}
+
+void PerfMgr::loadObject(IXMLDOMNode *element, LONG &nextId) {
+  RV_OPERATION("Load");
+  ComPtr<IPerfObject> object;
+  raiseIfFailed(RV_HERE, objects_->AddNew(nextId, object.put()));
+  nextId += 2;
+  raiseIfFailed(RV_HERE, object->put_Name(requiredAttributeOf(element, OLESTR("name")).get()));
+  debugLine(OLESTR("PerfMgr %ld: Load: DOM get object name successful\n"));
+  raiseIfFailed(RV_HERE, object->put_Help(requiredAttributeOf(element, OLESTR("help")).get()));
+  debugLine(OLESTR("PerfMgr %ld: Load: DOM get object help successful\n"));
+  raiseIfFailed(RV_HERE, object->put_HasInstances(flagOf(requiredAttributeOf(element, OLESTR("hasInstances")))));
+  debugLine(OLESTR("PerfMgr %ld: Load: DOM get object HasInstances successful\n"));
+  raiseIfFailed(RV_HERE, object->put_AutoCreateInstanceTotal(
+                             flagOf(requiredAttributeOf(element, OLESTR("autoCreateInstanceTotal")))));
+  debugLine(OLESTR("PerfMgr %ld: Load: DOM get AutoShowInstanceTotal successful\n"));
+  debugLine(OLESTR("PerfMgr %ld: Load: DOM get AutoCalcInstanceTotal successful\n"));
+  raiseIfFailed(RV_HERE,
+                object->put_InstanceTimeout(lenientIntegerOf(requiredAttributeOf(element, OLESTR("instanceTimeout")))));
+  debugLine(OLESTR("PerfMgr %ld: Load: DOM get InstanceTimeout successful\n"));
+  ComPtr<IPerfCounters> counters;
+  raiseIfFailed(RV_HERE, object->get_PerfCounters(counters.put()));
+
+  ComPtr<IXMLDOMNodeList> elements;
+  const Bstr counterPath(OLESTR("Counter"));
+  checked(element->selectNodes(counterPath.get(), elements.put()));
+  LONG count = 0;
+  checked(present(elements)->get_length(&count));
+  for (LONG i = 0; i < count; ++i) {
+    ComPtr<IXMLDOMNode> item;
+    checked(elements->get_item(i, item.put()));
+    IXMLDOMNode *definition = present(item);
+    ComPtr<IPerfCounter> counter;
+    raiseIfFailed(RV_HERE, counters->AddNew(nextId, counter.put()));
+    nextId += 2;
+    raiseIfFailed(RV_HERE, counter->put_Name(requiredAttributeOf(definition, OLESTR("name")).get()));
+    debugLine(OLESTR("PerfMgr %ld: Load: DOM get counter name successful\n"));
+    raiseIfFailed(RV_HERE, counter->put_Help(requiredAttributeOf(definition, OLESTR("help")).get()));
+    debugLine(OLESTR("PerfMgr %ld: Load: DOM get counter help successful\n"));
+    raiseIfFailed(RV_HERE, counter->put_DefaultScale(
+                               strictIntegerOf(requiredAttributeOf(definition, OLESTR("defaultScale")), RV_HERE)));
+    debugLine(OLESTR("PerfMgr %ld: Load: DOM get counter DefaultScale successful\n"));
+    LONG type = 0;
+    raiseIfFailed(RV_HERE, LookupCounterType(requiredAttributeOf(definition, OLESTR("counterType")).get(), &type));
+    raiseIfFailed(RV_HERE, counter->put_CounterType(type));
+    debugLine(OLESTR("PerfMgr %ld: Load: DOM get counter CounterType successful\n"));
+    // Four bytes whatever the type says, 64-bit types included.
+    raiseIfFailed(RV_HERE, counter->put_CounterSize(4));
+    const Bstr keyword = attributeOf(definition, OLESTR("autoCalcInstanceTotal"));
+    if (keyword.get() != nullptr) raiseIfFailed(RV_HERE, counter->put_AutoCalcInstanceTotal(keyword.get()));
+  }
+}
+
+HRESULT PerfMgr::LookupCounterType(BSTR name, LONG *type) {
+  RV_OPERATION("LookupCounterType");
+  return memberFrame(RV_HERE, [&] {
+    if (name != nullptr)
+      for (const CounterTypeName &row : CounterTypeNames)
+        if (isText(name, row.name)) {
+          *type = static_cast<LONG>(row.type);
+          return S_OK;
+        }
+    raiseFailedResult(RV_HERE, E_FAIL, "Invalid Object Type: " + toAnsi(name));
+  });
+}
+
+// Installs the loaded counters: the symbol header and INI files in the
+// registration folder (the folder given or the module's own, and one
+// backslash more whatever it ends in), the service's Performance values,
+// then unlodctr and lodctr. A manager without objects writes nothing.
+HRESULT PerfMgr::Register(BSTR folderName) {
+  RV_OPERATION("Register");
+  return memberFrame(RV_HERE, [&] {
+    const WideString folder = folderOr(folderName) + OLESTR("\\");
+    LONG count = 0;
+    raiseIfFailed(RV_HERE, objects_->get_Count(&count));
+    if (count < 1) raiseFailedResult(RV_HERE, E_FAIL, "PerfMgr not loaded. Unable to register.");
+    raiseIfFailed(RV_HERE, CreateHeaderFile(folder));
+    raiseIfFailed(RV_HERE, CreateIniFile(folder));
+    raiseIfFailed(RV_HERE, SetupRegistry(folder));
+    raiseIfFailed(RV_HERE, RegisterWithWindows(folder));
+    return S_OK;
+  });
+}
+
+// One line per object and counter, walking the objects and each object's
+// template in collection order: "#define OBJECTn id" or "#define COUNTERn
+// id", n counting objects and counters together from 1.
+HRESULT PerfMgr::CreateHeaderFile(const WideString &folder) {
+  RV_OPERATION("CreateHeaderFile");
+  return memberFrame(RV_HERE, [&] {
+    TextFile file;
+    if (!file.open((folder + textOf(headerFile_.get())).c_str())) raiseLastSystemError(RV_HERE);
+    LONG sequence = 0;
+    for (const ComPtr<IPerfObject> &object : membersOf<IPerfObject>(objects_.get(), RV_HERE)) {
+      const LONG id = idOf(object.get(), RV_HERE);
+      file << OLESTR("#define OBJECT") + decimal(++sequence) + OLESTR(" ") + decimal(id) + OLESTR("\n");
+      ComPtr<IPerfCounters> counters;
+      raiseIfFailed(RV_HERE, object->get_PerfCounters(counters.put()));
+      for (const ComPtr<IPerfCounter> &counter : membersOf<IPerfCounter>(counters.get(), RV_HERE)) {
+        const LONG counterId = idOf(counter.get(), RV_HERE);
+        file << OLESTR("#define COUNTER") + decimal(++sequence) + OLESTR(" ") + decimal(counterId) + OLESTR("\n");
+      }
+    }
+    if (!file.close()) raiseLastSystemError(RV_HERE);
+    return S_OK;
+  });
+}
+
+// The lodctr INI file: the driver and its symbol file, English as the one
+// language, then a NAME and a HELP line per object and counter, numbered as
+// in the header file. Texts are written as they are, line breaks included.
+HRESULT PerfMgr::CreateIniFile(const WideString &folder) {
+  RV_OPERATION("CreateIniFile");
+  return memberFrame(RV_HERE, [&] {
+    TextFile file;
+    if (!file.open((folder + textOf(iniFile_.get())).c_str())) raiseLastSystemError(RV_HERE);
+    file << OLESTR("[info]\n") << OLESTR("drivername=") + textOf(deviceName_.get()) + OLESTR("\n")
+         << OLESTR("symbolfile=") + folder + textOf(headerFile_.get()) + OLESTR("\n") << OLESTR("[languages]\n")
+         << OLESTR("009=English\n") << OLESTR("[text]\n");
+    LONG sequence = 0;
+    const auto describe = [&](auto *node, const OLECHAR *symbol) {
+      Bstr name, help;
+      raiseIfFailed(RV_HERE, node->get_Name(name.put()));
+      raiseIfFailed(RV_HERE, node->get_Help(help.put()));
+      const WideString number = decimal(++sequence);
+      file << symbol + number + OLESTR("_009_NAME=") + textOf(name.get()) + OLESTR("\n")
+           << symbol + number + OLESTR("_009_HELP=") + textOf(help.get()) + OLESTR("\n");
+    };
+    for (const ComPtr<IPerfObject> &object : membersOf<IPerfObject>(objects_.get(), RV_HERE)) {
+      describe(object.get(), OLESTR("OBJECT"));
+      ComPtr<IPerfCounters> counters;
+      raiseIfFailed(RV_HERE, object->get_PerfCounters(counters.put()));
+      for (const ComPtr<IPerfCounter> &counter : membersOf<IPerfCounter>(counters.get(), RV_HERE))
+        describe(counter.get(), OLESTR("COUNTER"));
+    }
+    if (!file.close()) raiseLastSystemError(RV_HERE);
+    return S_OK;
+  });
+}
+
+// The service key and its Performance values, through the 8-bit registry
+// calls: the collector library as the definition file names it and its
+// three entry points.
+HRESULT PerfMgr::SetupRegistry(const WideString &) {
+  RV_OPERATION("SetupRegistry");
+  return memberFrame(RV_HERE, [&] {
+    const std::string service = "SYSTEM\\CurrentControlSet\\Services\\" + toAnsi(deviceName_.get());
+    const std::string performance = service + "\\Performance";
+    RegistryKey serviceKey, performanceKey;
+    for (const auto &[path, key] : {std::pair{&service, &serviceKey}, std::pair{&performance, &performanceKey}}) {
+      const LSTATUS status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path->c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                             KEY_ALL_ACCESS, nullptr, key->put(), nullptr);
+      if (status != ERROR_SUCCESS) raiseSystemError(RV_HERE, static_cast<DWORD>(status));
+    }
+    const std::string values[][2] = {{"Close", "CloseNorvalePerfData"},
+                                     {"Collect", "CollectNorvalePerfData"},
+                                     {"Open", "OpenNorvalePerfData"},
+                                     {"Library", toAnsi(perfmonDLLFile_.get())}};
+    for (const auto &[name, data] : values) {
+      const LSTATUS status = RegSetValueExA(performanceKey.get(), name.c_str(), 0, REG_SZ,
+                                            reinterpret_cast<const BYTE *>(data.c_str()),
+                                            static_cast<DWORD>(data.size() + 1));
+      if (status != ERROR_SUCCESS) raiseSystemError(RV_HERE, static_cast<DWORD>(status));
+    }
+    return S_OK;
+  });
+}
+
+// unlodctr, then lodctr from inside the registration folder; each runs to
+// its end before the next starts. A command that cannot be started is
+// logged, and registration goes on.
+HRESULT PerfMgr::RegisterWithWindows(const WideString &folder) {
+  RV_OPERATION("RegisterWithWindows");
+  return memberFrame(RV_HERE, [&] {
+    const auto run = [&](const std::string &command) {
+      const UINT result = runToCompletion(command);
+      if (result <= 31)
+        logMessage(RV_HERE, 1, "Failed to execute %s. Return code was %ld", command.c_str(), static_cast<long>(result));
+    };
+    run("unlodctr \"" + toAnsi(deviceName_.get()) + "\"");
+    char saved[MAX_PATH] = {};
+    GetCurrentDirectoryA(MAX_PATH, saved);
+    const std::string registrationFolder = toAnsi(folder.c_str(), folder.size());
+    SetCurrentDirectoryA(registrationFolder.c_str());
+    run("lodctr \"" + registrationFolder + toAnsi(iniFile_.get()) + "\"");
+    SetCurrentDirectoryA(saved);
     return S_OK;
   });
 }

@@ -1,6 +1,9 @@
 // The manager: the root of the tree and the object a host creates first.
 #pragma once
+#include <msxml2.h>
+
 #include "model/TRVPObjectImpl.h"
+#include "server/Text.h"
 
 namespace rv {
 
@@ -11,10 +14,9 @@ class PerfMgr : public TRVPObjectImpl<PerfMgr, IPerfMgr> {
 
   HRESULT STDMETHODCALLTYPE get_PerfObjects(IPerfObjects **objects) override;
 
-  // Loading the definition file and registration arrive with the definition file.
-  HRESULT STDMETHODCALLTYPE Load(BSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Load(BSTR folder) override;
   HRESULT STDMETHODCALLTYPE get_InstallLocation(BSTR *location) override;
-  HRESULT STDMETHODCALLTYPE Register(BSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Register(BSTR folder) override;
   HRESULT STDMETHODCALLTYPE get_DeviceName(BSTR *name) override { return deviceName_.read(name); }
   HRESULT STDMETHODCALLTYPE RemoveTimedOutInstances() override;
   HRESULT STDMETHODCALLTYPE get_PerformanceSetting(RVPerformanceSetting *setting) override;
@@ -40,6 +42,19 @@ class PerfMgr : public TRVPObjectImpl<PerfMgr, IPerfMgr> {
   HRESULT FinalConstruct() override;
 
  private:
+  // The Windows counter type a definition file's type name stands for.
+  HRESULT LookupCounterType(BSTR name, LONG *type);
+  // The registration steps; `folder` ends in a backslash.
+  HRESULT CreateHeaderFile(const WideString &folder);
+  HRESULT CreateIniFile(const WideString &folder);
+  HRESULT SetupRegistry(const WideString &folder);
+  HRESULT RegisterWithWindows(const WideString &folder);
+  // Builds one object of the definition file, its counters included, with
+  // IDs from `nextId` on.
+  void loadObject(IXMLDOMNode *element, LONG &nextId);
+  // The folder given, or the module's own when none is.
+  WideString folderOr(BSTR given);
+
   // Copies the non-empty values of `source` into the counters of the same ID
   // in `destination`.
   HRESULT SyncCounters(IPerfCounters *destination, IPerfCounters *source);
@@ -55,6 +70,11 @@ class PerfMgr : public TRVPObjectImpl<PerfMgr, IPerfMgr> {
   }
 
   ComPtr<IPerfObjects> objects_;
+  // The settings of the definition file. Only the device name travels in the
+  // blob; the file names stay with the manager that loaded them.
+  TextField headerFile_;
+  TextField iniFile_;
+  TextField perfmonDLLFile_;
   TextField deviceName_;
   LONG cleanupPolling_ = 900;
 };
