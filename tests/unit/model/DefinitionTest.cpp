@@ -1,0 +1,226 @@
+// Loading the counter definition file: the tree and settings it gives, the
+// value rules, the counter type names, the debug lines, and files that do not
+// load.
+#include "ComponentFixture.h"
+#include "DebugCapture.h"
+#include "Trees.h"
+
+#include <string>
+#include <vector>
+
+using namespace trees;
+
+namespace {
+
+// The root element with every required setting, around `objects`.
+std::string definition(const std::string &objects, const std::string &polling = "600") {
+  return "<?xml version=\"1.0\"?>\r\n<PerfData headerFile=\"x.h\" iniFile=\"x.ini\" perfmonDLLFile=\"x.dll\" "
+         "deviceName=\"XSvc\" instanceCleannupPolling=\"" +
+         polling + "\" Enabled=\"1\">" + objects + "</PerfData>\r\n";
+}
+
+std::string object(const std::string &name, const std::string &counters, const std::string &hasInstances = "true",
+                   const std::string &timeout = "300") {
+  return "<Object name=\"" + name + "\" help=\"Help of " + name + "\" hasInstances=\"" + hasInstances +
+         "\" autoCreateInstanceTotal=\"true\" instanceTimeout=\"" + timeout + "\">" + counters + "</Object>";
+}
+
+std::string counterOf(const std::string &name, const std::string &type = "PERF_COUNTER_RAWCOUNT",
+                      const std::string &scale = "0", const std::string &extra = "") {
+  return "<Counter name=\"" + name + "\" help=\"Help of " + name + "\" defaultScale=\"" + scale +
+         "\" counterType=\"" + type + "\"" + extra + "/>";
+}
+
+class Definition : public ComponentFixture {
+ protected:
+  void SetUp() override {
+    OLECHAR temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    folder = Text(temp) + wide("definition-" + std::to_string(GetCurrentProcessId()));
+    CreateDirectoryW(folder.c_str(), nullptr);
+    create(CLSID_PerfMgr, IID_IPerfMgr, manager);
+    manager->get_PerfObjects(objects.put());
+    takeError();
+  }
+  void TearDown() override {
+    DeleteFileW(file().c_str());
+    RemoveDirectoryW(folder.c_str());
+  }
+
+  Text file() const { return folder + wide("\\RVCounters.xml"); }
+
+  void write(const std::string &bytes) {
+    HANDLE handle = CreateFileW(file().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, handle);
+    DWORD written = 0;
+    WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(handle);
+  }
+
+  HRESULT load(const Text &from) {
+    TestBstr path(from.data(), static_cast<UINT>(from.size()));
+    return manager->Load(path.value);
+  }
+  HRESULT load() { return load(folder); }
+
+  // The dump of the manager without its first line (ID, device, polling).
+  std::string tree() {
+    const std::string all = dump(manager.p);
+    return all.substr(all.find('\n') + 1);
+  }
+
+  Text folder;
+  Ref<IPerfMgr> manager;
+  Ref<IPerfObjects> objects;
+};
+
+TEST_F(Definition, LoadsObjectsAndCountersWithEvenIdsAndWritesEveryStep) {
+  write(definition(object("Sessions", counterOf("Active") +
+                                          counterOf("Requests/sec", "PERF_COUNTER_COUNTER", "-1",
+                                                    " autoCalcInstanceTotal=\"avg\""))));
+  DebugCapture debug;
+  ASSERT_EQ(S_OK, load());
+  EXPECT_EQ(" object 0 Sessions [Help of Sessions] 300 -1 -1\n"
+            "  counter 2 Active [Help of Active] EMPTY 0 65536 4 no_calc\n"
+            "  counter 4 Requests/sec [Help of Requests/sec] EMPTY -1 272696320 4 avg\n",
+            tree());
+  EXPECT_EQ("XSvc", readText([&](BSTR *t) { return manager->get_DeviceName(t); }));
+  LONG polling = 0;
+  manager->get_InstanceCleannupPolling(&polling);
+  EXPECT_EQ(600, polling);
+
+  const std::string thread = "PerfMgr " + std::to_string(GetCurrentThreadId()) + ": Load: ";
+  std::vector<std::string> expected = {"Begin", "Folder=" + narrow(folder.c_str()),
+                                       "FilePath=" + narrow(file().c_str()), "DOM creation successful",
+                                       "DOM load successful", "DOM select node PerfData successful",
+                                       "DOM select node headerfile successful", "DOM get INI File Name successful",
+                                       "DOM get perfmonDLLFile successful", "DOM get deviceName successful",
+                                       "DOM get InstanceCleannupPolling successful", "DOM get object name successful",
+                                       "DOM get object help successful", "DOM get object HasInstances successful",
+                                       "DOM get AutoShowInstanceTotal successful",
+                                       "DOM get AutoCalcInstanceTotal successful",
+                                       "DOM get InstanceTimeout successful"};
+  for (int i = 0; i < 2; ++i)
+    for (const char *step : {"DOM get counter name successful", "DOM get counter help successful",
+                             "DOM get counter DefaultScale successful", "DOM get counter CounterType successful"})
+      expected.push_back(step);
+  for (std::string &line : expected) line = thread + line + "\n";
+  EXPECT_EQ(expected, debug.lines());
+}
+
+TEST_F(Definition, ValueRulesAndWhatIsRead) {
+  struct Case {
+    const char *what;
+    std::string objects;
+    HRESULT hr;
+    std::string tree;
+  };
+  const Case cases[] = {
+      {"IDs run through objects and counters", object("A", counterOf("a1") + counterOf("a2")) + object("B", ""),
+       S_OK,
+       " object 0 A [Help of A] 300 -1 -1\n  counter 2 a1 [Help of a1] EMPTY 0 65536 4 no_calc\n"
+       "  counter 4 a2 [Help of a2] EMPTY 0 65536 4 no_calc\n object 6 B [Help of B] 300 -1 -1\n"},
+      {"only true is true; the time-out reads as atol does", object("A", "", "TRUE", "30s") + object("B", "", "1", "abc"),
+       S_OK, " object 0 A [Help of A] 30 0 -1\n object 2 B [Help of B] 0 0 -1\n"},
+      {"scales round half to even",
+       object("A", counterOf("h", "PERF_COUNTER_RAWCOUNT", "2.5") + counterOf("t", "PERF_COUNTER_RAWCOUNT", " 3.5 ")),
+       S_OK,
+       " object 0 A [Help of A] 300 -1 -1\n  counter 2 h [Help of h] EMPTY 2 65536 4 no_calc\n"
+       "  counter 4 t [Help of t] EMPTY 4 65536 4 no_calc\n"},
+      {"type names: text, zero, the top bit, a 64-bit type with size 4",
+       object("A", counterOf("x", "PERF_COUNTER_TEXT") + counterOf("z", "PERF_COUNTER_RAWCOUNT_HEX") +
+                       counterOf("h", "PERF_COUNTER_HISTOGRAM_TYPE") + counterOf("l", "PERF_COUNTER_LARGE_RAWCOUNT")),
+       S_OK,
+       " object 0 A [Help of A] 300 -1 -1\n  counter 2 x [Help of x] EMPTY 0 2816 4 no_calc\n"
+       "  counter 4 z [Help of z] EMPTY 0 0 4 no_calc\n  counter 6 h [Help of h] EMPTY 0 -2147483648 4 no_calc\n"
+       "  counter 8 l [Help of l] EMPTY 0 65792 4 no_calc\n"},
+      {"Object elements elsewhere and Counter elements below PerfData are ignored",
+       "<Group>" + object("Nested", "") + "</Group>" + counterOf("Loose") + object("A", ""), S_OK,
+       " object 0 A [Help of A] 300 -1 -1\n"},
+      {"a scale that is no number", object("A", counterOf("a", "PERF_COUNTER_RAWCOUNT", "abc")),
+       DISP_E_TYPEMISMATCH, " object 0 A [Help of A] 300 -1 -1\n  counter 2 a [Help of a] EMPTY 0 65536 4 no_calc\n"},
+      {"a scale out of range", object("A", counterOf("a", "PERF_COUNTER_RAWCOUNT", "4294967296")), DISP_E_OVERFLOW,
+       " object 0 A [Help of A] 300 -1 -1\n  counter 2 a [Help of a] EMPTY 0 65536 4 no_calc\n"},
+      // Nothing is rolled back: the object, the counter before and the
+      // failing counter with its name stay.
+      {"a counter without help",
+       object("A", counterOf("first") + "<Counter name=\"second\" defaultScale=\"0\"/>"), E_POINTER,
+       " object 0 A [Help of A] 300 -1 -1\n  counter 2 first [Help of first] EMPTY 0 65536 4 no_calc\n"
+       "  counter 4 second [] EMPTY 0 65536 4 no_calc\n"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    write(definition(c.objects));
+    EXPECT_EQ(c.hr, load());
+    EXPECT_EQ(c.tree, tree());
+    takeError();
+  }
+
+  // Type names match whole and with their case; others of winperf.h are not
+  // in the table.
+  for (const char *name : {"perf_counter_rawcount", "", " PERF_COUNTER_RAWCOUNT", "PERF_PRECISION_TIMER"}) {
+    SCOPED_TRACE(name);
+    write(definition(object("A", counterOf("a", name))));
+    EXPECT_EQ(E_FAIL, load());
+    EXPECT_EQ(std::string("Failed HRESULT [0x80004005] :Invalid Object Type: ") + name, takeError().description);
+  }
+}
+
+TEST_F(Definition, FilesThatDoNotLoad) {
+  write(definition(object("A", counterOf("a"))));
+  ASSERT_EQ(S_OK, load());
+
+  // A missing file: no objects are left, the settings read before stay.
+  DeleteFileW(file().c_str());
+  DebugCapture debug;
+  const HRESULT missing = load();
+  EXPECT_LT(missing, 0);
+  const std::string described = takeError().description;
+  EXPECT_NE(std::string::npos, described.find("] :Invalid xml file: " + narrow(file().c_str()) + ". ")) << described;
+  EXPECT_EQ(0, countOf(objects.p));
+  EXPECT_EQ("XSvc", readText([&](BSTR *t) { return manager->get_DeviceName(t); }));
+  const std::vector<std::string> lines = debug.lines();
+  ASSERT_EQ(5u, lines.size());
+  EXPECT_NE(std::string::npos, lines[4].find(": Load: DOM load failed\n"));
+#ifndef _WIN32
+  // Wine's msxml3 reports every failed load as E_FAIL.
+  EXPECT_EQ(static_cast<HRESULT>(0x800C0006), missing);
+#endif
+
+  // A file name instead of a folder names the file below it.
+  const Text named = folder + wide("\\my.xml");
+  EXPECT_LT(load(named), 0);
+  EXPECT_NE(std::string::npos, takeError().description.find(narrow(named.c_str()) + "\\RVCounters.xml. "));
+
+  // Without a folder, the module's own.
+  const std::string module = modulePath();
+  EXPECT_LT(manager->Load(nullptr), 0);
+  EXPECT_NE(std::string::npos,
+            takeError().description.find(module.substr(0, module.find_last_of('\\')) + "\\RVCounters.xml. "));
+
+  // No PerfData, or a setting missing: E_POINTER, the settings before it read.
+  write("<Other/>");
+  EXPECT_EQ(E_POINTER, load());
+  write("<PerfData headerFile=\"n.h\" iniFile=\"n.ini\" perfmonDLLFile=\"n.dll\" deviceName=\"New\"/>");
+  EXPECT_EQ(E_POINTER, load());
+  EXPECT_EQ("New", readText([&](BSTR *t) { return manager->get_DeviceName(t); }));
+
+  // Any encoding the parser reads: UTF-16 with its byte-order mark.
+  const std::string text = definition(object("\xC4rger", ""));
+  std::string utf16 = "\xFF\xFE";
+  for (unsigned char c : text.substr(text.find('\n') + 1)) {
+    utf16.push_back(static_cast<char>(c));
+    utf16.push_back(0);
+  }
+  write(utf16);
+  ASSERT_EQ(S_OK, load());
+  Ref<IPerfObject> first;
+  objects->get_Item(1, first.put());
+  BSTR name = nullptr;
+  first->get_Name(&name);
+  ASSERT_NE(nullptr, name);
+  EXPECT_EQ(0xC4, name[0]);
+  SysFreeString(name);
+}
+
+}  // namespace
