@@ -153,6 +153,26 @@ TEST_F(Register, WritesTheFilesAndThePerformanceValues) {
   EXPECT_EQ(0u, takeError().description.find("System error [ 0x00000003, "));
 }
 
+// The file names come from the definition file only: a copy or a blob brings
+// the tree and the device name, never the names of the files.
+TEST_F(Register, FileNamesStayWithTheManagerThatLoadedThem) {
+  loadDefinition();
+  Ref<IPerfMgr> copy;
+  create(CLSID_PerfMgr, IID_IPerfMgr, copy);
+  ASSERT_EQ(S_OK, copy->CopyFrom(manager.p));
+  TestBstr in(folder);
+  EXPECT_EQ(E_FAIL, copy->Register(in.value));
+  EXPECT_EQ(0u, takeError().description.find("System error [ 0x"));
+
+  VARIANT blob;
+  VariantInit(&blob);
+  ASSERT_EQ(S_OK, copy->get_MyBlob(btAsBinaryArray, &blob));
+  ASSERT_EQ(S_OK, manager->put_MyBlob(btAsBinaryArray, blob));
+  VariantClear(&blob);
+  ASSERT_EQ(S_OK, registerIn(folder));
+  EXPECT_EQ(0u, read("x.h").find("#define OBJECT1 0\r\n"));
+}
+
 #ifndef _WIN32
 // The platform's own lodctr installs the names above those already there and
 // notes their range in the Performance key; registering again gives the same
