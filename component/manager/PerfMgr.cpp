@@ -184,11 +184,10 @@ HRESULT PerfMgr::get_PerformanceSetting(RVPerformanceSetting *setting) {
 }
 
 // The folder given, or the module's own when none is.
-WideString PerfMgr::folderOr(BSTR given) {
-  RV_OPERATION("InstallLocation");
+WideString PerfMgr::folderOr(BSTR given, const Site &site) {
   if (given != nullptr && given[0] != 0) return WideString(given);
   Bstr location;
-  raiseIfFailed(RV_HERE, get_InstallLocation(location.put()));
+  raiseIfFailed(site, get_InstallLocation(location.put()));
   return textOf(location.get());
 }
 
@@ -202,7 +201,7 @@ HRESULT PerfMgr::Load(BSTR folderName) {
   return memberFrame(RV_HERE, [&] {
     debugLine(OLESTR("PerfMgr %ld: Load: Begin\n"));
     raiseIfFailed(RV_HERE, objects_->RemoveAll());
-    const WideString folder = folderOr(folderName);
+    const WideString folder = folderOr(folderName, RV_HERE);
     debugLine(OLESTR("PerfMgr %ld: Load: Folder=%s\n"), folder);
     const WideString path = folder + OLESTR("\\RVCounters.xml");
     debugLine(OLESTR("PerfMgr %ld: Load: FilePath=%s\n"), path);
@@ -346,7 +345,7 @@ HRESULT PerfMgr::LookupCounterType(BSTR name, LONG *type) {
 HRESULT PerfMgr::Register(BSTR folderName) {
   RV_OPERATION("Register");
   return memberFrame(RV_HERE, [&] {
-    const WideString folder = folderOr(folderName) + OLESTR("\\");
+    const WideString folder = folderOr(folderName, RV_HERE) + OLESTR("\\");
     LONG count = 0;
     raiseIfFailed(RV_HERE, objects_->get_Count(&count));
     if (count < 1) raiseFailedResult(RV_HERE, E_FAIL, "PerfMgr not loaded. Unable to register.");

@@ -53,7 +53,7 @@ class PerfMgr : public TRVPObjectImpl<PerfMgr, IPerfMgr> {
   // IDs from `nextId` on.
   void loadObject(IXMLDOMNode *element, LONG &nextId);
   // The folder given, or the module's own when none is.
-  WideString folderOr(BSTR given);
+  WideString folderOr(BSTR given, const Site &site);
 
   // Copies the non-empty values of `source` into the counters of the same ID
   // in `destination`.
