@@ -11,79 +11,22 @@
 // Run for a while from the build folder of the fuzzers:
 //   mkdir -p corpus-blob && bin/blob_fuzzer corpus-blob -max_len=4096 -malloc_limit_mb=16 -runs=1000000
 // CTest runs it briefly (see tests/fuzz/CMakeLists.txt).
-#include <windows.h>
-#include <objbase.h>
-#include <oleauto.h>
-
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <string>
 
-#include "doubles/DoublesHarness.h"
+#include "FuzzHost.h"
 #include "rvZedaZuvivurAzodav.h"
-#include "server/ClassTable.h"
-#include "server/ComPtr.h"
-#include "server/Module.h"
 
 using namespace rv;
 
 namespace {
 
 IDispatch *nodes[ClassCount] = {};
-DoublesHarness *outside = nullptr;
-DoublesSettings quiet = {};
-
-// Every class of the table, reached through class activation as the
-// objects' own children are, with the class objects of this program.
-void registerClasses() {
-  for (const ClassRow &row : classTable()) {
-    IUnknown *factory = nullptr;
-    if (FAILED(Module::classObject(row, IID_IUnknown, reinterpret_cast<void **>(&factory)))) std::abort();
-    DWORD cookie = 0;
-    if (FAILED(CoRegisterClassObject(*row.clsid, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie)))
-      std::abort();
-    factory->Release();
-  }
-}
-
-// The doubles' class objects registered with the process too, so that the
-// many log records of refused blobs do not each look them up in the registry.
-void registerDoubles() {
-  HMODULE module = LoadLibraryA(DOUBLES_MODULE);
-  auto getClassObject = reinterpret_cast<HRESULT(STDAPICALLTYPE *)(REFCLSID, REFIID, void **)>(
-      reinterpret_cast<void *>(GetProcAddress(module, "DllGetClassObject")));
-  if (getClassObject == nullptr) std::abort();
-  for (const CLSID *clsid : {&CLSID_ErrorLog, &CLSID_TraceSettings}) {
-    IUnknown *factory = nullptr;
-    DWORD cookie = 0;
-    if (FAILED(getClassObject(*clsid, IID_IUnknown, reinterpret_cast<void **>(&factory))) ||
-        FAILED(CoRegisterClassObject(*clsid, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie)))
-      std::abort();
-    factory->Release();
-  }
-}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  static std::string root;
-  char pattern[] = "/tmp/winplatform-fuzz-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) std::abort();
-  root = pattern;
-  setenv("WINPLATFORM_ROOT", root.c_str(), 1);
-  std::atexit([] { std::filesystem::remove_all(root); });
-
-  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  registerClasses();
-  // Errors go to the error log double, not to a file, and the trace settings
-  // are read once.
-  outside = new DoublesHarness(DOUBLES_MODULE);
-  quiet.errorLogAvailable = TRUE;
-  quiet.traceAvailable = TRUE;
-  outside->reset(quiet);
-  registerDoubles();
+  fuzz_host::start();
   for (size_t i = 0; i < ClassCount; ++i)
     if (FAILED(CoCreateInstance(*classTable()[i].clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                                 reinterpret_cast<void **>(&nodes[i]))))
@@ -130,8 +73,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     manager->SyncronizeFrom(manager.get());
   }
 
-  ComPtr<IErrorInfo> discarded;
-  GetErrorInfo(0, discarded.put());
-  outside->reset(quiet);
+  fuzz_host::afterInput();
   return 0;
 }
