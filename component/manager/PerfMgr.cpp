@@ -211,26 +211,10 @@ HRESULT PerfMgr::Load(BSTR folderName) {
     if (FAILED(hr)) raiseFailedResult(RV_HERE, hr, "Failed to create MSXML::DOMDocument");
     debugLine(OLESTR("PerfMgr %ld: Load: DOM creation successful\n"));
     raiseIfFailed(RV_HERE, document->put_async(VARIANT_FALSE));
-    Variant source;
-    V_VT(source.get()) = VT_BSTR;
-    V_BSTR(source.get()) = SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
-    if (V_BSTR(source.get()) == nullptr) raiseResult(RV_HERE, E_OUTOFMEMORY);
-    VARIANT_BOOL loaded = VARIANT_FALSE;
-    hr = document->load(*source.get(), &loaded);
-    if (FAILED(hr)) raiseFailedResult(RV_HERE, hr, "MSXML::DOMDocument::loadXML failed");
-    if (loaded != VARIANT_TRUE) {
+    if (!loadDocument(document.get(), path, RV_HERE)) {
       debugLine(OLESTR("PerfMgr %ld: Load: DOM load failed\n"));
-      ComPtr<IXMLDOMParseError> error;
-      checked(document->get_parseError(error.put()));
-      LONG code = 0;
-      Bstr reason;
-      checked(present(error)->get_errorCode(&code));
-      checked(error->get_reason(reason.put()));
       // A code that is no failure goes on, to a document without an element.
-      if (code < 0) {
-        const WideString text = OLESTR("Invalid xml file: ") + path + OLESTR(". ") + textOf(reason.get());
-        raiseFailedResult(RV_HERE, code, toAnsi(text.c_str(), text.size()));
-      }
+      raiseParseError(document.get(), OLESTR("Invalid xml file: ") + path, RV_HERE);
     }
     debugLine(OLESTR("PerfMgr %ld: Load: DOM load successful\n"));
 
@@ -357,25 +341,39 @@ HRESULT PerfMgr::Register(BSTR folderName) {
   });
 }
 
-// One line per object and counter, walking the objects and each object's
-// template in collection order: "#define OBJECTn id" or "#define COUNTERn
-// id", n counting objects and counters together from 1.
+namespace {
+
+// Both registration files list the objects, and after each object the
+// counters of its template, in collection order, numbered together from 1.
+template <typename OnObject, typename OnCounter>
+void walkInFileOrder(IPerfObjects *objects, const Site &site, OnObject &&onObject, OnCounter &&onCounter) {
+  LONG sequence = 0;
+  for (const ComPtr<IPerfObject> &object : membersOf<IPerfObject>(objects, site)) {
+    onObject(object.get(), sequence);
+    ComPtr<IPerfCounters> counters;
+    raiseIfFailed(site, object->get_PerfCounters(counters.put()));
+    for (const ComPtr<IPerfCounter> &counter : membersOf<IPerfCounter>(counters.get(), site))
+      onCounter(counter.get(), sequence);
+  }
+}
+
+}  // namespace
+
+// One line per object and counter: "#define OBJECTn id" or "#define
+// COUNTERn id".
 HRESULT PerfMgr::CreateHeaderFile(const WideString &folder) {
   RV_OPERATION("CreateHeaderFile");
   return memberFrame(RV_HERE, [&] {
     TextFile file;
     if (!file.open((folder + textOf(headerFile_.get())).c_str())) raiseLastSystemError(RV_HERE);
-    LONG sequence = 0;
-    for (const ComPtr<IPerfObject> &object : membersOf<IPerfObject>(objects_.get(), RV_HERE)) {
-      const LONG id = idOf(object.get(), RV_HERE);
-      file << OLESTR("#define OBJECT") + decimal(++sequence) + OLESTR(" ") + decimal(id) + OLESTR("\n");
-      ComPtr<IPerfCounters> counters;
-      raiseIfFailed(RV_HERE, object->get_PerfCounters(counters.put()));
-      for (const ComPtr<IPerfCounter> &counter : membersOf<IPerfCounter>(counters.get(), RV_HERE)) {
-        const LONG counterId = idOf(counter.get(), RV_HERE);
-        file << OLESTR("#define COUNTER") + decimal(++sequence) + OLESTR(" ") + decimal(counterId) + OLESTR("\n");
-      }
-    }
+    const auto define = [&](const OLECHAR *symbol) {
+      return [&file, symbol](auto *node, LONG &sequence) {
+        const LONG id = idOf(node, RV_HERE);
+        file << OLESTR("#define ") + WideString(symbol) + decimal(++sequence) + OLESTR(" ") + decimal(id) +
+                    OLESTR("\n");
+      };
+    };
+    walkInFileOrder(objects_.get(), RV_HERE, define(OLESTR("OBJECT")), define(OLESTR("COUNTER")));
     if (!file.close()) raiseLastSystemError(RV_HERE);
     return S_OK;
   });
@@ -392,22 +390,17 @@ HRESULT PerfMgr::CreateIniFile(const WideString &folder) {
     file << OLESTR("[info]\n") << OLESTR("drivername=") + textOf(deviceName_.get()) + OLESTR("\n")
          << OLESTR("symbolfile=") + folder + textOf(headerFile_.get()) + OLESTR("\n") << OLESTR("[languages]\n")
          << OLESTR("009=English\n") << OLESTR("[text]\n");
-    LONG sequence = 0;
-    const auto describe = [&](auto *node, const OLECHAR *symbol) {
-      Bstr name, help;
-      raiseIfFailed(RV_HERE, node->get_Name(name.put()));
-      raiseIfFailed(RV_HERE, node->get_Help(help.put()));
-      const WideString number = decimal(++sequence);
-      file << symbol + number + OLESTR("_009_NAME=") + textOf(name.get()) + OLESTR("\n")
-           << symbol + number + OLESTR("_009_HELP=") + textOf(help.get()) + OLESTR("\n");
+    const auto describe = [&](const OLECHAR *symbol) {
+      return [&file, symbol](auto *node, LONG &sequence) {
+        Bstr name, help;
+        raiseIfFailed(RV_HERE, node->get_Name(name.put()));
+        raiseIfFailed(RV_HERE, node->get_Help(help.put()));
+        const WideString numbered = WideString(symbol) + decimal(++sequence);
+        file << numbered + OLESTR("_009_NAME=") + textOf(name.get()) + OLESTR("\n")
+             << numbered + OLESTR("_009_HELP=") + textOf(help.get()) + OLESTR("\n");
+      };
     };
-    for (const ComPtr<IPerfObject> &object : membersOf<IPerfObject>(objects_.get(), RV_HERE)) {
-      describe(object.get(), OLESTR("OBJECT"));
-      ComPtr<IPerfCounters> counters;
-      raiseIfFailed(RV_HERE, object->get_PerfCounters(counters.put()));
-      for (const ComPtr<IPerfCounter> &counter : membersOf<IPerfCounter>(counters.get(), RV_HERE))
-        describe(counter.get(), OLESTR("COUNTER"));
-    }
+    walkInFileOrder(objects_.get(), RV_HERE, describe(OLESTR("OBJECT")), describe(OLESTR("COUNTER")));
     if (!file.close()) raiseLastSystemError(RV_HERE);
     return S_OK;
   });

@@ -7,7 +7,9 @@
 #include <msxml2.h>
 
 #include "log/ComError.h"
+#include "log/Err.h"
 #include "server/ComPtr.h"
+#include "server/Text.h"
 
 namespace rv {
 
@@ -39,6 +41,43 @@ inline Bstr requiredAttributeOf(IXMLDOMNode *node, const OLECHAR *name) {
   Bstr value = attributeOf(node, name);
   if (value.get() == nullptr) throw ComError(E_POINTER);
   return value;
+}
+
+// Loads the file `path` into the document; false when the document could not
+// read it (its parse error says why). A failure of the call itself is raised.
+inline bool loadDocument(IXMLDOMDocument *document, const WideString &path, const Site &site) {
+  Variant source;
+  V_VT(source.get()) = VT_BSTR;
+  V_BSTR(source.get()) = SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
+  if (V_BSTR(source.get()) == nullptr) raiseResult(site, E_OUTOFMEMORY);
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  const HRESULT hr = document->load(*source.get(), &loaded);
+  if (FAILED(hr)) raiseFailedResult(site, hr, "MSXML::DOMDocument::loadXML failed");
+  return loaded == VARIANT_TRUE;
+}
+
+// The code of the document's last parse error.
+inline LONG parseErrorCode(IXMLDOMDocument *document) {
+  ComPtr<IXMLDOMParseError> error;
+  checked(document->get_parseError(error.put()));
+  LONG code = 0;
+  checked(present(error)->get_errorCode(&code));
+  return code;
+}
+
+// Raises the document's last parse error with its code and `text`, ". " and
+// the parser's reason, when the code is a failure; a code that is none
+// raises nothing.
+inline void raiseParseError(IXMLDOMDocument *document, const WideString &text, const Site &site) {
+  ComPtr<IXMLDOMParseError> error;
+  checked(document->get_parseError(error.put()));
+  LONG code = 0;
+  Bstr reason;
+  checked(present(error)->get_errorCode(&code));
+  checked(error->get_reason(reason.put()));
+  if (code >= 0) return;
+  const WideString whole = text + OLESTR(". ") + textOf(reason.get());
+  raiseFailedResult(site, code, toAnsi(whole.c_str(), whole.size()));
 }
 
 }  // namespace rv

@@ -31,46 +31,19 @@ void XmlResourceHelper::Load(const OLECHAR *fileName) {
     if (FAILED(created)) raiseFailedResult(RV_HERE, created, "Failed to create MSXML::DOMDocument");
     checked(document_->put_async(VARIANT_FALSE));
 
-    // Whether the document read `path`; a failure of the call itself is raised.
-    const auto loadFile = [&](const WideString &path) {
-      Variant source;
-      V_VT(source.get()) = VT_BSTR;
-      V_BSTR(source.get()) = SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
-      if (V_BSTR(source.get()) == nullptr) throw ComError(E_OUTOFMEMORY);
-      VARIANT_BOOL loaded = VARIANT_FALSE;
-      const HRESULT hr = document_->load(*source.get(), &loaded);
-      if (FAILED(hr)) raiseFailedResult(RV_HERE, hr, "MSXML::DOMDocument::loadXML failed");
-      return loaded == VARIANT_TRUE;
-    };
-    const auto parseError = [&] {
-      ComPtr<IXMLDOMParseError> error;
-      checked(document_->get_parseError(error.put()));
-      return error;
-    };
-
-    if (loadFile(name)) return;
-
-    LONG code = 0;
-    checked(present(parseError())->get_errorCode(&code));
-    if (code == ObjectNotFound && !hasDriveLetter(name.c_str())) {
+    if (loadDocument(document_.get(), name, RV_HERE)) return;
+    if (parseErrorCode(document_.get()) == ObjectNotFound && !hasDriveLetter(name.c_str())) {
       ComPtr<IFolderBranding> branding;
       const HRESULT hr = createOutside(CLSID_FolderBranding, IID_IFolderBranding, branding);
       if (FAILED(hr)) raiseFailedResult(RV_HERE, hr, "Failed to create deDaravodi::FolderBranding component");
       Bstr folder;
       checked(branding->GetFolder(folder.put()));
-      const bool found = loadFile(textOf(folder.get()) + OLECHAR('\\') + name);
+      const bool found = loadDocument(document_.get(), textOf(folder.get()) + OLECHAR('\\') + name, RV_HERE);
       branding.reset();
       if (found) return;
     }
-
-    const ComPtr<IXMLDOMParseError> error = parseError();
-    Bstr reason;
-    checked(present(error)->get_errorCode(&code));
-    checked(error->get_reason(reason.put()));
-    if (code < 0) {
-      const WideString text = OLESTR("Invalid xml resource file: ") + name + OLESTR(". ") + textOf(reason.get());
-      raiseFailedResult(RV_HERE, code, toAnsi(text.c_str(), text.size()));
-    }
+    // The name as it was given, not the branded path.
+    raiseParseError(document_.get(), OLESTR("Invalid xml resource file: ") + name, RV_HERE);
   });
 }
 
