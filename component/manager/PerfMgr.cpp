@@ -84,6 +84,16 @@ LONG strictIntegerOf(const Bstr &text, const Site &site) {
   return V_I4(to.get());
 }
 
+// Name and Help of a new object or counter from its element, each with its
+// debug line.
+template <typename Node> void loadNameAndHelp(Node *node, IXMLDOMNode *element, const OLECHAR *kind, const Site &site) {
+  const WideString step = OLESTR("PerfMgr %ld: Load: DOM get ") + WideString(kind);
+  raiseIfFailed(site, node->put_Name(requiredAttributeOf(element, OLESTR("name")).get()));
+  debugLine((step + OLESTR(" name successful\n")).c_str());
+  raiseIfFailed(site, node->put_Help(requiredAttributeOf(element, OLESTR("help")).get()));
+  debugLine((step + OLESTR(" help successful\n")).c_str());
+}
+
 WideString decimal(LONG value) { return toWide(format("%ld", static_cast<long>(value))); }
 
 // A registry key created or opened for the length of a scope.
@@ -243,17 +253,8 @@ HRESULT PerfMgr::Load(BSTR folderName) {
     cleanupPolling_ = lenientIntegerOf(requiredAttributeOf(settings, OLESTR("instanceCleannupPolling")));
     debugLine(OLESTR("PerfMgr %ld: Load: DOM get InstanceCleannupPolling successful\n"));
 
-    ComPtr<IXMLDOMNodeList> elements;
-    const Bstr objectPath(OLESTR("Object"));
-    checked(settings->selectNodes(objectPath.get(), elements.put()));
-    LONG count = 0;
-    checked(present(elements)->get_length(&count));
     LONG nextId = 0;
-    for (LONG i = 0; i < count; ++i) {
-      ComPtr<IXMLDOMNode> element;
-      checked(elements->get_item(i, element.put()));
-      loadObject(present(element), nextId);
-    }
+    forEachSelected(settings, OLESTR("Object"), [&](IXMLDOMNode *element) { loadObject(element, nextId); });
     return S_OK;
   });
 }
@@ -263,10 +264,7 @@ void PerfMgr::loadObject(IXMLDOMNode *element, LONG &nextId) {
   ComPtr<IPerfObject> object;
   raiseIfFailed(RV_HERE, objects_->AddNew(nextId, object.put()));
   nextId += 2;
-  raiseIfFailed(RV_HERE, object->put_Name(requiredAttributeOf(element, OLESTR("name")).get()));
-  debugLine(OLESTR("PerfMgr %ld: Load: DOM get object name successful\n"));
-  raiseIfFailed(RV_HERE, object->put_Help(requiredAttributeOf(element, OLESTR("help")).get()));
-  debugLine(OLESTR("PerfMgr %ld: Load: DOM get object help successful\n"));
+  loadNameAndHelp(object.get(), element, OLESTR("object"), RV_HERE);
   raiseIfFailed(RV_HERE, object->put_HasInstances(flagOf(requiredAttributeOf(element, OLESTR("hasInstances")))));
   debugLine(OLESTR("PerfMgr %ld: Load: DOM get object HasInstances successful\n"));
   raiseIfFailed(RV_HERE, object->put_AutoCreateInstanceTotal(
@@ -279,22 +277,11 @@ void PerfMgr::loadObject(IXMLDOMNode *element, LONG &nextId) {
   ComPtr<IPerfCounters> counters;
   raiseIfFailed(RV_HERE, object->get_PerfCounters(counters.put()));
 
-  ComPtr<IXMLDOMNodeList> elements;
-  const Bstr counterPath(OLESTR("Counter"));
-  checked(element->selectNodes(counterPath.get(), elements.put()));
-  LONG count = 0;
-  checked(present(elements)->get_length(&count));
-  for (LONG i = 0; i < count; ++i) {
-    ComPtr<IXMLDOMNode> item;
-    checked(elements->get_item(i, item.put()));
-    IXMLDOMNode *definition = present(item);
+  forEachSelected(element, OLESTR("Counter"), [&](IXMLDOMNode *definition) {
     ComPtr<IPerfCounter> counter;
     raiseIfFailed(RV_HERE, counters->AddNew(nextId, counter.put()));
     nextId += 2;
-    raiseIfFailed(RV_HERE, counter->put_Name(requiredAttributeOf(definition, OLESTR("name")).get()));
-    debugLine(OLESTR("PerfMgr %ld: Load: DOM get counter name successful\n"));
-    raiseIfFailed(RV_HERE, counter->put_Help(requiredAttributeOf(definition, OLESTR("help")).get()));
-    debugLine(OLESTR("PerfMgr %ld: Load: DOM get counter help successful\n"));
+    loadNameAndHelp(counter.get(), definition, OLESTR("counter"), RV_HERE);
     raiseIfFailed(RV_HERE, counter->put_DefaultScale(
                                strictIntegerOf(requiredAttributeOf(definition, OLESTR("defaultScale")), RV_HERE)));
     debugLine(OLESTR("PerfMgr %ld: Load: DOM get counter DefaultScale successful\n"));
@@ -306,7 +293,7 @@ void PerfMgr::loadObject(IXMLDOMNode *element, LONG &nextId) {
     raiseIfFailed(RV_HERE, counter->put_CounterSize(4));
     const Bstr keyword = attributeOf(definition, OLESTR("autoCalcInstanceTotal"));
     if (keyword.get() != nullptr) raiseIfFailed(RV_HERE, counter->put_AutoCalcInstanceTotal(keyword.get()));
-  }
+  });
 }
 
 HRESULT PerfMgr::LookupCounterType(BSTR name, LONG *type) {

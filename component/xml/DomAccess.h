@@ -43,6 +43,21 @@ inline Bstr requiredAttributeOf(IXMLDOMNode *node, const OLECHAR *name) {
   return value;
 }
 
+// Calls `visit` with every node that `path` selects below `node`, in
+// document order.
+template <typename Visit> void forEachSelected(IXMLDOMNode *node, const OLECHAR *path, Visit &&visit) {
+  const Bstr query(path);
+  ComPtr<IXMLDOMNodeList> nodes;
+  checked(node->selectNodes(query.get(), nodes.put()));
+  LONG count = 0;
+  checked(present(nodes)->get_length(&count));
+  for (LONG i = 0; i < count; ++i) {
+    ComPtr<IXMLDOMNode> item;
+    checked(nodes->get_item(i, item.put()));
+    visit(present(item));
+  }
+}
+
 // Loads the file `path` into the document; false when the document could not
 // read it (its parse error says why). A failure of the call itself is raised.
 inline bool loadDocument(IXMLDOMDocument *document, const WideString &path, const Site &site) {
