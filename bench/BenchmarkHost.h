@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+#include <benchmark/benchmark.h>
+
 #include "doubles/DoublesHarness.h"
 
 class BenchmarkHost {
@@ -47,3 +49,17 @@ class BenchmarkHost {
   std::unique_ptr<DoublesHarness> outside_;
   bool ready_ = false;
 };
+
+// The main of a benchmark program: sets the host up, builds what the
+// benchmarks measure, runs them, and tears down what was built.
+template <typename Build, typename TearDown>
+int runBenchmarks(int argc, char **argv, Build &&build, TearDown &&tearDown) {
+  BenchmarkHost host;
+  if (!host.ready()) return 1;
+  build();
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  tearDown();
+  return 0;
+}

@@ -88,15 +88,4 @@ BENCHMARK(PlainCopy)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char **argv) {
-  BenchmarkHost host;
-  if (!host.ready()) return 1;
-  buildCounters();
-
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-
-  counters->Release();
-  return 0;
-}
+int main(int argc, char **argv) { return runBenchmarks(argc, argv, buildCounters, [] { counters->Release(); }); }

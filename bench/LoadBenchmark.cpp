@@ -73,12 +73,4 @@ BENCHMARK(LibxmlParse)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char **argv) {
-  BenchmarkHost host;
-  if (!host.ready()) return 1;
-  writeDefinition();
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char **argv) { return runBenchmarks(argc, argv, writeDefinition, [] {}); }

@@ -151,11 +151,4 @@ BENCHMARK(SweepHalfStale)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMil
 
 }  // namespace
 
-int main(int argc, char **argv) {
-  BenchmarkHost host;
-  if (!host.ready()) return 1;
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char **argv) { return runBenchmarks(argc, argv, [] {}, [] {}); }
