@@ -9,5 +9,5 @@ cmake --workflow --preset linux --fresh
 cmake --workflow --preset windows --fresh
 
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWITH_FUZZERS=ON --fresh
-cmake --build build/fuzz -j2 --target transfer_fuzzer blob_fuzzer load_fuzzer
+cmake --build build/fuzz -j2 --target fuzzers
 ctest --test-dir build/fuzz -R '^fuzz\.' --output-on-failure
