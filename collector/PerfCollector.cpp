@@ -1,0 +1,144 @@
+#include "PerfCollector.h"
+
+#include <string>
+#include <vector>
+
+#include "PublishedTree.h"
+
+namespace rv::collector {
+
+namespace {
+
+const WCHAR ServicesPath[] = OLESTR("SYSTEM\\CurrentControlSet\\Services");
+const WCHAR OpenEntryPoint[] = OLESTR("OpenNorvalePerfData");
+
+class Key {
+ public:
+  Key() = default;
+  Key(const Key &) = delete;
+  Key &operator=(const Key &) = delete;
+  ~Key() {
+    if (key_) RegCloseKey(key_);
+  }
+  bool open(HKEY parent, const WCHAR *path) { return RegOpenKeyExW(parent, path, 0, KEY_READ, &key_) == ERROR_SUCCESS; }
+  HKEY get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+bool readText(HKEY key, const WCHAR *name, Text &out) {
+  DWORD type = 0, size = 0;
+  if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
+  if ((type != REG_SZ && type != REG_EXPAND_SZ) || size > 64 * 1024) return false;
+  std::vector<WCHAR> units(size / sizeof(WCHAR) + 1, WCHAR());
+  if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE *>(units.data()), &size) != ERROR_SUCCESS)
+    return false;
+  units[size / sizeof(WCHAR)] = WCHAR();
+  out = units.data();
+  return true;
+}
+
+bool readDword(HKEY key, const WCHAR *name, DWORD &out) {
+  DWORD type = 0, value = 0, size = sizeof value;
+  if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE *>(&value), &size) != ERROR_SUCCESS ||
+      type != REG_DWORD)
+    return false;
+  out = value;
+  return true;
+}
+
+// The file name of a path in either form, without its folder.
+Text fileNameOf(const Text &path) {
+  size_t cut = path.find_last_of(OLESTR("\\/"));
+  return cut == Text::npos ? path : path.substr(cut + 1);
+}
+
+bool sameText(const Text &a, const Text &b) {
+  return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                        static_cast<int>(b.size())) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+PerfCollector::PerfCollector() { InitializeCriticalSection(&lock_); }
+
+PerfCollector::~PerfCollector() { DeleteCriticalSection(&lock_); }
+
+DWORD PerfCollector::open(HMODULE self) {
+  EnterCriticalSection(&lock_);
+  if (opened_++ == 0) {
+    WCHAR path[MAX_PATH * 4];
+    DWORD length = GetModuleFileNameW(self, path, static_cast<DWORD>(sizeof path / sizeof path[0]));
+    moduleFile_ = fileNameOf(Text(path, length));
+  }
+  LeaveCriticalSection(&lock_);
+  return ERROR_SUCCESS;
+}
+
+void PerfCollector::close() {
+  EnterCriticalSection(&lock_);
+  if (opened_ > 0) --opened_;
+  LeaveCriticalSection(&lock_);
+}
+
+bool PerfCollector::findService(Text &device, TitleBase &titles) const {
+  Key services;
+  if (!services.open(HKEY_LOCAL_MACHINE, ServicesPath)) return false;
+  WCHAR name[256];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = static_cast<DWORD>(sizeof name / sizeof name[0]);
+    LONG status = RegEnumKeyExW(services.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_NO_MORE_ITEMS) return false;
+    if (status != ERROR_SUCCESS) continue;
+    Text performancePath = Text(name, length) + OLESTR("\\Performance");
+    Key performance;
+    Text library, openName;
+    if (!performance.open(services.get(), performancePath.c_str()) ||
+        !readText(performance.get(), OLESTR("Library"), library) || !readText(performance.get(), OLESTR("Open"), openName) ||
+        openName != OpenEntryPoint || !sameText(fileNameOf(library), moduleFile_))
+      continue;
+    device.assign(name, length);
+    if (!readDword(performance.get(), OLESTR("First Counter"), titles.firstCounter) ||
+        !readDword(performance.get(), OLESTR("First Help"), titles.firstHelp))
+      titles = {FallbackFirstCounter, FallbackFirstHelp};
+    return true;
+  }
+}
+
+DWORD PerfCollector::collect(const WCHAR *query, void **data, DWORD *bytes, DWORD *objects) {
+  if (!data || !*data || !bytes || !objects) return ERROR_INVALID_PARAMETER;
+  DWORD capacity = *bytes;
+  *bytes = 0;
+  *objects = 0;
+
+  EnterCriticalSection(&lock_);
+  bool opened = opened_ > 0;
+  LeaveCriticalSection(&lock_);
+  Text device;
+  TitleBase titles;
+  if (!opened || !findService(device, titles)) return ERROR_SUCCESS;
+
+  std::vector<BYTE> blob;
+  if (publishing::readPublishedTree(device.c_str(), blob) != S_OK) return ERROR_SUCCESS;
+  TreeSnapshot tree;
+  std::string problem;
+  if (!readTreeSnapshot(blob.data(), blob.size(), tree, problem)) {
+    OutputDebugStringA(("rvPerfCollector: published tree refused: " + problem + "\n").c_str());
+    return ERROR_SUCCESS;
+  }
+
+  LARGE_INTEGER time{}, frequency{};
+  QueryPerformanceCounter(&time);
+  QueryPerformanceFrequency(&frequency);
+  DWORD written = 0, count = 0;
+  DWORD status = writePerfData(tree, ObjectQuery(query), titles, {time.QuadPart, frequency.QuadPart},
+                               static_cast<BYTE *>(*data), capacity, written, count);
+  if (status != ERROR_SUCCESS) return status;
+  *data = static_cast<BYTE *>(*data) + written;
+  *bytes = written;
+  *objects = count;
+  return ERROR_SUCCESS;
+}
+
+}  // namespace rv::collector

@@ -1,0 +1,238 @@
+#include "TreeSnapshot.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace rv::collector {
+
+namespace {
+
+constexpr size_t BlobHeaderSize = 8;
+// Arrays of variants may nest; a blob cannot make the reader recurse deeper
+// than this.
+constexpr int MaxNesting = 16;
+
+constexpr WORD TagArray = 0x2000;
+// An instance gets one value per counter of its object even when its own
+// record lists none, so a small hostile blob could ask for instances times
+// counters values; no real tree comes near this many.
+constexpr size_t MaxValues = 16 * 1024 * 1024;
+
+struct Malformed {
+  std::string problem;
+};
+
+LONGLONG fromDouble(double value) {
+  if (std::isnan(value)) return 0;
+  double rounded = std::round(value);
+  if (rounded >= 9.2233720368547758e18) return std::numeric_limits<LONGLONG>::max();
+  if (rounded <= -9.2233720368547758e18) return std::numeric_limits<LONGLONG>::min();
+  return static_cast<LONGLONG>(rounded);
+}
+
+// Reads the fields of the blob in order; a read past the end throws.
+class BlobReader {
+ public:
+  BlobReader(const BYTE *bytes, size_t size) : bytes_(bytes), size_(size) {}
+
+  const BYTE *take(size_t count, const char *what) {
+    if (count > size_ - at_) throw Malformed{std::string(what) + " runs past the end of the blob at byte " + std::to_string(at_)};
+    const BYTE *start = bytes_ + at_;
+    at_ += count;
+    return start;
+  }
+  template <typename T> T read(const char *what) {
+    T value;
+    std::memcpy(&value, take(sizeof value, what), sizeof value);
+    return value;
+  }
+  LONG count(const char *what) {
+    LONG n = read<LONG>(what);
+    return n < 0 ? 0 : n;
+  }
+  Text string(const char *what) {
+    DWORD length = read<DWORD>(what);
+    const BYTE *units = take(length, what);
+    Text text(length / 2, WCHAR());
+    if (!text.empty()) std::memcpy(&text[0], units, text.size() * 2);
+    while (!text.empty() && text.back() == WCHAR()) text.pop_back();
+    return text;
+  }
+  void skipString(const char *what) { take(read<DWORD>(what), what); }
+
+  LONGLONG variant(int depth = 0) {
+    if (depth > MaxNesting) throw Malformed{"counter value nests arrays too deeply"};
+    WORD tag = read<WORD>("counter value");
+    if (tag & TagArray) return array(tag, depth);
+    return scalar(tag);
+  }
+
+ private:
+  LONGLONG scalar(WORD tag) {
+    switch (tag) {
+      case VT_EMPTY: return 0;
+      case VT_I1: return read<signed char>("counter value");
+      case VT_UI1: return read<BYTE>("counter value");
+      case VT_I2: return read<SHORT>("counter value");
+      case VT_UI2: return read<USHORT>("counter value");
+      case VT_I4:
+      case VT_INT: return read<LONG>("counter value");
+      case VT_UI4:
+      case VT_UINT: return read<ULONG>("counter value");
+      case VT_BOOL: return read<SHORT>("counter value") ? 1 : 0;
+      case VT_ERROR: read<LONG>("counter value"); return 0;
+      case VT_R4: return fromDouble(read<float>("counter value"));
+      case VT_R8:
+      case VT_DATE: return fromDouble(read<double>("counter value"));
+      case VT_CY: return fromDouble(static_cast<double>(read<LONGLONG>("counter value")) / 10000.0);
+      case VT_BSTR: skipString("counter value"); return 0;
+      default: throw Malformed{"counter value of type " + std::to_string(tag) + " cannot be read"};
+    }
+  }
+
+  static size_t elementSize(WORD type) {
+    switch (type) {
+      case VT_I1: case VT_UI1: return 1;
+      case VT_I2: case VT_UI2: case VT_BOOL: return 2;
+      case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_R4: case VT_ERROR: return 4;
+      case VT_R8: case VT_CY: case VT_DATE: case VT_I8: case VT_UI8: return 8;
+      default: return 0;
+    }
+  }
+
+  LONGLONG array(WORD tag, int depth) {
+    LONG lower = read<LONG>("array bounds"), upper = read<LONG>("array bounds");
+    LONGLONG count = static_cast<LONGLONG>(upper) - lower + 1;
+    if (count < 0) count = 0;
+    WORD type = tag & ~TagArray;
+    if (type == VT_VARIANT) {
+      LONGLONG first = 0;
+      for (LONGLONG i = 0; i < count; ++i) {
+        LONGLONG value = variant(depth + 1);
+        if (i == 0) first = value;
+      }
+      return first;
+    }
+    size_t width = elementSize(type);
+    if (width == 0) throw Malformed{"array of type " + std::to_string(tag) + " cannot be read"};
+    if (static_cast<unsigned long long>(count) > (size_ - at_) / width) throw Malformed{"array runs past the end of the blob"};
+    const BYTE *elements = take(static_cast<size_t>(count) * width, "array");
+    if (count == 0) return 0;
+    if (type == VT_UI1) {
+      ULONGLONG value = 0;
+      size_t n = count < 8 ? static_cast<size_t>(count) : 8;
+      for (size_t i = 0; i < n; ++i) value |= static_cast<ULONGLONG>(elements[i]) << (8 * i);
+      return static_cast<LONGLONG>(value);
+    }
+    if (type == VT_I8 || type == VT_UI8) {
+      LONGLONG value;
+      std::memcpy(&value, elements, 8);
+      return value;
+    }
+    BlobReader element(elements, width);
+    return element.scalar(type);
+  }
+
+  const BYTE *bytes_;
+  size_t size_;
+  size_t at_ = 0;
+};
+
+struct Counter {
+  LONG id;
+  LONG scale;
+  LONG type;
+  LONGLONG value;
+};
+
+Counter readCounter(BlobReader &blob) {
+  Counter counter{};
+  counter.id = blob.read<LONG>("counter ID");
+  blob.skipString("counter name");
+  blob.skipString("counter help");
+  counter.value = blob.variant();
+  counter.scale = blob.read<LONG>("counter scale");
+  counter.type = blob.read<LONG>("counter type");
+  blob.read<LONG>("counter size");
+  blob.skipString("counter total keyword");
+  return counter;
+}
+
+std::vector<Counter> readCounters(BlobReader &blob) {
+  std::vector<Counter> counters;
+  for (LONG n = blob.count("counter count"); n > 0; --n) counters.push_back(readCounter(blob));
+  return counters;
+}
+
+// An instance's counters are copies of the object's template; they are
+// matched by ID, so that a counter missing from an instance shows 0.
+std::vector<LONGLONG> valuesFor(const std::vector<CounterDefinition> &definitions, const std::vector<Counter> &own) {
+  std::vector<LONGLONG> values(definitions.size(), 0);
+  for (size_t i = 0; i < definitions.size(); ++i) {
+    if (i < own.size() && own[i].id == definitions[i].id) {
+      values[i] = own[i].value;
+      continue;
+    }
+    for (const Counter &counter : own) {
+      if (counter.id == definitions[i].id) {
+        values[i] = counter.value;
+        break;
+      }
+    }
+  }
+  return values;
+}
+
+ObjectSnapshot readObject(BlobReader &blob, size_t &valueBudget) {
+  ObjectSnapshot object;
+  object.id = blob.read<LONG>("object ID");
+  blob.skipString("object name");
+  blob.skipString("object help");
+  blob.read<LONG>("object time-out");
+  object.hasInstances = blob.read<SHORT>("object flags") != 0;
+  blob.read<SHORT>("object flags");
+  std::vector<Counter> counters = readCounters(blob);
+  for (const Counter &counter : counters) {
+    object.counters.push_back({counter.id, counter.scale, counter.type});
+    object.values.push_back(counter.value);
+  }
+  for (LONG n = blob.count("instance count"); n > 0; --n) {
+    InstanceValues instance;
+    blob.read<LONG>("instance ID");
+    instance.name = blob.string("instance name");
+    blob.read<double>("instance time stamp");
+    std::vector<Counter> own = readCounters(blob);
+    if (object.counters.size() > valueBudget) throw Malformed{"tree holds more counter values than a reader can take"};
+    valueBudget -= object.counters.size();
+    instance.values = valuesFor(object.counters, own);
+    object.instances.push_back(std::move(instance));
+  }
+  return object;
+}
+
+}  // namespace
+
+bool readTreeSnapshot(const BYTE *blob, size_t size, TreeSnapshot &out, std::string &problem) {
+  out = TreeSnapshot();
+  if (size < BlobHeaderSize || !blob) {
+    problem = "blob shorter than its header";
+    return false;
+  }
+  try {
+    BlobReader reader(blob + BlobHeaderSize, size - BlobHeaderSize);
+    TreeSnapshot tree;
+    reader.read<LONG>("manager ID");
+    tree.device = reader.string("device name");
+    reader.read<LONG>("polling interval");
+    size_t valueBudget = MaxValues;
+    for (LONG n = reader.count("object count"); n > 0; --n) tree.objects.push_back(readObject(reader, valueBudget));
+    out = std::move(tree);
+    return true;
+  } catch (const Malformed &malformed) {
+    problem = malformed.problem;
+    return false;
+  }
+}
+
+}  // namespace rv::collector

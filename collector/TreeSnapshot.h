@@ -1,0 +1,54 @@
+// The published tree as the collector needs it: objects with their counter
+// definitions and, per instance, one value per counter. It is read straight
+// from the manager's blob, without the component: a collector lives in
+// whatever process reads performance data and must not create COM objects
+// there.
+#pragma once
+#include <windows.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace rv::collector {
+
+using Text = std::basic_string<WCHAR>;
+
+struct CounterDefinition {
+  LONG id = 0;
+  LONG defaultScale = 0;
+  LONG counterType = 0;
+};
+
+struct InstanceValues {
+  Text name;
+  // One value per counter definition of the object, in the same order.
+  std::vector<LONGLONG> values;
+};
+
+struct ObjectSnapshot {
+  LONG id = 0;
+  bool hasInstances = false;
+  std::vector<CounterDefinition> counters;
+  // The counter template's own values: what an object without instances shows.
+  std::vector<LONGLONG> values;
+  std::vector<InstanceValues> instances;
+};
+
+struct TreeSnapshot {
+  Text device;
+  std::vector<ObjectSnapshot> objects;
+};
+
+// Reads a manager's blob (header included, as MyBlob gives it). Every read is
+// bounds-checked; on failure `problem` tells which field did not fit and the
+// snapshot is left empty.
+//
+// How a counter's value becomes the integer a reader sees: integers as they
+// are, booleans as 1 or 0, floating point rounded to the nearest integer (halves away from zero)
+// (saturated; NaN is 0), currency in whole units, empty values, texts and
+// error codes as 0, a byte array as its first eight bytes (little-endian) and
+// any other array as its first element.
+bool readTreeSnapshot(const BYTE *blob, size_t size, TreeSnapshot &out, std::string &problem);
+
+}  // namespace rv::collector

@@ -1,0 +1,306 @@
+#include "PublishedTree.h"
+
+#include <oleauto.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <utility>
+
+namespace rv::publishing {
+
+namespace {
+
+constexpr DWORD DirectoryMagic = 0x54505652;  // "RVPT"
+constexpr DWORD LayoutVersion = 1;
+// A data section grows in whole steps, with room to spare, so that a tree
+// whose instances come and go does not move on every publish.
+constexpr size_t GrowthStep = 64 * 1024;
+// How often a reader retries a copy that the host overwrote meanwhile before
+// it reports no data; a host writes a tree in well under a millisecond.
+constexpr int ReadAttempts = 200;
+
+const WCHAR GlobalScope[] = OLESTR("Global\\");
+const WCHAR LocalScope[] = OLESTR("Local\\");
+
+// The directory section, shared by the host and every reader.
+struct Directory {
+  DWORD magic;
+  DWORD version;
+  LONG sequence;  // odd while the host writes
+  DWORD dataSection;
+  DWORD length;
+  DWORD capacity;
+  ULONG generation;
+  DWORD reserved;
+};
+
+LONG loadSequence(Directory *directory) {
+  return std::atomic_ref<LONG>(directory->sequence).load(std::memory_order_acquire);
+}
+
+void bumpSequence(Directory *directory) {
+  std::atomic_ref<LONG>(directory->sequence).fetch_add(1, std::memory_order_acq_rel);
+}
+
+class Handle {
+ public:
+  Handle() = default;
+  explicit Handle(HANDLE h) : h_(h) {}
+  Handle(Handle &&other) noexcept : h_(std::exchange(other.h_, nullptr)) {}
+  Handle &operator=(Handle &&other) noexcept {
+    std::swap(h_, other.h_);
+    return *this;
+  }
+  ~Handle() {
+    if (h_) CloseHandle(h_);
+  }
+  HANDLE get() const { return h_; }
+  explicit operator bool() const { return h_ != nullptr; }
+
+ private:
+  HANDLE h_ = nullptr;
+};
+
+class View {
+ public:
+  View() = default;
+  explicit View(void *p) : p_(p) {}
+  View(View &&other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+  View &operator=(View &&other) noexcept {
+    std::swap(p_, other.p_);
+    return *this;
+  }
+  ~View() {
+    if (p_) UnmapViewOfFile(p_);
+  }
+  BYTE *bytes() const { return static_cast<BYTE *>(p_); }
+  explicit operator bool() const { return p_ != nullptr; }
+
+ private:
+  void *p_ = nullptr;
+};
+
+// One mapped section: its handle and a view of all of it.
+struct Section {
+  Handle handle;
+  View view;
+};
+
+HRESULT lastError() {
+  DWORD error = GetLastError();
+  return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
+}
+
+Text dataName(const Text &directory, DWORD number) {
+  Text name = directory + OLESTR("#");
+  char digits[16];
+  int count = wsprintfA(digits, "%lu", static_cast<unsigned long>(number));
+  name.append(digits, digits + count);
+  return name;
+}
+
+HRESULT createSection(const Text &name, size_t size, Section &out, bool &existed) {
+  ULONGLONG wide = size;
+  Handle handle(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, static_cast<DWORD>(wide >> 32),
+                                   static_cast<DWORD>(wide), name.c_str()));
+  if (!handle) return lastError();
+  // A section that already exists belongs to someone else; it is not mapped.
+  existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  if (existed) return S_OK;
+  View view(MapViewOfFile(handle.get(), FILE_MAP_ALL_ACCESS, 0, 0, size));
+  if (!view) return lastError();
+  out.handle = std::move(handle);
+  out.view = std::move(view);
+  return S_OK;
+}
+
+HRESULT openSection(const Text &name, size_t size, Section &out) {
+  Handle handle(OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str()));
+  if (!handle) return lastError();
+  View view(MapViewOfFile(handle.get(), FILE_MAP_READ, 0, 0, size));
+  if (!view) return lastError();
+  out.handle = std::move(handle);
+  out.view = std::move(view);
+  return S_OK;
+}
+
+bool notFound(HRESULT hr) {
+  return hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+}
+
+}  // namespace
+
+Text directoryName(const WCHAR *scope, const WCHAR *device) {
+  Text name = scope;
+  name += OLESTR("rvZedaZuvivurAzodav.Tree.");
+  if (device) name += device;
+  return name;
+}
+
+// What the host holds while its tree is published.
+struct TreePublisher::Sections {
+  Text directoryName;
+  Section directory;
+  Section data;
+  ULONG generation = 0;
+
+  Directory *header() const { return reinterpret_cast<Directory *>(directory.view.bytes()); }
+};
+
+TreePublisher::TreePublisher(const WCHAR *device) : device_(device ? device : OLESTR("")), sections_(nullptr) {
+  InitializeCriticalSection(&lock_);
+}
+
+TreePublisher::~TreePublisher() {
+  withdraw();
+  DeleteCriticalSection(&lock_);
+}
+
+HRESULT TreePublisher::publish(const BYTE *blob, size_t size) {
+  if (!blob && size) return E_POINTER;
+  if (size > 0x7FFFFFFF) return E_INVALIDARG;
+  EnterCriticalSection(&lock_);
+  HRESULT hr = S_OK;
+  if (!sections_) {
+    auto fresh = new Sections;
+    bool existed = false;
+    for (const WCHAR *scope : {GlobalScope, LocalScope}) {
+      fresh->directoryName = directoryName(scope, device_.c_str());
+      hr = createSection(fresh->directoryName, sizeof(Directory), fresh->directory, existed);
+      if (hr != E_ACCESSDENIED) break;
+    }
+    // A second host of the same device would overwrite the first one's tree
+    // under its feet; the first one keeps it.
+    if (SUCCEEDED(hr) && existed) hr = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+    if (FAILED(hr)) {
+      delete fresh;
+      LeaveCriticalSection(&lock_);
+      return hr;
+    }
+    Directory *header = fresh->header();
+    header->version = LayoutVersion;
+    header->sequence = 0;
+    std::atomic_ref<DWORD>(header->magic).store(DirectoryMagic, std::memory_order_release);
+    sections_ = fresh;
+  }
+
+  Directory *header = sections_->header();
+  Section grown;
+  bool moving = size > header->capacity || !sections_->data.view;
+  DWORD number = header->dataSection;
+  size_t capacity = header->capacity;
+  if (moving) {
+    number = header->dataSection + 1;
+    capacity = (size + size / 2 + GrowthStep) / GrowthStep * GrowthStep;
+    // A section of that number may outlive an earlier host while a reader
+    // still holds it; it is left to that reader and the next number taken.
+    bool existed = true;
+    for (int tries = 0; SUCCEEDED(hr) && existed && tries < 16; ++tries, ++number) {
+      grown = Section();
+      hr = createSection(dataName(sections_->directoryName, number), capacity, grown, existed);
+    }
+    --number;
+    if (SUCCEEDED(hr) && existed) hr = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+  }
+  if (SUCCEEDED(hr)) {
+    BYTE *target = moving ? grown.view.bytes() : sections_->data.view.bytes();
+    bumpSequence(header);
+    std::memcpy(target, blob, size);
+    header->dataSection = number;
+    header->capacity = static_cast<DWORD>(capacity);
+    header->length = static_cast<DWORD>(size);
+    header->generation = ++sections_->generation;
+    bumpSequence(header);
+    // The old data section closes only now that the directory names the new
+    // one; a reader still copying from it sees the sequence move and retries.
+    if (moving) sections_->data = std::move(grown);
+  }
+  LeaveCriticalSection(&lock_);
+  return hr;
+}
+
+HRESULT TreePublisher::publish(IPerfMgr *manager) {
+  if (!manager) return E_POINTER;
+  VARIANT blob;
+  VariantInit(&blob);
+  HRESULT hr = manager->get_MyBlob(static_cast<RVBlobTypeEnum>(0), &blob);
+  if (SUCCEEDED(hr) && blob.vt != (VT_ARRAY | VT_UI1)) hr = DISP_E_TYPEMISMATCH;
+  if (SUCCEEDED(hr)) {
+    void *bytes = nullptr;
+    hr = SafeArrayAccessData(blob.parray, &bytes);
+    if (SUCCEEDED(hr)) {
+      LONG lower = 0, upper = -1;
+      SafeArrayGetLBound(blob.parray, 1, &lower);
+      SafeArrayGetUBound(blob.parray, 1, &upper);
+      hr = publish(static_cast<const BYTE *>(bytes), static_cast<size_t>(upper - lower + 1));
+      SafeArrayUnaccessData(blob.parray);
+    }
+  }
+  VariantClear(&blob);
+  return hr;
+}
+
+void TreePublisher::withdraw() {
+  EnterCriticalSection(&lock_);
+  if (sections_) {
+    // A reader that still holds the directory for a moment finds it marked
+    // empty; once every handle is closed the names are gone.
+    Directory *header = sections_->header();
+    bumpSequence(header);
+    std::atomic_ref<DWORD>(header->magic).store(0, std::memory_order_release);
+    bumpSequence(header);
+    delete std::exchange(sections_, nullptr);
+  }
+  LeaveCriticalSection(&lock_);
+}
+
+ULONG TreePublisher::generation() const {
+  EnterCriticalSection(&lock_);
+  ULONG generation = sections_ ? sections_->generation : 0;
+  LeaveCriticalSection(&lock_);
+  return generation;
+}
+
+HRESULT readPublishedTree(const WCHAR *device, std::vector<BYTE> &blob) {
+  blob.clear();
+  Section directory;
+  Text name;
+  HRESULT hr = S_OK;
+  for (const WCHAR *scope : {GlobalScope, LocalScope}) {
+    name = directoryName(scope, device);
+    hr = openSection(name, sizeof(Directory), directory);
+    if (!notFound(hr)) break;
+  }
+  if (notFound(hr)) return S_FALSE;
+  if (FAILED(hr)) return hr;
+
+  auto header = reinterpret_cast<Directory *>(directory.view.bytes());
+  Section data;
+  DWORD mappedNumber = 0, mappedCapacity = 0;
+  for (int attempt = 0; attempt < ReadAttempts; ++attempt) {
+    if (attempt) Sleep(attempt < 10 ? 0 : 1);
+    LONG before = loadSequence(header);
+    if (before & 1) continue;
+    if (std::atomic_ref<DWORD>(header->magic).load(std::memory_order_acquire) != DirectoryMagic) return S_FALSE;
+    DWORD number = header->dataSection, length = header->length, capacity = header->capacity;
+    if (length > capacity) continue;
+    // The view is exactly as large as the directory says; a section smaller
+    // than that cannot be mapped at that size, so the copy below stays
+    // inside what is mapped even when the fields were read mid-write.
+    if (!data.view || number != mappedNumber || capacity != mappedCapacity) {
+      data = Section();
+      if (FAILED(openSection(dataName(name, number), capacity, data))) continue;
+      mappedNumber = number;
+      mappedCapacity = capacity;
+    }
+    blob.assign(data.view.bytes(), data.view.bytes() + length);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    if (loadSequence(header) == before) return S_OK;
+  }
+  // The host kept writing, or died in the middle of a write.
+  blob.clear();
+  return S_FALSE;
+}
+
+}  // namespace rv::publishing

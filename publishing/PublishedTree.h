@@ -1,0 +1,67 @@
+// A host hands its live tree to readers in other processes: the manager's
+// blob is copied into named shared memory that a reader copies out whole.
+//
+// Two kinds of section carry it. The directory, named after the device
+// ("<scope>rvZedaZuvivurAzodav.Tree.<device>"), is small and fixed; it tells
+// which data section ("<directory>#<n>") holds the tree, how many bytes it
+// holds, and carries a sequence number that is odd while the host writes.
+// A reader copies the bytes and keeps them only when the sequence was even
+// and unchanged around the copy, so it never keeps a torn tree. A tree that
+// outgrows its data section goes into a new, larger one, and the old one is
+// closed only after the directory names the new one.
+//
+// Sections live as long as a process holds them: readers open them for one
+// copy and close them again, so when the host stops or dies the names vanish
+// and readers find no data instead of a tree that no longer changes.
+#pragma once
+#include <windows.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "rvZedaZuvivurAzodav.h"
+
+namespace rv::publishing {
+
+using Text = std::basic_string<WCHAR>;
+
+// "Global\" is tried first so that readers in other sessions (a service
+// reading performance data) see the tree; a host without the right to create
+// global names falls back to "Local\", where readers look second.
+Text directoryName(const WCHAR *scope, const WCHAR *device);
+
+class TreePublisher {
+ public:
+  explicit TreePublisher(const WCHAR *device);
+  TreePublisher(const TreePublisher &) = delete;
+  TreePublisher &operator=(const TreePublisher &) = delete;
+  ~TreePublisher();
+
+  // Publishes a whole blob as MyBlob gives it (header included). S_OK, or the
+  // code of the section call that failed; a failed publish leaves the last
+  // tree readable.
+  HRESULT publish(const BYTE *blob, size_t size);
+  // Publishes the manager's MyBlob.
+  HRESULT publish(IPerfMgr *manager);
+  // Takes the tree away: readers find no data from now on.
+  void withdraw();
+
+  // Trees published since construction or the last withdraw.
+  ULONG generation() const;
+  const Text &device() const { return device_; }
+
+ private:
+  struct Sections;
+  Text device_;
+  Sections *sections_;
+  mutable CRITICAL_SECTION lock_;
+};
+
+// Copies the tree last published for `device` into `blob`. S_OK with the
+// bytes; S_FALSE when no host publishes one (none running, withdrawn, or a
+// host that died in the middle of a write); a failure code when a section
+// call fails otherwise.
+HRESULT readPublishedTree(const WCHAR *device, std::vector<BYTE> &blob);
+
+}  // namespace rv::publishing
