@@ -1,0 +1,203 @@
+#include "CounterValues.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <utility>
+
+namespace perfdata {
+namespace {
+
+bool isRate(DWORD type) { return type == PERF_COUNTER_COUNTER || type == PERF_COUNTER_BULK_COUNT; }
+
+// The base type that must follow a fraction type, or 0 for other types.
+DWORD baseTypeOf(DWORD type) {
+  if (type == PERF_RAW_FRACTION) return PERF_RAW_BASE;
+  if (type == PERF_LARGE_RAW_FRACTION) return PERF_LARGE_RAW_BASE;
+  return 0;
+}
+
+CounterValue undefined() {
+  CounterValue value;
+  value.form = CounterValue::Form::Undefined;
+  return value;
+}
+
+// The counter types winperf.h names, as data; PERF_PRECISION_TIMESTAMP is
+// PERF_LARGE_RAW_BASE under another name.
+struct TypeName {
+  DWORD type;
+  const char *name;
+};
+#define TYPE_NAME(type) \
+  { static_cast<DWORD>(type), #type }
+constexpr TypeName typeNames[] = {
+    TYPE_NAME(PERF_COUNTER_COUNTER),
+    TYPE_NAME(PERF_COUNTER_TIMER),
+    TYPE_NAME(PERF_COUNTER_QUEUELEN_TYPE),
+    TYPE_NAME(PERF_COUNTER_LARGE_QUEUELEN_TYPE),
+    TYPE_NAME(PERF_COUNTER_100NS_QUEUELEN_TYPE),
+    TYPE_NAME(PERF_COUNTER_OBJ_TIME_QUEUELEN_TYPE),
+    TYPE_NAME(PERF_COUNTER_BULK_COUNT),
+    TYPE_NAME(PERF_COUNTER_TEXT),
+    TYPE_NAME(PERF_COUNTER_RAWCOUNT),
+    TYPE_NAME(PERF_COUNTER_LARGE_RAWCOUNT),
+    TYPE_NAME(PERF_COUNTER_RAWCOUNT_HEX),
+    TYPE_NAME(PERF_COUNTER_LARGE_RAWCOUNT_HEX),
+    TYPE_NAME(PERF_SAMPLE_FRACTION),
+    TYPE_NAME(PERF_SAMPLE_COUNTER),
+    TYPE_NAME(PERF_COUNTER_NODATA),
+    TYPE_NAME(PERF_COUNTER_TIMER_INV),
+    TYPE_NAME(PERF_SAMPLE_BASE),
+    TYPE_NAME(PERF_AVERAGE_TIMER),
+    TYPE_NAME(PERF_AVERAGE_BASE),
+    TYPE_NAME(PERF_AVERAGE_BULK),
+    TYPE_NAME(PERF_OBJ_TIME_TIMER),
+    TYPE_NAME(PERF_100NSEC_TIMER),
+    TYPE_NAME(PERF_100NSEC_TIMER_INV),
+    TYPE_NAME(PERF_COUNTER_MULTI_TIMER),
+    TYPE_NAME(PERF_COUNTER_MULTI_TIMER_INV),
+    TYPE_NAME(PERF_COUNTER_MULTI_BASE),
+    TYPE_NAME(PERF_100NSEC_MULTI_TIMER),
+    TYPE_NAME(PERF_100NSEC_MULTI_TIMER_INV),
+    TYPE_NAME(PERF_RAW_FRACTION),
+    TYPE_NAME(PERF_LARGE_RAW_FRACTION),
+    TYPE_NAME(PERF_RAW_BASE),
+    TYPE_NAME(PERF_LARGE_RAW_BASE),
+    TYPE_NAME(PERF_ELAPSED_TIME),
+    TYPE_NAME(PERF_COUNTER_DELTA),
+    TYPE_NAME(PERF_COUNTER_LARGE_DELTA),
+    TYPE_NAME(PERF_PRECISION_SYSTEM_TIMER),
+    TYPE_NAME(PERF_PRECISION_100NS_TIMER),
+    TYPE_NAME(PERF_PRECISION_OBJECT_TIMER),
+};
+#undef TYPE_NAME
+
+}  // namespace
+
+RawValue readRawValue(const CounterDefinition &counter, const CounterBlock &block) {
+  RawValue value;
+  DWORD size = counterDataSize(counter.type, counter.size);
+  if (uint64_t{counter.counterOffset} + size > block.bytes.size()) return value;
+  const BYTE *data = block.bytes.data() + counter.counterOffset;
+  value.size = size;
+  if ((counter.type & PERF_SIZE_VARIABLE_LEN) == PERF_SIZE_VARIABLE_LEN) {
+    value.bytes.assign(data, data + size);
+  } else if (size == sizeof(DWORD)) {
+    DWORD number;
+    memcpy(&number, data, sizeof number);
+    value.integer = number;
+  } else if (size == sizeof(ULONGLONG)) {
+    memcpy(&value.integer, data, sizeof value.integer);
+  }
+  return value;
+}
+
+bool ratePerSecond(ULONGLONG countBefore, ULONGLONG countNow, DWORD width, const Sample &before, const Sample &now,
+                   double &rate) {
+  if (now.perfFreq <= 0 || now.perfTime <= before.perfTime) return false;
+  ULONGLONG change = countNow - countBefore;
+  if (width == sizeof(DWORD)) change &= 0xFFFFFFFFull;
+  double seconds = static_cast<double>(now.perfTime - before.perfTime) / static_cast<double>(now.perfFreq);
+  rate = static_cast<double>(change) / seconds;
+  return true;
+}
+
+std::vector<CounterValue> displayValues(const std::vector<CounterDefinition> &counters, const Sample &now,
+                                        const Sample *before) {
+  std::vector<CounterValue> values;
+  values.reserve(counters.size());
+  for (size_t index = 0; index < counters.size(); ++index) {
+    const CounterDefinition &counter = counters[index];
+    RawValue raw = readRawValue(counter, *now.counters);
+    CounterValue value;
+    value.integer = raw.integer;
+    if (raw.size == 0) {
+      value.form = CounterValue::Form::Nothing;
+    } else if (!raw.bytes.empty()) {
+      value.form = CounterValue::Form::Bytes;
+      value.bytes = std::move(raw.bytes);
+    } else if (isRate(counter.type)) {
+      if (before == nullptr) {
+        value.form = CounterValue::Form::FirstRaw;
+      } else {
+        RawValue earlier = readRawValue(counter, *before->counters);
+        value.form = CounterValue::Form::Rate;
+        if (earlier.size != raw.size ||
+            !ratePerSecond(earlier.integer, raw.integer, raw.size, *before, now, value.number)) {
+          value = undefined();
+        }
+      }
+    } else if (DWORD baseType = baseTypeOf(counter.type)) {
+      bool hasBase = index + 1 < counters.size() && counters[index + 1].type == baseType;
+      RawValue base = hasBase ? readRawValue(counters[index + 1], *now.counters) : RawValue{};
+      if (base.integer == 0) {
+        value = undefined();
+      } else {
+        value.form = CounterValue::Form::Percent;
+        value.number = 100.0 * static_cast<double>(raw.integer) / static_cast<double>(base.integer);
+      }
+    } else {
+      value.form = CounterValue::Form::Integer;
+    }
+    values.push_back(std::move(value));
+  }
+  return values;
+}
+
+std::string formatValue(const CounterValue &value) {
+  char text[64];
+  switch (value.form) {
+    case CounterValue::Form::Integer:
+      snprintf(text, sizeof text, "%" PRIu64, static_cast<uint64_t>(value.integer));
+      return text;
+    case CounterValue::Form::Rate:
+      snprintf(text, sizeof text, "%.2f/s", value.number);
+      return text;
+    case CounterValue::Form::FirstRaw:
+      snprintf(text, sizeof text, "%" PRIu64 " (raw)", static_cast<uint64_t>(value.integer));
+      return text;
+    case CounterValue::Form::Percent:
+      snprintf(text, sizeof text, "%.2f%%", value.number);
+      return text;
+    case CounterValue::Form::Bytes: {
+      std::string bytes;
+      for (BYTE byte : value.bytes) {
+        snprintf(text, sizeof text, bytes.empty() ? "%02x" : " %02x", byte);
+        bytes += text;
+      }
+      return bytes;
+    }
+    case CounterValue::Form::Nothing:
+      return "-";
+    case CounterValue::Form::Undefined:
+      break;
+  }
+  return "n/a";
+}
+
+std::vector<const Instance *> matchInstances(const Object &before, const Object &now) {
+  // Instances of one name, in their order, under that name.
+  std::map<Text, std::vector<const Instance *>> earlier;
+  for (const Instance &instance : before.instances) earlier[instance.name].push_back(&instance);
+  std::map<Text, size_t> seen;
+  std::vector<const Instance *> matches;
+  matches.reserve(now.instances.size());
+  for (const Instance &instance : now.instances) {
+    size_t place = seen[instance.name]++;
+    auto found = earlier.find(instance.name);
+    bool present = found != earlier.end() && place < found->second.size();
+    matches.push_back(present ? found->second[place] : nullptr);
+  }
+  return matches;
+}
+
+const char *counterTypeName(DWORD type) {
+  for (const TypeName &entry : typeNames) {
+    if (entry.type == type) return entry.name;
+  }
+  return nullptr;
+}
+
+}  // namespace perfdata

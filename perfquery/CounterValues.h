@@ -1,0 +1,79 @@
+// What a counter's data means to a reader: its raw value, read with the width
+// its type gives, and the value to show. The set of types given a meaning is
+// small on purpose:
+// - PERF_COUNTER_COUNTER and PERF_COUNTER_BULK_COUNT are rates: the change
+//   of the count per second between two samples, timed by the data block's
+//   PerfTime and PerfFreq (their timer is PERF_TIMER_TICK); the first sample
+//   has no rate yet and shows its raw count, marked as such;
+// - PERF_RAW_FRACTION over the PERF_RAW_BASE defined right after it (and the
+//   PERF_LARGE_ pair) is a percentage;
+// - a counter of variable length shows its bytes, one of no size nothing;
+// - every other counter shows its raw value as an unsigned integer.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "PerfData.h"
+
+namespace perfdata {
+
+// A counter's data as its type's size bits say to read it.
+struct RawValue {
+  DWORD size = 0;           // 4, 8, 0 or the definition's CounterSize
+  ULONGLONG integer = 0;    // for sizes 4 and 8
+  std::vector<BYTE> bytes;  // for variable-length counters
+};
+
+// Reads one counter out of a counter block. The walk has checked that the
+// counter lies inside its block; a block that does not hold it reads as size 0.
+RawValue readRawValue(const CounterDefinition &counter, const CounterBlock &block);
+
+// One counter block at one moment, with the data block's clock.
+struct Sample {
+  const CounterBlock *counters = nullptr;
+  LONGLONG perfTime = 0;
+  LONGLONG perfFreq = 0;
+};
+
+struct CounterValue {
+  enum class Form {
+    Integer,    // `integer`, as it stands
+    Rate,       // `number` per second
+    FirstRaw,   // a rate's raw count (`integer`) on the first sample
+    Percent,    // `number` percent
+    Bytes,      // `bytes`
+    Nothing,    // a counter without data
+    Undefined,  // no rate or percentage can be formed: the clock did not advance, the base is 0 or missing
+  };
+  Form form = Form::Nothing;
+  ULONGLONG integer = 0;
+  double number = 0;
+  std::vector<BYTE> bytes;
+};
+
+// The values to show for every counter of an object's counter block, `before`
+// being the same instance's previous sample, or null for the first.
+std::vector<CounterValue> displayValues(const std::vector<CounterDefinition> &counters, const Sample &now,
+                                        const Sample *before);
+
+// The change of a count per second between two samples: the count is
+// `width` bytes wide and taken to have wrapped once when it went down.
+// False when the clock did not advance or its frequency is not positive.
+bool ratePerSecond(ULONGLONG countBefore, ULONGLONG countNow, DWORD width, const Sample &before, const Sample &now,
+                   double &rate);
+
+// The value as text: "42", "12.50/s", "1000 (raw)", "37.50%", bytes in hex
+// ("0a ff"), "-" for nothing and "n/a" when undefined.
+std::string formatValue(const CounterValue &value);
+
+// For each instance of `now`, the instance of the same object in the earlier
+// sample `before` that stands for it (same name, and the same place among
+// instances of that name), or null for one that is new.
+std::vector<const Instance *> matchInstances(const Object &before, const Object &now);
+
+// The winperf.h name of a counter type ("PERF_COUNTER_RAWCOUNT"), or null for
+// a type that has none.
+const char *counterTypeName(DWORD type);
+
+}  // namespace perfdata

@@ -1,0 +1,387 @@
+// perfquery: lists the performance objects the system publishes, an object's
+// counters and instances, or its counter values once or at an interval, in
+// the manner of typeperf. Output is UTF-8 on standard output; messages go to
+// standard error.
+#include <windows.h>
+#include <winperf.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "CounterValues.h"
+#include "NameTable.h"
+#include "PerfData.h"
+#include "PerfReader.h"
+#include "Utf8Text.h"
+
+#ifdef _WIN32
+#include <shellapi.h>
+#endif
+
+using namespace perfdata;
+
+namespace {
+
+enum ExitCode { Success = 0, UnknownObject = 1, UsageError = 2, QueryFailed = 3 };
+
+const char usage[] =
+    "Usage:\n"
+    "  perfquery                                 list the performance objects\n"
+    "  perfquery -l OBJECT                       list an object's counters and instances\n"
+    "  perfquery OBJECT [-i SECONDS] [-n COUNT]  show an object's counter values\n"
+    "  perfquery --help                          show this text\n"
+    "\n"
+    "OBJECT is an object's name or its index, written #1234 or 1234. Values are\n"
+    "shown one line per instance (one line for an object without instances),\n"
+    "COUNT times, SECONDS apart: -n alone samples every second, -i alone until\n"
+    "stopped, neither once. A rate needs two samples: the first one shows the\n"
+    "raw count, marked \"(raw)\". Names not installed show as their index (#1234).\n"
+    "\n"
+    "Exit status: 0 done, 1 unknown object, 2 wrong usage, 3 the performance data\n"
+    "could not be read.\n";
+
+// What the command line asks for.
+struct Request {
+  enum class Action { ListObjects, ListCounters, ShowValues, Help } action = Action::ListObjects;
+  Text object;
+  DWORD intervalMilliseconds = 1000;
+  bool intervalGiven = false;
+  ULONGLONG count = 1;
+  bool countGiven = false;
+};
+
+// The arguments as UTF-16: on Windows the command line itself, since the
+// narrow argv is in the ANSI code page; on POSIX argv is UTF-8.
+std::vector<Text> commandArguments(int argc, char **argv) {
+  std::vector<Text> arguments;
+#ifdef _WIN32
+  (void)argc;
+  (void)argv;
+  int count = 0;
+  LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  for (int index = 1; wide != nullptr && index < count; ++index) arguments.emplace_back(wide[index]);
+  LocalFree(wide);
+#else
+  for (int index = 1; index < argc; ++index) arguments.push_back(fromUtf8(argv[index]));
+#endif
+  return arguments;
+}
+
+bool usageError(const std::string &text) {
+  fprintf(stderr, "perfquery: %s\nTry 'perfquery --help'.\n", text.c_str());
+  return false;
+}
+
+bool parseSeconds(const Text &text, DWORD &milliseconds) {
+  std::string narrow = toUtf8(text);
+  char *end = nullptr;
+  double seconds = strtod(narrow.c_str(), &end);
+  if (narrow.empty() || *end != '\0' || !(seconds >= 0.001 && seconds <= 86400.0)) return false;
+  milliseconds = static_cast<DWORD>(seconds * 1000.0 + 0.5);
+  return true;
+}
+
+bool parseCount(const Text &text, ULONGLONG &count) {
+  std::string narrow = toUtf8(text);
+  if (narrow.empty() || narrow.size() > 9 || narrow.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  count = strtoull(narrow.c_str(), nullptr, 10);
+  return count > 0;
+}
+
+bool parseRequest(const std::vector<Text> &arguments, Request &request) {
+  bool listing = false;
+  for (size_t at = 0; at < arguments.size(); ++at) {
+    std::string argument = toUtf8(arguments[at]);
+    if (argument == "--help" || argument == "-h" || argument == "-?" || argument == "/?") {
+      request.action = Request::Action::Help;
+      return true;
+    }
+    bool takesValue = argument == "-l" || argument == "-i" || argument == "-n";
+    if (takesValue && at + 1 == arguments.size()) return usageError("option " + argument + " needs a value");
+    if (argument == "-l") {
+      if (listing || !request.object.empty()) return usageError("only one object can be named");
+      listing = true;
+      request.object = arguments[++at];
+    } else if (argument == "-i") {
+      if (request.intervalGiven) return usageError("-i is given twice");
+      if (!parseSeconds(arguments[++at], request.intervalMilliseconds)) {
+        return usageError("-i needs a number of seconds from 0.001 to 86400, not '" + toUtf8(arguments[at]) + "'");
+      }
+      request.intervalGiven = true;
+    } else if (argument == "-n") {
+      if (request.countGiven) return usageError("-n is given twice");
+      if (!parseCount(arguments[++at], request.count)) {
+        return usageError("-n needs a count from 1 to 999999999, not '" + toUtf8(arguments[at]) + "'");
+      }
+      request.countGiven = true;
+    } else if (!argument.empty() && argument[0] == '-') {
+      return usageError("unknown option '" + argument + "'");
+    } else {
+      if (!request.object.empty()) return usageError("only one object can be named");
+      request.object = arguments[at];
+    }
+  }
+  if (listing && (request.intervalGiven || request.countGiven)) return usageError("-l takes neither -i nor -n");
+  if (request.object.empty() && (request.intervalGiven || request.countGiven)) {
+    return usageError("-i and -n need an object");
+  }
+  if (listing) {
+    request.action = Request::Action::ListCounters;
+  } else if (!request.object.empty()) {
+    request.action = Request::Action::ShowValues;
+    // With -i and no -n, sampling goes on until the program is stopped.
+    if (request.intervalGiven && !request.countGiven) request.count = ~0ull;
+  }
+  return true;
+}
+
+// The system's text for an error code, without its line end.
+std::string systemMessage(LONG code) {
+  LPWSTR buffer = nullptr;
+  DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                     nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+  Text text = buffer != nullptr ? Text(buffer, length) : Text();
+  LocalFree(buffer);
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  return text.empty() ? std::string("no text for this code") : toUtf8(text);
+}
+
+int queryFailure(const Text &what, LONG code) {
+  fprintf(stderr, "perfquery: reading performance data \"%s\" failed: error %ld: %s\n", toUtf8(what).c_str(),
+          static_cast<long>(code), systemMessage(code).c_str());
+  return QueryFailed;
+}
+
+// Reads one text table into `names`. A table that is not installed leaves
+// the names empty; a damaged one is used as far as it reads.
+LONG loadNames(PerfReader &reader, const Text &what, NameTable &names) {
+  std::vector<BYTE> bytes;
+  LONG result = reader.queryText(what.c_str(), bytes);
+  if (result == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  if (result != ERROR_SUCCESS) return result;
+  std::string problem;
+  if (!names.add(bytes.data(), bytes.size(), problem)) {
+    fprintf(stderr, "perfquery: warning: \"%s\": %s\n", toUtf8(what).c_str(), problem.c_str());
+  }
+  return ERROR_SUCCESS;
+}
+
+// Reads and walks a data block; false after telling why.
+bool readBlock(PerfReader &reader, const Text &what, DataBlock &block, int &exitCode) {
+  std::vector<BYTE> bytes;
+  LONG result = reader.queryData(what.c_str(), bytes);
+  if (result != ERROR_SUCCESS) {
+    exitCode = queryFailure(what, result);
+    return false;
+  }
+  std::string problem;
+  if (!parseDataBlock(bytes.data(), bytes.size(), block, problem)) {
+    fprintf(stderr, "perfquery: the performance data \"%s\" is malformed: %s\n", toUtf8(what).c_str(), problem.c_str());
+    exitCode = QueryFailed;
+    return false;
+  }
+  return true;
+}
+
+// Text columns padded to their widest cell; columns from `firstNumeric` on
+// are aligned to the right. Widths count characters, not UTF-8 bytes.
+void printTable(const std::vector<std::vector<std::string>> &rows, size_t firstNumeric) {
+  auto width = [](const std::string &text) {
+    size_t characters = 0;
+    for (unsigned char byte : text) characters += (byte & 0xC0) != 0x80;
+    return characters;
+  };
+  std::vector<size_t> widths;
+  for (const auto &row : rows) {
+    if (widths.size() < row.size()) widths.resize(row.size(), 0);
+    for (size_t column = 0; column < row.size(); ++column) {
+      if (widths[column] < width(row[column])) widths[column] = width(row[column]);
+    }
+  }
+  for (const auto &row : rows) {
+    std::string line;
+    for (size_t column = 0; column < row.size(); ++column) {
+      std::string padding(widths[column] - width(row[column]), ' ');
+      if (column != 0) line += "  ";
+      bool last = column + 1 == row.size();
+      line += column >= firstNumeric ? padding + row[column] : row[column] + (last ? "" : padding);
+    }
+    printf("%s\n", line.c_str());
+  }
+}
+
+std::string number(ULONGLONG value) { return std::to_string(value); }
+
+std::string instanceName(const Instance &instance) {
+  return instance.name.empty() ? std::string("(no name)") : toUtf8(instance.name);
+}
+
+int listObjects(PerfReader &reader, const NameTable &names) {
+  DataBlock block;
+  int exitCode = Success;
+  if (!readBlock(reader, OLESTR("Global"), block, exitCode)) return exitCode;
+  std::vector<std::vector<std::string>> rows{{"Object", "Index", "Counters", "Instances"}};
+  for (const Object &object : block.objects) {
+    rows.push_back({toUtf8(names.name(object.nameIndex)), number(object.nameIndex), number(object.counters.size()),
+                    object.hasInstances() ? number(object.instances.size()) : "-"});
+  }
+  printTable(rows, 1);
+  return Success;
+}
+
+// The indices the user's object may stand for, or none for a name not known.
+std::vector<DWORD> candidateIndices(const Text &object, const NameTable &names) {
+  DWORD index = 0;
+  if (parseIndex(object, index)) return {index};
+  return names.indicesNamed(object);
+}
+
+// The query text for a list of indices: "230 232".
+Text indexQuery(const std::vector<DWORD> &indices) {
+  std::string text;
+  for (DWORD index : indices) text += (text.empty() ? "" : " ") + std::to_string(index);
+  return fromUtf8(text);
+}
+
+const Object *findObject(const DataBlock &block, const std::vector<DWORD> &indices) {
+  for (const Object &object : block.objects) {
+    for (DWORD index : indices) {
+      if (object.nameIndex == index) return &object;
+    }
+  }
+  return nullptr;
+}
+
+int unknownObject(const Text &object) {
+  fprintf(stderr, "perfquery: no performance object named \"%s\"\n", toUtf8(object).c_str());
+  return UnknownObject;
+}
+
+int listCounters(PerfReader &reader, const NameTable &names, const Text &objectName) {
+  std::vector<DWORD> indices = candidateIndices(objectName, names);
+  if (indices.empty()) return unknownObject(objectName);
+  NameTable help;
+  if (LONG result = loadNames(reader, OLESTR("Help 009"), help); result != ERROR_SUCCESS) {
+    return queryFailure(OLESTR("Help 009"), result);
+  }
+  DataBlock block;
+  int exitCode = Success;
+  if (!readBlock(reader, indexQuery(indices), block, exitCode)) return exitCode;
+  const Object *object = findObject(block, indices);
+  if (object == nullptr) return unknownObject(objectName);
+
+  printf("Object %s (index %lu): %zu counters, ", toUtf8(names.name(object->nameIndex)).c_str(),
+         static_cast<unsigned long>(object->nameIndex), object->counters.size());
+  if (object->hasInstances()) {
+    printf("%zu instances\n", object->instances.size());
+  } else {
+    printf("no instances\n");
+  }
+  if (help.has(object->helpIndex)) printf("%s\n", toUtf8(help.name(object->helpIndex)).c_str());
+  printf("\n");
+  std::vector<std::vector<std::string>> rows{{"Counter", "Index", "Type", "Size"}};
+  for (const CounterDefinition &counter : object->counters) {
+    const char *typeName = counterTypeName(counter.type);
+    char hexType[16];
+    snprintf(hexType, sizeof hexType, "0x%08lX", static_cast<unsigned long>(counter.type));
+    rows.push_back({toUtf8(names.name(counter.nameIndex)), number(counter.nameIndex),
+                    typeName != nullptr ? typeName : hexType, number(counterDataSize(counter.type, counter.size))});
+  }
+  printTable(rows, 3);
+  if (object->hasInstances()) {
+    printf("\nInstances:\n");
+    for (const Instance &instance : object->instances) printf("  %s\n", instanceName(instance).c_str());
+  }
+  return Success;
+}
+
+std::string sampleTime(const SYSTEMTIME &time) {
+  char text[64];
+  snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", time.wYear, time.wMonth, time.wDay, time.wHour,
+           time.wMinute, time.wSecond);
+  return text;
+}
+
+// One table of values; `before` is the previous sample of the same object.
+void printValues(const NameTable &names, const DataBlock &block, const Object &object, const DataBlock *beforeBlock,
+                 const Object *before) {
+  std::vector<std::vector<std::string>> rows(1);
+  if (object.hasInstances()) rows[0].push_back("Instance");
+  for (const CounterDefinition &counter : object.counters) rows[0].push_back(toUtf8(names.name(counter.nameIndex)));
+
+  auto addRow = [&](std::vector<std::string> row, const CounterBlock &counters, const CounterBlock *earlier) {
+    Sample now{&counters, block.perfTime, block.perfFreq};
+    Sample then{earlier, beforeBlock != nullptr ? beforeBlock->perfTime : 0,
+                beforeBlock != nullptr ? beforeBlock->perfFreq : 0};
+    for (const CounterValue &value : displayValues(object.counters, now, earlier != nullptr ? &then : nullptr)) {
+      row.push_back(formatValue(value));
+    }
+    rows.push_back(std::move(row));
+  };
+  if (object.hasInstances()) {
+    std::vector<const Instance *> matches =
+        before != nullptr ? matchInstances(*before, object) : std::vector<const Instance *>(object.instances.size());
+    for (size_t index = 0; index < object.instances.size(); ++index) {
+      addRow({instanceName(object.instances[index])}, object.instances[index].counters,
+             matches[index] != nullptr ? &matches[index]->counters : nullptr);
+    }
+  } else {
+    addRow({}, object.counterBlock, before != nullptr ? &before->counterBlock : nullptr);
+  }
+  printTable(rows, object.hasInstances() ? 1 : 0);
+}
+
+int showValues(PerfReader &reader, const NameTable &names, const Request &request) {
+  std::vector<DWORD> indices = candidateIndices(request.object, names);
+  if (indices.empty()) return unknownObject(request.object);
+  Text query = indexQuery(indices);
+  bool stamped = request.count > 1;
+  DataBlock blocks[2];
+  const Object *previous = nullptr;
+  for (ULONGLONG sample = 0; sample < request.count; ++sample) {
+    if (sample != 0) Sleep(request.intervalMilliseconds);
+    DataBlock &block = blocks[sample % 2];
+    int exitCode = Success;
+    if (!readBlock(reader, query, block, exitCode)) return exitCode;
+    const Object *object = findObject(block, indices);
+    if (object == nullptr && sample == 0) return unknownObject(request.object);
+    if (stamped) printf("%s%s\n", sample != 0 ? "\n" : "", sampleTime(block.systemTime).c_str());
+    if (object == nullptr) {
+      printf("(the object is not in this sample)\n");
+    } else {
+      printValues(names, block, *object, &blocks[(sample + 1) % 2], previous);
+    }
+    fflush(stdout);
+    previous = object;
+  }
+  return Success;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  Request request;
+  if (!parseRequest(commandArguments(argc, argv), request)) return UsageError;
+  if (request.action == Request::Action::Help) {
+    printf("%s", usage);
+    return Success;
+  }
+  PerfReader reader;
+  NameTable names;
+  if (LONG result = loadNames(reader, OLESTR("Counter 009"), names); result != ERROR_SUCCESS) {
+    return queryFailure(OLESTR("Counter 009"), result);
+  }
+  switch (request.action) {
+    case Request::Action::ListObjects:
+      return listObjects(reader, names);
+    case Request::Action::ListCounters:
+      return listCounters(reader, names, request.object);
+    default:
+      return showValues(reader, names, request);
+  }
+}

@@ -1,0 +1,236 @@
+// The name table, the values shown for counters, and the perfquery program
+// as a user runs it.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <winperf.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "CounterValues.h"
+#include "NameTable.h"
+#include "Utf8Text.h"
+
+#ifndef _WIN32
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+extern char **environ;
+#endif
+
+using namespace perfdata;
+
+namespace {
+
+// The bytes of a REG_MULTI_SZ written as one literal, without the
+// literal's own terminator.
+template <size_t Length>
+std::vector<BYTE> multiString(const char16_t (&text)[Length]) {
+  std::vector<BYTE> bytes((Length - 1) * sizeof(char16_t));
+  memcpy(bytes.data(), text, bytes.size());
+  return bytes;
+}
+
+Instance named(const WCHAR *name) {
+  Instance instance;
+  instance.name = name;
+  return instance;
+}
+
+CounterBlock counterBlock(std::vector<ULONGLONG> eightByteSlots) {
+  CounterBlock block;
+  block.bytes.resize(8 + eightByteSlots.size() * 8);
+  DWORD length = static_cast<DWORD>(block.bytes.size());
+  memcpy(block.bytes.data(), &length, sizeof length);
+  memcpy(block.bytes.data() + 8, eightByteSlots.data(), eightByteSlots.size() * 8);
+  return block;
+}
+
+CounterDefinition definition(DWORD type, DWORD size, DWORD offset) {
+  CounterDefinition counter;
+  counter.type = type;
+  counter.size = size;
+  counter.counterOffset = offset;
+  return counter;
+}
+
+std::vector<std::string> shown(const std::vector<CounterValue> &values) {
+  std::vector<std::string> texts;
+  for (const CounterValue &value : values) texts.push_back(formatValue(value));
+  return texts;
+}
+
+// Runs perfquery with `arguments` and gives its exit code, its standard
+// output and error together in `output`.
+int runPerfQuery(const std::string &arguments, std::string &output) {
+#ifdef _WIN32
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE reading = nullptr, writing = nullptr;
+  if (!CreatePipe(&reading, &writing, &inherit, 0)) return -1;
+  SetHandleInformation(reading, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = startup.hStdError = writing;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  // Found beside this test program, where the build puts both.
+  std::string commandLine = std::string(PERFQUERY_PROGRAM) + " " + arguments;
+  PROCESS_INFORMATION process{};
+  BOOL started =
+      CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+  CloseHandle(writing);
+  char buffer[4096];
+  DWORD got = 0;
+  while (started && ReadFile(reading, buffer, sizeof buffer, &got, nullptr) && got != 0) output.append(buffer, got);
+  CloseHandle(reading);
+  if (!started) return -1;
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return static_cast<int>(code);
+#else
+  int ends[2];
+  if (pipe(ends) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, ends[1], 2);
+  posix_spawn_file_actions_addclose(&actions, ends[0]);
+  std::string command = std::string(PERFQUERY_PROGRAM) + " " + arguments;
+  std::vector<std::string> words;
+  for (size_t at = 0; at < command.size();) {
+    size_t blank = command.find(' ', at);
+    if (blank == std::string::npos) blank = command.size();
+    if (blank > at) words.push_back(command.substr(at, blank - at));
+    at = blank + 1;
+  }
+  std::vector<char *> argv;
+  for (std::string &word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  pid_t child = -1;
+  int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(ends[1]);
+  char buffer[4096];
+  ssize_t got = 0;
+  while (spawned == 0 && (got = read(ends[0], buffer, sizeof buffer)) > 0)
+    output.append(buffer, static_cast<size_t>(got));
+  close(ends[0]);
+  int status = 0;
+  if (spawned != 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+#endif
+}
+
+}  // namespace
+
+TEST(NameTable, ReadsPairsAndShowsMissingNamesAsTheirIndex) {
+  NameTable names;
+  std::string problem;
+  // The table Wine 8 has, then names as lodctr installs them.
+  auto table = multiString(
+      u"1\0"
+      u"1847\0"
+      u"1846\0"
+      u"End Marker\0"
+      u"5000\0"
+      u"Requests\0"
+      u"5002\0"
+      u"Queue\0\0");
+  ASSERT_TRUE(names.add(table.data(), table.size(), problem)) << problem;
+  EXPECT_EQ(Text(OLESTR("Requests")), names.name(5000));
+  EXPECT_EQ(Text(OLESTR("#5004")), names.name(5004));
+  EXPECT_FALSE(names.has(5004));
+  EXPECT_EQ(std::vector<DWORD>{5000}, names.indicesNamed(OLESTR("rEQUESTS")));
+  EXPECT_TRUE(names.indicesNamed(OLESTR("Request")).empty());
+
+  // A bad index stops the reading with its entry; the pairs before it stay.
+  NameTable damaged;
+  auto badIndex = multiString(
+      u"7\0"
+      u"Seven\0"
+      u"x8\0"
+      u"Eight\0\0");
+  EXPECT_FALSE(damaged.add(badIndex.data(), badIndex.size(), problem));
+  EXPECT_EQ("name table entry 3: the index is not a decimal number of 32 bits", problem);
+  EXPECT_EQ(Text(OLESTR("Seven")), damaged.name(7));
+  auto noText = multiString(u"9\0");
+  EXPECT_FALSE(damaged.add(noText.data(), noText.size(), problem));
+  EXPECT_EQ("name table: index 9 has no text after it", problem);
+
+  DWORD index = 0;
+  EXPECT_TRUE(parseIndex(OLESTR("#1234"), index));
+  EXPECT_EQ(1234u, index);
+  EXPECT_TRUE(parseIndex(OLESTR("4294967295"), index));
+  for (const WCHAR *bad : {OLESTR("4294967296"), OLESTR("#"), OLESTR("12a"), OLESTR("##1"), OLESTR("")}) {
+    EXPECT_FALSE(parseIndex(bad, index)) << toUtf8(bad);
+  }
+}
+
+TEST(CounterValues, RatesPercentagesAndRawValuesAreShownByType) {
+  // Slots after the ByteLength: 8 = DWORD count, 16 = 64-bit count,
+  // 24 = fraction, 28 = its base, 32 = raw count, 40 = bytes.
+  const std::vector<CounterDefinition> counters = {
+      definition(PERF_COUNTER_COUNTER, 4, 8),         definition(PERF_COUNTER_BULK_COUNT, 8, 16),
+      definition(PERF_RAW_FRACTION, 4, 24),           definition(PERF_RAW_BASE, 4, 28),
+      definition(PERF_COUNTER_LARGE_RAWCOUNT, 8, 32), definition(PERF_COUNTER_TEXT, 3, 40),
+      definition(PERF_COUNTER_NODATA, 0, 8)};
+  CounterBlock first = counterBlock({0xFFFFFFF0ull, 1000, 1ull | (4ull << 32), 7, 0x636261});
+  CounterBlock second = counterBlock({0x10ull, 1000 + 300, 0ull, 7, 0x636261});
+  Sample before{&first, 10000, 1000};
+  Sample now{&second, 10500, 1000};
+
+  EXPECT_EQ((std::vector<std::string>{"4294967280 (raw)", "1000 (raw)", "25.00%", "4", "7", "61 62 63", "-"}),
+            shown(displayValues(counters, before, nullptr)));
+  // Half a second later: the DWORD count wrapped once (+32), the 64-bit one
+  // went up by 300; a fraction over a base of 0 has no value.
+  EXPECT_EQ((std::vector<std::string>{"64.00/s", "600.00/s", "n/a", "0", "7", "61 62 63", "-"}),
+            shown(displayValues(counters, now, &before)));
+  // A clock that did not advance, or has no frequency, gives no rate.
+  Sample stopped{&second, 10000, 1000};
+  Sample noFrequency{&second, 10500, 0};
+  EXPECT_EQ("n/a", shown(displayValues(counters, stopped, &before))[0]);
+  EXPECT_EQ("n/a", shown(displayValues(counters, noFrequency, &before))[1]);
+  // A fraction whose base is not the next counter has none.
+  EXPECT_EQ("n/a", shown(displayValues({counters[2]}, before, nullptr))[0]);
+}
+
+TEST(CounterValues, InstancesOfTwoSamplesAreMatchedByNameAndPlace) {
+  Object before, now;
+  for (const WCHAR *name : {OLESTR("a"), OLESTR("b"), OLESTR("a")}) before.instances.push_back(named(name));
+  for (const WCHAR *name : {OLESTR("a"), OLESTR("c"), OLESTR("a"), OLESTR("a")}) now.instances.push_back(named(name));
+  std::vector<const Instance *> matches = matchInstances(before, now);
+  ASSERT_EQ(4u, matches.size());
+  EXPECT_EQ(&before.instances[0], matches[0]);
+  EXPECT_EQ(nullptr, matches[1]);
+  EXPECT_EQ(&before.instances[2], matches[2]);
+  EXPECT_EQ(nullptr, matches[3]);
+}
+
+TEST(PerfQueryProgram, AnswersHelpUsageErrorsAndUnknownObjectsWithTheirExitCodes) {
+  std::string output;
+  EXPECT_EQ(0, runPerfQuery("--help", output));
+  EXPECT_NE(std::string::npos, output.find("perfquery OBJECT [-i SECONDS] [-n COUNT]")) << output;
+
+  struct Misuse {
+    const char *arguments;
+    const char *message;
+  };
+  for (const Misuse &misuse : {Misuse{"-x", "unknown option '-x'"}, Misuse{"-l", "option -l needs a value"},
+                               Misuse{"Obj -n 0", "-n needs a count"}, Misuse{"Obj -i soon", "-i needs a number"},
+                               Misuse{"-n 2", "-i and -n need an object"}, Misuse{"One Two", "only one object"},
+                               Misuse{"-l Obj -i 1", "-l takes neither -i nor -n"}}) {
+    output.clear();
+    EXPECT_EQ(2, runPerfQuery(misuse.arguments, output)) << misuse.arguments;
+    EXPECT_NE(std::string::npos, output.find(misuse.message)) << output;
+  }
+
+  for (const char *command : {"NoSuchPerformanceObject", "-l NoSuchPerformanceObject"}) {
+    output.clear();
+    EXPECT_EQ(1, runPerfQuery(command, output)) << command;
+    EXPECT_NE(std::string::npos, output.find("no performance object named \"NoSuchPerformanceObject\"")) << output;
+  }
+}
