@@ -2,7 +2,8 @@
 // interlocked operations, critical sections, last error, thread and process
 // identity, local memory, message formatting, the lstr* string helpers and
 // WinExec; with the headers below, files, the current directory, debugger
-// output, the clock, Sleep, and starting and waiting for a program.
+// output, the clock, the performance counter, Sleep, and starting and
+// waiting for a program.
 #pragma once
 
 #include <stdarg.h>
@@ -13,6 +14,7 @@
 #include <processenv.h>
 #include <debugapi.h>
 #include <sysinfoapi.h>
+#include <profileapi.h>
 #include <synchapi.h>
 #include <processthreadsapi.h>
 

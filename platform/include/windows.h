@@ -10,9 +10,10 @@
 #include <winver.h>
 #include <winreg.h>
 
-// As on Windows, the OLE headers come with windows.h unless the includer asks
-// for the lean set.
+// As with mingw-w64's windows.h, the OLE headers and the performance data
+// layout come with windows.h unless the includer asks for the lean set.
 #ifndef WIN32_LEAN_AND_MEAN
 #include <shellapi.h>
+#include <winperf.h>
 #include <ole2.h>
 #endif

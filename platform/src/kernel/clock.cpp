@@ -1,5 +1,6 @@
 // The clock: calendar time from CLOCK_REALTIME (local time through the C
-// library's time zone), ticks from CLOCK_MONOTONIC.
+// library's time zone), ticks and the performance counter from
+// CLOCK_MONOTONIC.
 #include <windows.h>
 
 #include <sched.h>
@@ -62,6 +63,31 @@ void WINAPI GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime) {
 DWORD WINAPI GetTickCount(void) { return static_cast<DWORD>(monotonicMilliseconds()); }
 
 ULONGLONG WINAPI GetTickCount64(void) { return monotonicMilliseconds(); }
+
+// 100-nanosecond ticks, the frequency Windows 10 and Wine report, so that
+// counts convert to time without a division that loses precision.
+constexpr LONGLONG PerformanceFrequency = 10000000;
+
+BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER *lpPerformanceCount) {
+  if (lpPerformanceCount == nullptr) {
+    SetLastError(ERROR_NOACCESS);
+    return FALSE;
+  }
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  lpPerformanceCount->QuadPart =
+      static_cast<LONGLONG>(now.tv_sec) * PerformanceFrequency + static_cast<LONGLONG>(now.tv_nsec) / 100;
+  return TRUE;
+}
+
+BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER *lpFrequency) {
+  if (lpFrequency == nullptr) {
+    SetLastError(ERROR_NOACCESS);
+    return FALSE;
+  }
+  lpFrequency->QuadPart = PerformanceFrequency;
+  return TRUE;
+}
 
 void WINAPI Sleep(DWORD dwMilliseconds) {
   if (dwMilliseconds == INFINITE) {

@@ -3,6 +3,7 @@
 // a value set through one form reads back the same through the other.
 #include "kernel/codepage.h"
 #include "registry/handles.h"
+#include "registry/performance_data.h"
 #include "registry/wide_api.h"
 
 #include <cstring>
@@ -78,6 +79,10 @@ LSTATUS WINAPI RegSetValueA(HKEY hKey, LPCSTR lpSubKey, DWORD dwType, LPCSTR lpD
 
 LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
                                 LPDWORD lpcbData) {
+  // Performance data is binary and comes back unchanged; only name and help
+  // texts are converted.
+  if (hKey == HKEY_PERFORMANCE_DATA)
+    return queryPerformanceData(WideName(lpValueName).get(), lpReserved, lpType, lpData, lpcbData, true);
   if (lpData != nullptr && lpcbData == nullptr) return ERROR_INVALID_PARAMETER;
   Value value;
   LSTATUS status = queryValue(hKey, WideName(lpValueName).get(), lpReserved, value);

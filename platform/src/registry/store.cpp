@@ -362,6 +362,16 @@ bool Store::subKeyAt(KeyId key, DWORD index, SubKey &out) {
   return true;
 }
 
+std::vector<KeyId> Store::grandchildrenNamed(KeyId key, const Text &name) {
+  Statement query(db_,
+                  "SELECT grandchild.id FROM keys AS child JOIN keys AS grandchild ON grandchild.parent = child.id "
+                  "WHERE child.parent = ?1 AND grandchild.fold = ?2 ORDER BY child.fold");
+  query.bind(1, key).bind(2, foldName(name));
+  std::vector<KeyId> found;
+  while (query.step()) found.push_back(query.integer(0));
+  return found;
+}
+
 KeyStatistics Store::statistics(KeyId key) {
   KeyStatistics out;
   Statement self(db_, "SELECT class, written FROM keys WHERE id = ?1");

@@ -116,6 +116,9 @@ class Store {
   void removeTree(KeyId key);
   void removeChildren(KeyId key);
   bool subKeyAt(KeyId key, DWORD index, SubKey &out);
+  // The subkeys of key called name, one per child of key that has one, in
+  // one pass.
+  std::vector<KeyId> grandchildrenNamed(KeyId key, const Text &name);
   KeyStatistics statistics(KeyId key);
 
   bool findValue(KeyId key, const Text &name, Value &out);

@@ -3,6 +3,7 @@
 #include "registry/wide_api.h"
 
 #include "registry/handles.h"
+#include "registry/performance_data.h"
 
 #include <algorithm>
 #include <cstring>
@@ -183,7 +184,9 @@ LSTATUS WINAPI RegOpenKeyW(HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult) {
   return RegOpenKeyExW(hKey, lpSubKey, 0, MAXIMUM_ALLOWED, phkResult);
 }
 
-LSTATUS WINAPI RegCloseKey(HKEY hKey) { return closeHandle(hKey); }
+LSTATUS WINAPI RegCloseKey(HKEY hKey) {
+  return hKey == HKEY_PERFORMANCE_DATA ? closePerformanceData() : closeHandle(hKey);
+}
 
 LSTATUS WINAPI RegFlushKey(HKEY hKey) {
   if (!isKnownHandle(hKey)) return ERROR_INVALID_HANDLE;
@@ -268,6 +271,8 @@ LSTATUS WINAPI RegSetValueW(HKEY hKey, LPCWSTR lpSubKey, DWORD dwType, LPCWSTR l
 
 LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
                                 LPDWORD lpcbData) {
+  if (hKey == HKEY_PERFORMANCE_DATA)
+    return queryPerformanceData(lpValueName, lpReserved, lpType, lpData, lpcbData, false);
   if (lpData != nullptr && lpcbData == nullptr) return ERROR_INVALID_PARAMETER;
   Value value;
   LSTATUS status = queryValue(hKey, lpValueName, lpReserved, value);
