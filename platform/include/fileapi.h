@@ -16,15 +16,6 @@ extern "C" {
 #endif
 
 // Access rights.
-#ifndef DELETE
-#define DELETE 0x00010000L
-#endif
-#ifndef READ_CONTROL
-#define READ_CONTROL 0x00020000L
-#endif
-#ifndef SYNCHRONIZE
-#define SYNCHRONIZE 0x00100000L
-#endif
 #define GENERIC_READ 0x80000000L
 #define GENERIC_WRITE 0x40000000L
 #define GENERIC_EXECUTE 0x20000000L

@@ -2,8 +2,8 @@
 // interlocked operations, critical sections, last error, thread and process
 // identity, local memory, message formatting, the lstr* string helpers and
 // WinExec; with the headers below, files, the current directory, debugger
-// output, the clock, the performance counter, Sleep, and starting and
-// waiting for a program.
+// output, the clock, the performance counter, Sleep, starting and waiting for
+// a program, and file mappings.
 #pragma once
 
 #include <stdarg.h>
@@ -17,6 +17,7 @@
 #include <profileapi.h>
 #include <synchapi.h>
 #include <processthreadsapi.h>
+#include <memoryapi.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -121,6 +122,12 @@ LPSTR WINAPI lstrcpynA(LPSTR lpString1, LPCSTR lpString2, int iMaxLength);
 // resources), ERROR_FILE_NOT_FOUND (also for a missing folder, as Windows
 // does), ERROR_ACCESS_DENIED or ERROR_BAD_FORMAT.
 UINT WINAPI WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
+
+// The 8-bit forms of the section functions of memoryapi.h; the name is in the
+// system code page.
+HANDLE WINAPI CreateFileMappingA(HANDLE hFile, LPSECURITY_ATTRIBUTES lpFileMappingAttributes, DWORD flProtect,
+                                 DWORD dwMaximumSizeHigh, DWORD dwMaximumSizeLow, LPCSTR lpName);
+HANDLE WINAPI OpenFileMappingA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
 
 #ifdef __cplusplus
 }

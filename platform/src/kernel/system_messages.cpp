@@ -64,6 +64,7 @@ constexpr SystemMessage system_messages[] = {
     {0x00000103u, u"No more data available.\r\n"},  // ERROR_NO_MORE_ITEMS
     {0x0000010Bu, u"Directory name invalid.\r\n"},  // ERROR_DIRECTORY
     {0x0000013Du, u"Message 0x%1 not found in file %2.\r\n"},  // ERROR_MR_MID_NOT_FOUND
+    {0x000001E7u, u"Invalid address.\r\n"},  // ERROR_INVALID_ADDRESS
     {0x000003E3u, u"I/O operation aborted.\r\n"},  // ERROR_OPERATION_ABORTED
     {0x000003E5u, u"Overlapped I/O pending.\r\n"},  // ERROR_IO_PENDING
     {0x000003E6u, u"No access to memory location.\r\n"},  // ERROR_NOACCESS
@@ -76,6 +77,7 @@ constexpr SystemMessage system_messages[] = {
     {0x000003F7u, u"Registry is corrupt.\r\n"},  // ERROR_REGISTRY_CORRUPT
     {0x000003FAu, u"Key deleted.\r\n"},  // ERROR_KEY_DELETED
     {0x00000459u, u"No Unicode translation.\r\n"},  // ERROR_NO_UNICODE_TRANSLATION
+    {0x0000046Cu, u"Incorrect alignment.\r\n"},  // ERROR_MAPPED_ALIGNMENT
     {0x00000490u, u"Element not found.\r\n"},  // ERROR_NOT_FOUND
     {0x00000714u, u"Resource data not found.\r\n"},  // ERROR_RESOURCE_DATA_NOT_FOUND
     {0x00000715u, u"Resource type not found.\r\n"},  // ERROR_RESOURCE_TYPE_NOT_FOUND
