@@ -55,8 +55,7 @@ Text fileNameOf(const Text &path) {
 }
 
 bool sameText(const Text &a, const Text &b) {
-  return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                        static_cast<int>(b.size())) == CSTR_EQUAL;
+  return lstrcmpiW(a.c_str(), b.c_str()) == 0;
 }
 
 }  // namespace
@@ -82,7 +81,7 @@ void PerfCollector::close() {
   LeaveCriticalSection(&lock_);
 }
 
-bool PerfCollector::findService(Text &device, TitleBase &titles) const {
+bool PerfCollector::findPublishedTree(std::vector<BYTE> &blob, TitleBase &titles) const {
   Key services;
   if (!services.open(HKEY_LOCAL_MACHINE, ServicesPath)) return false;
   WCHAR name[256];
@@ -98,7 +97,9 @@ bool PerfCollector::findService(Text &device, TitleBase &titles) const {
         !readText(performance.get(), OLESTR("Library"), library) || !readText(performance.get(), OLESTR("Open"), openName) ||
         openName != OpenEntryPoint || !sameText(fileNameOf(library), moduleFile_))
       continue;
-    device.assign(name, length);
+    // A service whose host is not running is passed over, so that a stale
+    // registration never hides a live one.
+    if (publishing::readPublishedTree(Text(name, length).c_str(), blob) != S_OK) continue;
     if (!readDword(performance.get(), OLESTR("First Counter"), titles.firstCounter) ||
         !readDword(performance.get(), OLESTR("First Help"), titles.firstHelp))
       titles = {FallbackFirstCounter, FallbackFirstHelp};
@@ -115,12 +116,9 @@ DWORD PerfCollector::collect(const WCHAR *query, void **data, DWORD *bytes, DWOR
   EnterCriticalSection(&lock_);
   bool opened = opened_ > 0;
   LeaveCriticalSection(&lock_);
-  Text device;
-  TitleBase titles;
-  if (!opened || !findService(device, titles)) return ERROR_SUCCESS;
-
   std::vector<BYTE> blob;
-  if (publishing::readPublishedTree(device.c_str(), blob) != S_OK) return ERROR_SUCCESS;
+  TitleBase titles;
+  if (!opened || !findPublishedTree(blob, titles)) return ERROR_SUCCESS;
   TreeSnapshot tree;
   std::string problem;
   if (!readTreeSnapshot(blob.data(), blob.size(), tree, problem)) {

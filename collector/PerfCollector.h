@@ -1,9 +1,13 @@
-// The collector's state between Open and Close. It serves the one service
-// whose Performance key names this very module as its Library and whose Open
-// entry point is this collector's: that service's name is the device under
-// which the host publishes its tree.
+// The collector's state between Open and Close. It serves a service whose
+// Performance key names this very module as its Library and whose Open entry
+// point is this collector's: that service's name is the device under which
+// the host publishes its tree. The system cannot tell a collector which of
+// several such services it is called for, so one library serves one running
+// host: the first such service, in registry order, whose tree is published.
 #pragma once
 #include <windows.h>
+
+#include <vector>
 
 #include "PerfDataWriter.h"
 
@@ -30,9 +34,9 @@ class PerfCollector {
   void close();
 
  private:
-  // Finds this collector's service and its title indices; false when no
-  // service names this module.
-  bool findService(Text &device, TitleBase &titles) const;
+  // Reads the tree of this collector's service and its title indices; false
+  // when no service that names this module has a tree published.
+  bool findPublishedTree(std::vector<BYTE> &blob, TitleBase &titles) const;
 
   Text moduleFile_;
   LONG opened_ = 0;
