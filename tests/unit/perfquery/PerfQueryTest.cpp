@@ -10,14 +10,8 @@
 
 #include "CounterValues.h"
 #include "NameTable.h"
+#include "RunProgram.h"
 #include "Utf8Text.h"
-
-#ifndef _WIN32
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-extern char **environ;
-#endif
 
 using namespace perfdata;
 
@@ -61,68 +55,8 @@ std::vector<std::string> shown(const std::vector<CounterValue> &values) {
   return texts;
 }
 
-// Runs perfquery with `arguments` and gives its exit code, its standard
-// output and error together in `output`.
 int runPerfQuery(const std::string &arguments, std::string &output) {
-#ifdef _WIN32
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE reading = nullptr, writing = nullptr;
-  if (!CreatePipe(&reading, &writing, &inherit, 0)) return -1;
-  SetHandleInformation(reading, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = startup.hStdError = writing;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  // Found beside this test program, where the build puts both.
-  std::string commandLine = std::string(PERFQUERY_PROGRAM) + " " + arguments;
-  PROCESS_INFORMATION process{};
-  BOOL started =
-      CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
-  CloseHandle(writing);
-  char buffer[4096];
-  DWORD got = 0;
-  while (started && ReadFile(reading, buffer, sizeof buffer, &got, nullptr) && got != 0) output.append(buffer, got);
-  CloseHandle(reading);
-  if (!started) return -1;
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hProcess);
-  CloseHandle(process.hThread);
-  return static_cast<int>(code);
-#else
-  int ends[2];
-  if (pipe(ends) != 0) return -1;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, ends[1], 2);
-  posix_spawn_file_actions_addclose(&actions, ends[0]);
-  std::string command = std::string(PERFQUERY_PROGRAM) + " " + arguments;
-  std::vector<std::string> words;
-  for (size_t at = 0; at < command.size();) {
-    size_t blank = command.find(' ', at);
-    if (blank == std::string::npos) blank = command.size();
-    if (blank > at) words.push_back(command.substr(at, blank - at));
-    at = blank + 1;
-  }
-  std::vector<char *> argv;
-  for (std::string &word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  pid_t child = -1;
-  int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(ends[1]);
-  char buffer[4096];
-  ssize_t got = 0;
-  while (spawned == 0 && (got = read(ends[0], buffer, sizeof buffer)) > 0)
-    output.append(buffer, static_cast<size_t>(got));
-  close(ends[0]);
-  int status = 0;
-  if (spawned != 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
-#endif
+  return runProgram(std::string(PERFQUERY_PROGRAM) + " " + arguments, output);
 }
 
 }  // namespace
