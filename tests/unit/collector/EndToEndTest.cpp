@@ -1,0 +1,236 @@
+// The whole path a counter takes: a host loads and registers a definition
+// file, sets values and publishes its tree; a reader in another process asks
+// the system for performance data, which loads the collector through the
+// Library value that Register wrote; the values it gets are the host's.
+#include "ComponentFixture.h"
+
+#include <winperf.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ChildProcess.h"
+#include "PerfData.h"
+#include "PerfReader.h"
+#include "PublishedTree.h"
+#include "RunProgram.h"
+
+namespace {
+
+const char Definition[] =
+    "<PerfData headerFile=\"e2e.h\" iniFile=\"e2e.ini\" perfmonDLLFile=\"" COLLECTOR_MODULE "\" "
+    "deviceName=\"%DEVICE%\" instanceCleannupPolling=\"0\">"
+    "<Object name=\"E2E Sessions\" help=\"Open sessions\" hasInstances=\"true\" autoCreateInstanceTotal=\"true\" "
+    "instanceTimeout=\"0\">"
+    "<Counter name=\"Active\" help=\"Active sessions\" defaultScale=\"0\" counterType=\"PERF_COUNTER_RAWCOUNT\" "
+    "autoCalcInstanceTotal=\"sum\"/>"
+    "<Counter name=\"Bytes\" help=\"Bytes sent\" defaultScale=\"-3\" counterType=\"PERF_COUNTER_BULK_COUNT\" "
+    "autoCalcInstanceTotal=\"sum\"/></Object>"
+    "<Object name=\"E2E Memory\" help=\"Memory in use\" hasInstances=\"false\" autoCreateInstanceTotal=\"false\" "
+    "instanceTimeout=\"0\">"
+    "<Counter name=\"Used\" help=\"Bytes used\" defaultScale=\"0\" counterType=\"PERF_COUNTER_RAWCOUNT\"/></Object>"
+    "</PerfData>";
+
+const char Instructions[] = "RV_COLLECTOR_READER";
+
+// One line per instance (or object without instances) of the objects whose
+// name index the query text lists: "<object index> <instance> <values...>".
+std::string describe(const perfdata::DataBlock &block, const std::vector<DWORD> &objects) {
+  std::ostringstream out;
+  for (const perfdata::Object &object : block.objects) {
+    bool wanted = false;
+    for (DWORD index : objects) wanted |= index == object.nameIndex;
+    if (!wanted) continue;
+    auto line = [&](const std::string &name, const perfdata::CounterBlock &counters) {
+      out << object.nameIndex << " " << name;
+      for (const perfdata::CounterDefinition &counter : object.counters) {
+        LONGLONG value = 0;
+        std::memcpy(&value, counters.bytes.data() + counter.counterOffset, counter.size);
+        out << " " << value;
+      }
+      out << "\n";
+    };
+    if (!object.hasInstances()) line("-", object.counterBlock);
+    for (const perfdata::Instance &instance : object.instances) line(narrow(instance.name.c_str()), instance.counters);
+  }
+  return out.str();
+}
+
+std::vector<DWORD> numbers(const std::string &text) {
+  std::vector<DWORD> out;
+  std::istringstream in(text);
+  for (DWORD n; in >> n;) out.push_back(n);
+  return out;
+}
+
+class CollectorEndToEnd : public ComponentFixture {
+ protected:
+  void SetUp() override {
+    OLECHAR temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    folder = narrow(temp) + "collector-" + std::to_string(GetCurrentProcessId());
+    device = "RVCollectorE2E" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(folder.c_str(), nullptr);
+    create(CLSID_PerfMgr, IID_IPerfMgr, manager);
+    std::string text = Definition;
+    text.replace(text.find("%DEVICE%"), 8, device);
+    HANDLE file = CreateFileA((folder + "\\RVCounters.xml").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                              nullptr);
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+    TestBstr from(folder);
+    ASSERT_EQ(S_OK, manager->Load(from.value));
+    ASSERT_EQ(S_OK, manager->Register(from.value));
+  }
+  void TearDown() override {
+    for (const char *name : {"RVCounters.xml", "e2e.h", "e2e.ini"}) DeleteFileA((folder + "\\" + name).c_str());
+    RemoveDirectoryA(folder.c_str());
+    const std::string service = "SYSTEM\\CurrentControlSet\\Services\\" + device;
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, service.c_str());
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, service.c_str());
+  }
+
+  // The name index base the collector uses: lodctr's range where it
+  // installed one, its fixed base otherwise.
+  DWORD firstCounter() {
+    const std::string path = "SYSTEM\\CurrentControlSet\\Services\\" + device + "\\Performance";
+    DWORD value = 10000, size = sizeof value;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return value;
+    if (RegQueryValueExA(key, "First Counter", nullptr, nullptr, reinterpret_cast<BYTE *>(&value), &size) !=
+        ERROR_SUCCESS)
+      value = 10000;
+    RegCloseKey(key);
+    return value;
+  }
+
+  IPerfObject *object(LONG position) {
+    Ref<IPerfObjects> objects;
+    manager->get_PerfObjects(objects.put());
+    IPerfObject *found = nullptr;
+    objects->get_Item(position, &found);
+    found->Release();  // the collection keeps it
+    return found;
+  }
+
+  static void set(IPerfCounter *counter, VARIANT value) {
+    EXPECT_EQ(S_OK, counter->put_Value(value));
+    counter->Release();  // the instance keeps it
+  }
+  static IPerfCounter *counterAt(IPerfInstance *instance, LONG position) {
+    Ref<IPerfCounters> counters;
+    instance->get_PerfCounters(counters.put());
+    IPerfCounter *counter = nullptr;
+    counters->get_Item(position, &counter);
+    return counter;
+  }
+  static VARIANT integer(LONG n) {
+    VARIANT v;
+    V_VT(&v) = VT_I4;
+    V_I4(&v) = n;
+    return v;
+  }
+  static VARIANT real(double d) {
+    VARIANT v;
+    V_VT(&v) = VT_R8;
+    V_R8(&v) = d;
+    return v;
+  }
+
+  // What a reader in another process sees for `query`, limited to `objects`.
+  static std::string readElsewhere(const std::string &query, const std::vector<DWORD> &objects) {
+    std::string indices;
+    for (DWORD index : objects) indices += std::to_string(index) + " ";
+    std::string seen = std::string(std::getenv("TEMP") ? std::getenv("TEMP") : "/tmp") + "/rv-e2e-seen-" +
+                       std::to_string(GetCurrentProcessId());
+    EXPECT_EQ(0, ChildProcess::run("CollectorReader.DISABLED_Query", Instructions, query + "|" + indices + "|" + seen));
+    std::string out;
+    if (FILE *file = std::fopen(seen.c_str(), "rb")) {
+      char chunk[4096];
+      for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) out.append(chunk, n);
+      std::fclose(file);
+    }
+    std::remove(seen.c_str());
+    return out;
+  }
+
+  std::string folder, device;
+  Ref<IPerfMgr> manager;
+};
+
+}  // namespace
+
+TEST_F(CollectorEndToEnd, AReaderInAnotherProcessSeesWhatTheHostPublished) {
+  IPerfObject *sessions = object(1), *memory = object(2);
+  LONG sessionsId = 0, memoryId = 0;
+  sessions->get_ID(&sessionsId);
+  memory->get_ID(&memoryId);
+  const DWORD base = firstCounter();
+  const std::vector<DWORD> ours = {base + static_cast<DWORD>(sessionsId), base + static_cast<DWORD>(memoryId)};
+
+  Ref<IPerfInstance> alpha, beta;
+  TestBstr alphaName("alpha"), betaName("beta");
+  ASSERT_EQ(S_OK, sessions->CreateInstance(alphaName.value, alpha.put()));
+  ASSERT_EQ(S_OK, sessions->CreateInstance(betaName.value, beta.put()));
+  ASSERT_EQ(S_OK, manager->CreateTotalInstances());
+  set(counterAt(alpha.p, 1), integer(3));
+  set(counterAt(alpha.p, 2), real(5e9));
+  set(counterAt(beta.p, 1), integer(4));
+  set(counterAt(beta.p, 2), real(2.5));
+  Ref<IPerfCounters> used;
+  memory->get_PerfCounters(used.put());
+  Ref<IPerfCounter> usedCounter;
+  used->get_Item(1, usedCounter.put());
+  ASSERT_EQ(S_OK, usedCounter->put_Value(integer(42)));
+  ASSERT_EQ(S_OK, manager->CalcTotalInstances()) << takeError().description;
+
+  rv::publishing::TreePublisher publisher(wide(device).c_str());
+  ASSERT_EQ(S_OK, publisher.publish(manager.p));
+  const std::string s = std::to_string(ours[0]), m = std::to_string(ours[1]);
+  EXPECT_EQ(s + " alpha 3 5000000000\n" + s + " beta 4 3\n" + s + " _Total 7 5000000003\n" + m + " - 42\n",
+            readElsewhere("Global", ours));
+  std::string shown;
+  EXPECT_EQ(0, runProgram(std::string(PERFQUERY_PROGRAM) + " " + s, shown)) << shown;
+  for (const char *expected : {"alpha", "beta", "_Total", "5000000000"})
+    EXPECT_NE(std::string::npos, shown.find(expected)) << shown;
+
+  // A change shows in the next query once it is published; one object by index.
+  set(counterAt(beta.p, 1), integer(40));
+  ASSERT_EQ(S_OK, manager->CalcTotalInstances());
+  ASSERT_EQ(S_OK, publisher.publish(manager.p));
+  EXPECT_EQ(s + " alpha 3 5000000000\n" + s + " beta 40 3\n" + s + " _Total 43 5000000003\n",
+            readElsewhere(s, ours));
+  shown.clear();
+  EXPECT_EQ(0, runProgram(std::string(PERFQUERY_PROGRAM) + " " + s, shown)) << shown;
+  EXPECT_NE(std::string::npos, shown.find(" 40")) << shown;
+
+  // Withdrawn: the service answers with no objects, and the query succeeds.
+  publisher.withdraw();
+  EXPECT_EQ("", readElsewhere("Global", ours));
+}
+
+// The reader's side, run as a child process by the test above.
+TEST(CollectorReader, DISABLED_Query) {
+  const char *instructions = std::getenv(Instructions);
+  ASSERT_NE(nullptr, instructions);
+  std::string text = instructions;
+  size_t bar = text.find('|'), second = text.find('|', bar + 1);
+  const std::string query = text.substr(0, bar), seen = text.substr(second + 1);
+  std::vector<BYTE> bytes;
+  {
+    perfdata::PerfReader reader;
+    ASSERT_EQ(ERROR_SUCCESS, reader.queryData(wide(query).c_str(), bytes));
+  }
+  perfdata::DataBlock block;
+  std::string problem;
+  ASSERT_TRUE(perfdata::parseDataBlock(bytes.data(), bytes.size(), block, problem)) << problem;
+  std::string described = describe(block, numbers(text.substr(bar + 1, second - bar - 1)));
+  FILE *file = std::fopen(seen.c_str(), "wb");
+  ASSERT_NE(nullptr, file);
+  std::fwrite(described.data(), 1, described.size(), file);
+  std::fclose(file);
+}
