@@ -123,7 +123,11 @@ class Reader {
       throw Damaged{TYPE_E_UNSUPFORMAT};
     bytes_.need(0, HeaderSize);
     const int32_t libGuid = bytes_.i32(0x08);
-    const int32_t lcid = bytes_.i32(0x0C);
+    // The header holds two locales: the first is the one the library was
+    // built with (widl always writes 0x409 there), the second the library's
+    // own lcid attribute, 0 for a neutral library. The second is what the
+    // library reports and what its registration is keyed by, as in Wine.
+    const int32_t lcid = bytes_.i32(0x10);
     const DWORD varflags = DWORD(bytes_.i32(0x14));
     const int32_t version = bytes_.i32(0x18);
     const int32_t flags = bytes_.i32(0x1C);

@@ -1,0 +1,298 @@
+// rvTreePublisher.TreePublisher as a host's script reaches it: registered
+// beside the component and created by ProgID, it publishes a manager's tree
+// where readers of performance data find it, fixes its device with the first
+// tree, refuses what it cannot publish with error information, and is
+// reachable by name through IDispatch.
+#include "ComponentFixture.h"
+#include "PublishedTree.h"
+#include "Trees.h"
+#include "rvTreePublisher.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+
+Bytes blobOf(IPerfMgr *manager) {
+  VARIANT blob;
+  VariantInit(&blob);
+  Bytes bytes;
+  if (manager->get_MyBlob(btAsBinaryArray, &blob) == S_OK && V_VT(&blob) == (VT_ARRAY | VT_UI1)) {
+    const BYTE *data = static_cast<const BYTE *>(V_ARRAY(&blob)->pvData);
+    bytes.assign(data, data + V_ARRAY(&blob)->rgsabound[0].cElements);
+  }
+  VariantClear(&blob);
+  return bytes;
+}
+
+// What readers find for a device: S_OK with the bytes, S_FALSE when nothing
+// is published.
+struct Published {
+  HRESULT hr;
+  Bytes bytes;
+};
+
+Published readTree(const std::string &device) {
+  Published found;
+  found.hr = rv::publishing::readPublishedTree(wide(device).c_str(), found.bytes);
+  return found;
+}
+
+// The system's text for a Win32 code, as a description that quotes it holds it.
+std::string systemText(DWORD code) {
+  OLECHAR text[512] = {};
+  FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, 512, nullptr);
+  std::string out = narrow(text);
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
+  return out;
+}
+
+class Publisher : public ComponentFixture {
+ protected:
+  static void SetUpTestSuite() {
+    ComponentFixture::SetUpTestSuite();
+    publisherModule_ = LoadLibraryA(PUBLISHER_MODULE);
+    ASSERT_NE(nullptr, publisherModule_);
+    ASSERT_EQ(S_OK, publisherEntry("DllRegisterServer")());
+  }
+
+  static void TearDownTestSuite() {
+    publisherEntry("DllUnregisterServer")();
+    FreeLibrary(publisherModule_);
+    ComponentFixture::TearDownTestSuite();
+  }
+
+  static Entry publisherEntry(const char *name) {
+    return reinterpret_cast<Entry>(reinterpret_cast<void *>(GetProcAddress(publisherModule_, name)));
+  }
+
+  // A device name of this process, so that runs side by side never meet.
+  static std::string device(const std::string &name) {
+    return "rvPublisherTest." + name + "." + std::to_string(GetCurrentProcessId());
+  }
+
+  // A manager of `deviceName` (an empty name leaves it without one) holding
+  // the sample tree. The device name comes in through the blob of an empty
+  // manager: its token, ID, type, the name, the polling period and no objects.
+  static void makeManager(const std::string &deviceName, Ref<IPerfMgr> &manager) {
+    create(CLSID_PerfMgr, IID_IPerfMgr, manager);
+    if (!deviceName.empty()) {
+      Bytes bytes;
+      auto le32 = [&](ULONG value) {
+        for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<BYTE>(value >> shift));
+      };
+      le32(4);
+      le32(0);
+      le32(1);
+      le32(static_cast<ULONG>(deviceName.size() * 2 + 2));
+      for (char c : deviceName) bytes.insert(bytes.end(), {static_cast<BYTE>(c), 0});
+      bytes.insert(bytes.end(), {0, 0});
+      le32(900);
+      le32(0);
+      VARIANT blob;
+      VariantInit(&blob);
+      V_VT(&blob) = VT_ARRAY | VT_UI1;
+      V_ARRAY(&blob) = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+      std::memcpy(V_ARRAY(&blob)->pvData, bytes.data(), bytes.size());
+      ASSERT_EQ(S_OK, manager->put_MyBlob(btAsBinaryArray, blob));
+      VariantClear(&blob);
+    }
+    trees::buildSample(manager.p);
+  }
+
+  static void makePublisher(Ref<ITreePublisher> &publisher, const char *progId = "rvTreePublisher.TreePublisher") {
+    CLSID clsid;
+    ASSERT_EQ(S_OK, CLSIDFromProgID(wide(progId).c_str(), &clsid));
+    ASSERT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ITreePublisher, publisher.putVoid()));
+  }
+
+  static std::string deviceOf(ITreePublisher *publisher) {
+    return readText([&](BSTR *t) { return publisher->get_DeviceName(t); });
+  }
+
+  static LONG generationOf(ITreePublisher *publisher) {
+    LONG generation = -1;
+    EXPECT_EQ(S_OK, publisher->get_Generation(&generation));
+    return generation;
+  }
+
+  static HMODULE publisherModule_;
+};
+
+HMODULE Publisher::publisherModule_ = nullptr;
+
+TEST_F(Publisher, PublishesTheManagersTreeWhereReadersFindIt) {
+  const std::string name = device("Tree");
+  Ref<IPerfMgr> manager;
+  makeManager(name, manager);
+  Ref<ITreePublisher> publisher;
+  makePublisher(publisher);
+  EXPECT_EQ("", deviceOf(publisher.p));
+  EXPECT_EQ(0, generationOf(publisher.p));
+  EXPECT_EQ(S_FALSE, readTree(name).hr);
+
+  ASSERT_EQ(S_OK, publisher->Publish(manager.p));
+  EXPECT_EQ(name, deviceOf(publisher.p));
+  EXPECT_EQ(1, generationOf(publisher.p));
+  const Bytes first = blobOf(manager.p);
+  Published found = readTree(name);
+  EXPECT_EQ(S_OK, found.hr);
+  EXPECT_EQ(first, found.bytes);
+
+  // A later tree replaces the first one for readers.
+  Ref<IPerfObjects> objects;
+  manager->get_PerfObjects(objects.put());
+  trees::addObject(objects.p, 20, "Later", false, false);
+  ASSERT_EQ(S_OK, publisher->Publish(manager.p));
+  EXPECT_EQ(2, generationOf(publisher.p));
+  found = readTree(name);
+  EXPECT_NE(first, found.bytes);
+  EXPECT_EQ(blobOf(manager.p), found.bytes);
+
+  // Withdrawn, readers find nothing; the device stays the publisher's.
+  EXPECT_EQ(S_OK, publisher->Withdraw());
+  EXPECT_EQ(S_FALSE, readTree(name).hr);
+  EXPECT_EQ(0, generationOf(publisher.p));
+  EXPECT_EQ(name, deviceOf(publisher.p));
+  ASSERT_EQ(S_OK, publisher->Publish(manager.p));
+  EXPECT_EQ(1, generationOf(publisher.p));
+  EXPECT_EQ(blobOf(manager.p), readTree(name).bytes);
+}
+
+TEST_F(Publisher, RefusesWhatItCannotPublishWithErrorInformation) {
+  const std::string name = device("Refusals");
+  Ref<IPerfMgr> manager, otherDevice, noDevice;
+  makeManager(name, manager);
+  makeManager(device("Other"), otherDevice);
+  makeManager("", noDevice);
+  Ref<IPerfCounter> counter;
+  create(CLSID_PerfCounter, IID_IPerfCounter, counter);
+  Ref<ITreePublisher> publisher;
+  makePublisher(publisher);
+  ASSERT_EQ(S_OK, publisher->Publish(manager.p));
+  const Bytes published = blobOf(manager.p);
+
+  Ref<ISupportErrorInfo> support;
+  ASSERT_EQ(S_OK, publisher->QueryInterface(IID_ISupportErrorInfo, support.putVoid()));
+  EXPECT_EQ(S_OK, support->InterfaceSupportsErrorInfo(IID_ITreePublisher));
+
+  struct Case {
+    const char *what;
+    IDispatch *argument;
+    HRESULT code;
+    std::vector<std::string> described;
+  } cases[] = {
+      {"another device", otherDevice.p, E_INVALIDARG, {name, device("Other")}},
+      {"no manager", counter.p, E_INVALIDARG, {"PerfMgr", "not one"}},
+      {"nothing", nullptr, E_POINTER, {"PerfMgr", "none was given"}},
+      {"a manager without device", noDevice.p, E_INVALIDARG, {"DeviceName"}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(c.code, publisher->Publish(c.argument));
+    const ErrorSeen error = takeError();
+    ASSERT_TRUE(error.present);
+    EXPECT_TRUE(IsEqualGUID(IID_ITreePublisher, error.guid));
+    EXPECT_EQ("rvTreePublisher.TreePublisher", error.source);
+    for (const std::string &part : c.described) EXPECT_NE(std::string::npos, error.description.find(part)) << error.description;
+  }
+  // Nothing that was refused touched the published tree.
+  EXPECT_EQ(1, generationOf(publisher.p));
+  EXPECT_EQ(published, readTree(name).bytes);
+
+  // A second publisher finds the device's sections taken: the section call's
+  // code, described with the system's text, and no device fixed.
+  Ref<ITreePublisher> second;
+  makePublisher(second, "rvTreePublisher.TreePublisher.1");
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS), second->Publish(manager.p));
+  const ErrorSeen taken = takeError();
+  EXPECT_NE(std::string::npos, taken.description.find(systemText(ERROR_ALREADY_EXISTS))) << taken.description;
+  EXPECT_NE(std::string::npos, taken.description.find(name)) << taken.description;
+  EXPECT_EQ("", deviceOf(second.p));
+  EXPECT_EQ(published, readTree(name).bytes);
+}
+
+TEST_F(Publisher, AnswersByNameThroughIDispatch) {
+  const std::string name = device("Dispatch");
+  Ref<IPerfMgr> manager, otherDevice;
+  makeManager(name, manager);
+  makeManager(device("DispatchOther"), otherDevice);
+  Ref<ITreePublisher> typed;
+  makePublisher(typed);
+  Ref<IDispatch> publisher;
+  ASSERT_EQ(S_OK, typed->QueryInterface(IID_IDispatch, publisher.putVoid()));
+
+  // Calls a member by name with at most one argument; what failed is
+  // described in `described`.
+  VARIANT result;
+  VariantInit(&result);
+  std::string described;
+  auto call = [&](const char *member, WORD flags, VARIANT *argument) {
+    Text text = wide(member);
+    LPOLESTR names[] = {text.data()};
+    DISPID id = DISPID_UNKNOWN;
+    EXPECT_EQ(S_OK, publisher->GetIDsOfNames(IID_NULL, names, 1, 0x409, &id)) << member;
+    EXCEPINFO exception = {};
+    DISPPARAMS parameters = {argument, nullptr, argument ? 1u : 0u, 0};
+    UINT argumentError = 0;
+    VariantClear(&result);
+    HRESULT hr = publisher->Invoke(id, IID_NULL, 0x409, flags, &parameters, &result, &exception, &argumentError);
+    described = narrow(exception.bstrDescription);
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
+    return hr == DISP_E_EXCEPTION ? exception.scode : hr;
+  };
+
+  VARIANT argument;
+  V_VT(&argument) = VT_DISPATCH;
+  V_DISPATCH(&argument) = manager.p;
+  ASSERT_EQ(S_OK, call("Publish", DISPATCH_METHOD, &argument));
+  ASSERT_EQ(S_OK, call("generation", DISPATCH_PROPERTYGET, nullptr));
+  EXPECT_EQ(VT_I4, V_VT(&result));
+  EXPECT_EQ(1, V_I4(&result));
+  EXPECT_EQ(blobOf(manager.p), readTree(name).bytes);
+  // The member's own failure and an argument that cannot be bound to its
+  // parameter (a script's null) both come back described.
+  V_DISPATCH(&argument) = otherDevice.p;
+  EXPECT_EQ(E_INVALIDARG, call("Publish", DISPATCH_METHOD, &argument));
+  EXPECT_NE(std::string::npos, described.find(device("DispatchOther"))) << described;
+  V_VT(&argument) = VT_NULL;
+  EXPECT_EQ(DISP_E_TYPEMISMATCH, call("Publish", DISPATCH_METHOD, &argument));
+  EXPECT_NE(std::string::npos, described.find("not an object")) << described;
+  VariantClear(&result);
+}
+
+// Runs last: it takes the registration away and puts it back.
+TEST_F(Publisher, RegistrationWritesTheClassAndBothProgIdsAndRemovesThem) {
+  CLSID clsid;
+  ASSERT_EQ(S_OK, CLSIDFromProgID(OLESTR("rvTreePublisher.TreePublisher"), &clsid));
+  EXPECT_TRUE(IsEqualCLSID(CLSID_TreePublisher, clsid));
+  ASSERT_EQ(S_OK, CLSIDFromProgID(OLESTR("rvTreePublisher.TreePublisher.1"), &clsid));
+  EXPECT_TRUE(IsEqualCLSID(CLSID_TreePublisher, clsid));
+  OLECHAR clsidText[40];
+  StringFromGUID2(CLSID_TreePublisher, clsidText, 40);
+  const Text server = OLESTR("CLSID\\") + Text(clsidText) + OLESTR("\\InprocServer32");
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, server.c_str(), 0, KEY_READ, &key));
+  OLECHAR model[16] = {};
+  DWORD size = sizeof model;
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegQueryValueExW(key, OLESTR("ThreadingModel"), nullptr, nullptr, reinterpret_cast<BYTE *>(model), &size));
+  RegCloseKey(key);
+  EXPECT_EQ("Both", narrow(model));
+  Ref<ITypeLib> library;
+  EXPECT_EQ(S_OK, LoadRegTypeLib(LIBID_rvTreePublisher, 1, 0, 0, library.put()));
+  library.reset();
+
+  ASSERT_EQ(S_OK, publisherEntry("DllUnregisterServer")());
+  EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromProgID(OLESTR("rvTreePublisher.TreePublisher"), &clsid));
+  EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromProgID(OLESTR("rvTreePublisher.TreePublisher.1"), &clsid));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(HKEY_CLASSES_ROOT, server.c_str(), 0, KEY_READ, &key));
+  EXPECT_TRUE(FAILED(LoadRegTypeLib(LIBID_rvTreePublisher, 1, 0, 0, library.put())));
+  ASSERT_EQ(S_OK, publisherEntry("DllRegisterServer")());
+}
+
+}  // namespace
