@@ -8,10 +8,6 @@ namespace {
 
 constexpr DWORD align8(DWORD size) { return (size + 7) & ~7u; }
 
-// Bits 10 and 11 of a counter type give its kind; PERF_TYPE_TEXT counters
-// carry text, which the tree does not hold.
-constexpr DWORD TypeMask = 0x00000C00;
-
 bool sameWord(const WCHAR *text, size_t length, const char *word) {
   size_t i = 0;
   for (; i < length && word[i]; ++i) {
@@ -162,7 +158,6 @@ bool ObjectQuery::wants(DWORD nameIndex) const {
 }
 
 DWORD counterDataSize(DWORD counterType) {
-  if ((counterType & TypeMask) == PERF_TYPE_TEXT) return 0;
   switch (counterType & 0x00000300) {
     case PERF_SIZE_DWORD: return 4;
     case PERF_SIZE_LARGE: return 8;

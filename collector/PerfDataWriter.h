@@ -6,8 +6,8 @@
 // Layout rules every reader may rely on: every structure starts on an 8-byte
 // boundary and every length is a multiple of 8; a counter's data takes the
 // width of its type's size bits (4 bytes for PERF_SIZE_DWORD, 8 for
-// PERF_SIZE_LARGE, none for PERF_SIZE_ZERO, variable-length and text
-// counters) and sits at an offset of the counter block aligned to that width.
+// PERF_SIZE_LARGE, none for PERF_SIZE_ZERO and variable-length counters,
+// whose text the tree does not hold) and sits at an offset of the counter block aligned to that width.
 // A 4-byte counter carries the low 32 bits of the value.
 #pragma once
 #include <windows.h>

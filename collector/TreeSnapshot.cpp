@@ -56,7 +56,9 @@ class BlobReader {
     const BYTE *units = take(length, what);
     Text text(length / 2, WCHAR());
     if (!text.empty()) std::memcpy(&text[0], units, text.size() * 2);
-    while (!text.empty() && text.back() == WCHAR()) text.pop_back();
+    // A name ends at its first zero, as readers of instance names take it.
+    size_t end = text.find(WCHAR());
+    if (end != Text::npos) text.resize(end);
     return text;
   }
   void skipString(const char *what) { take(read<DWORD>(what), what); }

@@ -12,6 +12,7 @@
 #include <winperf.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -46,7 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::memcpy(buffer.data(), &header, sizeof header);
   perfdata::DataBlock block;
   if (!perfdata::parseDataBlock(buffer.data(), header.TotalByteLength, block, problem) ||
-      block.objects.size() != tree.objects.size())
+      block.objects.size() != tree.objects.size()) {
+    std::fprintf(stderr, "the written block does not walk: %s\n", problem.c_str());
     std::abort();
+  }
   return 0;
 }

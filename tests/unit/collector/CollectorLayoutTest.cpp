@@ -152,7 +152,7 @@ TEST(PerfDataWriter, WritesABlockThatAReaderWalksByItsLengths) {
 
   const perfdata::Object &second = all.block.objects[1];
   ASSERT_EQ(5u, second.instances.size());
-  EXPECT_EQ(0u, second.counters[2].size);  // text: no data
+  EXPECT_EQ(0u, second.counters[2].size);  // variable length: no data
   for (size_t i = 0; i < second.instances.size(); ++i) {
     const perfdata::Instance &instance = second.instances[i];
     EXPECT_EQ(sessions.instances[i].name, instance.name);
