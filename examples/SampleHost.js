@@ -16,6 +16,16 @@ function usage() {
                "script's folder) once a second for SECONDS (1 to 86400, default 60).");
 }
 
+// Errors go to standard error where the script host has one; Wine's has
+// none, and there they are echoed.
+function complain(text) {
+  try {
+    WScript.StdErr.WriteLine(text);
+  } catch (e) {
+    WScript.Echo(text);
+  }
+}
+
 function hex(n) {
   return "0x" + ((n < 0 ? n + 0x100000000 : n).toString(16).toUpperCase());
 }
@@ -53,7 +63,7 @@ function serve(folder, seconds) {
     step = "creating rvTreePublisher.TreePublisher (is it registered?)";
     var publisher = new ActiveXObject("rvTreePublisher.TreePublisher");
   } catch (e) {
-    WScript.StdErr.WriteLine("SampleHost: " + step + " failed: error " + hex(e.number) + ": " + e.description);
+    complain("SampleHost: " + step + " failed: error " + hex(e.number) + ": " + e.description);
     return 1;
   }
 
@@ -123,7 +133,7 @@ function serve(folder, seconds) {
       if (tick < seconds && next > 0) WScript.Sleep(next);
     }
   } catch (e) {
-    WScript.StdErr.WriteLine("SampleHost: " + step + " failed: error " + hex(e.number) + ": " + e.description);
+    complain("SampleHost: " + step + " failed: error " + hex(e.number) + ": " + e.description);
     publisher.Withdraw();
     return 1;
   }
@@ -145,13 +155,13 @@ function main() {
   var seconds = 60;
   if (args.length > 1) {
     if (!/^[0-9]{1,5}$/.test(args(1)) || args(1) < 1 || args(1) > 86400) {
-      WScript.StdErr.WriteLine("SampleHost: SECONDS must be a whole number from 1 to 86400, not '" + args(1) + "'");
+      complain("SampleHost: SECONDS must be a whole number from 1 to 86400, not '" + args(1) + "'");
       return 2;
     }
     seconds = parseInt(args(1), 10);
   }
   if (!fso.FileExists(folder + "\\RVCounters.xml")) {
-    WScript.StdErr.WriteLine("SampleHost: the definition file " + folder + "\\RVCounters.xml does not exist");
+    complain("SampleHost: the definition file " + folder + "\\RVCounters.xml does not exist");
     return 1;
   }
   return serve(folder, seconds);
