@@ -1,0 +1,590 @@
+// sample_host: a small server that publishes its own performance counters,
+// written as a host of the component would be.
+//
+// It loads the counter definitions (RVCounters.xml) and registers them with
+// the system, then plays a server whose client sessions open, work and close.
+// About once a second it sets the sessions' and the server's values, stamps
+// the sessions whose client is still there, calculates _Total and publishes
+// the tree, where the collector finds it for any reader of performance data.
+// A client that vanishes without closing its session is no longer stamped;
+// the manager's time-out sweep removes it. On stop the tree is withdrawn, so
+// readers find no stale values.
+//
+// The component must be installed (regsvr32) beforehand: a host creates it,
+// it does not register it.
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "PublishedTree.h"
+#include "rvZedaZuvivurAzodav.h"
+
+#ifdef _WIN32
+#include <shellapi.h>
+#endif
+
+namespace {
+
+using Text = std::basic_string<WCHAR>;
+
+enum ExitCode { Success = 0, Failure = 1, UsageError = 2 };
+
+const char usage[] =
+    "Usage: sample_host [--definitions FOLDER] [--duration SECONDS]\n"
+    "       sample_host --unregister [--definitions FOLDER]\n"
+    "       sample_host --help\n"
+    "\n"
+    "Plays a server that publishes its own performance counters: it loads\n"
+    "FOLDER\\RVCounters.xml (default: the program's own folder), registers the\n"
+    "counters (service key, header and INI files in FOLDER, lodctr), then opens\n"
+    "and closes client sessions and publishes their values about once a second\n"
+    "until stopped (Ctrl-C, SIGTERM) or for SECONDS. The tree is withdrawn on exit.\n"
+    "One line per publish on standard output.\n"
+    "\n"
+    "  --definitions FOLDER  where RVCounters.xml is, and where Register writes\n"
+    "  --duration SECONDS    stop after this many seconds (1 to 2000000)\n"
+    "  --unregister          run unlodctr for the device and remove its service key\n"
+    "\n"
+    "The component must be registered first: regsvr32 rvZedaZuvivurAzodav.dll\n"
+    "(on POSIX, the platform's regsvr32 with rvZedaZuvivurAzodav.so).\n"
+    "\n"
+    "Exit status: 0 done, 1 failure, 2 wrong usage.\n";
+
+// The object and counter names the host sets; the definition file must have them.
+const WCHAR SessionsObject[] = OLESTR("RV Sample Sessions");
+const WCHAR MemoryObject[] = OLESTR("RV Sample Memory");
+const WCHAR ActiveRequests[] = OLESTR("Active Requests");
+const WCHAR RequestsPerSecond[] = OLESTR("Requests/sec");
+const WCHAR BytesPerSecond[] = OLESTR("Bytes Sent/sec");
+const WCHAR ResponseTime[] = OLESTR("Response Time ms");
+const WCHAR HeapBytes[] = OLESTR("Heap Bytes");
+const WCHAR CacheEntries[] = OLESTR("Cache Entries");
+
+std::string toUtf8(const Text &text) {
+  if (text.empty()) return {};
+  const int length = static_cast<int>(text.size());
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+  std::string out(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+  if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), length, out.data(), size, nullptr, nullptr);
+  return out;
+}
+
+Text fromUtf8(const std::string &text) {
+  if (text.empty()) return {};
+  const int length = static_cast<int>(text.size());
+  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
+  Text out(size > 0 ? static_cast<size_t>(size) : 0, 0);
+  if (size > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), length, out.data(), size);
+  return out;
+}
+
+// The arguments as UTF-16: on Windows from the command line itself, since
+// the narrow argv is in the ANSI code page; on POSIX argv is UTF-8.
+std::vector<Text> commandArguments(int argc, char **argv) {
+  std::vector<Text> arguments;
+#ifdef _WIN32
+  (void)argc;
+  (void)argv;
+  int count = 0;
+  LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  for (int index = 1; wide != nullptr && index < count; ++index) arguments.emplace_back(wide[index]);
+  LocalFree(wide);
+#else
+  for (int index = 1; index < argc; ++index) arguments.push_back(fromUtf8(argv[index]));
+#endif
+  return arguments;
+}
+
+// The system's text for a code, without its line end.
+std::string systemMessage(HRESULT code) {
+  LPWSTR buffer = nullptr;
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                     nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+  Text text = buffer != nullptr ? Text(buffer, length) : Text();
+  LocalFree(buffer);
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  return text.empty() ? std::string("no text for this code") : toUtf8(text);
+}
+
+// A step that failed: what the host was doing, the code, and the component's
+// own description where it gave one.
+struct HostFailure {
+  std::string what;
+  HRESULT code;
+  std::string description;
+};
+
+std::string takeErrorDescription() {
+  IErrorInfo *info = nullptr;
+  if (GetErrorInfo(0, &info) != S_OK || info == nullptr) return {};
+  BSTR description = nullptr;
+  info->GetDescription(&description);
+  std::string text = description != nullptr ? toUtf8(Text(description, SysStringLen(description))) : "";
+  SysFreeString(description);
+  info->Release();
+  return text;
+}
+
+void check(HRESULT hr, const std::string &what) {
+  if (FAILED(hr)) throw HostFailure{what, hr, takeErrorDescription()};
+}
+
+int report(const HostFailure &failure) {
+  std::fprintf(stderr, "sample_host: %s failed: error 0x%08lX: %s\n", failure.what.c_str(),
+               static_cast<unsigned long>(static_cast<ULONG>(failure.code)), systemMessage(failure.code).c_str());
+  if (!failure.description.empty()) std::fprintf(stderr, "sample_host: %s\n", failure.description.c_str());
+  return Failure;
+}
+
+template <typename T> class Com {
+ public:
+  Com() = default;
+  Com(const Com &other) : p_(other.p_) {
+    if (p_) p_->AddRef();
+  }
+  Com &operator=(Com other) {
+    std::swap(p_, other.p_);
+    return *this;
+  }
+  ~Com() {
+    if (p_) p_->Release();
+  }
+  T **put() {
+    if (p_) p_->Release();
+    p_ = nullptr;
+    return &p_;
+  }
+  T *get() const { return p_; }
+  T *operator->() const { return p_; }
+  explicit operator bool() const { return p_ != nullptr; }
+
+ private:
+  T *p_ = nullptr;
+};
+
+class Bstr {
+ public:
+  explicit Bstr(const Text &text) : value_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+  Bstr() = default;
+  Bstr(const Bstr &) = delete;
+  Bstr &operator=(const Bstr &) = delete;
+  ~Bstr() { SysFreeString(value_); }
+  BSTR get() const { return value_; }
+  BSTR *put() {
+    SysFreeString(value_);
+    value_ = nullptr;
+    return &value_;
+  }
+  Text text() const { return value_ != nullptr ? Text(value_, SysStringLen(value_)) : Text(); }
+
+ private:
+  BSTR value_ = nullptr;
+};
+
+VARIANT integer(LONG n) {
+  VARIANT v;
+  VariantInit(&v);
+  V_VT(&v) = VT_I4;
+  V_I4(&v) = n;
+  return v;
+}
+
+// Counts beyond 32 bits travel as doubles, which the collector rounds to the
+// counter's 64-bit data.
+VARIANT real(double d) {
+  VARIANT v;
+  VariantInit(&v);
+  V_VT(&v) = VT_R8;
+  V_R8(&v) = d;
+  return v;
+}
+
+void set(const Com<IPerfCounter> &counter, VARIANT value, const char *what) {
+  check(counter->put_Value(value), std::string("setting ") + what);
+}
+
+// The time the manager's sweep compares stamps with: local time as a DATE.
+DATE localNow() {
+  SYSTEMTIME time = {};
+  GetLocalTime(&time);
+  DATE now = 0.0;
+  SystemTimeToVariantTime(&time, &now);
+  return now;
+}
+
+Com<IPerfObject> objectNamed(IPerfMgr *manager, const WCHAR *name) {
+  Com<IPerfObjects> objects;
+  check(manager->get_PerfObjects(objects.put()), "reading the objects");
+  Com<IPerfObject> object;
+  check(objects->get_ItemByName(Bstr(name).get(), object.put()), "looking up an object");
+  if (!object) throw HostFailure{"finding object \"" + toUtf8(name) + "\" in the definition file", E_INVALIDARG, ""};
+  return object;
+}
+
+Com<IPerfCounter> counterNamed(IPerfCounters *counters, const WCHAR *name) {
+  Com<IPerfCounter> counter;
+  check(counters->get_ItemByName(Bstr(name).get(), counter.put()), "looking up a counter");
+  if (!counter) throw HostFailure{"finding counter \"" + toUtf8(name) + "\" in the definition file", E_INVALIDARG, ""};
+  return counter;
+}
+
+// One client session: its instance, its counters, and the running counts
+// behind its rate counters (a rate counter carries a count; readers divide
+// the difference of two samples by the time between them).
+struct Session {
+  Text name;
+  Com<IPerfInstance> instance;
+  Com<IPerfCounter> active, requests, bytes, responseTime;
+  double requestsDone = 0.0, bytesSent = 0.0;
+  double closesAt = 0.0;  // seconds since the start
+  bool vanished = false;  // its client went away without closing: no more stamps
+};
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void requestStop(int) { stopRequested = 1; }
+
+// The server: sessions that open and close as the load rises and falls over
+// a minute, and memory that follows them.
+class SampleServer {
+ public:
+  SampleServer(IPerfMgr *manager) : manager_(manager), random_(static_cast<unsigned>(GetTickCount())) {
+    sessions_ = objectNamed(manager, SessionsObject);
+    check(sessions_->get_PerfInstances(instances_.put()), "reading the session instances");
+    Com<IPerfObject> memory = objectNamed(manager, MemoryObject);
+    Com<IPerfCounters> counters;
+    check(memory->get_PerfCounters(counters.put()), "reading the memory counters");
+    heap_ = counterNamed(counters.get(), HeapBytes);
+    cache_ = counterNamed(counters.get(), CacheEntries);
+    check(manager->get_InstanceCleannupPolling(&sweepSeconds_), "reading InstanceCleannupPolling");
+  }
+
+  struct Tick {
+    int opened = 0, closed = 0, timedOut = 0;
+    LONG sessions = 0;
+    double requestsPerSecond = 0.0, heapBytes = 0.0;
+  };
+
+  // One second of the server's life, up to the calculated totals.
+  Tick advance(double now, double elapsed) {
+    Tick tick;
+    const double load = 0.55 + 0.45 * std::sin(now * 2.0 * 3.14159265358979 / 60.0);
+    closeFinished(now, tick);
+    const size_t wanted = 2 + static_cast<size_t>(std::lround(5.0 * load));
+    // Three clients are there from the start; later ones arrive one at a time
+    // while the load asks for more.
+    if (opened_ == 0) {
+      for (int first = 0; first < 3; ++first) open(now);
+      tick.opened = 3;
+    } else if (liveSessions() < wanted && chance(0.6)) {
+      open(now);
+      ++tick.opened;
+    }
+    if (liveSessions() > 1 && chance(0.05)) vanishOne();
+
+    const DATE stamp = localNow();
+    for (Session &session : sessions) {
+      if (session.vanished) continue;
+      const double rate = (5.0 + 30.0 * load) * between(0.7, 1.3);
+      session.requestsDone += rate * elapsed;
+      session.bytesSent += rate * elapsed * between(2.0e4, 6.0e4);
+      tick.requestsPerSecond += rate;
+      set(session.active, integer(static_cast<LONG>(std::lround(rate * between(0.05, 0.25)))), "Active Requests");
+      set(session.requests, real(std::floor(session.requestsDone)), "Requests/sec");
+      set(session.bytes, real(std::floor(session.bytesSent)), "Bytes Sent/sec");
+      set(session.responseTime, integer(static_cast<LONG>(std::lround((20.0 + 90.0 * load) * between(0.8, 1.2)))),
+          "Response Time ms");
+      check(session.instance->put_TimeStamp(stamp), "stamping a session");
+    }
+    tick.heapBytes = 4.4e9 + 0.35e9 * static_cast<double>(sessions.size()) + between(0.0, 5.0e7);
+    set(heap_, real(std::floor(tick.heapBytes)), "Heap Bytes");
+    cacheEntries_ = std::min(50000.0, cacheEntries_ + tick.requestsPerSecond * elapsed * 0.4);
+    if (cacheEntries_ >= 50000.0) cacheEntries_ = 30000.0;  // the cache trims itself
+    set(cache_, integer(static_cast<LONG>(cacheEntries_)), "Cache Entries");
+
+    check(manager_->CalcTotalInstances(), "CalcTotalInstances");
+    if (sweepSeconds_ > 0 && now - lastSweep_ >= sweepSeconds_) {
+      lastSweep_ = now;
+      tick.timedOut = sweep();
+    }
+    check(instances_->get_Count(&tick.sessions), "counting the sessions");
+    --tick.sessions;  // _Total
+    return tick;
+  }
+
+  std::vector<Session> sessions;
+
+ private:
+  bool chance(double p) { return std::uniform_real_distribution<double>(0.0, 1.0)(random_) < p; }
+  double between(double low, double high) { return std::uniform_real_distribution<double>(low, high)(random_); }
+
+  size_t liveSessions() const {
+    return static_cast<size_t>(
+        std::count_if(sessions.begin(), sessions.end(), [](const Session &s) { return !s.vanished; }));
+  }
+
+  void open(double now) {
+    Session session;
+    session.name = fromUtf8("client-" + std::to_string(++opened_));
+    check(sessions_->CreateInstance(Bstr(session.name).get(), session.instance.put()), "CreateInstance");
+    Com<IPerfCounters> counters;
+    check(session.instance->get_PerfCounters(counters.put()), "reading a session's counters");
+    session.active = counterNamed(counters.get(), ActiveRequests);
+    session.requests = counterNamed(counters.get(), RequestsPerSecond);
+    session.bytes = counterNamed(counters.get(), BytesPerSecond);
+    session.responseTime = counterNamed(counters.get(), ResponseTime);
+    session.closesAt = now + between(8.0, 40.0);
+    sessions.push_back(session);
+  }
+
+  void vanishOne() {
+    for (Session &session : sessions)
+      if (!session.vanished) {
+        session.vanished = true;
+        return;
+      }
+  }
+
+  // The position of a session's instance in the collection, 0 when it is no
+  // longer there.
+  LONG positionOf(const Text &name) {
+    LONG count = 0;
+    check(instances_->get_Count(&count), "counting the sessions");
+    for (LONG position = 1; position <= count; ++position) {
+      Com<IPerfInstance> instance;
+      check(instances_->get_Item(position, instance.put()), "reading a session");
+      Bstr found;
+      check(instance->get_Name(found.put()), "reading a session's name");
+      if (found.text() == name) return position;
+    }
+    return 0;
+  }
+
+  void closeFinished(double now, Tick &tick) {
+    for (auto at = sessions.begin(); at != sessions.end();) {
+      if (at->vanished || now < at->closesAt) {
+        ++at;
+        continue;
+      }
+      if (LONG position = positionOf(at->name)) check(instances_->Remove(position), "closing a session");
+      at = sessions.erase(at);
+      ++tick.closed;
+    }
+  }
+
+  // The manager removes the sessions not stamped within their time-out; the
+  // server forgets those whose instance went.
+  int sweep() {
+    check(manager_->RemoveTimedOutInstances(), "RemoveTimedOutInstances");
+    int removed = 0;
+    for (auto at = sessions.begin(); at != sessions.end();) {
+      if (positionOf(at->name) != 0) {
+        ++at;
+        continue;
+      }
+      at = sessions.erase(at);
+      ++removed;
+    }
+    return removed;
+  }
+
+  IPerfMgr *manager_;
+  Com<IPerfObject> sessions_;
+  Com<IPerfInstances> instances_;
+  Com<IPerfCounter> heap_, cache_;
+  std::mt19937 random_;
+  LONG sweepSeconds_ = 0;
+  double lastSweep_ = 0.0, cacheEntries_ = 12000.0;
+  unsigned opened_ = 0;
+};
+
+struct Options {
+  Text folder;
+  ULONGLONG durationMilliseconds = 0;  // 0: until stopped
+  bool unregister = false, help = false;
+};
+
+bool usageError(const std::string &text) {
+  std::fprintf(stderr, "sample_host: %s\nTry 'sample_host --help'.\n", text.c_str());
+  return false;
+}
+
+bool parseOptions(const std::vector<Text> &arguments, Options &options) {
+  for (size_t at = 0; at < arguments.size(); ++at) {
+    const std::string argument = toUtf8(arguments[at]);
+    if (argument == "--help" || argument == "-h" || argument == "/?") {
+      options.help = true;
+      return true;
+    }
+    if (argument == "--unregister") {
+      options.unregister = true;
+      continue;
+    }
+    if (argument != "--definitions" && argument != "--duration") return usageError("unknown argument '" + argument + "'");
+    if (at + 1 == arguments.size()) return usageError(argument + " needs a value");
+    const Text &value = arguments[++at];
+    if (argument == "--definitions") {
+      if (value.empty()) return usageError("--definitions needs a folder");
+      options.folder = value;
+      continue;
+    }
+    const std::string digits = toUtf8(value);
+    if (digits.empty() || digits.size() > 7 || digits.find_first_not_of("0123456789") != std::string::npos ||
+        std::strtoul(digits.c_str(), nullptr, 10) < 1 || std::strtoul(digits.c_str(), nullptr, 10) > 2000000)
+      return usageError("--duration needs a whole number of seconds from 1 to 2000000, not '" + digits + "'");
+    options.durationMilliseconds = std::strtoull(digits.c_str(), nullptr, 10) * 1000;
+  }
+  if (options.unregister && options.durationMilliseconds != 0) return usageError("--unregister takes no --duration");
+  return true;
+}
+
+// The folder of the program itself, where the build puts RVCounters.xml.
+Text programFolder() {
+  WCHAR path[MAX_PATH] = {};
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  Text folder(path, length < MAX_PATH ? length : 0);
+  const size_t slash = folder.find_last_of(OLESTR("\\/"));
+  return slash == Text::npos ? Text(OLESTR(".")) : folder.substr(0, slash);
+}
+
+// Load reports a file it cannot read as an XML error; a missing or locked
+// file is told here with the system's own reason.
+void checkReadable(const Text &file) {
+  HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE)
+    throw HostFailure{"opening the definition file " + toUtf8(file), HRESULT_FROM_WIN32(GetLastError()), ""};
+  CloseHandle(handle);
+}
+
+Com<IPerfMgr> createManager() {
+  Com<IPerfMgr> manager;
+  const HRESULT hr =
+      CoCreateInstance(CLSID_PerfMgr, nullptr, CLSCTX_INPROC_SERVER, IID_IPerfMgr, reinterpret_cast<void **>(manager.put()));
+  if (FAILED(hr))
+    throw HostFailure{"creating rvZedaZuvivurAzodav_83.PerfMgr (is the component registered? regsvr32 it first)", hr,
+                      ""};
+  return manager;
+}
+
+// Runs a system tool to its end; its exit code, or -1 when it did not start.
+long runTool(const Text &commandLine) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  Text command = commandLine;
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return -1;
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return static_cast<long>(code);
+}
+
+// Takes the device's counter names out (unlodctr) and removes the service
+// key that Register made. The header and INI files stay in the folder.
+int unregisterDevice(IPerfMgr *manager) {
+  Bstr device;
+  check(manager->get_DeviceName(device.put()), "reading the device name");
+  const Text service = Text(OLESTR("SYSTEM\\CurrentControlSet\\Services\\")) + device.text();
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, service.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    std::printf("%s is not registered; nothing to remove\n", toUtf8(device.text()).c_str());
+    return Success;
+  }
+  RegCloseKey(key);
+  const long unloaded = runTool(Text(OLESTR("unlodctr \"")) + device.text() + OLESTR("\""));
+  if (unloaded != 0) std::fprintf(stderr, "sample_host: warning: unlodctr ended with %ld\n", unloaded);
+  LSTATUS status = RegDeleteTreeW(HKEY_LOCAL_MACHINE, service.c_str());
+  if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) status = RegDeleteKeyW(HKEY_LOCAL_MACHINE, service.c_str());
+  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+    throw HostFailure{"removing HKLM\\" + toUtf8(service), HRESULT_FROM_WIN32(status), ""};
+  std::printf("unregistered %s\n", toUtf8(device.text()).c_str());
+  return Success;
+}
+
+int serve(IPerfMgr *manager, const Text &folder, ULONGLONG durationMilliseconds) {
+  check(manager->Register(Bstr(folder).get()), "Register");
+  Bstr device;
+  check(manager->get_DeviceName(device.put()), "reading the device name");
+  check(manager->CreateTotalInstances(), "CreateTotalInstances");
+  SampleServer server(manager);
+  rv::publishing::TreePublisher publisher(device.text().c_str());
+  std::printf("sample_host: publishing %s; stop with Ctrl-C\n", toUtf8(device.text()).c_str());
+  std::fflush(stdout);
+
+  const ULONGLONG start = GetTickCount64();
+  ULONGLONG last = start;
+  int result = Success;
+  try {
+    for (ULONG published = 1; !stopRequested; ++published) {
+      const ULONGLONG now = GetTickCount64();
+      const SampleServer::Tick tick =
+          server.advance(static_cast<double>(now - start) / 1000.0, static_cast<double>(now - last) / 1000.0);
+      last = now;
+      check(publisher.publish(manager), "publishing the tree");
+      std::printf("[%5.1fs] publish %lu: %ld sessions (+%d -%d, %d timed out), %.0f requests/s, heap %.2f GB\n",
+                  static_cast<double>(now - start) / 1000.0, static_cast<unsigned long>(published),
+                  static_cast<long>(tick.sessions), tick.opened, tick.closed, tick.timedOut, tick.requestsPerSecond,
+                  tick.heapBytes / 1.0e9);
+      std::fflush(stdout);
+      // Waits for the next second in short steps, so that a stop is prompt.
+      const ULONGLONG next = start + static_cast<ULONGLONG>(published) * 1000;
+      while (!stopRequested && GetTickCount64() < next) {
+        if (durationMilliseconds != 0 && GetTickCount64() - start >= durationMilliseconds) stopRequested = 1;
+        Sleep(50);
+      }
+      if (durationMilliseconds != 0 && GetTickCount64() - start >= durationMilliseconds) break;
+    }
+  } catch (const HostFailure &failure) {
+    result = report(failure);
+  }
+  publisher.withdraw();
+  std::printf("sample_host: withdrawn after %lu seconds\n",
+              static_cast<unsigned long>((GetTickCount64() - start) / 1000));
+  return result;
+}
+
+// The apartment, for as long as the host runs.
+struct Apartment {
+  HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  ~Apartment() {
+    if (SUCCEEDED(hr)) CoUninitialize();
+  }
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  Options options;
+  if (!parseOptions(commandArguments(argc, argv), options)) return UsageError;
+  if (options.help) {
+    std::printf("%s", usage);
+    return Success;
+  }
+  std::signal(SIGINT, requestStop);
+  std::signal(SIGTERM, requestStop);
+  const Text folder = options.folder.empty() ? programFolder() : options.folder;
+
+  Apartment apartment;
+  if (FAILED(apartment.hr)) return report({"CoInitializeEx", apartment.hr, ""});
+  try {
+    checkReadable(folder + OLESTR("\\RVCounters.xml"));
+    Com<IPerfMgr> manager = createManager();
+    check(manager->Load(Bstr(folder).get()), "loading " + toUtf8(folder) + "\\RVCounters.xml");
+    return options.unregister ? unregisterDevice(manager.get()) : serve(manager.get(), folder, options.durationMilliseconds);
+  } catch (const HostFailure &failure) {
+    return report(failure);
+  }
+}
