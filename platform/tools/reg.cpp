@@ -186,6 +186,13 @@ int queryValue(HKEY key, const std::string &path, const Wide &name, const std::s
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (tools::asksForHelp(argc, argv) || (argc == 3 && equalsIgnoringCase(argv[1], "query") &&
+                                         std::string(argv[2]) == "/?")) {
+    std::printf("Usage: reg query <key> [/v <value> | /ve] [/s]\n"
+                "  <key>  a root (HKLM, HKCU, HKCR, HKU, HKCC or its long name), then the path below it\n"
+                "  /v     only that value; /ve only the default value; /s every key below, too\n");
+    return 0;
+  }
   if (argc < 3 || !equalsIgnoringCase(argv[1], "query")) return syntaxError();
   std::string keyName = argv[2];
   std::optional<std::string> valueName;

@@ -26,8 +26,8 @@ bool isSwitch(const std::string &argument, char letter) {
          (argument[1] == letter || argument[1] == letter - 'a' + 'A');
 }
 
-void usage() {
-  std::fprintf(stderr,
+void usage(FILE *to = stderr) {
+  std::fprintf(to,
                "Usage: regsvr32 [/u] [/s] <module>\n"
                "  /u  unregister the module (calls DllUnregisterServer)\n"
                "  /s  silent: no messages\n");
@@ -49,6 +49,10 @@ std::string modulePath(const std::string &given) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (tools::asksForHelp(argc, argv)) {
+    usage(stdout);
+    return 0;
+  }
   bool unregister = false, silent = false;
   std::string module;
   for (int at = 1; at < argc; ++at) {

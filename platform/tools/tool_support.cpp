@@ -126,8 +126,18 @@ void openServiceKey(const std::string &driver, RegKey &service) {
   check(status, "Unable to open the service key of " + driver);
 }
 
+bool asksForHelp(int argc, char **argv) {
+  if (argc != 2) return false;
+  const std::string argument = argv[1];
+  return argument == "--help" || argument == "/?" || argument == "-?";
+}
+
 int runTool(int argc, char **argv, const char *usage, std::string (*work)(const std::string &argument)) {
-  if (argc != 2 || argv[1][0] == '\0' || std::string(argv[1]) == "/?") {
+  if (asksForHelp(argc, argv)) {
+    std::printf("Usage: %s\n", usage);
+    return 0;
+  }
+  if (argc != 2 || argv[1][0] == '\0') {
     std::fprintf(stderr, "Usage: %s\n", usage);
     return exitStatus(ERROR_INVALID_PARAMETER);
   }

@@ -96,6 +96,9 @@ void openServiceKey(const std::string &driver, RegKey &service);
 // `work` on it and prints "Info: " and what `work` returns; a Failure is
 // printed as "Error: " and its message, and exits with its code. Otherwise
 // prints the usage line and exits with ERROR_INVALID_PARAMETER.
+// Whether the arguments ask for the tool's usage: --help, /? or -? alone.
+bool asksForHelp(int argc, char **argv);
+
 int runTool(int argc, char **argv, const char *usage, std::string (*work)(const std::string &argument));
 
 }  // namespace tools

@@ -192,6 +192,15 @@ TEST(Lodctr, InstallsTextsAndUnlodctrRestoresTheTablesExactly) {
   EXPECT_EQ(std::string::npos, tree("SYSTEM").find("First Counter")) << "the service's numbers are gone";
 }
 
+TEST(Tools, AnswerHelpWithTheirUsageOnStandardOutput) {
+  for (const char *tool : {"regsvr32", "reg", "lodctr", "unlodctr"})
+    for (const char *help : {"--help", "/?"}) {
+      ToolRun run = runTool(tool, {help});
+      EXPECT_EQ(0, run.status) << tool << " " << help;
+      EXPECT_TRUE(run.out.starts_with(std::string("Usage: ") + tool)) << tool << " " << help << ": " << run.out;
+    }
+}
+
 TEST(Lodctr, BadInputIsReportedAndChangesNothing) {
   prepareCounters();
   const std::string before = tree(""), folder = rootFolder() + "/c/perf";
@@ -219,7 +228,7 @@ TEST(Lodctr, BadInputIsReportedAndChangesNothing) {
       {{"unlodctr", "MySvc"}, "The counters of MySvc are not installed."},
       {{"unlodctr", "NoSuchService"}, "does not exist"},
       {{"lodctr"}, "Usage: lodctr <ini file>\n"},
-      {{"unlodctr", "/?"}, "Usage: unlodctr <driver name>\n"},
+      {{"unlodctr", "MySvc", "Other"}, "Usage: unlodctr <driver name>\n"},
   };
   for (const auto &c : cases) {
     ToolRun run = runTool(c.command[0], {c.command.begin() + 1, c.command.end()});
