@@ -24,7 +24,8 @@ using namespace perfdata;
 
 namespace {
 
-enum ExitCode { Success = 0, UnknownObject = 1, UsageError = 2, QueryFailed = 3 };
+// As every program of the project: 0 done, 1 failed (the message says why), 2 wrong usage.
+enum ExitCode { Success = 0, UnknownObject = 1, UsageError = 2, QueryFailed = 1 };
 
 const char usage[] =
     "Usage:\n"
@@ -39,8 +40,8 @@ const char usage[] =
     "stopped, neither once. A rate needs two samples: the first one shows the\n"
     "raw count, marked \"(raw)\". Names not installed show as their index (#1234).\n"
     "\n"
-    "Exit status: 0 done, 1 unknown object, 2 wrong usage, 3 the performance data\n"
-    "could not be read.\n";
+    "Exit status: 0 done, 1 an unknown object or performance data that could not\n"
+    "be read (standard error says which), 2 wrong usage.\n";
 
 // What the command line asks for.
 struct Request {
