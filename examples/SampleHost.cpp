@@ -44,10 +44,11 @@ const char usage[] =
     "       sample_host --help\n"
     "\n"
     "Plays a server that publishes its own performance counters: it loads\n"
-    "FOLDER\\RVCounters.xml (default: the program's own folder), registers the\n"
-    "counters (service key, header and INI files in FOLDER, lodctr), then opens\n"
-    "and closes client sessions and publishes their values about once a second\n"
-    "until stopped (Ctrl-C, SIGTERM) or for SECONDS. The tree is withdrawn on exit.\n"
+    "FOLDER\\RVCounters.xml (default: the folder sample beside the program),\n"
+    "registers the counters (service key, header and INI files in FOLDER,\n"
+    "lodctr), then opens and closes client sessions and publishes their values\n"
+    "about once a second until stopped (Ctrl-C, SIGTERM) or for SECONDS. The tree\n"
+    "is withdrawn on exit.\n"
     "One line per publish on standard output.\n"
     "\n"
     "  --definitions FOLDER  where RVCounters.xml is, and where Register writes\n"
@@ -448,13 +449,15 @@ bool parseOptions(const std::vector<Text> &arguments, Options &options) {
   return true;
 }
 
-// The folder of the program itself, where the build puts RVCounters.xml.
-Text programFolder() {
+// The folder sample beside the program, where the build puts RVCounters.xml:
+// a folder of its own, so that the component's Load without a folder, which
+// looks beside the component module, does not find the sample's file.
+Text defaultDefinitions() {
   WCHAR path[MAX_PATH] = {};
   const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
   Text folder(path, length < MAX_PATH ? length : 0);
   const size_t slash = folder.find_last_of(OLESTR("\\/"));
-  return slash == Text::npos ? Text(OLESTR(".")) : folder.substr(0, slash);
+  return (slash == Text::npos ? Text(OLESTR(".")) : folder.substr(0, slash)) + OLESTR("\\sample");
 }
 
 // Load reports a file it cannot read as an XML error; a missing or locked
@@ -575,7 +578,7 @@ int main(int argc, char **argv) {
   }
   std::signal(SIGINT, requestStop);
   std::signal(SIGTERM, requestStop);
-  const Text folder = options.folder.empty() ? programFolder() : options.folder;
+  const Text folder = options.folder.empty() ? defaultDefinitions() : options.folder;
 
   Apartment apartment;
   if (FAILED(apartment.hr)) return report({"CoInitializeEx", apartment.hr, ""});

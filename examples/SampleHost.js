@@ -1,7 +1,7 @@
 // The sample server of sample_host, in script, for Windows' script host:
 //   cscript //nologo SampleHost.js [FOLDER] [SECONDS]
-// It loads and registers FOLDER\RVCounters.xml (default: the script's own
-// folder), then for SECONDS (default 60) opens and closes client sessions,
+// It loads and registers FOLDER\RVCounters.xml (default: the folder sample
+// beside the script), then for SECONDS (default 60) opens and closes client sessions,
 // sets their values, stamps the live ones, lets the manager sweep the ones
 // whose client vanished, and publishes once a second through
 // rvTreePublisher.TreePublisher; the tree is withdrawn at the end. Both the
@@ -13,7 +13,7 @@ var fso = new ActiveXObject("Scripting.FileSystemObject");
 function usage() {
   WScript.Echo("Usage: cscript //nologo SampleHost.js [FOLDER] [SECONDS]\n" +
                "Publishes the sample server's counters from FOLDER\\RVCounters.xml (default: the\n" +
-               "script's folder) once a second for SECONDS (1 to 86400, default 60).");
+               "folder sample beside the script) once a second for SECONDS (1 to 86400, default 60).");
 }
 
 // Errors go to standard error where the script host has one; Wine's has
@@ -151,7 +151,7 @@ function main() {
     usage();
     return 2;
   }
-  var folder = args.length > 0 ? args(0) : fso.GetParentFolderName(WScript.ScriptFullName);
+  var folder = args.length > 0 ? args(0) : fso.BuildPath(fso.GetParentFolderName(WScript.ScriptFullName), "sample");
   var seconds = 60;
   if (args.length > 1) {
     if (!/^[0-9]{1,5}$/.test(args(1)) || args(1) < 1 || args(1) > 86400) {

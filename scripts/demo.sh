@@ -69,7 +69,7 @@ cmake --build "$build" -j2 --target "${targets[@]}"
 # The host registers into a folder of its own, so the build folder keeps no
 # header or INI file of the demo.
 mkdir "$root/sample"
-cp "$bin/RVCounters.xml" "$root/sample/"
+cp "$bin/sample/RVCounters.xml" "$root/sample/"
 
 if [ "$windows" = 1 ]; then
   windows_path() { echo "Z:$(realpath "$1" | tr '/' '\\')"; }

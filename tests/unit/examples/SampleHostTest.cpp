@@ -73,7 +73,7 @@ class SampleHost : public ComponentFixture {
 
   // The definition the build put beside the programs, for a device of this test's own.
   void copyDefinition() {
-    std::string text = readFile(ownFolder() + "\\RVCounters.xml");
+    std::string text = readFile(ownFolder() + "\\sample\\RVCounters.xml");
     const std::string from = "deviceName=\"RVSampleServer\"";
     ASSERT_NE(std::string::npos, text.find(from)) << text;
     text.replace(text.find(from), from.size(), "deviceName=\"" + device + "\"");
