@@ -10,6 +10,8 @@ packages=(
   libxml2-dev libsqlite3-dev libffi-dev
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
   wine wine64 libwine-dev
+  libcpp-httplib-dev         # perf_exporter's HTTP server
+  python3-prometheus-client  # the OpenMetrics parser that checks the exporter's page
 )
 
 missing=()
