@@ -76,6 +76,17 @@ BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize);
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 BOOL WINAPI DeleteFileW(LPCWSTR lpFileName);
 
+// Renames a file within its file system. An existing target is replaced only
+// with MOVEFILE_REPLACE_EXISTING (else ERROR_ALREADY_EXISTS); the source, and
+// a target that is replaced, must have no handle open that denies deletion
+// (ERROR_SHARING_VIOLATION). Folders are not moved (ERROR_ACCESS_DENIED), nor
+// files to another file system (ERROR_NOT_SAME_DEVICE): MOVEFILE_COPY_ALLOWED
+// is not supported.
+#define MOVEFILE_REPLACE_EXISTING 0x00000001
+#define MOVEFILE_WRITE_THROUGH 0x00000008
+BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
+BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags);
+
 // Folders. Security attributes are not supported: pass NULL. A folder
 // removed must be empty.
 BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
@@ -90,6 +101,7 @@ DWORD WINAPI GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer);
 
 #define CreateFile CreateFileW
 #define DeleteFile DeleteFileW
+#define MoveFileEx MoveFileExW
 #define CreateDirectory CreateDirectoryW
 #define RemoveDirectory RemoveDirectoryW
 #define GetTempPath GetTempPathW

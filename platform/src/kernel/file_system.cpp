@@ -55,6 +55,7 @@ DWORD errorFromErrno(int error, const std::string &posixPath) {
     case ENOTDIR: return ERROR_PATH_NOT_FOUND;
     case EACCES: case EPERM: case EROFS: case EISDIR: case ETXTBSY: case ELOOP: return ERROR_ACCESS_DENIED;
     case EEXIST: return ERROR_FILE_EXISTS;
+    case EXDEV: return ERROR_NOT_SAME_DEVICE;
     case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
     case EMFILE: case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
     case ENOSPC: case EDQUOT: return ERROR_DISK_FULL;

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -241,6 +242,66 @@ BOOL deleteFile(const std::string &name) {
   return TRUE;
 }
 
+// Renames `from` to `to`. Both the source and a target that is replaced need
+// delete access, which every handle open on them must share; the
+// reservations are held across the rename so that no opener slips in.
+BOOL moveFile(const std::string &from, const std::string &to, DWORD flags) {
+  if ((flags & ~static_cast<DWORD>(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::string source, target;
+  if (DWORD error = posixPathOf(from, false, &source)) {
+    SetLastError(error);
+    return FALSE;
+  }
+  if (DWORD error = posixPathOf(to, true, &target)) {
+    SetLastError(error);
+    return FALSE;
+  }
+  struct stat status;
+  if (lstat(source.c_str(), &status) != 0) {
+    SetLastError(errorFromErrno(errno, source));
+    return FALSE;
+  }
+  if (S_ISDIR(status.st_mode)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  std::unique_ptr<ShareReservation> sourceReservation, targetReservation;
+  if (DWORD error = ShareReservation::acquire(status.st_dev, status.st_ino, ShareDelete, ShareAll, &sourceReservation)) {
+    SetLastError(error);
+    return FALSE;
+  }
+  struct stat existing;
+  if (lstat(target.c_str(), &existing) == 0) {
+    if (existing.st_dev == status.st_dev && existing.st_ino == status.st_ino) return TRUE;
+    if (!(flags & MOVEFILE_REPLACE_EXISTING)) {
+      SetLastError(ERROR_ALREADY_EXISTS);
+      return FALSE;
+    }
+    if (S_ISDIR(existing.st_mode)) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return FALSE;
+    }
+    if (DWORD error =
+            ShareReservation::acquire(existing.st_dev, existing.st_ino, ShareDelete, ShareAll, &targetReservation)) {
+      SetLastError(error);
+      return FALSE;
+    }
+  }
+  // Without the flag a target that appeared since the check is not replaced.
+  const int moved = (flags & MOVEFILE_REPLACE_EXISTING)
+                        ? rename(source.c_str(), target.c_str())
+                        : renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+  if (moved != 0) {
+    const int error = errno;
+    SetLastError(error == EEXIST ? ERROR_ALREADY_EXISTS : errorFromErrno(error, error == ENOENT ? source : target));
+    return FALSE;
+  }
+  return TRUE;
+}
+
 enum class Direction { Read, Write };
 
 // Moves `count` bytes between the buffer and the file, at the file's
@@ -371,3 +432,19 @@ BOOL WINAPI RemoveDirectoryW(LPCWSTR lpPathName) { return onPath(lpPathName, rem
 BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) { return onPath(lpPathName, removeDirectory); }
 
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) { return onPath(lpFileName, deleteFile); }
+
+BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags) {
+  if (lpExistingFileName == nullptr || lpNewFileName == nullptr) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  return moveFile(utf8FromWide(lpExistingFileName), utf8FromWide(lpNewFileName), dwFlags);
+}
+
+BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+  if (lpExistingFileName == nullptr || lpNewFileName == nullptr) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  return moveFile(utf8FromAnsi(lpExistingFileName), utf8FromAnsi(lpNewFileName), dwFlags);
+}

@@ -1,5 +1,6 @@
 // Files: creation dispositions, bad names, the file pointer, share modes
-// within the process and against another process, and the temporary folder.
+// within the process and against another process, moving by name, and the
+// temporary folder.
 #include <windows.h>
 #include <gtest/gtest.h>
 
@@ -219,4 +220,34 @@ TEST(Folders, CreatedInAnExistingFolderAndRemovedWhenEmpty) {
   EXPECT_TRUE(RemoveDirectoryW(std::basic_string<WCHAR>(folder.begin(), folder.end()).c_str()));
   EXPECT_FALSE(RemoveDirectoryA(folder.c_str()));
   EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+}
+
+TEST_F(FileTest, MovedByNameReplacingOnlyWhenAsked) {
+  const std::string target = path + ".moved";
+  DeleteFileA(target.c_str());
+  {
+    File source(openFile(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW));
+    ASSERT_TRUE(write(source.get(), "first"));
+    SetLastError(0);
+    EXPECT_FALSE(MoveFileExA(path.c_str(), target.c_str(), 0)) << "an open handle that denies deletion";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+  }
+  ASSERT_TRUE(MoveFileExA(path.c_str(), target.c_str(), 0)) << GetLastError();
+  EXPECT_EQ("<missing>", contentOf(path));
+  EXPECT_EQ("first", contentOf(target));
+
+  File second(openFile(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW));
+  ASSERT_TRUE(write(second.get(), "second"));
+  second.reset();
+  SetLastError(0);
+  EXPECT_FALSE(MoveFileExA(path.c_str(), target.c_str(), 0));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+  EXPECT_EQ("first", contentOf(target));
+  EXPECT_TRUE(MoveFileExA(path.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) << GetLastError();
+  EXPECT_EQ("second", contentOf(target));
+
+  SetLastError(0);
+  EXPECT_FALSE(MoveFileExA(path.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+  DeleteFileA(target.c_str());
 }

@@ -1,0 +1,82 @@
+// The branding component: the folder in which the product's resource files
+// (RVCounters.xml beside the component) are looked for. It is the Branding
+// key's Folder value; by default the folder the component module was
+// registered from (the InprocServer32 of its PerfMgr class), and where the
+// component is not registered, this module's own folder, as when both are
+// installed side by side.
+#include "CompanionInterfaces.h"
+#include "CompanionModule.h"
+#include "rvZedaZuvivurAzodav.h"
+
+namespace rv::companion {
+
+namespace {
+
+const OLECHAR FolderValue[] = OLESTR("Folder");
+
+// The registered path of the component module, or nothing.
+std::optional<Text> componentModulePath() {
+  OLECHAR clsid[40] = {};
+  StringFromGUID2(CLSID_PerfMgr, clsid, 40);
+  const Text keyPath = OLESTR("CLSID\\") + Text(clsid) + OLESTR("\\InprocServer32");
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    return std::nullopt;
+  OLECHAR path[MAX_PATH + 1] = {};
+  DWORD size = sizeof(path) - sizeof(OLECHAR), type = 0;
+  const LONG error = RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE *>(path), &size);
+  RegCloseKey(key);
+  if (error != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || path[0] == 0) return std::nullopt;
+  return Text(path);
+}
+
+// A folder as the component joins it with a backslash and a name: without
+// a final backslash of its own ("C:\" becomes "C:").
+Text withoutFinalBackslash(Text folder) {
+  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  return folder;
+}
+
+// The component's folder where it is registered by path, else this
+// module's own.
+Text installFolder() {
+  const auto component = componentModulePath();
+  const Text folder = component ? folderOf(*component) : Text();
+  return folder.empty() ? folderOf(modulePath()) : folder;
+}
+
+class FolderBranding final : public Object<IFolderBranding, rv::IID_IFolderBranding> {
+ public:
+  HRESULT STDMETHODCALLTYPE SetFolder(BSTR folder) override {
+    const Text key = settingsKey(OLESTR("Branding"));
+    LONG error;
+    if (folder == nullptr || folder[0] == 0) {
+      HKEY opened = nullptr;
+      error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_SET_VALUE, &opened);
+      if (error == ERROR_SUCCESS) {
+        error = RegDeleteValueW(opened, FolderValue);
+        RegCloseKey(opened);
+      }
+      if (error == ERROR_FILE_NOT_FOUND) error = ERROR_SUCCESS;
+    } else {
+      error = writeText(key, FolderValue, folder);
+    }
+    return error == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(error);
+  }
+
+  HRESULT STDMETHODCALLTYPE GetFolder(BSTR *folder) override {
+    if (folder == nullptr) return E_POINTER;
+    const auto configured = readText(settingsKey(OLESTR("Branding")), FolderValue);
+    const Text chosen = withoutFinalBackslash(configured ? *configured : installFolder());
+    *folder = SysAllocStringLen(chosen.data(), static_cast<UINT>(chosen.size()));
+    return *folder != nullptr ? S_OK : E_OUTOFMEMORY;
+  }
+};
+
+}  // namespace
+
+HRESULT createFolderBranding(REFIID riid, void **object) {
+  return FolderBranding::create<FolderBranding>(riid, object);
+}
+
+}  // namespace rv::companion
