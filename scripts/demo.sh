@@ -53,7 +53,7 @@ step "packages (scripts/setup.sh)"
 bash scripts/setup.sh
 
 preset=linux
-targets=(rvZedaZuvivurAzodav rvPerfCollector sample_host perfquery)
+targets=(rvZedaZuvivurAzodav rvCompanion rvPerfCollector sample_host perfquery)
 if [ "$windows" = 1 ]; then
   preset=windows
 else
@@ -77,6 +77,7 @@ if [ "$windows" = 1 ]; then
   step "a private Wine prefix (the first one takes a minute)"
   run --init
   run regsvr32 /s "$(windows_path "$bin/rvZedaZuvivurAzodav.dll")" || fail "regsvr32 could not register the component"
+  run regsvr32 /s "$(windows_path "$bin/rvCompanion.dll")" || fail "regsvr32 could not register the companion module"
   host=(run "$bin/sample_host.exe" --definitions "$(windows_path "$root/sample")")
   perfquery=(run "$bin/perfquery.exe")
   # Wine's lodctr installs no names: the collector numbers from 10000, and
@@ -88,8 +89,9 @@ if [ "$windows" = 1 ]; then
 else
   export WINPLATFORM_ROOT=$root/platform
   mkdir "$WINPLATFORM_ROOT"
-  step "registering the component in a private platform root ($WINPLATFORM_ROOT)"
+  step "registering the component and its companion module in a private platform root ($WINPLATFORM_ROOT)"
   "$bin/regsvr32" /s "$bin/rvZedaZuvivurAzodav.so" || fail "regsvr32 could not register the component"
+  "$bin/regsvr32" /s "$bin/rvCompanion.so" || fail "regsvr32 could not register the companion module"
   host=("$bin/sample_host" --definitions "$root/sample" --duration 120)
   perfquery=("$bin/perfquery")
   sessions="RV Sample Sessions"
