@@ -63,7 +63,9 @@ build=build/$preset
 bin=$here/$build/bin
 step "building the $preset target: ${targets[*]}"
 [ -f "$build/CMakeCache.txt" ] || cmake --preset "$preset" >/dev/null
-if cmake --build "$build" --target help | grep -q '^perf_exporter:'; then targets+=(perf_exporter); fi
+# The list is read whole: grep -q stopping early would end ninja with SIGPIPE.
+known_targets=$(cmake --build "$build" --target help)
+if grep -q '^perf_exporter:' <<<"$known_targets"; then targets+=(perf_exporter); fi
 cmake --build "$build" -j2 --target "${targets[@]}"
 
 # The host registers into a folder of its own, so the build folder keeps no
