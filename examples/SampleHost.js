@@ -26,6 +26,17 @@ function complain(text) {
   }
 }
 
+// Waits `ms` milliseconds. Wine's script host has no WScript.Sleep (it
+// answers E_NOTIMPL), and there the wait is spent watching the clock.
+function pause(ms) {
+  try {
+    WScript.Sleep(ms);
+  } catch (e) {
+    for (var until = new Date().getTime() + ms; new Date().getTime() < until;) {
+    }
+  }
+}
+
 function hex(n) {
   return "0x" + ((n < 0 ? n + 0x100000000 : n).toString(16).toUpperCase());
 }
@@ -129,8 +140,9 @@ function serve(folder, seconds) {
       WScript.Echo("[" + now.toFixed(1) + "s] publish " + tick + ": " + (instances.Count - 1) + " sessions (+" +
                    toOpen + " -" + closed + ", " + vanished + " timed out), " + Math.round(rates) +
                    " requests/s, heap " + (heap / 1e9).toFixed(2) + " GB");
+      step = "waiting";
       var next = start + tick * 1000 - new Date().getTime();
-      if (tick < seconds && next > 0) WScript.Sleep(next);
+      if (tick < seconds && next > 0) pause(next);
     }
   } catch (e) {
     complain("SampleHost: " + step + " failed: error " + hex(e.number) + ": " + e.description);
