@@ -227,14 +227,20 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     return members_.size();
   }
 
-  HRESULT append(E *member, const Site &site) {
-    if (member == nullptr) return reportDirect(iidOf<Main>(), 601, iidOf<Main>(), E_INVALIDARG);
+  HRESULT append(E *given, const Site &site) {
+    // A late-bound caller can hand any object where a member belongs, and the
+    // dispatcher passes it on as it is: the member is taken through its own
+    // answer for the member interface, so a foreign object is refused
+    // instead of being called through a table it does not have.
+    ComPtr<E> member;
+    if (given == nullptr || FAILED(given->QueryInterface(iidOf<E>(), member.putVoid())) || !member)
+      return reportDirect(iidOf<Main>(), 601, iidOf<Main>(), E_INVALIDARG);
     LONG id = 0;
     raiseIfFailed(site, member->get_ID(&id));
     // ID 0 may occur any number of times.
     if (id != 0 && findById(id) < members_.size())
       return reportDirect(iidOf<Main>(), 602, iidOf<Main>(), E_FAIL);
-    members_.emplace_back(member);
+    members_.push_back(std::move(member));
     return S_OK;
   }
 

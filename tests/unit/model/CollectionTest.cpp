@@ -207,6 +207,9 @@ TEST_F(Collection, UntypedCollectionForwardsAndChecksTheMemberClass) {
   create(CLSID_PerfInstance, IID_IDispatch, instance);
   EXPECT_EQ(E_INVALIDARG, untyped->Add(instance.p));
   EXPECT_EQ("Cannot perform this operation because the object being passed in is not valid.", takeError().description);
+  // The typed Add, handed another class's object as a late-bound caller can.
+  EXPECT_EQ(E_INVALIDARG, counters->Add(reinterpret_cast<IPerfCounter *>(instance.p)));
+  EXPECT_EQ("Cannot perform this operation because the object being passed in is not valid.", takeError().description);
   EXPECT_EQ(E_INVALIDARG, untyped->Add(nullptr));
   Ref<IDispatch> counter;
   create(CLSID_PerfCounter, IID_IDispatch, counter);
