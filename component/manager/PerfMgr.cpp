@@ -482,9 +482,13 @@ HRESULT PerfMgr::SyncronizeFrom(IPerfMgr *source) {
   RV_OPERATION("Syncronize");
   return memberFrame(RV_HERE, [&] {
     raiseIfFailed(RV_HERE, ResetCounters());
-    if (source == nullptr) return reportDirect(iidOf<IPerfMgr>(), 601, iidOf<IPerfMgr>(), E_INVALIDARG);
+    // A late-bound caller can hand any object here; it is used only through
+    // its own answer for IPerfMgr, so a foreign one is refused, not called.
+    ComPtr<IPerfMgr> manager;
+    if (source == nullptr || FAILED(source->QueryInterface(IID_IPerfMgr, manager.putVoid())) || !manager)
+      return reportDirect(iidOf<IPerfMgr>(), 601, iidOf<IPerfMgr>(), E_INVALIDARG);
     ComPtr<IPerfObjects> sourceObjects;
-    raiseIfFailed(RV_HERE, source->get_PerfObjects(sourceObjects.put()));
+    raiseIfFailed(RV_HERE, manager->get_PerfObjects(sourceObjects.put()));
     for (const ComPtr<IPerfObject> &object : membersOf<IPerfObject>(objects_.get(), RV_HERE)) {
       ComPtr<IPerfObject> from;
       raiseIfFailed(RV_HERE, sourceObjects->get_ItemByID(idOf(object.get(), RV_HERE), from.put()));

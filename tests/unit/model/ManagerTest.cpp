@@ -229,6 +229,10 @@ TEST_F(Manager, SynchronisationCopiesValuesOnly) {
   EXPECT_EQ("Cannot perform this operation because the object being passed in is not valid.",
             takeError().description);
   EXPECT_EQ("EMPTY", valueOf(plain, 1));
+  // Nor with an object of another class, as a late-bound caller can pass.
+  EXPECT_EQ(E_INVALIDARG, manager->SyncronizeFrom(reinterpret_cast<IPerfMgr *>(plain)));
+  EXPECT_EQ("Cannot perform this operation because the object being passed in is not valid.",
+            takeError().description);
 }
 
 }  // namespace
