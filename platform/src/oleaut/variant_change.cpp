@@ -428,6 +428,11 @@ HRESULT coerce(const VARIANT *in, LCID lcid, USHORT flags, VARTYPE vt, VARIANT *
     return S_OK;
   }
   if (from == vt) return VariantCopy(out, in);
+  // A decimal holds at most 28 digits after the point and no sign bit but
+  // the top one; oleaut32 refuses any other as an argument, and the scaling
+  // below could not represent it.
+  if (from == VT_DECIMAL && (V_DECIMAL(in).scale > 28 || (V_DECIMAL(in).sign & ~DECIMAL_NEG) != 0))
+    return E_INVALIDARG;
   if (from == VT_NULL || from == VT_ERROR || vt == VT_ERROR || vt == VT_VARIANT || vt == VT_RECORD ||
       from == VT_RECORD || from == VT_VARIANT)
     return DISP_E_TYPEMISMATCH;

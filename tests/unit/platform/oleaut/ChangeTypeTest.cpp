@@ -84,6 +84,8 @@ const Conversion kConversions[] = {
     {real(VT_R8, 2147483647.49), S_OK, i4(INT32_MAX)}, {real(VT_R8, -2147483648.5), S_OK, i4(INT32_MIN)},
     {real(VT_R8, 2147483647.5), DISP_E_OVERFLOW, i4()}, {real(VT_R8, 1e300), DISP_E_OVERFLOW, i4()},
     {num(VT_CY, 25000), S_OK, i4(2)}, {num(VT_CY, 35000), S_OK, i4(4)}, {dec(-125, 2), S_OK, i4(-1)},
+    // A decimal of more than 28 places is no decimal at all.
+    {dec(5, 29), E_INVALIDARG, i4()}, {dec(5, 255), E_INVALIDARG, real(VT_R8, 0)},
     {S("2.5"), S_OK, i4(2)}, {S("3.5"), S_OK, i4(4)}, {S("2.51"), S_OK, i4(3)},
     {S("2.500000000000000000000001"), S_OK, i4(3)}, {S("2147483646.5"), S_OK, i4(2147483646)},
     {S("2147483647.5"), DISP_E_OVERFLOW, i4()}, {S("255.5"), DISP_E_OVERFLOW, num(VT_UI1)},
