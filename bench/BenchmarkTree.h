@@ -10,6 +10,7 @@
 #include <oleauto.h>
 
 #include <string>
+#include <vector>
 
 #include "BenchmarkHost.h"
 #include "rvZedaZuvivurAzodav.h"

@@ -8,7 +8,6 @@
 #include <oleauto.h>
 #include <benchmark/benchmark.h>
 
-#include <map>
 #include <string>
 
 #include "BenchmarkHost.h"
