@@ -14,12 +14,13 @@
 #include <vector>
 
 #include "BenchmarkHost.h"
+#include "BenchmarkTree.h"
 #include "PublishedTree.h"
 #include "rvZedaZuvivurAzodav.h"
 
 namespace {
 
-constexpr LONG Objects = 10, Instances = 100, Counters = 10;
+const TreeShape shape;
 const char Device[] = "RVCollectorBench";
 const char ServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\RVCollectorBench\\Performance";
 
@@ -28,75 +29,10 @@ std::unique_ptr<rv::publishing::TreePublisher> publisher;
 std::vector<BYTE> blob;
 PM_COLLECT_PROC *collect = nullptr;
 
-BSTR text(const std::string &ascii) {
-  std::basic_string<OLECHAR> wide(ascii.begin(), ascii.end());
-  return SysAllocString(wide.c_str());
-}
-
-void buildTree() {
-  CoCreateInstance(CLSID_PerfMgr, nullptr, CLSCTX_INPROC_SERVER, IID_IPerfMgr, reinterpret_cast<void **>(&manager));
-  IPerfObjects *objects = nullptr;
-  manager->get_PerfObjects(&objects);
-  LONG id = 2;
-  for (LONG o = 0; o < Objects; ++o) {
-    IPerfObject *object = nullptr;
-    objects->AddNew(id, &object);
-    id += 2;
-    BSTR name = text("Application object " + std::to_string(o));
-    object->put_Name(name);
-    SysFreeString(name);
-    object->put_HasInstances(VARIANT_TRUE);
-    IPerfCounters *counters = nullptr;
-    object->get_PerfCounters(&counters);
-    for (LONG c = 0; c < Counters; ++c) {
-      IPerfCounter *counter = nullptr;
-      counters->AddNew(id, &counter);
-      id += 2;
-      BSTR counterName = text("Requests handled per second by worker " + std::to_string(c));
-      BSTR help = text("The number of requests that this worker pool completed since the last sample was taken.");
-      counter->put_Name(counterName);
-      counter->put_Help(help);
-      SysFreeString(counterName);
-      SysFreeString(help);
-      counter->put_CounterType(c % 2 ? PERF_COUNTER_LARGE_RAWCOUNT : PERF_COUNTER_RAWCOUNT);
-      counter->Release();
-    }
-    counters->Release();
-    for (LONG i = 0; i < Instances; ++i) {
-      IPerfInstance *instance = nullptr;
-      BSTR instanceName = text("worker-" + std::to_string(i));
-      object->CreateInstance(instanceName, &instance);
-      SysFreeString(instanceName);
-      IPerfCounters *values = nullptr;
-      instance->get_PerfCounters(&values);
-      for (LONG c = 1; c <= Counters; ++c) {
-        IPerfCounter *counter = nullptr;
-        values->get_Item(c, &counter);
-        VARIANT value;
-        VariantInit(&value);
-        if (c % 2) {
-          V_VT(&value) = VT_I4;
-          V_I4(&value) = i * c;
-        } else {
-          V_VT(&value) = VT_R8;
-          V_R8(&value) = i * 1.5;
-        }
-        counter->put_Value(value);
-        counter->Release();
-      }
-      values->Release();
-      instance->Release();
-    }
-    object->Release();
-  }
-  objects->Release();
-
-  VARIANT bytes;
-  VariantInit(&bytes);
-  manager->get_MyBlob(btAsBinaryArray, &bytes);
-  const BYTE *data = static_cast<const BYTE *>(V_ARRAY(&bytes)->pvData);
-  blob.assign(data, data + V_ARRAY(&bytes)->rgsabound[0].cElements);
-  VariantClear(&bytes);
+bool buildTree() {
+  manager = buildManager(shape);
+  if (manager == nullptr) return false;
+  blob = blobOf(manager);
 
   publisher = std::make_unique<rv::publishing::TreePublisher>(std::basic_string<OLECHAR>(Device, Device + sizeof Device - 1).c_str());
   publisher->publish(blob.data(), blob.size());
@@ -112,6 +48,7 @@ void buildTree() {
   auto open = reinterpret_cast<PM_OPEN_PROC *>(reinterpret_cast<void *>(GetProcAddress(collector, "OpenNorvalePerfData")));
   collect = reinterpret_cast<PM_COLLECT_PROC *>(reinterpret_cast<void *>(GetProcAddress(collector, "CollectNorvalePerfData")));
   if (open) open(nullptr);
+  return collect != nullptr && !blob.empty();
 }
 
 void tearDown() {
@@ -121,13 +58,12 @@ void tearDown() {
 
 void PublishManager(benchmark::State &state) {
   for (auto _ : state) publisher->publish(manager);
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * blob.size()));
-  state.counters["blob_bytes"] = static_cast<double>(blob.size());
+  reportPerCounter(state, shape, blob.size());
 }
 
 void PublishBlobBytes(benchmark::State &state) {
   for (auto _ : state) publisher->publish(blob.data(), blob.size());
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * blob.size()));
+  reportPerCounter(state, shape, blob.size());
 }
 
 void Collect(benchmark::State &state) {
@@ -137,14 +73,12 @@ void Collect(benchmark::State &state) {
   for (auto _ : state) {
     void *at = buffer.data();
     bytes = static_cast<DWORD>(buffer.size());
-    if (!collect || collect(global, &at, &bytes, &objects) != ERROR_SUCCESS || objects != Objects) {
+    if (collect(global, &at, &bytes, &objects) != ERROR_SUCCESS || objects != static_cast<DWORD>(shape.objects)) {
       state.SkipWithError("Collect did not return every object");
       break;
     }
   }
-  state.counters["per_counter"] = benchmark::Counter(static_cast<double>(state.iterations()) * Objects * Instances * Counters,
-                                                        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-  state.counters["output_bytes"] = bytes;
+  reportPerCounter(state, shape, bytes);
 }
 
 void CopyBlob(benchmark::State &state) {
@@ -154,7 +88,7 @@ void CopyBlob(benchmark::State &state) {
     benchmark::DoNotOptimize(target.data());
     benchmark::ClobberMemory();
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * blob.size()));
+  reportPerCounter(state, shape, blob.size());
 }
 
 BENCHMARK(PublishManager)->Unit(benchmark::kMillisecond);

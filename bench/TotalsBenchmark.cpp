@@ -17,23 +17,6 @@ namespace {
 
 constexpr LONG CountersPerInstance = 10;
 
-template <typename T> struct Owned {
-  T *p = nullptr;
-  Owned() = default;
-  explicit Owned(T *owned) : p(owned) {}
-  Owned(const Owned &) = delete;
-  ~Owned() {
-    if (p) p->Release();
-  }
-  T **put() { return &p; }
-  T *operator->() const { return p; }
-};
-
-BSTR text(const std::string &value) {
-  std::basic_string<OLECHAR> wide(value.begin(), value.end());
-  return SysAllocString(wide.c_str());
-}
-
 DATE now() {
   SYSTEMTIME time;
   GetLocalTime(&time);
@@ -104,11 +87,7 @@ void setPerInstance(benchmark::State &state) {
                                                           benchmark::Counter::kInvert);
 }
 
-IPerfMgr *newManager() {
-  IPerfMgr *manager = nullptr;
-  CoCreateInstance(CLSID_PerfMgr, nullptr, CLSCTX_INPROC_SERVER, IID_IPerfMgr, reinterpret_cast<void **>(&manager));
-  return manager;
-}
+IPerfMgr *newManager() { return create<IPerfMgr>(CLSID_PerfMgr, IID_IPerfMgr).detach(); }
 
 // Runs one walk of the manager per iteration over a tree that stays as it is.
 template <typename Walk> void measure(benchmark::State &state, Walk walk) {
@@ -151,4 +130,4 @@ BENCHMARK(SweepHalfStale)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMil
 
 }  // namespace
 
-int main(int argc, char **argv) { return runBenchmarks(argc, argv, [] {}, [] {}); }
+int main(int argc, char **argv) { return runBenchmarks(argc, argv, [] { return true; }, [] {}); }

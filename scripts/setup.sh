@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   clang libclang-rt-dev  # the fuzz targets: clang with libFuzzer and the sanitizer runtimes
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libprotobuf-dev protobuf-compiler  # the peer the whole-tree benchmark compares with
   libxml2-dev libsqlite3-dev libffi-dev
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
   wine wine64 libwine-dev

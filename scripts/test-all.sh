@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Sets up the machine, then builds and tests both targets from scratch, and
-# gives the fuzz targets a short run (POSIX, clang, sanitizers).
+# Sets up the machine, then builds and tests both targets from scratch, builds
+# the benchmarks in the release preset and runs each for one iteration (so
+# they keep working; their times are not checked), and gives the fuzz targets
+# a short run (POSIX, clang, sanitizers).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 cmake --workflow --preset linux --fresh
 cmake --workflow --preset windows --fresh
+cmake --workflow --preset linux-release --fresh
+bench/run --once
 
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWITH_FUZZERS=ON --fresh
 cmake --build build/fuzz -j2 --target fuzzers
