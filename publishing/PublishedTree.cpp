@@ -206,7 +206,9 @@ HRESULT TreePublisher::publish(const BYTE *blob, size_t size) {
   if (SUCCEEDED(hr)) {
     BYTE *target = moving ? grown.view.bytes() : sections_->data.view.bytes();
     bumpSequence(header);
-    std::memcpy(target, blob, size);
+    // An empty tree may come as a null blob, which memcpy must never see,
+    // even for no bytes.
+    if (size != 0) std::memcpy(target, blob, size);
     header->dataSection = number;
     header->capacity = static_cast<DWORD>(capacity);
     header->length = static_cast<DWORD>(size);
