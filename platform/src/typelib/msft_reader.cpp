@@ -462,8 +462,11 @@ class Reader {
     Var v;
     v.type = type(area.i32(at + 4));
     v.flags = WORD(area.i32(at + 8) & 0xFFFF);
-    v.kind = VARKIND(area.i16(at + 12));
-    if (v.kind > VAR_DISPATCH) damaged();
+    // Checked as a number first: a word outside the enumeration's values is
+    // no VARKIND at all, and converting it first would make one.
+    const int16_t kind = area.i16(at + 12);
+    if (kind < VAR_PERINSTANCE || kind > VAR_DISPATCH) damaged();
+    v.kind = VARKIND(kind);
     const int32_t valueWord = area.i32(at + 16);
     if (v.kind == VAR_CONST)
       value(valueWord, v.value.get());
