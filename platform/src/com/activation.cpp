@@ -19,6 +19,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 
 EXTERN_C const IID IID_IRunnableObject = {0x00000126, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
@@ -35,22 +36,33 @@ bool isMultithreadedModel(const std::optional<WideText> &model) {
   return false;
 }
 
-// Classes found without an in-process server, with the registry's generation
-// at the time. A class that is asked for again and again although it is not
-// installed (an optional helper component, say) is looked up in the registry
+// What the registry said about a class's in-process server, with the
+// registry's generation at the time: the module and its threading model, or
+// that there is none. An answer is reused while the generation stays the
+// same, so that a class asked for again and again (each child collection of
+// a tree, an optional helper component that is not installed) is looked up
 // once per change of the registry, not once per request.
-class MissingClasses {
+struct InprocRegistration {
+  uint64_t generation = 0;
+  std::optional<WideText> modulePath;
+  bool multithreaded = false;
+};
+
+class KnownClasses {
  public:
-  bool contains(REFCLSID rclsid, std::optional<uint64_t> now) {
-    if (!now) return false;
+  std::optional<InprocRegistration> find(REFCLSID rclsid, std::optional<uint64_t> now) {
+    if (!now) return std::nullopt;
     std::lock_guard<std::mutex> guard(lock_);
-    auto found = missing_.find(rclsid);
-    return found != missing_.end() && found->second == *now;
+    auto found = known_.find(rclsid);
+    if (found == known_.end() || found->second.generation != *now) return std::nullopt;
+    return found->second;
   }
-  void add(REFCLSID rclsid, std::optional<uint64_t> seen) {
+  void remember(REFCLSID rclsid, const InprocRegistration &registration, std::optional<uint64_t> seen) {
     if (!seen) return;
     std::lock_guard<std::mutex> guard(lock_);
-    missing_[rclsid] = *seen;
+    InprocRegistration &entry = known_[rclsid];
+    entry = registration;
+    entry.generation = *seen;
   }
 
  private:
@@ -58,12 +70,21 @@ class MissingClasses {
     bool operator()(const CLSID &a, const CLSID &b) const { return std::memcmp(&a, &b, sizeof(CLSID)) < 0; }
   };
   std::mutex lock_;
-  std::map<CLSID, uint64_t, Less> missing_;
+  std::map<CLSID, InprocRegistration, Less> known_;
 };
 
-MissingClasses &missingClasses() {
-  static auto *classes = new MissingClasses;
+KnownClasses &knownClasses() {
+  static auto *classes = new KnownClasses;
   return *classes;
+}
+
+InprocRegistration readRegistration(REFCLSID rclsid) {
+  InprocRegistration registration;
+  WideText serverKey = classKeyPath(rclsid) + OLESTR("\\InprocServer32");
+  registration.modulePath = readClassesText(serverKey, nullptr);
+  if (registration.modulePath)
+    registration.multithreaded = isMultithreadedModel(readClassesText(serverKey, OLESTR("ThreadingModel")));
+  return registration;
 }
 
 HRESULT getInprocServerObject(const std::shared_ptr<Apartment> &apartment, REFCLSID rclsid, REFIID riid,
@@ -72,15 +93,13 @@ HRESULT getInprocServerObject(const std::shared_ptr<Apartment> &apartment, REFCL
   // The generation is taken before the lookup, so that a change made while
   // the lookup runs makes the next request look again.
   const std::optional<uint64_t> generation = registry::Store::generation();
-  if (missingClasses().contains(rclsid, generation)) return REGDB_E_CLASSNOTREG;
-  WideText serverKey = classKeyPath(rclsid) + OLESTR("\\InprocServer32");
-  std::optional<WideText> modulePath = readClassesText(serverKey, nullptr);
-  if (!modulePath) {
-    missingClasses().add(rclsid, generation);
-    return REGDB_E_CLASSNOTREG;
+  std::optional<InprocRegistration> registration = knownClasses().find(rclsid, generation);
+  if (!registration) {
+    registration = readRegistration(rclsid);
+    knownClasses().remember(rclsid, *registration, generation);
   }
-  bool multithreaded = isMultithreadedModel(readClassesText(serverKey, OLESTR("ThreadingModel")));
-  return getInprocClassObject(apartment, *modulePath, multithreaded, rclsid, riid, ppv);
+  if (!registration->modulePath) return REGDB_E_CLASSNOTREG;
+  return getInprocClassObject(apartment, *registration->modulePath, registration->multithreaded, rclsid, riid, ppv);
 }
 
 }  // namespace
