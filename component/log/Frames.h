@@ -7,6 +7,7 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <type_traits>
 
 #include "Err.h"
@@ -15,17 +16,28 @@
 
 namespace rv {
 
+// True once the trace settings have been read and ask for no entry records:
+// the entry of a framed operation then costs one load.
+extern std::atomic<bool> entryTraceQuiet;
+// Reads the trace settings while they are not read yet, then records the
+// entry when the trace level asks for it.
+void traceEntry(const Site &site);
+
 // Records the entry of a framed operation when the trace level asks for it.
-void entryTrace(const Site &site);
+inline void entryTrace(const Site &site) {
+  if (!entryTraceQuiet.load(std::memory_order_acquire)) traceEntry(site);
+}
 
 // Runs an automation member's body, which returns the member's result code.
 template <typename Body> HRESULT memberFrame(const Site &site, Body &&body) noexcept {
-  Err frame;
+  // The frame's error is made only on the way out of a failure, so that a
+  // call that succeeds builds nothing.
   try {
     entryTrace(site);
     return body();
   } catch (Err &e) {
     try {
+      Err frame;
       e.log(true, true);
       frame.assign(e.hr, e.source, e.description, ModuleName, site.unit, site.operation, site.line, 1);
       frame.report();
@@ -35,6 +47,7 @@ template <typename Body> HRESULT memberFrame(const Site &site, Body &&body) noex
     }
   } catch (const ComError &error) {
     try {
+      Err frame;
       frame.assignFrom(error, ModuleName, site.unit, site.operation, site.line, 1);
       frame.report();
       return frame.hr;
@@ -43,6 +56,7 @@ template <typename Body> HRESULT memberFrame(const Site &site, Body &&body) noex
     }
   } catch (...) {
     try {
+      Err frame;
       frame.assign(E_FAIL,
                    format("%s::%s::%s::%s::%u", ComponentName, ModuleName, site.unit, site.operation,
                           static_cast<unsigned>(site.line)),

@@ -10,6 +10,8 @@
 
 namespace rv {
 
+std::atomic<bool> entryTraceQuiet{false};
+
 namespace {
 
 // The settings live as long as the module; whichever thread reads them
@@ -17,6 +19,11 @@ namespace {
 std::atomic<LONG> settingsTraceLevel{0};
 std::atomic<bool> settingsRead{false};
 std::atomic<bool> settingsViewerEnabled{false};
+
+// Keeps entryTraceQuiet in step with the settings it is made of.
+void noteTraceSettings() {
+  entryTraceQuiet.store(settingsRead.load() && settingsTraceLevel.load() < 5, std::memory_order_release);
+}
 
 constexpr LCID SystemDefaultLocale = 0x800;
 constexpr LCID UserDefaultLocale = 0x400;
@@ -190,6 +197,7 @@ void readTraceSettings() {
     settingsTraceLevel = level;
     settingsRead = true;
     settingsViewerEnabled = viewerSwitch != 0;
+    noteTraceSettings();
   } else if (hr == CO_E_NOTINITIALIZED) {
     if (!inTemporaryApartment([] { readTraceSettings(); })) settingsTraceLevel = 0;
   } else {
@@ -284,7 +292,7 @@ void Err::log(bool setErrorInfo, bool raised) {
   }
 }
 
-void entryTrace(const Site &site) {
+void traceEntry(const Site &site) {
   if (!settingsRead) readTraceSettings();
   if (settingsTraceLevel >= 5) {
     Err e(0, "", site.operation, ModuleName, site.unit, site.operation, site.line, 5);

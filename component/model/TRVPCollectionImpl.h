@@ -62,6 +62,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
         return reportDirect(iidOf<Main>(), 603, iidOf<Main>(), E_INVALIDARG);
       ComPtr<E> removed = std::move(members_[static_cast<size_t>(index - 1)]);
       members_.erase(members_.begin() + (index - 1));
+      own_.erase(own_.begin() + (index - 1));
       return S_OK;
     });
   }
@@ -72,6 +73,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
       // Members lose the collection's reference in list order.
       std::vector<ComPtr<E>> removed = std::move(members_);
       members_.clear();
+      own_.clear();
       for (ComPtr<E> &member : removed) member.reset();
       return S_OK;
     });
@@ -87,6 +89,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
       if (at >= members_.size()) return reportDirect(iidOf<Main>(), 603, iidOf<Main>(), E_INVALIDARG);
       ComPtr<E> removed = std::move(members_[at]);
       members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(at));
+      own_.erase(own_.begin() + static_cast<std::ptrdiff_t>(at));
       return S_OK;
     });
   }
@@ -109,7 +112,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
       if (member != nullptr) *member = nullptr;
       ComPtr<E> created = createMember();
       raiseIfFailed(RV_SITE(TemplateUnit), created->put_ID(id));
-      const HRESULT hr = append(created.get(), RV_SITE(TemplateUnit));
+      const HRESULT hr = append(created.get(), RV_SITE(TemplateUnit), static_cast<M *>(created.get()));
       if (FAILED(hr)) return hr;
       if (member != nullptr) *member = created.detach();
       return S_OK;
@@ -144,9 +147,11 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
   LONGLONG recordSize() {
     RV_OPERATION("GetSize");
     LONGLONG total = 4;
-    for (const ComPtr<E> &member : members_) {
+    for (size_t at = 0; at < members_.size(); ++at) {
       LONG size = 0;
-      raiseIfFailed(RV_SITE(TemplateUnit), Base::transferOf(member.get())->GetSize(&size));
+      M *own = own_[at];
+      raiseIfFailed(RV_SITE(TemplateUnit),
+                    own != nullptr ? own->M::GetSize(&size) : Base::transferOf(members_[at].get())->GetSize(&size));
       total += size;
     }
     return total;
@@ -156,8 +161,11 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     RV_OPERATION("TransferOut");
     const LONG count = static_cast<LONG>(members_.size());
     tran.Write(&count, sizeof count);
-    for (const ComPtr<E> &member : members_)
-      raiseIfFailed(RV_SITE(TemplateUnit), Base::transferOf(member.get())->TransferOut(blob));
+    for (size_t at = 0; at < members_.size(); ++at) {
+      M *own = own_[at];
+      raiseIfFailed(RV_SITE(TemplateUnit), own != nullptr ? own->M::TransferOut(blob)
+                                                          : Base::transferOf(members_[at].get())->TransferOut(blob));
+    }
   }
 
   // Replaces every member with new ones read from the blob; nothing is
@@ -169,9 +177,9 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     tran.Read(&count, sizeof count);
     for (LONG i = 0; i < count; ++i) {
       ComPtr<E> member;
-      Base::readChild(tran, blob, [&]() -> IDispatch * {
+      Base::readChild(tran, blob, [&]() -> M * {
         raiseIfFailed(RV_SITE(TemplateUnit), AddNew(0, member.put()));
-        return member.get();
+        return own_.back();
       });
     }
   }
@@ -227,7 +235,9 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     return members_.size();
   }
 
-  HRESULT append(E *given, const Site &site) {
+  // `own` is the member as its own class when this collection made it; a
+  // member added from outside is reached through its interfaces only.
+  HRESULT append(E *given, const Site &site, M *own = nullptr) {
     // A late-bound caller can hand any object where a member belongs, and the
     // dispatcher passes it on as it is: the member is taken through its own
     // answer for the member interface, so a foreign object is refused
@@ -240,7 +250,9 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     // ID 0 may occur any number of times.
     if (id != 0 && findById(id) < members_.size())
       return reportDirect(iidOf<Main>(), 602, iidOf<Main>(), E_FAIL);
+    own_.reserve(members_.size() + 1);
     members_.push_back(std::move(member));
+    own_.push_back(own);
     return S_OK;
   }
 
@@ -262,6 +274,10 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
   }
 
   std::vector<ComPtr<E>> members_;
+  // For each member, the member as class M when this collection created it
+  // (so that transfers call it directly, without asking for its transfer
+  // interface), else null.
+  std::vector<M *> own_;
 };
 
 }  // namespace rv

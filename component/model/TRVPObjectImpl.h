@@ -221,8 +221,11 @@ class TRVPObjectImpl : public ObjectRoot,
   void readChild(CTran &tran, VARIANT *blob, MakeChild &&child) {
     RV_OPERATION("TransferIn");
     if (tran.cursor() >= tran.size()) raiseInternalCondition(RV_SITE(transferUnit()));
-    IDispatch *node = child();
-    raiseIfFailed(RV_SITE(transferUnit()), transferOf(node)->TransferIn(*blob));
+    auto *node = child();
+    if constexpr (std::is_same_v<decltype(node), IDispatch *>)
+      raiseIfFailed(RV_SITE(transferUnit()), transferOf(node)->TransferIn(*blob));
+    else
+      raiseIfFailed(RV_SITE(transferUnit()), node->TransferIn(*blob));
   }
 
  protected:

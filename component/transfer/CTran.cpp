@@ -20,7 +20,6 @@ static_assert(std::endian::native == std::endian::little, "blobs are little-endi
 namespace {
 
 constexpr VARTYPE VariantArrayTag = VT_ARRAY | VT_VARIANT;
-constexpr LONG CursorOffset = 4;
 constexpr ULONG LengthBytes = 4;
 constexpr ULONG TagBytes = 2;
 constexpr ULONG BoundBytes = 4;
@@ -213,7 +212,7 @@ LONGLONG CTran::remaining() const {
   return std::max<LONGLONG>(LONGLONG(size_) - at, 0);
 }
 
-void CTran::Write(const void *source, ULONG count) {
+void CTran::writeFramed(const void *source, ULONG count) {
   RV_OPERATION("Write");
   passThrough(RV_HERE, [&] {
     if (array_ == nullptr) raiseNullPointer(RV_HERE);
@@ -226,7 +225,7 @@ void CTran::Write(const void *source, ULONG count) {
   });
 }
 
-void CTran::Read(void *destination, ULONG count) {
+void CTran::readFramed(void *destination, ULONG count) {
   RV_OPERATION("Read");
   passThrough(RV_HERE, [&] {
     if (array_ == nullptr) raiseNullPointer(RV_HERE);

@@ -15,6 +15,10 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cstring>
+
+#include "log/Frames.h"
+
 namespace rv {
 
 class CTran {
@@ -67,8 +71,18 @@ class CTran {
   // The cursor field of the open blob.
   LONG cursor() const;
 
-  void Write(const void *source, ULONG count);
-  void Read(void *destination, ULONG count);
+  // A copy that fits, with no entry to trace, goes straight through; every
+  // other one takes the framed path, which traces, checks and raises.
+  void Write(const void *source, ULONG count) {
+    if (!fits(source, count)) return writeFramed(source, count);
+    std::memmove(data_ + cursorField(), source, count);
+    moveCursor(count);
+  }
+  void Read(void *destination, ULONG count) {
+    if (!fits(destination, count)) return readFramed(destination, count);
+    std::memmove(destination, data_ + cursorField(), count);
+    moveCursor(count);
+  }
 
   // A string record: its byte length L (0 for a null string, else the
   // string's bytes plus 2) as 4 bytes, then L bytes: the code units and the
@@ -93,6 +107,26 @@ class CTran {
   static ULONG VariantSize(const VARIANT *value);
 
  private:
+  static constexpr LONG CursorOffset = 4;
+
+  LONG cursorField() const {
+    LONG value;
+    std::memcpy(&value, data_ + CursorOffset, sizeof value);
+    return value;
+  }
+  void moveCursor(ULONG count) {
+    const LONG value = cursorField() + LONG(count);
+    std::memcpy(data_ + CursorOffset, &value, sizeof value);
+  }
+  bool fits(const void *buffer, ULONG count) const {
+    if (!entryTraceQuiet.load(std::memory_order_acquire) || data_ == nullptr || buffer == nullptr || count == 0)
+      return false;
+    const LONG at = cursorField();
+    return at >= 0 && LONGLONG(at) + count <= size_;
+  }
+  void writeFramed(const void *source, ULONG count);
+  void readFramed(void *destination, ULONG count);
+
   void writeVariant(const VARIANT *value, int nesting);
   HRESULT readVariant(VARIANT *value, int nesting, LONGLONG reserved);
   HRESULT readArray(VARIANT *value, VARTYPE tag, int nesting, LONGLONG reserved);
