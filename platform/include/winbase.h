@@ -51,8 +51,10 @@ static inline PVOID InterlockedCompareExchangePointer(PVOID volatile *Destinatio
 }
 
 // A critical section is recursive: the owning thread may enter it again and
-// must leave it as many times. The Windows fields are kept up to date for
-// debuggers; the lock itself lives in NativeLock, which only the platform
+// must leave it as many times. It has the Windows layout and size (40 bytes
+// on 64-bit), so that an object that embeds one costs what it costs there:
+// the owner and the recursion count are the Windows fields, and the lock
+// word that threads wait on lives in LockSemaphore, which only the platform
 // touches.
 typedef struct _RTL_CRITICAL_SECTION {
   PVOID DebugInfo;
@@ -61,10 +63,6 @@ typedef struct _RTL_CRITICAL_SECTION {
   HANDLE OwningThread;
   HANDLE LockSemaphore;
   ULONG_PTR SpinCount;
-  union {
-    unsigned char Bytes[64];
-    LONGLONG Align;
-  } NativeLock;
 } RTL_CRITICAL_SECTION, *PRTL_CRITICAL_SECTION, CRITICAL_SECTION, *PCRITICAL_SECTION, *LPCRITICAL_SECTION;
 
 void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);

@@ -2,28 +2,95 @@
 // and local memory.
 #include <windows.h>
 
-#include <pthread.h>
+#include <linux/futex.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <new>
+
+// A thread sanitizer cannot see a lock built on futex(2); the build that
+// runs under one tells it where the lock is taken and given back.
+#if defined(__SANITIZE_THREAD__)
+#define PLATFORM_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define PLATFORM_TSAN 1
+#endif
+#endif
+
+#if defined(PLATFORM_TSAN)
+#include <sanitizer/tsan_interface.h>
+#define TSAN_TRY_LOCK __tsan_mutex_try_lock
+#define TSAN_TRY_LOCK_FAILED (__tsan_mutex_try_lock | __tsan_mutex_try_lock_failed)
+#define ANNOTATE_MUTEX_CREATE(m) __tsan_mutex_create(m, __tsan_mutex_write_reentrant)
+#define ANNOTATE_MUTEX_DESTROY(m) __tsan_mutex_destroy(m, 0)
+#define ANNOTATE_MUTEX_PRE_LOCK(m, flags) __tsan_mutex_pre_lock(m, flags)
+#define ANNOTATE_MUTEX_POST_LOCK(m, flags) __tsan_mutex_post_lock(m, flags, 0)
+#define ANNOTATE_MUTEX_PRE_UNLOCK(m) __tsan_mutex_pre_unlock(m, 0)
+#define ANNOTATE_MUTEX_POST_UNLOCK(m) __tsan_mutex_post_unlock(m, 0)
+#else
+#define TSAN_TRY_LOCK 0
+#define TSAN_TRY_LOCK_FAILED 0
+#define ANNOTATE_MUTEX_CREATE(m)
+#define ANNOTATE_MUTEX_DESTROY(m)
+#define ANNOTATE_MUTEX_PRE_LOCK(m, flags)
+#define ANNOTATE_MUTEX_POST_LOCK(m, flags)
+#define ANNOTATE_MUTEX_PRE_UNLOCK(m)
+#define ANNOTATE_MUTEX_POST_UNLOCK(m)
+#endif
+
 namespace {
 
-static_assert(sizeof(pthread_mutex_t) <= sizeof(CRITICAL_SECTION::NativeLock),
-              "the native lock must fit in the critical section");
+// The lock word of a critical section: 0 free, 1 held, 2 held with threads
+// (possibly) waiting. Waiting threads sleep on the word through futex(2); a
+// release that finds waiters wakes one of them.
+constexpr int Free = 0, Held = 1, Contended = 2;
 
-pthread_mutex_t *NativeLock(LPCRITICAL_SECTION section) {
-  return reinterpret_cast<pthread_mutex_t *>(section->NativeLock.Bytes);
+std::atomic<int> &lockWord(LPCRITICAL_SECTION section) {
+  static_assert(sizeof(std::atomic<int>) <= sizeof section->LockSemaphore, "the lock word lives in LockSemaphore");
+  return *reinterpret_cast<std::atomic<int> *>(&section->LockSemaphore);
+}
+
+HANDLE currentThread() { return reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(GetCurrentThreadId())); }
+
+bool ownedByCaller(LPCRITICAL_SECTION section) {
+  return __atomic_load_n(&section->OwningThread, __ATOMIC_RELAXED) == currentThread();
+}
+
+void futexWait(std::atomic<int> &word, int expected) {
+  syscall(SYS_futex, reinterpret_cast<int *>(&word), FUTEX_WAIT_PRIVATE, expected, nullptr, nullptr, 0);
+}
+
+void futexWake(std::atomic<int> &word) {
+  syscall(SYS_futex, reinterpret_cast<int *>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+bool tryAcquire(std::atomic<int> &word) {
+  int expected = Free;
+  return word.compare_exchange_strong(expected, Held, std::memory_order_acquire, std::memory_order_relaxed);
+}
+
+void acquire(std::atomic<int> &word) {
+  if (tryAcquire(word)) return;
+  // Whoever takes the lock from here on marks it contended, so that its
+  // release wakes the next waiter.
+  while (word.exchange(Contended, std::memory_order_acquire) != Free) futexWait(word, Contended);
+}
+
+void release(std::atomic<int> &word) {
+  if (word.exchange(Free, std::memory_order_release) == Contended) futexWake(word);
+}
+
+void takeOwnership(LPCRITICAL_SECTION section) {
+  __atomic_store_n(&section->OwningThread, currentThread(), __ATOMIC_RELAXED);
+  section->RecursionCount = 1;
+  InterlockedIncrement(&section->LockCount);
 }
 
 thread_local DWORD last_error = ERROR_SUCCESS;
-
-void TakeOwnership(LPCRITICAL_SECTION section) {
-  if (++section->RecursionCount == 1)
-    section->OwningThread = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(GetCurrentThreadId()));
-  InterlockedIncrement(&section->LockCount);
-}
 
 }  // namespace
 
@@ -37,37 +104,50 @@ BOOL WINAPI InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION lpCriticalS
   memset(lpCriticalSection, 0, sizeof *lpCriticalSection);
   lpCriticalSection->LockCount = -1;
   lpCriticalSection->SpinCount = dwSpinCount;
-  pthread_mutexattr_t attributes;
-  pthread_mutexattr_init(&attributes);
-  pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
-  int result = pthread_mutex_init(NativeLock(lpCriticalSection), &attributes);
-  pthread_mutexattr_destroy(&attributes);
-  if (result != 0) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return FALSE;
-  }
+  new (&lockWord(lpCriticalSection)) std::atomic<int>(Free);
+  ANNOTATE_MUTEX_CREATE(lpCriticalSection);
   return TRUE;
 }
 
 void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-  pthread_mutex_lock(NativeLock(lpCriticalSection));
-  TakeOwnership(lpCriticalSection);
+  ANNOTATE_MUTEX_PRE_LOCK(lpCriticalSection, 0);
+  if (ownedByCaller(lpCriticalSection)) {
+    ++lpCriticalSection->RecursionCount;
+    InterlockedIncrement(&lpCriticalSection->LockCount);
+  } else {
+    acquire(lockWord(lpCriticalSection));
+    takeOwnership(lpCriticalSection);
+  }
+  ANNOTATE_MUTEX_POST_LOCK(lpCriticalSection, 0);
 }
 
 BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-  if (pthread_mutex_trylock(NativeLock(lpCriticalSection)) != 0) return FALSE;
-  TakeOwnership(lpCriticalSection);
-  return TRUE;
+  ANNOTATE_MUTEX_PRE_LOCK(lpCriticalSection, TSAN_TRY_LOCK);
+  BOOL entered = TRUE;
+  if (ownedByCaller(lpCriticalSection)) {
+    ++lpCriticalSection->RecursionCount;
+    InterlockedIncrement(&lpCriticalSection->LockCount);
+  } else if (tryAcquire(lockWord(lpCriticalSection))) {
+    takeOwnership(lpCriticalSection);
+  } else {
+    entered = FALSE;
+  }
+  ANNOTATE_MUTEX_POST_LOCK(lpCriticalSection, entered ? TSAN_TRY_LOCK : TSAN_TRY_LOCK_FAILED);
+  return entered;
 }
 
 void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-  if (--lpCriticalSection->RecursionCount == 0) lpCriticalSection->OwningThread = nullptr;
+  ANNOTATE_MUTEX_PRE_UNLOCK(lpCriticalSection);
   InterlockedDecrement(&lpCriticalSection->LockCount);
-  pthread_mutex_unlock(NativeLock(lpCriticalSection));
+  if (--lpCriticalSection->RecursionCount == 0) {
+    __atomic_store_n(&lpCriticalSection->OwningThread, nullptr, __ATOMIC_RELAXED);
+    release(lockWord(lpCriticalSection));
+  }
+  ANNOTATE_MUTEX_POST_UNLOCK(lpCriticalSection);
 }
 
 void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-  pthread_mutex_destroy(NativeLock(lpCriticalSection));
+  ANNOTATE_MUTEX_DESTROY(lpCriticalSection);
   memset(lpCriticalSection, 0, sizeof *lpCriticalSection);
 }
 

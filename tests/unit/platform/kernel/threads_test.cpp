@@ -64,6 +64,27 @@ TEST(CriticalSection, IsRecursiveAndExcludesOtherThreads) {
   EXPECT_FALSE(other_thread_can_enter()) << "still held once";
   LeaveCriticalSection(&section);
   EXPECT_TRUE(other_thread_can_enter());
+
+  // Threads that find it held wait and are woken one by one: every
+  // unguarded increment made inside it counts.
+  long guarded = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 20000; ++i) {
+        EnterCriticalSection(&section);
+        EnterCriticalSection(&section);
+        long seen = guarded;
+        if (i % 64 == 0) std::this_thread::yield();
+        guarded = seen + 1;
+        LeaveCriticalSection(&section);
+        LeaveCriticalSection(&section);
+      }
+    });
+  for (std::thread &thread : threads) thread.join();
+  EXPECT_EQ(guarded, 4 * 20000);
+  EXPECT_EQ(section.RecursionCount, 0);
+  EXPECT_EQ(section.OwningThread, nullptr);
   DeleteCriticalSection(&section);
 }
 
