@@ -48,12 +48,13 @@ class PerfCounter : public TRVPObjectImpl<PerfCounter, IPerfCounter> {
     return S_OK;
   }
 
-  Variant value_;
-  TextField name_;
-  TextField help_;
+  // The numbers first: one of them fits in the padding the template leaves.
   LONG defaultScale_ = 0;
   LONG counterType_ = 0;
   LONG counterSize_ = 0;
+  Variant value_;
+  TextField name_;
+  TextField help_;
   TextField keyword_;
 };
 

@@ -4,6 +4,7 @@
 // M), and the untyped IPerfCollection that forwards to it. Every lookup is
 // a walk from the front; nothing is indexed.
 #pragma once
+#include <algorithm>
 #include <optional>
 #include <type_traits>
 #include <utility>
@@ -62,7 +63,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
         return reportDirect(iidOf<Main>(), 603, iidOf<Main>(), E_INVALIDARG);
       ComPtr<E> removed = std::move(members_[static_cast<size_t>(index - 1)]);
       members_.erase(members_.begin() + (index - 1));
-      own_.erase(own_.begin() + (index - 1));
+      made_.erase(made_.begin() + (index - 1));
       return S_OK;
     });
   }
@@ -73,7 +74,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
       // Members lose the collection's reference in list order.
       std::vector<ComPtr<E>> removed = std::move(members_);
       members_.clear();
-      own_.clear();
+      made_.clear();
       for (ComPtr<E> &member : removed) member.reset();
       return S_OK;
     });
@@ -89,7 +90,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
       if (at >= members_.size()) return reportDirect(iidOf<Main>(), 603, iidOf<Main>(), E_INVALIDARG);
       ComPtr<E> removed = std::move(members_[at]);
       members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(at));
-      own_.erase(own_.begin() + static_cast<std::ptrdiff_t>(at));
+      made_.erase(made_.begin() + static_cast<std::ptrdiff_t>(at));
       return S_OK;
     });
   }
@@ -112,7 +113,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
       if (member != nullptr) *member = nullptr;
       ComPtr<E> created = createMember();
       raiseIfFailed(RV_SITE(TemplateUnit), created->put_ID(id));
-      const HRESULT hr = append(created.get(), RV_SITE(TemplateUnit), static_cast<M *>(created.get()));
+      const HRESULT hr = append(created.get(), RV_SITE(TemplateUnit), true);
       if (FAILED(hr)) return hr;
       if (member != nullptr) *member = created.detach();
       return S_OK;
@@ -149,9 +150,8 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     LONGLONG total = 4;
     for (size_t at = 0; at < members_.size(); ++at) {
       LONG size = 0;
-      M *own = own_[at];
-      raiseIfFailed(RV_SITE(TemplateUnit),
-                    own != nullptr ? own->M::GetSize(&size) : Base::transferOf(members_[at].get())->GetSize(&size));
+      raiseIfFailed(RV_SITE(TemplateUnit), made_[at] ? own(at)->M::GetSize(&size)
+                                                     : Base::transferOf(members_[at].get())->GetSize(&size));
       total += size;
     }
     return total;
@@ -162,9 +162,8 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     const LONG count = static_cast<LONG>(members_.size());
     tran.Write(&count, sizeof count);
     for (size_t at = 0; at < members_.size(); ++at) {
-      M *own = own_[at];
-      raiseIfFailed(RV_SITE(TemplateUnit), own != nullptr ? own->M::TransferOut(blob)
-                                                          : Base::transferOf(members_[at].get())->TransferOut(blob));
+      raiseIfFailed(RV_SITE(TemplateUnit), made_[at] ? own(at)->M::TransferOut(blob)
+                                                     : Base::transferOf(members_[at].get())->TransferOut(blob));
     }
   }
 
@@ -175,11 +174,20 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     raiseIfFailed(RV_SITE(TemplateUnit), RemoveAll());
     LONG count = 0;
     tran.Read(&count, sizeof count);
+    // Room for the members at once, as far as the bytes left can hold their
+    // records (each takes at least its 4-byte ID): a tree read from a blob
+    // keeps no spare slots, and a made-up count reserves no more than the
+    // blob could fill.
+    if (count > 0) {
+      const size_t fit = static_cast<size_t>(std::max<LONG>(tran.size() - tran.cursor(), 0)) / sizeof(LONG);
+      members_.reserve(std::min(static_cast<size_t>(count), fit));
+      made_.reserve(members_.capacity());
+    }
     for (LONG i = 0; i < count; ++i) {
       ComPtr<E> member;
       Base::readChild(tran, blob, [&]() -> M * {
         raiseIfFailed(RV_SITE(TemplateUnit), AddNew(0, member.put()));
-        return own_.back();
+        return own(members_.size() - 1);
       });
     }
   }
@@ -225,6 +233,8 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
  private:
   static constexpr const char *TemplateUnit = Base::TemplateUnit;
 
+  M *own(size_t at) const { return static_cast<M *>(members_[at].get()); }
+
   size_t findById(LONG id) {
     RV_OPERATION("get_ItemByID");
     for (size_t at = 0; at < members_.size(); ++at) {
@@ -235,9 +245,9 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     return members_.size();
   }
 
-  // `own` is the member as its own class when this collection made it; a
-  // member added from outside is reached through its interfaces only.
-  HRESULT append(E *given, const Site &site, M *own = nullptr) {
+  // A member this collection made is known to be of class M; a member added
+  // from outside is reached through its interfaces only.
+  HRESULT append(E *given, const Site &site, bool made = false) {
     // A late-bound caller can hand any object where a member belongs, and the
     // dispatcher passes it on as it is: the member is taken through its own
     // answer for the member interface, so a foreign object is refused
@@ -250,9 +260,9 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     // ID 0 may occur any number of times.
     if (id != 0 && findById(id) < members_.size())
       return reportDirect(iidOf<Main>(), 602, iidOf<Main>(), E_FAIL);
-    own_.reserve(members_.size() + 1);
+    made_.reserve(members_.size() + 1);
     members_.push_back(std::move(member));
-    own_.push_back(own);
+    made_.push_back(made);
     return S_OK;
   }
 
@@ -274,10 +284,9 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
   }
 
   std::vector<ComPtr<E>> members_;
-  // For each member, the member as class M when this collection created it
-  // (so that transfers call it directly, without asking for its transfer
-  // interface), else null.
-  std::vector<M *> own_;
+  // For each member, whether this collection created it: transfers then call
+  // it directly as class M instead of asking it for its transfer interface.
+  std::vector<bool> made_;
 };
 
 }  // namespace rv

@@ -13,6 +13,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <array>
+#include <span>
 #include <tuple>
 #include <type_traits>
 #include <vector>
@@ -202,13 +204,13 @@ class TRVPObjectImpl : public ObjectRoot,
     WriteCmnData(tran);
     std::apply([&](auto &...field) { (writeField(tran, field), ...); }, static_cast<Derived *>(this)->recordFields());
     RV_OPERATION("TransferOut");
-    for (IDispatch *child : children_) raiseIfFailed(RV_SITE(transferUnit()), transferOf(child)->TransferOut(blob));
+    for (IDispatch *child : children()) raiseIfFailed(RV_SITE(transferUnit()), transferOf(child)->TransferOut(blob));
   }
 
   void readRecord(CTran &tran, VARIANT *blob) {
     ReadCmnData(tran);
     std::apply([&](auto &...field) { (readField(tran, field), ...); }, static_cast<Derived *>(this)->recordFields());
-    for (IDispatch *child : children_) readChild(tran, blob, [child] { return child; });
+    for (IDispatch *child : children()) readChild(tran, blob, [child] { return child; });
   }
 
   // Hands the blob, still open in `tran`, to a child (or a new member, which
@@ -265,7 +267,7 @@ class TRVPObjectImpl : public ObjectRoot,
     LONGLONG total = 0;
     Err frame;
     const bool summed = swallowingFrame(RV_SITE(Derived::rvSourceUnit), frame, [&] {
-      for (IDispatch *child : children_) {
+      for (IDispatch *child : children()) {
         LONG size = 0;
         raiseIfFailed(RV_SITE(Derived::rvSourceUnit), transferOf(child)->GetSize(&size));
         total += size;
@@ -293,6 +295,7 @@ class TRVPObjectImpl : public ObjectRoot,
     RV_OPERATION("TransferIn");
     const HRESULT hr = tran.ReadString(field.slot());
     if (FAILED(hr)) raiseResult(RV_SITE(Derived::rvSourceUnit), hr);
+    field.adopt();
   }
   static void readField(CTran &tran, Variant &field) {
     RV_OPERATION("TransferIn");
@@ -319,13 +322,23 @@ class TRVPObjectImpl : public ObjectRoot,
     if (FAILED(hr)) raiseResult(RV_SITE(Derived::rvSourceUnit), hr);
     hr = child.query(iidOf<I>(), field);
     if (FAILED(hr)) raiseResult(RV_SITE(Derived::rvSourceUnit), hr);
-    children_.push_back(child.get());
+    const size_t count = children().size();
+    if (count == children_.size()) raiseInternalCondition(RV_SITE(Derived::rvSourceUnit));
+    children_[count] = child.get();
   }
 
-  LONG id_ = 0;
+  // The children made so far: the slots up to the first empty one.
+  std::span<IDispatch *const> children() const {
+    size_t count = 0;
+    while (count < children_.size() && children_[count] != nullptr) ++count;
+    return {children_.data(), count};
+  }
+
   // The child collections, in creation order; the class's own fields hold
-  // the references.
-  std::vector<IDispatch *> children_;
+  // the references. An object owns at most two (counters and instances).
+  std::array<IDispatch *, 2> children_{};
+  // Last, so that a class's first small field can share its padding.
+  LONG id_ = 0;
 };
 
 }  // namespace rv

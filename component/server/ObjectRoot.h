@@ -5,6 +5,7 @@
 #pragma once
 #include <windows.h>
 
+#include <cstddef>
 #include <new>
 
 #include "ComPtr.h"
@@ -40,20 +41,32 @@ class ObjectRoot {
   CriticalSection &objectLock() { return objectLock_; }
 
  private:
+  // The non-delegating IUnknown. It finds its object from its own address:
+  // every object has thousands of siblings in a tree, so it keeps no
+  // pointer back.
   struct Inner final : public IUnknown {
-    ObjectRoot *owner = nullptr;
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
-      return owner->innerQueryInterface(riid, object);
+      return owner()->innerQueryInterface(riid, object);
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return owner->innerAddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return owner->innerRelease(); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return owner()->innerAddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return owner()->innerRelease(); }
+    ObjectRoot *owner() { return reinterpret_cast<ObjectRoot *>(reinterpret_cast<char *>(this) - innerOffset()); }
   };
+  static std::ptrdiff_t innerOffset();
 
-  LONG volatile references_ = 0;
   Inner inner_;
   IUnknown *controlling_ = nullptr;
   CriticalSection objectLock_;
+  // Last, so that a class's first small field can share its padding.
+  LONG volatile references_ = 0;
 };
+
+// Where inner_ lies in an ObjectRoot; the same in every object, since
+// ObjectRoot is never a virtual base.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+inline std::ptrdiff_t ObjectRoot::innerOffset() { return offsetof(ObjectRoot, inner_); }
+#pragma GCC diagnostic pop
 
 inline HRESULT ObjectRoot::innerQueryInterface(REFIID riid, void **object) {
   if (object == nullptr) return E_POINTER;
@@ -76,7 +89,6 @@ template <typename T> HRESULT ObjectRoot::create(IUnknown *outer, REFIID riid, v
   T *created = new (std::nothrow) T();
   if (created == nullptr) return E_OUTOFMEMORY;
   ObjectRoot *root = created;
-  root->inner_.owner = root;
   root->controlling_ = outer != nullptr ? outer : static_cast<IUnknown *>(&root->inner_);
   root->innerAddRef();
   HRESULT hr = root->FinalConstruct();
