@@ -17,6 +17,8 @@ class PerfCounter : public TRVPObjectImpl<PerfCounter, IPerfCounter> {
   HRESULT STDMETHODCALLTYPE put_Value(VARIANT value) override;
   HRESULT STDMETHODCALLTYPE get_Name(BSTR *name) override { return name_.read(name); }
   HRESULT STDMETHODCALLTYPE put_Name(BSTR name) override { return name_.put(name); }
+  // The name as stored, null when absent; for the collection's lookups.
+  BSTR nameText() const { return name_.get(); }
   HRESULT STDMETHODCALLTYPE get_Help(BSTR *help) override { return help_.read(help); }
   HRESULT STDMETHODCALLTYPE put_Help(BSTR help) override { return help_.put(help); }
   HRESULT STDMETHODCALLTYPE get_DefaultScale(LONG *scale) override { return read(defaultScale_, scale); }

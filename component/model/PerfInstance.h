@@ -13,6 +13,8 @@ class PerfInstance : public TRVPObjectImpl<PerfInstance, IPerfInstance> {
 
   HRESULT STDMETHODCALLTYPE get_Name(BSTR *name) override { return name_.read(name); }
   HRESULT STDMETHODCALLTYPE put_Name(BSTR name) override { return name_.put(name); }
+  // The name as stored, null when absent; for the collection's lookups.
+  BSTR nameText() const { return name_.get(); }
   HRESULT STDMETHODCALLTYPE get_PerfCounters(IPerfCounters **counters) override;
   HRESULT STDMETHODCALLTYPE put_TimeStamp(DATE stamp) override {
     timeStamp_ = stamp;

@@ -15,6 +15,8 @@ class PerfObject : public TRVPObjectImpl<PerfObject, IPerfObject> {
 
   HRESULT STDMETHODCALLTYPE get_Name(BSTR *name) override { return name_.read(name); }
   HRESULT STDMETHODCALLTYPE put_Name(BSTR name) override { return name_.put(name); }
+  // The name as stored, null when absent; for the collection's lookups.
+  BSTR nameText() const { return name_.get(); }
   HRESULT STDMETHODCALLTYPE get_Help(BSTR *help) override { return help_.read(help); }
   HRESULT STDMETHODCALLTYPE put_Help(BSTR help) override { return help_.put(help); }
   HRESULT STDMETHODCALLTYPE get_InstanceTimeout(LONG *timeout) override { return read(instanceTimeout_, timeout); }

@@ -210,19 +210,24 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
   }
 
  protected:
-  // The first member whose folded name equals the folded `name`.
+  // The first member whose folded name equals the folded `name`. A member
+  // this collection made lends its name without a copy.
   void findByName(BSTR name, E **member, const Site &site) {
     if (member == nullptr) raiseNullPointer(site);
     *member = nullptr;
-    const std::optional<WideString> wanted = foldedName(name);
-    if (!wanted) return;
-    for (const ComPtr<E> &candidate : members_) {
-      Bstr candidateName;
-      raiseIfFailed(site, candidate->get_Name(candidateName.put()));
-      std::optional<WideString> folded = foldedName(candidateName.get());
-      if (!folded) folded = WideString();
-      if (*folded == *wanted) {
-        *member = ComPtr<E>(candidate).detach();
+    if (name == nullptr) return;
+    std::optional<WideString> wanted;
+    for (size_t at = 0; at < members_.size(); ++at) {
+      Bstr copy;
+      BSTR candidateName;
+      if (made_[at]) {
+        candidateName = own(at)->nameText();
+      } else {
+        raiseIfFailed(site, members_[at]->get_Name(copy.put()));
+        candidateName = copy.get();
+      }
+      if (sameFoldedName(name, candidateName, wanted)) {
+        *member = ComPtr<E>(members_[at]).detach();
         return;
       }
     }
@@ -232,6 +237,34 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
 
  private:
   static constexpr const char *TemplateUnit = Base::TemplateUnit;
+
+  // Whether `candidate` (null reads as empty) folds to the same text as
+  // `name`. Two names of plain ASCII fold to their ASCII capitals in every
+  // system code page, and CharUpperBuffA maps "i" to "I" whatever the
+  // language, so they are compared as they stand; any other pair goes
+  // through the fold, `name`'s kept in `folded` for the next candidate.
+  static bool sameFoldedName(BSTR name, BSTR candidate, std::optional<WideString> &folded) {
+    const OLECHAR *a = name, *b = candidate != nullptr ? candidate : OLESTR("");
+    for (;; ++a, ++b) {
+      if (*a >= 0x80 || *b >= 0x80) break;
+      const OLECHAR upperA = *a >= 'a' && *a <= 'z' ? OLECHAR(*a - 'a' + 'A') : *a;
+      const OLECHAR upperB = *b >= 'a' && *b <= 'z' ? OLECHAR(*b - 'a' + 'A') : *b;
+      if (upperA != upperB) return !plainAscii(a) || !plainAscii(b) ? slowFoldCompare(name, candidate, folded) : false;
+      if (*a == 0) return true;
+    }
+    return slowFoldCompare(name, candidate, folded);
+  }
+  static bool plainAscii(const OLECHAR *text) {
+    for (; *text != 0; ++text)
+      if (*text >= 0x80) return false;
+    return true;
+  }
+  static bool slowFoldCompare(BSTR name, BSTR candidate, std::optional<WideString> &folded) {
+    if (!folded) folded = foldedName(name);
+    std::optional<WideString> other = foldedName(candidate);
+    if (!other) other = WideString();
+    return *other == *folded;
+  }
 
   M *own(size_t at) const { return static_cast<M *>(members_[at].get()); }
 
