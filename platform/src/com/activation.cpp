@@ -44,7 +44,8 @@ bool isMultithreadedModel(const std::optional<WideText> &model) {
 // once per change of the registry, not once per request.
 struct InprocRegistration {
   uint64_t generation = 0;
-  std::optional<WideText> modulePath;
+  // The module as a POSIX path, converted once.
+  std::optional<std::string> modulePath;
   bool multithreaded = false;
 };
 
@@ -81,9 +82,10 @@ KnownClasses &knownClasses() {
 InprocRegistration readRegistration(REFCLSID rclsid) {
   InprocRegistration registration;
   WideText serverKey = classKeyPath(rclsid) + OLESTR("\\InprocServer32");
-  registration.modulePath = readClassesText(serverKey, nullptr);
-  if (registration.modulePath)
-    registration.multithreaded = isMultithreadedModel(readClassesText(serverKey, OLESTR("ThreadingModel")));
+  std::optional<WideText> value = readClassesText(serverKey, nullptr);
+  if (!value) return registration;
+  registration.modulePath = posixModulePath(*value);
+  registration.multithreaded = isMultithreadedModel(readClassesText(serverKey, OLESTR("ThreadingModel")));
   return registration;
 }
 

@@ -98,10 +98,14 @@ HRESULT loadServer(const std::string &path, std::shared_ptr<InprocServer> &serve
 
 }  // namespace
 
-HRESULT getInprocClassObject(const std::shared_ptr<Apartment> &apartment, const ModulePath &modulePath,
+std::string posixModulePath(const ModulePath &modulePath) {
+  if (modulePath.empty()) return {};
+  return kernel::toPosixPath(kernel::utf8FromWide(modulePath.c_str(), modulePath.size()));
+}
+
+HRESULT getInprocClassObject(const std::shared_ptr<Apartment> &apartment, const std::string &path,
                              bool multithreaded, REFCLSID rclsid, REFIID riid, void **ppv) {
-  if (modulePath.empty()) return E_ACCESSDENIED;
-  std::string path = kernel::toPosixPath(kernel::utf8FromWide(modulePath.c_str(), modulePath.size()));
+  if (path.empty()) return E_ACCESSDENIED;
   std::shared_ptr<InprocServer> server;
   {
     std::lock_guard<std::mutex> guard(comLock());

@@ -25,8 +25,13 @@ using ModulePath = std::basic_string<WCHAR>;
 // Results as Windows gives them under Wine: E_ACCESSDENIED when the module
 // cannot be loaded, CO_E_DLLNOTFOUND when it has no DllGetClassObject, else
 // the module's own answer.
-HRESULT getInprocClassObject(const std::shared_ptr<Apartment> &apartment, const ModulePath &modulePath,
+// `path` is the value as a POSIX path (see posixModulePath); empty for an
+// empty value.
+HRESULT getInprocClassObject(const std::shared_ptr<Apartment> &apartment, const std::string &path,
                              bool multithreaded, REFCLSID rclsid, REFIID riid, void **ppv);
+
+// An InprocServer32 value as the POSIX path of the module it names.
+std::string posixModulePath(const ModulePath &modulePath);
 
 // Asks the apartment's modules whether they can be unloaded and unloads
 // those that can, at once or once `delay` (milliseconds; INFINITE for the
