@@ -3,6 +3,8 @@
 #include "ComponentFixture.h"
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -266,3 +268,73 @@ TEST_F(Server, DispatchThroughTheRegisteredTypeLibrary) {
 }
 
 }  // namespace
+
+// Eight threads create, use and release objects of every class and take and
+// give back server locks while a ninth keeps asking whether the module can be
+// unloaded. Each worker publishes a token while it holds something: when the
+// same token is published before and after an answer, the hold spanned the
+// whole call and the answer must be "no". Once every worker is done, "yes".
+TEST_F(Server, UnloadAnswerFollowsObjectsAndLocksAcrossThreads) {
+  constexpr int Workers = 8, Rounds = 150;
+  std::atomic<unsigned> holding[Workers] = {};
+  std::atomic<bool> done{false};
+  std::atomic<int> failures{0}, spannedHolds{0}, wrongAnswers{0};
+
+  auto worker = [&](int index) {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    unsigned token = static_cast<unsigned>(index) << 24;
+    for (int round = 0; round < Rounds; ++round) {
+      const ClassInfo &c = classes[static_cast<size_t>(round + index) % 7];
+      Ref<IClassFactory> factory;
+      if (FAILED(classObject(*c.clsid, factory.put()))) {
+        ++failures;
+        continue;
+      }
+      const bool locking = round % 3 == 0;
+      Ref<IPerfCommon> object;
+      if (locking) factory->LockServer(TRUE);
+      if (FAILED(factory->CreateInstance(nullptr, IID_IPerfCommon, object.putVoid()))) ++failures;
+      factory.reset();
+      holding[index].store(++token);
+      for (int use = 0; use < 3; ++use) {
+        LONG type = 0;
+        if (object.p == nullptr || FAILED(object->get_ItemType(&type)) || type != c.itemType) ++failures;
+        std::this_thread::yield();
+      }
+      holding[index].store(0);
+      object.reset();
+      if (locking) {
+        ASSERT_EQ(S_OK, classObject(*c.clsid, factory.put()));
+        holding[index].store(++token);
+        std::this_thread::yield();
+        factory->LockServer(FALSE);
+        holding[index].store(0);
+        factory.reset();
+      }
+    }
+    CoUninitialize();
+  };
+
+  std::thread poller([&] {
+    while (!done.load()) {
+      unsigned before[Workers];
+      for (int i = 0; i < Workers; ++i) before[i] = holding[i].load();
+      const HRESULT answer = canUnloadNow();
+      for (int i = 0; i < Workers; ++i) {
+        if (before[i] == 0 || holding[i].load() != before[i]) continue;
+        ++spannedHolds;
+        if (answer != S_FALSE) ++wrongAnswers;
+      }
+    }
+  });
+  std::vector<std::thread> workers;
+  for (int i = 0; i < Workers; ++i) workers.emplace_back(worker, i);
+  for (std::thread &thread : workers) thread.join();
+  done.store(true);
+  poller.join();
+
+  EXPECT_EQ(0, failures.load());
+  EXPECT_EQ(0, wrongAnswers.load()) << "the module said it could be unloaded while an object or a lock was held";
+  EXPECT_GT(spannedHolds.load(), 0) << "the poller never caught a hold";
+  EXPECT_EQ(S_OK, canUnloadNow());
+}
