@@ -2,8 +2,12 @@
 // tables, aggregation and dispatch through the registered type library.
 #include "ComponentFixture.h"
 
+#include "ChildProcess.h"
+
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -337,4 +341,125 @@ TEST_F(Server, UnloadAnswerFollowsObjectsAndLocksAcrossThreads) {
   EXPECT_EQ(0, wrongAnswers.load()) << "the module said it could be unloaded while an object or a lock was held";
   EXPECT_GT(spannedHolds.load(), 0) << "the poller never caught a hold";
   EXPECT_EQ(S_OK, canUnloadNow());
+}
+
+namespace {
+
+const char RegisteringInstructions[] = "RV_REGISTERING_PROCESS";
+using RegistrationEntry = HRESULT(STDAPICALLTYPE *)();
+constexpr int RegisteringRounds = 40;
+
+// Value n of process `who`: bytes that say whose and which value they are.
+std::vector<BYTE> registryValue(int who, int n) {
+  std::vector<BYTE> bytes(64 + (n * 131) % 3000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<BYTE>(who * 17 + n * 5 + i);
+  std::memcpy(bytes.data(), &n, sizeof n);
+  return bytes;
+}
+
+// Whether the other process's value is absent or one of its values whole.
+bool wholeOrAbsent(HKEY key, int who) {
+  std::vector<BYTE> data(4096);
+  DWORD size = static_cast<DWORD>(data.size());
+  if (RegQueryValueExA(key, ("P" + std::to_string(who)).c_str(), nullptr, nullptr, data.data(), &size) !=
+      ERROR_SUCCESS)
+    return true;
+  data.resize(size);
+  int n = -1;
+  if (size >= sizeof n) std::memcpy(&n, data.data(), sizeof n);
+  return n >= 0 && n < RegisteringRounds && data == registryValue(who, n);
+}
+
+// A call that lost a race with the other process: a key it was filling was
+// deleted under it, as the Windows registry answers too; the system's type
+// library registration says so with TYPE_E_REGISTRYACCESS, Wine's with
+// E_FAIL. Any other failure counts.
+bool lostRace(HRESULT hr) {
+#ifdef _WIN32
+  if (hr == E_FAIL) return true;
+#endif
+  return hr == HRESULT_FROM_WIN32(ERROR_KEY_DELETED) || hr == TYPE_E_REGISTRYACCESS;
+}
+
+// Registers and unregisters the module and writes values of its own, as a
+// setup program would, RegisteringRounds times. Counts the reads that were
+// neither absent nor whole (the module's own registration, the other
+// process's value) and the calls that failed other than by losing a race.
+int registerInTurns(int who, const std::string &valuesKey, RegistrationEntry reg, RegistrationEntry unreg,
+                    const std::string &module) {
+  int wrong = 0;
+  const std::string server = "CLSID\\" + guidText(CLSID_PerfMgr) + "\\InprocServer32";
+  for (int n = 0; n < RegisteringRounds; ++n) {
+    if (const HRESULT hr = reg(); FAILED(hr) && !lostRace(hr)) ++wrong;
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, valuesKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) == ERROR_SUCCESS) {
+      const std::vector<BYTE> bytes = registryValue(who, n);
+      if (RegSetValueExA(key, ("P" + std::to_string(who)).c_str(), 0, REG_BINARY, bytes.data(),
+                         static_cast<DWORD>(bytes.size())) != ERROR_SUCCESS)
+        ++wrong;
+      if (!wholeOrAbsent(key, 1 - who)) ++wrong;
+      RegCloseKey(key);
+    } else {
+      ++wrong;
+    }
+    // A key made but not yet given its value is a registration under way.
+    const std::string seen = regText(server);
+    if (seen != "<missing>" && seen != "<no value>" && seen != module) ++wrong;
+    if (n % 2 == 1)
+      if (const HRESULT hr = unreg(); FAILED(hr) && !lostRace(hr)) ++wrong;
+  }
+  return wrong;
+}
+
+}  // namespace
+
+// Two processes register and unregister the module and write values of
+// their own at the same time: every read sees a value whole or not at all,
+// and once both are done the registration and the values stand complete.
+TEST_F(Server, TwoProcessesRegisteringAtOnceLeaveAWholeStore) {
+  const std::string valuesKey = "Software\\RegisteringTwice_" + std::to_string(GetCurrentProcessId());
+  ChildProcess other;
+  ASSERT_TRUE(other.start("RegisteringProcess.DISABLED_InTurns", RegisteringInstructions, valuesKey));
+  const int wrong =
+      registerInTurns(0, valuesKey, entry("DllRegisterServer"), entry("DllUnregisterServer"), modulePath());
+  EXPECT_EQ(0, other.finish()) << "the other process saw a torn value or a failing call";
+  EXPECT_EQ(0, wrong);
+
+  ASSERT_EQ(S_OK, entry("DllRegisterServer")());
+  for (const ClassInfo &c : classes) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(modulePath(), regText("CLSID\\" + guidText(*c.clsid) + "\\InprocServer32"));
+    EXPECT_EQ(5u, subkeyCount("CLSID\\" + guidText(*c.clsid)));
+  }
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, valuesKey.c_str(), 0, KEY_READ, &key));
+  for (int who = 0; who < 2; ++who) {
+    std::vector<BYTE> data(4096);
+    DWORD size = static_cast<DWORD>(data.size());
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, ("P" + std::to_string(who)).c_str(), nullptr, nullptr,
+                                              data.data(), &size));
+    data.resize(size);
+    EXPECT_EQ(registryValue(who, RegisteringRounds - 1), data) << "process " << who;
+  }
+  RegCloseKey(key);
+  RegDeleteKeyA(HKEY_CURRENT_USER, valuesKey.c_str());
+}
+
+// Run only as the other process of the test above; fails when it saw a
+// torn value or a failing call.
+TEST(RegisteringProcess, DISABLED_InTurns) {
+  const char *valuesKey = std::getenv(RegisteringInstructions);
+  ASSERT_NE(nullptr, valuesKey);
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  HMODULE module = LoadLibraryA(COMPONENT_MODULE);
+  ASSERT_NE(nullptr, module);
+  auto entryOf = [module](const char *name) {
+    return reinterpret_cast<HRESULT(STDAPICALLTYPE *)()>(reinterpret_cast<void *>(GetProcAddress(module, name)));
+  };
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(module, path, MAX_PATH);
+  EXPECT_EQ(0, registerInTurns(1, valuesKey, entryOf("DllRegisterServer"), entryOf("DllUnregisterServer"), path));
+  FreeLibrary(module);
+  CoUninitialize();
 }
