@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ComPtr.h"
+#include "InprocServer.h"
 #include "PublisherModule.h"
 #include "TreePublisherObject.h"
 #include "rvTreePublisher.h"
@@ -22,65 +23,14 @@ const OLECHAR ProgId[] = OLESTR("rvTreePublisher.TreePublisher");
 const OLECHAR VersionedProgId[] = OLESTR("rvTreePublisher.TreePublisher.1");
 const OLECHAR Title[] = OLESTR("TreePublisher Class");
 
-// The class object lives as long as the module; a client's reference to it
-// holds the module, as LockServer does.
-class ClassObject final : public IClassFactory {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory)) return E_NOINTERFACE;
-    *object = static_cast<IClassFactory *>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override {
-    lockModule();
-    return 2;
-  }
-  ULONG STDMETHODCALLTYPE Release() override {
-    unlockModule();
-    return 1;
-  }
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *outer, REFIID riid, void **object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    return TreePublisherObject::create(riid, object);
-  }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    if (lock)
-      lockModule();
-    else
-      unlockModule();
-    return S_OK;
-  }
-};
-
-ClassObject classObject;
-
-Text guidText(REFGUID guid) {
-  OLECHAR text[40] = {};
-  StringFromGUID2(guid, text, 40);
-  return text;
-}
-
-// One value the registration writes: the key under HKEY_CLASSES_ROOT, the
-// value's name (null for the key's default value) and its text.
-struct RegistryValue {
-  Text key;
-  const OLECHAR *name;
-  Text data;
-};
-
-Text classKey() { return OLESTR("CLSID\\") + guidText(CLSID_TreePublisher); }
+inproc::ClassObject classObject(TreePublisherObject::create, {lockModule, unlockModule});
 
 // The keys the registration owns; each goes with its whole subtree.
-std::vector<Text> ownedKeys() { return {ProgId, VersionedProgId, classKey()}; }
+std::vector<Text> ownedKeys() { return {ProgId, VersionedProgId, inproc::classKey(CLSID_TreePublisher)}; }
 
-std::vector<RegistryValue> registryValues(const Text &module) {
-  const Text clsid = guidText(CLSID_TreePublisher);
-  const Text progId = ProgId, versioned = VersionedProgId, key = classKey();
+std::vector<inproc::RegistryValue> registryValues(const Text &module) {
+  const Text clsid = inproc::guidText(CLSID_TreePublisher);
+  const Text progId = ProgId, versioned = VersionedProgId, key = inproc::classKey(CLSID_TreePublisher);
   return {
       {progId, nullptr, Title},
       {progId + OLESTR("\\CLSID"), nullptr, clsid},
@@ -92,27 +42,9 @@ std::vector<RegistryValue> registryValues(const Text &module) {
       {key + OLESTR("\\VersionIndependentProgID"), nullptr, progId},
       {key + OLESTR("\\InprocServer32"), nullptr, module},
       {key + OLESTR("\\InprocServer32"), OLESTR("ThreadingModel"), OLESTR("Both")},
-      {key + OLESTR("\\TypeLib"), nullptr, guidText(LIBID_rvTreePublisher)},
+      {key + OLESTR("\\TypeLib"), nullptr, inproc::guidText(LIBID_rvTreePublisher)},
       {key + OLESTR("\\Version"), nullptr, OLESTR("1.0")},
   };
-}
-
-LONG writeValue(const RegistryValue &value) {
-  HKEY key = nullptr;
-  LONG error = RegCreateKeyExW(HKEY_CLASSES_ROOT, value.key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                               KEY_SET_VALUE, nullptr, &key, nullptr);
-  if (error != ERROR_SUCCESS) return error;
-  error = RegSetValueExW(key, value.name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.data.c_str()),
-                         static_cast<DWORD>((value.data.size() + 1) * sizeof(OLECHAR)));
-  RegCloseKey(key);
-  return error;
-}
-
-void removeKeys() {
-  for (const Text &key : ownedKeys()) {
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
-    RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
-  }
 }
 
 }  // namespace
@@ -129,13 +61,8 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID *ppv) {
 STDAPI DllRegisterServer(void) {
   const Text module = modulePath();
   // Values left by an earlier registration of another module file go first.
-  removeKeys();
-  HRESULT hr = S_OK;
-  for (const RegistryValue &value : registryValues(module))
-    if (const LONG error = writeValue(value); error != ERROR_SUCCESS) {
-      hr = HRESULT_FROM_WIN32(error);
-      break;
-    }
+  inproc::removeKeys(ownedKeys());
+  HRESULT hr = inproc::writeValues(registryValues(module));
   ComPtr<ITypeLib> library;
   if (SUCCEEDED(hr)) hr = loadTypeLibrary(library.put());
   if (SUCCEEDED(hr)) {
@@ -145,12 +72,12 @@ STDAPI DllRegisterServer(void) {
     hr = RegisterTypeLib(library.get(), path.data(), helpFolder.data());
   }
   // A class half registered would be found and fail to start; none is left.
-  if (FAILED(hr)) removeKeys();
+  if (FAILED(hr)) inproc::removeKeys(ownedKeys());
   return hr;
 }
 
 STDAPI DllUnregisterServer(void) {
-  removeKeys();
+  inproc::removeKeys(ownedKeys());
   ComPtr<ITypeLib> library;
   TLIBATTR *attributes = nullptr;
   if (SUCCEEDED(loadTypeLibrary(library.put())) && SUCCEEDED(library->GetLibAttr(&attributes))) {
