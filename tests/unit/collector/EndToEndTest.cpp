@@ -2,7 +2,7 @@
 // file, sets values and publishes its tree; a reader in another process asks
 // the system for performance data, which loads the collector through the
 // Library value that Register wrote; the values it gets are the host's.
-#include "ComponentFixture.h"
+#include "RegistrationFixture.h"
 
 #include <winperf.h>
 
@@ -66,33 +66,16 @@ std::vector<DWORD> numbers(const std::string &text) {
   return out;
 }
 
-class CollectorEndToEnd : public ComponentFixture {
+class CollectorEndToEnd : public RegistrationFixture {
  protected:
   void SetUp() override {
-    OLECHAR temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    folder = narrow(temp) + "collector-" + std::to_string(GetCurrentProcessId());
-    device = "RVCollectorE2E" + std::to_string(GetCurrentProcessId());
-    CreateDirectoryA(folder.c_str(), nullptr);
-    create(CLSID_PerfMgr, IID_IPerfMgr, manager);
-    std::string text = Definition;
-    text.replace(text.find("%DEVICE%"), 8, device);
-    HANDLE file = CreateFileA((folder + "\\RVCounters.xml").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                              nullptr);
-    DWORD written = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(file);
+    prepare("collector", "RVCollectorE2E");
+    writeDefinition(Definition);
     TestBstr from(folder);
     ASSERT_EQ(S_OK, manager->Load(from.value));
     ASSERT_EQ(S_OK, manager->Register(from.value));
   }
-  void TearDown() override {
-    for (const char *name : {"RVCounters.xml", "e2e.h", "e2e.ini"}) DeleteFileA((folder + "\\" + name).c_str());
-    RemoveDirectoryA(folder.c_str());
-    const std::string service = "SYSTEM\\CurrentControlSet\\Services\\" + device;
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, service.c_str());
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, service.c_str());
-  }
+  void TearDown() override { removeAll({"e2e.h", "e2e.ini"}); }
 
   // The name index base the collector uses: lodctr's range where it
   // installed one, its fixed base otherwise.
@@ -158,8 +141,6 @@ class CollectorEndToEnd : public ComponentFixture {
     return out;
   }
 
-  std::string folder, device;
-  Ref<IPerfMgr> manager;
 };
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Registration: the symbol header and INI files byte for byte, the service's
 // Performance values, and unlodctr and lodctr run one after the other from
 // the registration folder.
-#include "ComponentFixture.h"
+#include "RegistrationFixture.h"
 #include "doubles/DoublesHarness.h"
 
 #include <cstdlib>
@@ -30,24 +30,13 @@ const char Definition[] =
     "<Counter name=\"b1\" help=\"hb1\" defaultScale=\"0\" counterType=\"PERF_COUNTER_RAWCOUNT\"/></Object>"
     "</PerfData>";
 
-class Register : public ComponentFixture {
+class Register : public RegistrationFixture {
  protected:
   void SetUp() override {
-    OLECHAR temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    folder = narrow(temp) + "register-" + std::to_string(GetCurrentProcessId());
-    device = "RVRegisterTest" + std::to_string(GetCurrentProcessId());
-    CreateDirectoryA(folder.c_str(), nullptr);
-    create(CLSID_PerfMgr, IID_IPerfMgr, manager);
+    prepare("register", "RVRegisterTest");
     takeError();
   }
-  void TearDown() override {
-    for (const char *name : {"RVCounters.xml", "x.h", "x.ini"}) DeleteFileA((folder + "\\" + name).c_str());
-    RemoveDirectoryA(folder.c_str());
-    const std::string service = "SYSTEM\\CurrentControlSet\\Services\\" + device;
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, service.c_str());
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, service.c_str());
-  }
+  void TearDown() override { removeAll({"x.h", "x.ini"}); }
 
   std::string read(const std::string &name) {
     HANDLE file = CreateFileA((folder + "\\" + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -61,13 +50,7 @@ class Register : public ComponentFixture {
   }
 
   void loadDefinition() {
-    std::string text = Definition;
-    text.replace(text.find("%DEVICE%"), 8, device);
-    HANDLE file = CreateFileA((folder + "\\RVCounters.xml").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                              nullptr);
-    DWORD written = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(file);
+    writeDefinition(Definition);
     TestBstr from(folder);
     ASSERT_EQ(S_OK, manager->Load(from.value));
   }
@@ -77,8 +60,6 @@ class Register : public ComponentFixture {
     return manager->Register(in.value);
   }
 
-  std::string folder, device;
-  Ref<IPerfMgr> manager;
 };
 
 TEST_F(Register, NothingLoadedWritesNothing) {
