@@ -86,8 +86,9 @@ inline BSTR text(const std::string &ascii) {
   return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
 }
 
-// Nanoseconds per iteration of each benchmark that ran, by name (the mean of
-// its repetitions), for the comparisons a program prints after its run.
+// CPU nanoseconds per iteration of each benchmark that ran, by name (the mean
+// of its repetitions), for the comparisons a program prints after its run:
+// CPU time, so that other work on a shared machine does not tilt a ratio.
 using Timings = std::map<std::string, double>;
 
 // Passes every run on to the reporter that --benchmark_format chose and keeps
@@ -100,7 +101,7 @@ class TimingReporter : public benchmark::BenchmarkReporter {
     for (const Run &run : runs) {
       if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0) continue;
       Sum &sum = sums_[run.benchmark_name()];
-      sum.total += run.real_accumulated_time * 1e9 / static_cast<double>(run.iterations);
+      sum.total += run.cpu_accumulated_time * 1e9 / static_cast<double>(run.iterations);
       ++sum.count;
     }
     display_->ReportRuns(runs);
