@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# Sets up the machine, then builds and tests both targets from scratch, builds
-# the benchmarks in the release preset and runs each for one iteration (so
-# they keep working; their times are not checked), and gives the fuzz targets
-# a short run (POSIX, clang, sanitizers).
+# Sets up the machine, then builds and tests both targets from scratch, the
+# POSIX one also with AddressSanitizer, LeakSanitizer and UBSan (every test)
+# and with ThreadSanitizer (the tests that run threads), builds the benchmarks
+# in the release preset and runs each for one iteration (so they keep
+# working; their times are not checked), and gives the fuzz targets a short
+# run (POSIX, clang, sanitizers).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 cmake --workflow --preset linux --fresh
+cmake --workflow --preset linux-asan --fresh
+cmake --workflow --preset linux-tsan --fresh
 cmake --workflow --preset windows --fresh
 cmake --workflow --preset linux-release --fresh
 bench/run --once

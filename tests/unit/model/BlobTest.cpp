@@ -256,6 +256,33 @@ TEST_F(Blob, RoundTripsThroughAByteArrayAndAString) {
   }
 }
 
+// A late-bound caller may pass any number for the blob's form: one that
+// names no form gives the byte array, as the default form does.
+TEST_F(Blob, UnknownFormFromALateBoundCallerGivesTheByteArray) {
+  Ref<IPerfMgr> manager;
+  buildExample(manager);
+  VARIANT array;
+  VariantInit(&array);
+  ASSERT_EQ(S_OK, manager->get_MyBlob(btAsBinaryArray, &array));
+  OLECHAR name[] = OLESTR("MyBlob");
+  LPOLESTR names[] = {name};
+  DISPID member = 0;
+  ASSERT_EQ(S_OK, manager->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &member));
+  VARIANT form;
+  VariantInit(&form);
+  V_VT(&form) = VT_I4;
+  V_I4(&form) = 7;
+  DISPPARAMS arguments = {&form, nullptr, 1, 0};
+  VARIANT blob;
+  VariantInit(&blob);
+  ASSERT_EQ(S_OK, manager->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &arguments, &blob,
+                                  nullptr, nullptr));
+  EXPECT_EQ(VT_ARRAY | VT_UI1, V_VT(&blob));
+  EXPECT_EQ(bytesOf(array), bytesOf(blob));
+  VariantClear(&array);
+  VariantClear(&blob);
+}
+
 TEST_F(Blob, CopiesAndTheirChecks) {
   Ref<IPerfObject> object;
   create(CLSID_PerfObject, IID_IPerfObject, object);
