@@ -319,7 +319,9 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
   std::vector<ComPtr<E>> members_;
   // For each member, whether this collection created it: transfers then call
   // it directly as class M instead of asking it for its transfer interface.
-  std::vector<bool> made_;
+  // Bytes rather than bits, so that removing a member moves memory in one
+  // go instead of bit by bit.
+  std::vector<unsigned char> made_;
 };
 
 }  // namespace rv
