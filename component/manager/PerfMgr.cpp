@@ -171,9 +171,7 @@ HRESULT PerfMgr::get_InstallLocation(BSTR *location) {
     for (char *at = path; *at != 0; at = CharNextA(at))
       if (*at == '\\') lastBackslash = at;
     if (lastBackslash != nullptr) *lastBackslash = 0;
-    Bstr folder = toBstr(path);
-    if (folder.get() == nullptr) raiseResult(RV_HERE, E_OUTOFMEMORY);
-    *location = folder.detach();
+    *location = toBstr(path).detach();
     return S_OK;
   });
 }
