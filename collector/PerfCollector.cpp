@@ -1,5 +1,6 @@
 #include "PerfCollector.h"
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -39,11 +40,13 @@ bool readText(HKEY key, const WCHAR *name, Text &out) {
   return true;
 }
 
+// A value that could not be read for want of memory is not a missing one:
+// the fallback would give the reader other name indices.
 bool readDword(HKEY key, const WCHAR *name, DWORD &out) {
   DWORD type = 0, value = 0, size = sizeof value;
-  if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE *>(&value), &size) != ERROR_SUCCESS ||
-      type != REG_DWORD)
-    return false;
+  const LSTATUS status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE *>(&value), &size);
+  if (status == ERROR_NOT_ENOUGH_MEMORY) throw std::bad_alloc();
+  if (status != ERROR_SUCCESS || type != REG_DWORD) return false;
   out = value;
   return true;
 }
@@ -116,6 +119,20 @@ DWORD PerfCollector::collect(const WCHAR *query, void **data, DWORD *bytes, DWOR
   EnterCriticalSection(&lock_);
   bool opened = opened_ > 0;
   LeaveCriticalSection(&lock_);
+  // Running out of memory is a failure like any other but a short buffer: it
+  // is answered with no data, and the reader's next query tries again. Nothing
+  // may be thrown into the system's reader.
+  try {
+    return collectFrom(opened, query, data, bytes, objects, capacity);
+  } catch (const std::bad_alloc &) {
+    *bytes = 0;
+    *objects = 0;
+    return ERROR_SUCCESS;
+  }
+}
+
+DWORD PerfCollector::collectFrom(bool opened, const WCHAR *query, void **data, DWORD *bytes, DWORD *objects,
+                                 DWORD capacity) const {
   std::vector<BYTE> blob;
   TitleBase titles;
   if (!opened || !findPublishedTree(blob, titles)) return ERROR_SUCCESS;

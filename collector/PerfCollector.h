@@ -37,6 +37,9 @@ class PerfCollector {
   // Reads the tree of this collector's service and its title indices; false
   // when no service that names this module has a tree published.
   bool findPublishedTree(std::vector<BYTE> &blob, TitleBase &titles) const;
+  // Collect's work once the arguments are checked; `capacity` is the buffer's.
+  DWORD collectFrom(bool opened, const WCHAR *query, void **data, DWORD *bytes, DWORD *objects,
+                    DWORD capacity) const;
 
   Text moduleFile_;
   LONG opened_ = 0;

@@ -4,10 +4,18 @@
 // - the pass-through frame of an internal operation logs the failure with its
 //   own location and passes it on;
 // - the swallowing frame logs a failure and lets the operation go on.
+//
+// Running out of memory inside the component throws std::bad_alloc (the
+// standard library's containers and strings, and the automation string
+// owners of server/ComPtr.h and server/Text.h). Every frame takes it as the
+// automation exception for E_OUTOFMEMORY, the one the automation string and
+// variant helpers raise when they cannot allocate: the caller sees
+// E_OUTOFMEMORY with the system's text for it, not a general exception.
 #pragma once
 #include <windows.h>
 
 #include <atomic>
+#include <new>
 #include <type_traits>
 
 #include "Err.h"
@@ -28,6 +36,19 @@ inline void entryTrace(const Site &site) {
   if (!entryTraceQuiet.load(std::memory_order_acquire)) traceEntry(site);
 }
 
+// The member frame's end for an automation exception: the frame's error
+// from it, reported.
+inline HRESULT reportComError(const Site &site, const ComError &error) noexcept {
+  try {
+    Err frame;
+    frame.assignFrom(error, ModuleName, site.unit, site.operation, site.line, 1);
+    frame.report();
+    return frame.hr;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
 // Runs an automation member's body, which returns the member's result code.
 template <typename Body> HRESULT memberFrame(const Site &site, Body &&body) noexcept {
   // The frame's error is made only on the way out of a failure, so that a
@@ -46,14 +67,9 @@ template <typename Body> HRESULT memberFrame(const Site &site, Body &&body) noex
       return E_FAIL;
     }
   } catch (const ComError &error) {
-    try {
-      Err frame;
-      frame.assignFrom(error, ModuleName, site.unit, site.operation, site.line, 1);
-      frame.report();
-      return frame.hr;
-    } catch (...) {
-      return E_FAIL;
-    }
+    return reportComError(site, error);
+  } catch (const std::bad_alloc &) {
+    return reportComError(site, ComError(E_OUTOFMEMORY));
   } catch (...) {
     try {
       Err frame;
@@ -86,6 +102,10 @@ template <typename Body> auto passThrough(const Site &site, Body &&body) -> std:
     Err e;
     e.assignFrom(error, ModuleName, site.unit, site.operation, site.line, 1);
     throw e;
+  } catch (const std::bad_alloc &) {
+    Err e;
+    e.assignFrom(ComError(E_OUTOFMEMORY), ModuleName, site.unit, site.operation, site.line, 1);
+    throw e;
   } catch (...) {
     throw Err(E_FAIL, "", "general exception in try block", ModuleName, site.unit, site.operation, site.line, 1);
   }
@@ -109,6 +129,12 @@ template <typename Body> bool swallowingFrame(const Site &site, Err &frame, Body
   } catch (const ComError &error) {
     try {
       frame.assignFrom(error, ModuleName, site.unit, site.operation, site.line, 1);
+      frame.logAndClear();
+    } catch (...) {
+    }
+  } catch (const std::bad_alloc &) {
+    try {
+      frame.assignFrom(ComError(E_OUTOFMEMORY), ModuleName, site.unit, site.operation, site.line, 1);
       frame.logAndClear();
     } catch (...) {
     }

@@ -1,5 +1,7 @@
 #include "PerfMgr.h"
 
+#include <cstring>
+
 #include "CounterTypes.h"
 #include "TextFile.h"
 #include "log/DirectReport.h"
@@ -171,9 +173,7 @@ HRESULT PerfMgr::get_InstallLocation(BSTR *location) {
     for (char *at = path; *at != 0; at = CharNextA(at))
       if (*at == '\\') lastBackslash = at;
     if (lastBackslash != nullptr) *lastBackslash = 0;
-    Bstr folder = toBstr(path);
-    if (folder.get() == nullptr) raiseResult(RV_HERE, E_OUTOFMEMORY);
-    *location = folder.detach();
+    *location = toBstr(path).detach();
     return S_OK;
   });
 }
@@ -407,14 +407,17 @@ HRESULT PerfMgr::SetupRegistry(const WideString &) {
                                              KEY_ALL_ACCESS, nullptr, key->put(), nullptr);
       if (status != ERROR_SUCCESS) raiseSystemError(RV_HERE, static_cast<DWORD>(status));
     }
-    const std::string values[][2] = {{"Close", "CloseNorvalePerfData"},
-                                     {"Collect", "CollectNorvalePerfData"},
-                                     {"Open", "OpenNorvalePerfData"},
-                                     {"Library", toAnsi(perfmonDLLFile_.get())}};
+    // The library's name is made before the table, which then holds plain
+    // pointers: a table of strings whose making throws part-way (running out
+    // of memory) would have its finished strings destroyed twice by GCC 12.
+    const std::string library = toAnsi(perfmonDLLFile_.get());
+    const std::pair<const char *, const char *> values[] = {{"Close", "CloseNorvalePerfData"},
+                                                            {"Collect", "CollectNorvalePerfData"},
+                                                            {"Open", "OpenNorvalePerfData"},
+                                                            {"Library", library.c_str()}};
     for (const auto &[name, data] : values) {
-      const LSTATUS status = RegSetValueExA(performanceKey.get(), name.c_str(), 0, REG_SZ,
-                                            reinterpret_cast<const BYTE *>(data.c_str()),
-                                            static_cast<DWORD>(data.size() + 1));
+      const LSTATUS status = RegSetValueExA(performanceKey.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE *>(data),
+                                            static_cast<DWORD>(std::strlen(data) + 1));
       if (status != ERROR_SUCCESS) raiseSystemError(RV_HERE, static_cast<DWORD>(status));
     }
     return S_OK;

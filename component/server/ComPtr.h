@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <new>
 #include <string>
 #include <utility>
 
@@ -60,11 +61,15 @@ template <typename T> class ComPtr {
   T *p_ = nullptr;
 };
 
-// An owned BSTR.
+// An owned BSTR. A copy that cannot be allocated throws std::bad_alloc, which
+// the error frames report as E_OUTOFMEMORY: a null string left in its place
+// would read as a missing text instead.
 class Bstr {
  public:
   Bstr() = default;
-  explicit Bstr(const OLECHAR *text) : s_(text ? SysAllocString(text) : nullptr) {}
+  explicit Bstr(const OLECHAR *text) : s_(text ? SysAllocString(text) : nullptr) {
+    if (text != nullptr && s_ == nullptr) throw std::bad_alloc();
+  }
   Bstr(const Bstr &) = delete;
   Bstr &operator=(const Bstr &) = delete;
   Bstr(Bstr &&other) noexcept : s_(std::exchange(other.s_, nullptr)) {}

@@ -1,6 +1,7 @@
 #include "Text.h"
 
 #include <cstdio>
+#include <new>
 #include <vector>
 
 namespace rv {
@@ -36,7 +37,9 @@ bool isText(const OLECHAR *text, const OLECHAR *expected) {
 
 Bstr toBstr(const std::string &text) {
   const WideString wide = toWide(text);
-  return Bstr::attach(SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size())));
+  Bstr copy = Bstr::attach(SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size())));
+  if (copy.get() == nullptr) throw std::bad_alloc();
+  return copy;
 }
 
 std::string formatList(const char *pattern, va_list arguments) {

@@ -17,6 +17,7 @@ using WideString = std::basic_string<OLECHAR>;
 std::string toAnsi(const OLECHAR *text);
 std::string toAnsi(const OLECHAR *text, size_t length);
 WideString toWide(const std::string &text);
+// Throws std::bad_alloc when the string cannot be allocated.
 Bstr toBstr(const std::string &text);
 
 // A text up to its first zero as a string; a null text reads as empty.

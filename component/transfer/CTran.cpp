@@ -311,7 +311,6 @@ void CTran::writeVariant(const VARIANT *value, int nesting) {
       if (tag == VT_BSTR) {
         // The text up to its first zero code unit, as the platform copies it.
         Bstr copy(V_BSTR(value));
-        if (V_BSTR(value) != nullptr && copy.get() == nullptr) raiseResult(RV_HERE, E_OUTOFMEMORY);
         WriteString(copy.get());
         return;
       }

@@ -103,7 +103,8 @@ class CTran {
   // failure the variant is safe to clear and to overwrite.
   [[nodiscard]] HRESULT ReadVariant(VARIANT *value);
   // The bytes WriteVariant writes for `value`; 2 for a type it refuses.
-  // Never fails. A size beyond 32 bits is given as 0xFFFFFFFF.
+  // Fails only when the copy of a string value cannot be allocated
+  // (E_OUTOFMEMORY). A size beyond 32 bits is given as 0xFFFFFFFF.
   static ULONG VariantSize(const VARIANT *value);
 
  private:

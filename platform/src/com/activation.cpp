@@ -19,6 +19,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <new>
 #include <optional>
 
 EXTERN_C const IID IID_IRunnableObject = {0x00000126, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
@@ -122,11 +123,19 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID, REFIID rii
   // A context naming none of the four kinds of server is unexpected.
   HRESULT hr = E_UNEXPECTED;
   if (dwClsContext & CLSCTX_INPROC_SERVER) {
-    hr = platform::com::getInprocServerObject(apartment, rclsid, riid, ppv);
+    // A registration that could not be read for want of memory is not taken
+    // for a missing one, nor remembered as one.
+    try {
+      hr = platform::com::getInprocServerObject(apartment, rclsid, riid, ppv);
+    } catch (const std::bad_alloc &) {
+      hr = E_OUTOFMEMORY;
+    }
     if (SUCCEEDED(hr)) return hr;
     *ppv = nullptr;
   }
-  if (dwClsContext & platform::com::kOutOfProcessContexts) hr = REGDB_E_CLASSNOTREG;
+  // Running out of memory ends the request as it is: no other kind of
+  // server could be tried without memory either.
+  if ((dwClsContext & platform::com::kOutOfProcessContexts) && hr != E_OUTOFMEMORY) hr = REGDB_E_CLASSNOTREG;
   return hr;
 }
 

@@ -41,7 +41,14 @@ class BuiltinClassFactory final : public IClassFactory {
     if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
     if (outer != nullptr && !IsEqualIID(riid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
-    return builtin_.create(outer, riid, ppv);
+    // Nothing may be thrown through a COM method: the caller would keep its
+    // reference to this factory for ever.
+    try {
+      return builtin_.create(outer, riid, ppv);
+    } catch (const std::bad_alloc &) {
+      *ppv = nullptr;
+      return E_OUTOFMEMORY;
+    }
   }
   // The classes live in the platform library, which is never unloaded.
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }

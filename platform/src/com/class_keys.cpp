@@ -1,12 +1,15 @@
 #include "com/class_keys.h"
 
+#include <new>
 #include <vector>
 
 namespace platform::com {
 
 std::optional<WideText> readClassesText(const WideText &subKey, LPCWSTR name) {
   HKEY key;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, subKey.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return std::nullopt;
+  LSTATUS opened = RegOpenKeyExW(HKEY_CLASSES_ROOT, subKey.c_str(), 0, KEY_QUERY_VALUE, &key);
+  if (opened == ERROR_NOT_ENOUGH_MEMORY) throw std::bad_alloc();
+  if (opened != ERROR_SUCCESS) return std::nullopt;
   std::optional<WideText> text;
   DWORD type = REG_NONE, size = 0;
   LSTATUS status = RegQueryValueExW(key, name, nullptr, &type, nullptr, &size);
@@ -28,6 +31,7 @@ std::optional<WideText> readClassesText(const WideText &subKey, LPCWSTR name) {
     break;
   }
   RegCloseKey(key);
+  if (status == ERROR_NOT_ENOUGH_MEMORY) throw std::bad_alloc();
   return text;
 }
 

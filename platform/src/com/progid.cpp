@@ -4,13 +4,14 @@
 #include <windows.h>
 
 #include <cstring>
+#include <new>
 
 #include "com/builtin_classes.h"
 #include "com/class_keys.h"
 
-// The class identifier is cleared when the ProgID names no class.
-HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) {
-  if (lpszProgID == nullptr || lpclsid == nullptr) return E_INVALIDARG;
+namespace {
+
+HRESULT classOfProgId(LPCOLESTR lpszProgID, LPCLSID lpclsid) {
   if (const platform::com::BuiltinClass *builtin = platform::com::findBuiltinProgId(lpszProgID)) {
     *lpclsid = builtin->clsid;
     return S_OK;
@@ -30,9 +31,7 @@ HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) {
   return CO_E_CLASSSTRING;
 }
 
-HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR *lplpszProgID) {
-  if (lplpszProgID == nullptr) return E_INVALIDARG;
-  *lplpszProgID = nullptr;
+HRESULT progIdOfClass(REFCLSID clsid, LPOLESTR *lplpszProgID) {
   platform::com::WideText progId;
   if (const platform::com::BuiltinClass *builtin = platform::com::findBuiltinClass(clsid)) {
     progId = builtin->progId;
@@ -48,4 +47,28 @@ HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR *lplpszProgID) {
   std::memcpy(copy, progId.c_str(), bytes);
   *lplpszProgID = copy;
   return S_OK;
+}
+
+}  // namespace
+
+// Running out of memory while reading the registry is E_OUTOFMEMORY, never
+// "no such class".
+HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) {
+  if (lpszProgID == nullptr || lpclsid == nullptr) return E_INVALIDARG;
+  try {
+    return classOfProgId(lpszProgID, lpclsid);
+  } catch (const std::bad_alloc &) {
+    *lpclsid = CLSID_NULL;
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR *lplpszProgID) {
+  if (lplpszProgID == nullptr) return E_INVALIDARG;
+  *lplpszProgID = nullptr;
+  try {
+    return progIdOfClass(clsid, lplpszProgID);
+  } catch (const std::bad_alloc &) {
+    return E_OUTOFMEMORY;
+  }
 }

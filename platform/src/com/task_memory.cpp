@@ -4,8 +4,13 @@
 
 #include <stdlib.h>
 
-LPVOID CoTaskMemAlloc(SIZE_T cb) { return malloc(cb == 0 ? 1 : cb); }
+#include "testing/allocation_faults.h"
 
-LPVOID CoTaskMemRealloc(LPVOID pv, SIZE_T cb) { return realloc(pv, cb == 0 ? 1 : cb); }
+LPVOID CoTaskMemAlloc(SIZE_T cb) { return platform::allocationFails() ? nullptr : malloc(cb == 0 ? 1 : cb); }
+
+// A failed reallocation leaves the block as it was.
+LPVOID CoTaskMemRealloc(LPVOID pv, SIZE_T cb) {
+  return platform::allocationFails() ? nullptr : realloc(pv, cb == 0 ? 1 : cb);
+}
 
 void CoTaskMemFree(LPVOID pv) { free(pv); }

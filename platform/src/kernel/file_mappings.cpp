@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 
 #include "codepage.h"
@@ -65,6 +66,16 @@ std::map<uintptr_t, size_t>::iterator viewAt(ViewTable &table, LPCVOID address) 
 template <typename Result> Result fail(DWORD error, Result result) {
   SetLastError(error);
   return result;
+}
+
+// Running out of memory fails a call like any other reason does; nothing is
+// thrown into the caller.
+template <typename Result, typename Work> Result failingOnNoMemory(Result failure, Work &&work) {
+  try {
+    return work();
+  } catch (const std::bad_alloc &) {
+    return fail(ERROR_NOT_ENOUGH_MEMORY, failure);
+  }
 }
 
 uint64_t roundUp(uint64_t value, uint64_t unit) { return (value + unit - 1) / unit * unit; }
@@ -211,7 +222,12 @@ LPVOID mapView(HANDLE handle, DWORD access, DWORD offsetHigh, DWORD offsetLow, S
                                       LPVOID(nullptr));
   ViewTable &table = viewTable();
   std::lock_guard<std::mutex> guard(table.lock);
-  table.views[reinterpret_cast<uintptr_t>(view)] = roundUp(length, static_cast<uint64_t>(sysconf(_SC_PAGESIZE)));
+  try {
+    table.views[reinterpret_cast<uintptr_t>(view)] = roundUp(length, static_cast<uint64_t>(sysconf(_SC_PAGESIZE)));
+  } catch (const std::bad_alloc &) {
+    munmap(view, length);
+    throw;
+  }
   return view;
 }
 
@@ -223,31 +239,41 @@ using namespace platform::kernel;
 
 HANDLE WINAPI CreateFileMappingW(HANDLE hFile, LPSECURITY_ATTRIBUTES, DWORD flProtect, DWORD dwMaximumSizeHigh,
                                  DWORD dwMaximumSizeLow, LPCWSTR lpName) {
-  const WideString name = lpName != nullptr ? WideString(lpName) : WideString();
-  return createMapping(hFile, flProtect, dwMaximumSizeHigh, dwMaximumSizeLow, &name);
+  return failingOnNoMemory(HANDLE(nullptr), [&] {
+    const WideString name = lpName != nullptr ? WideString(lpName) : WideString();
+    return createMapping(hFile, flProtect, dwMaximumSizeHigh, dwMaximumSizeLow, &name);
+  });
 }
 
 HANDLE WINAPI CreateFileMappingA(HANDLE hFile, LPSECURITY_ATTRIBUTES, DWORD flProtect, DWORD dwMaximumSizeHigh,
                                  DWORD dwMaximumSizeLow, LPCSTR lpName) {
-  const WideString name = lpName != nullptr ? AnsiToWide(lpName, std::strlen(lpName)) : WideString();
-  return createMapping(hFile, flProtect, dwMaximumSizeHigh, dwMaximumSizeLow, &name);
+  return failingOnNoMemory(HANDLE(nullptr), [&] {
+    const WideString name = lpName != nullptr ? AnsiToWide(lpName, std::strlen(lpName)) : WideString();
+    return createMapping(hFile, flProtect, dwMaximumSizeHigh, dwMaximumSizeLow, &name);
+  });
 }
 
 HANDLE WINAPI OpenFileMappingW(DWORD dwDesiredAccess, BOOL, LPCWSTR lpName) {
-  if (lpName == nullptr) return openMapping(dwDesiredAccess, nullptr);
-  const WideString name(lpName);
-  return openMapping(dwDesiredAccess, &name);
+  return failingOnNoMemory(HANDLE(nullptr), [&] {
+    if (lpName == nullptr) return openMapping(dwDesiredAccess, nullptr);
+    const WideString name(lpName);
+    return openMapping(dwDesiredAccess, &name);
+  });
 }
 
 HANDLE WINAPI OpenFileMappingA(DWORD dwDesiredAccess, BOOL, LPCSTR lpName) {
-  if (lpName == nullptr) return openMapping(dwDesiredAccess, nullptr);
-  const WideString name = AnsiToWide(lpName, std::strlen(lpName));
-  return openMapping(dwDesiredAccess, &name);
+  return failingOnNoMemory(HANDLE(nullptr), [&] {
+    if (lpName == nullptr) return openMapping(dwDesiredAccess, nullptr);
+    const WideString name = AnsiToWide(lpName, std::strlen(lpName));
+    return openMapping(dwDesiredAccess, &name);
+  });
 }
 
 LPVOID WINAPI MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwFileOffsetHigh,
                             DWORD dwFileOffsetLow, SIZE_T dwNumberOfBytesToMap) {
-  return mapView(hFileMappingObject, dwDesiredAccess, dwFileOffsetHigh, dwFileOffsetLow, dwNumberOfBytesToMap);
+  return failingOnNoMemory(LPVOID(nullptr), [&] {
+    return mapView(hFileMappingObject, dwDesiredAccess, dwFileOffsetHigh, dwFileOffsetLow, dwNumberOfBytesToMap);
+  });
 }
 
 BOOL WINAPI UnmapViewOfFile(LPCVOID lpBaseAddress) {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "file_system.h"
 #include "paths.h"
@@ -210,8 +211,12 @@ DWORD SectionStorage::holding(int hold, uint64_t size, DWORD protection, std::ve
   const std::string self = "/proc/self/fd/" + std::to_string(hold);
   Descriptor views(::open(self.c_str(), O_RDWR | O_CLOEXEC));
   if (views.get() < 0) return errorFromErrno(errno, {});
-  storage->reset(new SectionStorage(views.release(), held.release(), size, protection,
-                                    static_cast<off_t>(pageSize()), std::move(path)));
+  // The storage takes its hold only once it is owned: a storage that cannot
+  // be owned (no memory for the owner) is destroyed at once, and one that held
+  // the name would then take the store lock, which its maker holds.
+  storage->reset(new SectionStorage(views.release(), -1, size, protection, static_cast<off_t>(pageSize()),
+                                    std::move(path)));
+  (*storage)->hold_ = held.release();
   return ERROR_SUCCESS;
 }
 
@@ -267,16 +272,21 @@ DWORD SectionStorage::create(SectionNamespace space, const std::basic_string<WCH
 SectionStorage::~SectionStorage() {
   close(descriptor_);
   if (hold_ < 0) return;
-  StoreLock lock;
-  if (lock.acquire() == ERROR_SUCCESS && !heldByOthers(hold_)) {
-    std::vector<Descriptor> folders;
-    struct stat named, held;
-    // Only the file this holder holds goes: the name cannot have been made
-    // afresh while it was held, but a file put there by hand is left alone.
-    if (openFolders(lock.sections(), path_, false, &folders) == ERROR_SUCCESS &&
-        fstatat(parentOf(lock.sections(), folders), path_.back().c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-        fstat(hold_, &held) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino)
-      removeName(lock.sections(), path_, folders);
+  // Without memory to take the lock the name stays behind; nobody holds it
+  // any more, so the next open of that name removes it.
+  try {
+    StoreLock lock;
+    if (lock.acquire() == ERROR_SUCCESS && !heldByOthers(hold_)) {
+      std::vector<Descriptor> folders;
+      struct stat named, held;
+      // Only the file this holder holds goes: the name cannot have been made
+      // afresh while it was held, but a file put there by hand is left alone.
+      if (openFolders(lock.sections(), path_, false, &folders) == ERROR_SUCCESS &&
+          fstatat(parentOf(lock.sections(), folders), path_.back().c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+          fstat(hold_, &held) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino)
+        removeName(lock.sections(), path_, folders);
+    }
+  } catch (const std::bad_alloc &) {
   }
   close(hold_);
 }

@@ -48,10 +48,16 @@ class ParseError final : public DispatchObject<IXMLDOMParseError> {
   ParseErrorInfo info_;
 };
 
+// Null when there is no memory for it; the document is not left behind then.
 TreeRef emptyTree() {
   xmlDocPtr document = xmlNewDoc(BAD_CAST "1.0");
   if (document == nullptr) return nullptr;
-  return std::make_shared<const XmlTree>(document);
+  try {
+    return std::make_shared<const XmlTree>(document);
+  } catch (const std::bad_alloc &) {
+    xmlFreeDoc(document);
+    return nullptr;
+  }
 }
 
 // The URL a loaded file reports: file:/// and its Windows path with forward

@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 namespace platform::msxml {
@@ -316,8 +317,13 @@ ParseOutcome runParse(const ParseOptions &options, Read read) {
   parser.reset();
 
   if (document != nullptr && wellFormed && !state.failed) {
-    if (!options.preserveWhiteSpace) dropBlankText(document);
-    outcome.tree = std::make_shared<const XmlTree>(document);
+    try {
+      if (!options.preserveWhiteSpace) dropBlankText(document);
+      outcome.tree = std::make_shared<const XmlTree>(document);
+    } catch (const std::bad_alloc &) {
+      xmlFreeDoc(document);
+      throw;
+    }
     return outcome;
   }
   if (document != nullptr) xmlFreeDoc(document);

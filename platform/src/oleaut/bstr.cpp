@@ -8,6 +8,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "testing/allocation_faults.h"
+
 namespace {
 
 constexpr size_t kHeaderSize = 8;
@@ -26,7 +28,7 @@ DWORD byteLengthOf(BSTR text) {
 // Sizes a block for `byteLength` bytes of text; `block` may be an existing
 // block to resize (its text is kept as far as it fits). Returns the text.
 BSTR sizeBlock(BYTE *block, UINT byteLength) {
-  if (byteLength > kMaxByteLength) return nullptr;
+  if (byteLength > kMaxByteLength || platform::allocationFails()) return nullptr;
   // Room for the text, one zero byte for an odd length and a zero character.
   size_t size = kHeaderSize + byteLength + 1 + sizeof(OLECHAR);
   BYTE *resized = static_cast<BYTE *>(realloc(block, size));

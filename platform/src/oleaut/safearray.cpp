@@ -9,6 +9,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "testing/allocation_faults.h"
+
 namespace {
 
 // Reserved feature bits, as the system uses them: the data shares the
@@ -192,6 +194,7 @@ HRESULT underLock(SAFEARRAY *psa, Work work) {
 // Allocates the hidden bytes, the descriptor and `extra` bytes after it, all
 // zeroed. Returns the descriptor.
 SAFEARRAY *allocateDescriptor(UINT cDims, size_t extra) {
+  if (platform::allocationFails()) return nullptr;
   BYTE *block = static_cast<BYTE *>(calloc(1, kHiddenSize + descriptorSize(cDims) + extra));
   if (block == nullptr) return nullptr;
   SAFEARRAY *psa = reinterpret_cast<SAFEARRAY *>(block + kHiddenSize);
@@ -240,7 +243,7 @@ HRESULT SafeArrayAllocDescriptorEx(VARTYPE vt, UINT cDims, SAFEARRAY **ppsaOut) 
 HRESULT SafeArrayAllocData(SAFEARRAY *psa) {
   size_t size;
   if (psa == nullptr) return E_INVALIDARG;
-  if (!dataSize(psa, &size)) return E_OUTOFMEMORY;
+  if (!dataSize(psa, &size) || platform::allocationFails()) return E_OUTOFMEMORY;
   psa->pvData = calloc(1, size == 0 ? 1 : size);
   return psa->pvData != nullptr ? S_OK : E_OUTOFMEMORY;
 }
@@ -468,7 +471,7 @@ HRESULT SafeArrayRedim(SAFEARRAY *psa, SAFEARRAYBOUND *psaboundNew) {
   psa->rgsabound[0].cElements = psaboundNew->cElements;
   bool fits = dataSize(psa, &newSize);
   psa->rgsabound[0] = oldBound;
-  if (!fits) return E_OUTOFMEMORY;
+  if (!fits || platform::allocationFails()) return E_OUTOFMEMORY;
 
   BYTE *data = static_cast<BYTE *>(calloc(1, newSize == 0 ? 1 : newSize));
   if (data == nullptr) return E_OUTOFMEMORY;

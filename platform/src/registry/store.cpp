@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <thread>
 
 namespace platform::registry {
@@ -290,6 +291,10 @@ LSTATUS Store::attempt(Mode mode, const std::function<LSTATUS(Store &)> &body) {
       if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
       if (!isBusy(failure.code) || std::chrono::steady_clock::now() > deadline) return ERROR_BADDB;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    } catch (const std::bad_alloc &) {
+      // The transaction goes too: left open, it would fail the next call's.
+      if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      return ERROR_NOT_ENOUGH_MEMORY;
     }
   }
 }
