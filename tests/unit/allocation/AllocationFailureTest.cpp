@@ -5,7 +5,7 @@
 // failing run must end in the result the operation gives for running out of
 // memory, leak nothing, and leave a tree on which the same operation, run
 // again, gives exactly the tree a run without failure gives.
-#include "ComponentFixture.h"
+#include "RegistrationFixture.h"
 #include "Trees.h"
 
 #include <winperf.h>
@@ -155,17 +155,6 @@ std::vector<HRESULT> errorValues(IPerfMgr *manager) {
     }
   }
   return codes;
-}
-
-std::string fileText(const std::string &path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "<missing>";
-  std::string bytes(GetFileSize(file, nullptr), '\0');
-  DWORD count = 0;
-  if (!bytes.empty()) ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &count, nullptr);
-  CloseHandle(file);
-  return bytes.substr(0, count);
 }
 
 void writeFile(const std::string &path, const std::string &text) {

@@ -38,16 +38,7 @@ class Register : public RegistrationFixture {
   }
   void TearDown() override { removeAll({"x.h", "x.ini"}); }
 
-  std::string read(const std::string &name) {
-    HANDLE file = CreateFileA((folder + "\\" + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return "<missing>";
-    std::string bytes(GetFileSize(file, nullptr), '\0');
-    DWORD count = 0;
-    if (!bytes.empty()) ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &count, nullptr);
-    CloseHandle(file);
-    return bytes.substr(0, count);
-  }
+  std::string read(const std::string &name) { return fileText(folder + "\\" + name); }
 
   void loadDefinition() {
     writeDefinition(Definition);
