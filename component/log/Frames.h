@@ -30,6 +30,9 @@ extern std::atomic<bool> entryTraceQuiet;
 // Reads the trace settings while they are not read yet, then records the
 // entry when the trace level asks for it.
 void traceEntry(const Site &site);
+// Whether the trace level last read asks for entry records; false while the
+// settings could not be read.
+bool entryRecordsWanted();
 
 // Records the entry of a framed operation when the trace level asks for it.
 inline void entryTrace(const Site &site) {

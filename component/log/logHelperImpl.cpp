@@ -292,6 +292,8 @@ void Err::log(bool setErrorInfo, bool raised) {
   }
 }
 
+bool entryRecordsWanted() { return settingsTraceLevel.load(std::memory_order_acquire) >= 5; }
+
 void traceEntry(const Site &site) {
   if (!settingsRead) readTraceSettings();
   if (settingsTraceLevel >= 5) {

@@ -167,6 +167,31 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     }
   }
 
+  bool quickRecordSize(ULONGLONG &total) {
+    total += sizeof(LONG);
+    for (size_t at = 0; at < members_.size(); ++at) {
+      if (made_[at]) {
+        if (!own(at)->M::quickRecordSize(total)) return false;
+      } else if (ObjectRoot *node = ObjectRoot::ownNode(members_[at].get()); node == nullptr || !node->quickSize(total)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  bool quickWriteRecord(PlainWriter &writer) {
+    const LONG count = static_cast<LONG>(members_.size());
+    if (!writer.write(&count, sizeof count)) return false;
+    for (size_t at = 0; at < members_.size(); ++at) {
+      if (made_[at]) {
+        if (!own(at)->M::quickWriteRecord(writer)) return false;
+      } else if (ObjectRoot *node = ObjectRoot::ownNode(members_[at].get()); node == nullptr || !node->quickWrite(writer)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
   // Replaces every member with new ones read from the blob; nothing is
   // merged, and duplicate IDs come in as they are.
   void readRecord(CTran &tran, VARIANT *blob) {

@@ -13,6 +13,12 @@
 
 namespace rv {
 
+class PlainWriter;
+
+// Asked of a node to learn whether it is one of this component's own: only
+// they answer it, with their inner unknown. Nobody outside knows it.
+inline constexpr IID OwnNodeId = {0x8ccc43f9, 0x8334, 0x4fd7, {0x8d, 0x36, 0xa4, 0xa1, 0xf0, 0x29, 0x17, 0xc7}};
+
 class ObjectRoot {
  public:
   ObjectRoot() { Module::lock(); }
@@ -28,6 +34,18 @@ class ObjectRoot {
   ULONG innerRelease();
 
   IUnknown *controllingUnknown() const { return controlling_; }
+
+  // The object behind an interface pointer of one of this component's own
+  // nodes; null for any other object. It lives as long as the caller's
+  // reference to `unknown`.
+  static ObjectRoot *ownNode(IUnknown *unknown);
+
+  // The blob walks without frames (see TRVPObjectImpl::quickBlob): the size
+  // of the node's record and everything below it added to `total`, and the
+  // same records written. false where the walk leaves the node to the framed
+  // transfer.
+  virtual bool quickSize(ULONGLONG &) { return false; }
+  virtual bool quickWrite(PlainWriter &) { return false; }
 
   // Creates an object of class T, plain or aggregated in `outer`, runs its
   // final construction with the count raised, and asks it for `riid`.
@@ -70,11 +88,22 @@ inline std::ptrdiff_t ObjectRoot::innerOffset() { return offsetof(ObjectRoot, in
 
 inline HRESULT ObjectRoot::innerQueryInterface(REFIID riid, void **object) {
   if (object == nullptr) return E_POINTER;
-  void *found = IsEqualIID(riid, IID_IUnknown) ? static_cast<IUnknown *>(&inner_) : findInterface(riid);
+  void *found = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, OwnNodeId) ? static_cast<IUnknown *>(&inner_)
+                                                                              : findInterface(riid);
   *object = found;
   if (found == nullptr) return E_NOINTERFACE;
   static_cast<IUnknown *>(found)->AddRef();
   return S_OK;
+}
+
+inline ObjectRoot *ObjectRoot::ownNode(IUnknown *unknown) {
+  IUnknown *inner = nullptr;
+  if (unknown == nullptr || FAILED(unknown->QueryInterface(OwnNodeId, reinterpret_cast<void **>(&inner))) ||
+      inner == nullptr)
+    return nullptr;
+  ObjectRoot *node = static_cast<Inner *>(inner)->owner();
+  inner->Release();
+  return node;
 }
 
 inline ULONG ObjectRoot::innerRelease() {

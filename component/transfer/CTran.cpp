@@ -489,4 +489,63 @@ ULONGLONG CTran::variantSize(const VARIANT *value, int nesting) {
   });
 }
 
+// ---- the plain writer -----------------------------------------------------
+
+namespace {
+
+// The code units a string value's record carries: those up to its first
+// zero, as the copy CTran writes from would hold them.
+ULONG unitsToZero(BSTR text) {
+  const ULONG length = SysStringLen(text);
+  ULONG units = 0;
+  while (units < length && text[units] != 0) ++units;
+  return units;
+}
+
+// A value PlainWriter encodes itself: a scalar, or a string of whole code
+// units (the copy of an odd byte length could read past its last unit).
+bool isPlain(const VARIANT *value) {
+  const VARTYPE tag = V_VT(value);
+  if (tag == VT_BSTR) return V_BSTR(value) == nullptr || SysStringByteLen(V_BSTR(value)) % sizeof(OLECHAR) == 0;
+  return scalarWidth(tag) >= 0;
+}
+
+}  // namespace
+
+bool PlainWriter::addVariantSize(const VARIANT *value, ULONGLONG &total) {
+  if (value == nullptr || !isPlain(value)) return false;
+  if (V_VT(value) != VT_BSTR) {
+    total += TagBytes + ULONG(scalarWidth(V_VT(value)));
+    return true;
+  }
+  const BSTR text = V_BSTR(value);
+  total += TagBytes + LengthBytes + (text == nullptr ? 0 : (ULONGLONG(unitsToZero(text)) + 1) * sizeof(OLECHAR));
+  return true;
+}
+
+bool PlainWriter::writeString(BSTR text) {
+  const DWORD stored = text == nullptr ? 0 : byteLength(text) + DWORD(sizeof(OLECHAR));
+  if (LengthBytes + ULONGLONG(stored) > ULONGLONG(end_ - at_)) return false;
+  std::memcpy(at_, &stored, LengthBytes);
+  if (stored != 0) std::memcpy(at_ + LengthBytes, text, stored);
+  at_ += LengthBytes + stored;
+  return true;
+}
+
+bool PlainWriter::writeVariant(const VARIANT *value) {
+  if (value == nullptr || !isPlain(value)) return false;
+  const VARTYPE tag = V_VT(value);
+  if (!write(&tag, TagBytes)) return false;
+  if (tag != VT_BSTR) return write(&V_UI1(value), ULONG(scalarWidth(tag)));
+  const BSTR text = V_BSTR(value);
+  if (text == nullptr) {
+    const DWORD none = 0;
+    return write(&none, LengthBytes);
+  }
+  const ULONG units = unitsToZero(text);
+  const DWORD stored = (units + 1) * DWORD(sizeof(OLECHAR));
+  const OLECHAR terminator = 0;
+  return write(&stored, LengthBytes) && write(text, units * sizeof(OLECHAR)) && write(&terminator, sizeof terminator);
+}
+
 }  // namespace rv

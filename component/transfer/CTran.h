@@ -144,4 +144,75 @@ class CTran {
   bool zeroOnClose_ = false;
 };
 
+// Writes records into memory already sized for them, for a walk of the tree
+// that runs without frames: it raises nothing and logs nothing. Whatever it
+// does not encode itself (arrays, by-reference and refused values, a string
+// value of an odd byte length, a record that does not fit) it answers with
+// false, and the caller leaves the whole blob to CTran, whose framed path
+// reports what it finds. The records are byte for byte CTran's.
+class PlainWriter {
+ public:
+  PlainWriter(BYTE *at, BYTE *end) : at_(at), end_(end) {}
+
+  // Adds the bytes of a record to `total`; false for a value left to CTran.
+  static void addStringSize(BSTR text, ULONGLONG &total) {
+    total += text == nullptr ? 4 : 4 + ULONGLONG(byteLength(text)) + sizeof(OLECHAR);
+  }
+  [[nodiscard]] static bool addVariantSize(const VARIANT *value, ULONGLONG &total);
+
+  [[nodiscard]] bool write(const void *source, size_t count) {
+    if (count > size_t(end_ - at_)) return false;
+    std::memcpy(at_, source, count);
+    at_ += count;
+    return true;
+  }
+  [[nodiscard]] bool writeString(BSTR text);
+  [[nodiscard]] bool writeVariant(const VARIANT *value);
+
+  BYTE *at() const { return at_; }
+
+  // What SysStringByteLen answers for a string that is not null, read from
+  // the length prefix of the automation string layout in place: a tree walk
+  // asks it of every text.
+  static UINT byteLength(BSTR text) {
+    UINT bytes;
+    std::memcpy(&bytes, reinterpret_cast<const BYTE *>(text) - sizeof bytes, sizeof bytes);
+    return bytes;
+  }
+
+  // A new blob of `payload` bytes as CTran::CreateArray makes it, written
+  // whole by `fill(PlainWriter &)`, its cursor field at its end as the framed
+  // transfer leaves it: S_OK. E_OUTOFMEMORY when the array cannot be made;
+  // S_FALSE, with the variant untouched, when `fill` does not write exactly
+  // `payload` bytes.
+  template <class Fill> static HRESULT makeBlob(VARIANT *blob, LONG payload, Fill &&fill) {
+    const LONG length = payload + CTran::HeaderSize;
+    SAFEARRAY *array = SafeArrayCreateVector(VT_UI1, 0, ULONG(length));
+    if (array == nullptr) return E_OUTOFMEMORY;
+    bool whole = SUCCEEDED(SafeArrayLock(array));
+    if (whole) {
+      BYTE *bytes = static_cast<BYTE *>(array->pvData);
+      PlainWriter writer(bytes + CTran::HeaderSize, bytes + length);
+      whole = bytes != nullptr && fill(writer) && writer.at() == bytes + length;
+      if (whole) {
+        const LONG header[2] = {CTran::NewToken, length};
+        std::memcpy(bytes, header, sizeof header);
+      }
+      whole = SUCCEEDED(SafeArrayUnlock(array)) && whole;
+    }
+    if (!whole) {
+      SafeArrayDestroy(array);
+      return S_FALSE;
+    }
+    VariantInit(blob);
+    V_VT(blob) = VT_ARRAY | VT_UI1;
+    V_ARRAY(blob) = array;
+    return S_OK;
+  }
+
+ private:
+  BYTE *at_;
+  BYTE *end_;
+};
+
 }  // namespace rv

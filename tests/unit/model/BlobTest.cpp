@@ -256,6 +256,68 @@ TEST_F(Blob, RoundTripsThroughAByteArrayAndAString) {
   }
 }
 
+// MyBlob writes a tree of the component's own nodes without its framed
+// transfer; the bytes must be those the transfer writes (CreateArray, then
+// TransferOut), for every kind of value a counter can hold after a read.
+TEST_F(Blob, MyBlobWritesWhatTheTransferWritesForEveryKindOfValue) {
+  auto tagged = [](VARTYPE tag, const Bytes &payload) {
+    return Bytes{static_cast<unsigned char>(tag), static_cast<unsigned char>(tag >> 8)} + payload;
+  };
+  const Bytes bytes8 = le32(0x11223344) + le32(0x55667788);
+  const struct {
+    const char *what;
+    Bytes value;
+    bool same;  // the blob comes back as it went in
+  } values[] = {
+      {"empty", tagged(VT_EMPTY, {}), true},
+      {"I1", tagged(VT_I1, {0x80}), true},
+      {"UI1", tagged(VT_UI1, {0xFF}), true},
+      {"I2", tagged(VT_I2, {1, 2}), true},
+      {"UI2", tagged(VT_UI2, {3, 4}), true},
+      {"BOOL", tagged(VT_BOOL, {0xFF, 0xFF}), true},
+      {"I4", tagged(VT_I4, le32(-7)), true},
+      {"UI4", tagged(VT_UI4, le32(7)), true},
+      {"INT", tagged(VT_INT, le32(8)), true},
+      {"UINT", tagged(VT_UINT, le32(9)), true},
+      {"R4", tagged(VT_R4, le32(0x3F800000)), true},
+      {"ERROR", tagged(VT_ERROR, le32(static_cast<LONG>(E_FAIL))), true},
+      {"R8", tagged(VT_R8, bytes8), true},
+      {"CY", tagged(VT_CY, bytes8), true},
+      {"DATE", tagged(VT_DATE, bytes8), true},
+      {"text", tagged(VT_BSTR, str("ab")), true},
+      {"empty text", tagged(VT_BSTR, str("")), true},
+      {"null text", tagged(VT_BSTR, str("<null>")), true},
+      // A text value travels up to its first zero.
+      {"text with a zero", tagged(VT_BSTR, le32(8) + Bytes{'a', 0, 0, 0, 'b', 0, 0, 0}), false},
+      {"byte array", tagged(VT_ARRAY | VT_UI1, le32(0) + le32(2) + Bytes{1, 2, 3}), true},
+      {"variant array", tagged(VT_ARRAY | VT_VARIANT, le32(1) + le32(1) + tagged(VT_I2, {5, 0})), true},
+  };
+  for (const auto &row : values) {
+    SCOPED_TRACE(row.what);
+    const Bytes record = le32(3) + str("C") + str("<null>") + row.value + le32(1) + le32(2) + le32(4) + str("no_calc");
+    const Bytes blob = le32(4) + le32(static_cast<LONG>(record.size() + 8)) + record;
+    Ref<IPerfCounter> counter;
+    create(CLSID_PerfCounter, IID_IPerfCounter, counter);
+    VARIANT in, quick, framed;
+    makeBlob(in, blob);
+    VariantInit(&quick);
+    VariantInit(&framed);
+    ASSERT_EQ(S_OK, counter->put_MyBlob(btAsBinaryArray, in));
+    ASSERT_EQ(S_OK, counter->get_MyBlob(btAsBinaryArray, &quick));
+    Ref<IPerfTransfer> transfer;
+    ASSERT_EQ(S_OK, counter->QueryInterface(IID_IPerfTransfer, transfer.putVoid()));
+    ASSERT_EQ(S_OK, transfer->CreateArray(&framed));
+    ASSERT_EQ(S_OK, transfer->TransferOut(&framed));
+    EXPECT_EQ(bytesOf(framed), bytesOf(quick));
+    if (row.same) {
+      EXPECT_EQ(blob, bytesOf(quick));
+    }
+    VariantClear(&in);
+    VariantClear(&quick);
+    VariantClear(&framed);
+  }
+}
+
 // A late-bound caller may pass any number for the blob's form: one that
 // names no form gives the byte array, as the default form does.
 TEST_F(Blob, UnknownFormFromALateBoundCallerGivesTheByteArray) {
