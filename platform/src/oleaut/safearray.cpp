@@ -106,8 +106,8 @@ HRESULT cellOffset(const SAFEARRAY *psa, const LONG *rgIndices, size_t *offset) 
 }
 
 // Releases what the elements own (strings, interfaces, variant contents,
-// records) and zeroes them.
-void releaseElements(SAFEARRAY *psa) {
+// records) and, unless the storage is about to be freed, zeroes them.
+void releaseElements(SAFEARRAY *psa, bool storageStays = true) {
   size_t cells;
   if (psa->pvData == nullptr || !cellCount(psa, &cells)) return;
   BYTE *data = static_cast<BYTE *>(psa->pvData);
@@ -126,7 +126,7 @@ void releaseElements(SAFEARRAY *psa) {
     if (info != nullptr)
       for (size_t i = 0; i < cells; ++i) info->RecordClear(data + i * psa->cbElements);
   }
-  if (cells != 0) memset(data, 0, cells * psa->cbElements);
+  if (cells != 0 && storageStays) memset(data, 0, cells * psa->cbElements);
 }
 
 // Copies one element into uninitialised storage, taking its own reference or
@@ -276,12 +276,20 @@ SAFEARRAY *SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) {
   return psa;
 }
 
-HRESULT SafeArrayDestroyData(SAFEARRAY *psa) {
+namespace {
+
+// The data's part of destroying an array. Storage that outlives the call
+// (the caller's own, or a vector's, which lives with the descriptor while
+// the descriptor does) is left zeroed; storage freed here, or freed with the
+// descriptor right after, is not written first.
+HRESULT destroyData(SAFEARRAY *psa, bool descriptorStays) {
   if (psa == nullptr) return E_INVALIDARG;
   if (psa->cLocks != 0) return DISP_E_ARRAYISLOCKED;
-  releaseElements(psa);
-  if (psa->pvData == nullptr || (psa->fFeatures & (FADF_STATIC | FADF_AUTO | FADF_EMBEDDED))) return S_OK;
-  if (psa->fFeatures & FADF_CREATEVECTOR) {
+  const bool callersStorage = (psa->fFeatures & (FADF_STATIC | FADF_AUTO | FADF_EMBEDDED)) != 0;
+  const bool vector = (psa->fFeatures & FADF_CREATEVECTOR) != 0;
+  releaseElements(psa, callersStorage || (vector && descriptorStays));
+  if (psa->pvData == nullptr || callersStorage) return S_OK;
+  if (vector) {
     psa->fFeatures |= FADF_DATADELETED;
   } else {
     free(psa->pvData);
@@ -289,6 +297,10 @@ HRESULT SafeArrayDestroyData(SAFEARRAY *psa) {
   }
   return S_OK;
 }
+
+}  // namespace
+
+HRESULT SafeArrayDestroyData(SAFEARRAY *psa) { return destroyData(psa, true); }
 
 HRESULT SafeArrayDestroyDescriptor(SAFEARRAY *psa) {
   if (psa == nullptr) return S_OK;
@@ -304,7 +316,7 @@ HRESULT SafeArrayDestroyDescriptor(SAFEARRAY *psa) {
 HRESULT SafeArrayDestroy(SAFEARRAY *psa) {
   if (psa == nullptr) return S_OK;
   if (psa->cLocks != 0) return DISP_E_ARRAYISLOCKED;
-  HRESULT hr = SafeArrayDestroyData(psa);
+  HRESULT hr = destroyData(psa, false);
   if (FAILED(hr)) return hr;
   return SafeArrayDestroyDescriptor(psa);
 }
