@@ -45,30 +45,6 @@ TEST(Apartment, InitialisationNestsPerThreadAndKeepsItsMode) {
   });
 }
 
-TEST(Apartment, OleInitializeOpensASingleThreadedApartment) {
-  onNewThread([] {
-    EXPECT_EQ(OleInitialize(nullptr), S_OK);
-    EXPECT_EQ(OleInitialize(nullptr), S_FALSE);
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
-    OleUninitialize();
-    EXPECT_EQ(activationResult(), REGDB_E_CLASSNOTREG);
-    OleUninitialize();
-    EXPECT_EQ(activationResult(), CO_E_NOTINITIALIZED);
-    OleUninitialize();  // more than were made: nothing happens
-
-    // OLE's first initialisation succeeds on an open single-threaded
-    // apartment, and fails on a multithreaded one.
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-    EXPECT_EQ(OleInitialize(nullptr), S_OK);
-    OleUninitialize();
-    CoUninitialize();
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-    EXPECT_EQ(OleInitialize(nullptr), RPC_E_CHANGED_MODE);
-    CoUninitialize();
-    EXPECT_EQ(activationResult(), CO_E_NOTINITIALIZED);
-  });
-}
-
 // The logging of the component relies on this answer: a thread that never
 // initialised, in a process without a multithreaded apartment, is refused
 // every activation, and the refusal happens before any class is looked for.
@@ -113,19 +89,15 @@ TEST(Apartment, UninitialisedThreadUsesTheMultithreadedApartmentWhileItExists) {
     });
     ready.get_future().wait();
     onNewThread([&] {
-      Ref<IUnknown> object;
-      HRESULT hr = CoCreateInstance(kTestClass, nullptr, CLSCTX_ALL, IID_IUnknown, object.out());
+      Com<IUnknown> object;
+      HRESULT hr = CoCreateInstance(kTestClass, nullptr, CLSCTX_ALL, IID_IUnknown, object.outVoid());
       if (mode == COINIT_MULTITHREADED) {
         EXPECT_EQ(hr, S_OK);
-        EXPECT_NE(object.get(), nullptr);
         // It may register in that apartment, too.
         TestClassFactory other;
-        DWORD cookie = 0;
-        EXPECT_EQ(CoRegisterClassObject(kOtherTestClass, &other, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie),
-                  S_OK);
-        EXPECT_EQ(other.references(), 2u);
-        EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
-        EXPECT_EQ(other.references(), 1u);
+        RegisteredFactory registration(kOtherTestClass, &other);
+        EXPECT_EQ(registration.result(), S_OK);
+        EXPECT_EQ(registration.revoke(), S_OK);
       } else {
         EXPECT_EQ(hr, CO_E_NOTINITIALIZED);
       }

@@ -13,7 +13,7 @@ TEST(ClassName, ProgIdAndClassIdentifierThroughTheRegistry) {
   CLSID clsid = kOtherTestClass;
   EXPECT_EQ(CLSIDFromProgID(kProgId, &clsid), CO_E_CLASSSTRING);
   EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_NULL));
-  ClassesKey clsidValue(OleString(kProgId) + OLESTR("\\CLSID"), OLESTR("not a class"));
+  ClassesKey clsidValue(WideString(kProgId) + OLESTR("\\CLSID"), OLESTR("not a class"));
   clsid = kOtherTestClass;
   EXPECT_EQ(CLSIDFromProgID(kProgId, &clsid), CO_E_CLASSSTRING);
   EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_NULL));
@@ -36,12 +36,12 @@ TEST(ClassName, ProgIdAndClassIdentifierThroughTheRegistry) {
   LPOLESTR progId = reinterpret_cast<LPOLESTR>(1);
   EXPECT_EQ(ProgIDFromCLSID(kTestClass, &progId), REGDB_E_CLASSNOTREG);
   EXPECT_EQ(progId, nullptr);
-  ClassesKey classKeyOnly(classKey(kTestClass), OLESTR("Sample Class"));
+  ClassesKey classKeyOnly(classKeyPath(kTestClass), OLESTR("Sample Class"));
   EXPECT_EQ(ProgIDFromCLSID(kTestClass, &progId), REGDB_E_CLASSNOTREG);
-  ClassesKey progIdSubkey(classKey(kTestClass) + OLESTR("\\ProgID"), OLESTR("PlatformComTest.Sample.1"));
+  ClassesKey progIdSubkey(classKeyPath(kTestClass) + OLESTR("\\ProgID"), OLESTR("PlatformComTest.Sample.1"));
   ASSERT_EQ(ProgIDFromCLSID(kTestClass, &progId), S_OK);
   ASSERT_NE(progId, nullptr);
-  EXPECT_EQ(OleString(progId), OLESTR("PlatformComTest.Sample.1"));
+  EXPECT_EQ(WideString(progId), OLESTR("PlatformComTest.Sample.1"));
   CoTaskMemFree(progId);
   EXPECT_EQ(ProgIDFromCLSID(kTestClass, nullptr), E_INVALIDARG);
 }
@@ -71,7 +71,7 @@ TEST(ClassName, DomDocumentIsKnownBothWays) {
     EXPECT_TRUE(IsEqualCLSID(clsid, domDocument));
     LPOLESTR progId = nullptr;
     ASSERT_EQ(ProgIDFromCLSID(domDocument, &progId), S_OK);
-    EXPECT_EQ(OleString(progId), OLESTR("Msxml2.DOMDocument"));
+    EXPECT_EQ(WideString(progId), OLESTR("Msxml2.DOMDocument"));
     CoTaskMemFree(progId);
   });
 }

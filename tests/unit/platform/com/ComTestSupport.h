@@ -1,5 +1,5 @@
-// Helpers shared by the COM library tests: apartments, threads, and objects
-// and class factories whose reference counts a test can watch. Registry keys
+// What the COM library tests share: apartments and threads, and an object
+// and a class factory whose reference counts a test can watch. Registry keys
 // that a test writes and removes come from ClassesKeys.h.
 #pragma once
 
@@ -9,14 +9,12 @@
 
 #include <gtest/gtest.h>
 
-#include "ClassesKeys.h"
-
 #include <atomic>
-#include <string>
 #include <thread>
 #include <utility>
 
-using OleString = std::basic_string<OLECHAR>;
+#include "../PlatformTestSupport.h"
+#include "ClassesKeys.h"
 
 // {3B0E7A51-6C2D-4F18-9E47-0D5A1C83B260} and neighbours: classes that exist
 // only while a test registers them.
@@ -27,8 +25,7 @@ constexpr CLSID kUnknownClass = {0x3B0E7A5F, 0x6C2D, 0x4F18, {0x9E, 0x47, 0x0D, 
 // Runs `body` on a new thread that has not initialised COM, and waits.
 template <typename Body>
 void onNewThread(Body body) {
-  std::thread thread(std::move(body));
-  thread.join();
+  std::thread(std::move(body)).join();
 }
 
 // CoInitializeEx for the length of a scope.
@@ -46,22 +43,18 @@ class Apartment {
   HRESULT result_;
 };
 
-// An object whose Run (IRunnableObject) and interfaces a test can observe;
-// it also answers ISupportErrorInfo as a second interface to ask for.
+// An object whose Run (IRunnableObject) a test can observe; it also answers
+// ISupportErrorInfo as a second interface to ask for.
 class TestObject final : public IRunnableObject, public ISupportErrorInfo {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
-    if (ppv == nullptr) return E_POINTER;
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IRunnableObject))
       *ppv = static_cast<IRunnableObject *>(this);
     else if (IsEqualIID(riid, IID_ISupportErrorInfo))
       *ppv = static_cast<ISupportErrorInfo *>(this);
-    else {
-      *ppv = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    else
+      return *ppv = nullptr, E_NOINTERFACE;
+    return AddRef(), S_OK;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
   ULONG STDMETHODCALLTYPE Release() override {
@@ -88,24 +81,18 @@ class TestObject final : public IRunnableObject, public ISupportErrorInfo {
   std::atomic<ULONG> references_{1};
 };
 
-// A class factory that lives on the test's stack; its reference count shows
-// who holds it, and it counts the objects it makes.
+// A class factory on the test's stack; its reference count shows who holds
+// it, and it counts the objects it makes.
 class TestClassFactory final : public IClassFactory {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-      *ppv = static_cast<IClassFactory *>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory)) return *ppv = nullptr, E_NOINTERFACE;
+    *ppv = static_cast<IClassFactory *>(this);
+    return AddRef(), S_OK;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
   ULONG STDMETHODCALLTYPE Release() override { return --references_; }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *outer, REFIID riid, void **ppv) override {
-    if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
     ++made;
@@ -123,49 +110,20 @@ class TestClassFactory final : public IClassFactory {
   std::atomic<ULONG> references_{1};
 };
 
-inline OleString guidText(REFGUID guid) {
-  OLECHAR text[39];
-  StringFromGUID2(guid, text, 39);
-  return text;
-}
-
-inline OleString classKey(REFCLSID clsid) { return classKeyPath(clsid); }
-
-// Widens ASCII text.
-inline OleString ole(const char *text) {
-  OleString wide;
-  for (; *text != 0; ++text) wide.push_back(static_cast<OLECHAR>(static_cast<unsigned char>(*text)));
-  return wide;
-}
-
-// The Windows form of an absolute POSIX path of the build tree: drive Z: is
-// the POSIX root under Wine and over the platform layer alike.
-inline OleString windowsPath(const char *posixPath) {
-  OleString path = OLESTR("Z:") + ole(posixPath);
-  for (OLECHAR &c : path)
-    if (c == '/') c = '\\';
-  return path;
-}
-
-// Holds an interface pointer for the length of a scope.
-template <typename T>
-class Ref {
+// Registers a factory in the calling thread's apartment for the length of a scope.
+class RegisteredFactory {
  public:
-  explicit Ref(T *pointer = nullptr) : pointer_(pointer) {}
-  Ref(const Ref &) = delete;
-  Ref &operator=(const Ref &) = delete;
-  ~Ref() { reset(); }
-  T *get() const { return pointer_; }
-  T *operator->() const { return pointer_; }
-  void **out() {
-    reset();
-    return reinterpret_cast<void **>(&pointer_);
-  }
-  void reset() {
-    if (pointer_ != nullptr) pointer_->Release();
-    pointer_ = nullptr;
-  }
+  RegisteredFactory(REFCLSID clsid, IClassFactory *factory, DWORD context = CLSCTX_INPROC_SERVER,
+                    DWORD flags = REGCLS_MULTIPLEUSE)
+      : result_(CoRegisterClassObject(clsid, factory, context, flags, &cookie_)) {}
+  RegisteredFactory(const RegisteredFactory &) = delete;
+  RegisteredFactory &operator=(const RegisteredFactory &) = delete;
+  ~RegisteredFactory() { revoke(); }
+  HRESULT result() const { return result_; }
+  DWORD cookie() const { return cookie_; }
+  HRESULT revoke() { return SUCCEEDED(result_) ? result_ = E_FAIL, CoRevokeClassObject(cookie_) : S_OK; }
 
  private:
-  T *pointer_ = nullptr;
+  DWORD cookie_ = 0;
+  HRESULT result_;
 };

@@ -16,7 +16,7 @@ class Instance final : public IPerfInstance, public ISupportErrorInfo {
   Instance() {
     VariantInit(&blob);
     Com<ITypeLib> lib;
-    loadContract(lib.put());
+    loadContract(lib.out());
     if (lib.get()) lib->GetTypeInfoOfGuid(IID_IPerfInstance, &info_);
   }
   ~Instance() {
@@ -79,10 +79,10 @@ class Instance final : public IPerfInstance, public ISupportErrorInfo {
     if (!locked) return ++resets, S_OK;
     Com<ICreateErrorInfo> create;
     Com<IErrorInfo> error;
-    if (SUCCEEDED(CreateErrorInfo(create.put()))) {
+    if (SUCCEEDED(CreateErrorInfo(create.out()))) {
       create->SetSource(const_cast<LPOLESTR>(FailureSource));
       create->SetDescription(const_cast<LPOLESTR>(FailureText));
-      if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, error.putVoid()))) SetErrorInfo(0, error.get());
+      if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, error.outVoid()))) SetErrorInfo(0, error.get());
     }
     return LockedInstance;
   }
@@ -272,7 +272,7 @@ TEST_F(Dispatch, FailingMembersReportTheirErrorInformation) {
   EXPECT_EQ("The instance is locked.", narrow(locked.exception.bstrDescription));
   // The error information went to the caller, not back to the thread.
   Com<IErrorInfo> left;
-  EXPECT_EQ(S_FALSE, GetErrorInfo(0, left.put()));
+  EXPECT_EQ(S_FALSE, GetErrorInfo(0, left.out()));
 
   // A failure without error information still names its code.
   Invocation put;
@@ -283,11 +283,11 @@ TEST_F(Dispatch, FailingMembersReportTheirErrorInformation) {
 
   // Without room for the exception the failure still shows.
   Com<ITypeInfo> info;
-  ASSERT_EQ(S_OK, instance.GetTypeInfo(0, 0, info.put()));
+  ASSERT_EQ(S_OK, instance.GetTypeInfo(0, 0, info.out()));
   DISPPARAMS no = {nullptr, nullptr, 0, 0};
   EXPECT_EQ(DISP_E_EXCEPTION, DispInvoke(static_cast<IPerfInstance *>(&instance), info.get(), ResetId, Method, &no,
                                          nullptr, nullptr, nullptr));
-  GetErrorInfo(0, left.put());
+  GetErrorInfo(0, left.out());
   EXPECT_EQ(1, instance.resets);
 }
 

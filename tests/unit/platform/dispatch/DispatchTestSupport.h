@@ -10,58 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "../PlatformTestSupport.h"
+#include "OleOwners.h"
 #include "rvZedaZuvivurAzodav.h"
-
-using OleString = std::basic_string<OLECHAR>;
-
-template <typename T> class Com {
- public:
-  Com() = default;
-  Com(const Com &) = delete;
-  Com &operator=(const Com &) = delete;
-  ~Com() { reset(); }
-  T *get() const { return p_; }
-  T *operator->() const { return p_; }
-  T **put() { return reset(), &p_; }
-  void **putVoid() { return reinterpret_cast<void **>(put()); }
-  void reset() {
-    if (p_) p_->Release();
-    p_ = nullptr;
-  }
-
- private:
-  T *p_ = nullptr;
-};
-
-inline std::string narrow(const OLECHAR *text) {
-  std::string out;
-  for (; text && *text; ++text) out.push_back(*text < 0x80 ? char(*text) : '?');
-  return out;
-}
-
-// An owned BSTR.
-struct Text {
-  Text() = default;
-  Text(const Text &) = delete;
-  Text &operator=(const Text &) = delete;
-  ~Text() { SysFreeString(value); }
-  BSTR *put() { return SysFreeString(value), value = nullptr, &value; }
-  std::string str() const { return narrow(value); }
-  BSTR value = nullptr;
-};
 
 // The component module as this target names it.
 inline OleString modulePath() {
   const std::string path = COMPONENT_MODULE;
   return OleString(path.begin(), path.end());
-}
-
-// A POSIX path of the build as both targets accept it: Wine and the platform
-// layer both map drive Z: to the POSIX root.
-inline OleString buildPath(const std::string &posix) {
-  OleString out = OLESTR("Z:");
-  for (char c : posix) out.push_back(c == '/' ? u'\\' : OLECHAR(c));
-  return out;
 }
 
 // The type library as the component loads it: from its own module.

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "../PlatformTestSupport.h"
 #include "ChildProcess.h"
 #include "kernel/paths.h"
 
@@ -54,18 +55,6 @@ std::string integrityOf(const std::string &database) {
   return result;
 }
 
-class HeldKey {
- public:
-  ~HeldKey() {
-    if (key_ != nullptr) RegCloseKey(key_);
-  }
-  HKEY *out() { return &key_; }
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
-
 }  // namespace
 
 TEST(RegistryCrash, AWriterKilledMidWriteLeavesWholeValuesAndAConsistentStore) {
@@ -80,7 +69,7 @@ TEST(RegistryCrash, AWriterKilledMidWriteLeavesWholeValuesAndAConsistentStore) {
     DWORD written = 0;
     for (int wait = 0; wait < 3000 && written < 20; ++wait) {
       Sleep(2);
-      HeldKey key;
+      Key key;
       DWORD size = sizeof written;
       if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.out()) == ERROR_SUCCESS)
         RegQueryValueExA(key.get(), "written", nullptr, nullptr, reinterpret_cast<BYTE *>(&written), &size);
@@ -91,14 +80,14 @@ TEST(RegistryCrash, AWriterKilledMidWriteLeavesWholeValuesAndAConsistentStore) {
     writer.finish();
 
     EXPECT_EQ("ok", integrityOf(platform::kernel::rootFolder() + "/registry.db"));
-    HeldKey root;
+    Key root;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, root.out()));
     char subkey[64];
     DWORD subkeySize = sizeof subkey;
     for (DWORD k = 0;
          RegEnumKeyExA(root.get(), k, subkey, &subkeySize, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
          ++k, subkeySize = sizeof subkey) {
-      HeldKey key;
+      Key key;
       ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root.get(), subkey, 0, KEY_READ, key.out()));
       char name[64];
       for (DWORD v = 0;; ++v) {
@@ -112,7 +101,7 @@ TEST(RegistryCrash, AWriterKilledMidWriteLeavesWholeValuesAndAConsistentStore) {
     }
     // The store takes the next write at once: nothing the dead writer held
     // is left locked.
-    HeldKey key;
+    Key key;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_SET_VALUE, key.out()));
     const DWORD reset = 0;
     EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), "written", 0, REG_DWORD,
@@ -129,7 +118,7 @@ TEST(RegistryCrash, AWriterKilledMidWriteLeavesWholeValuesAndAConsistentStore) {
 TEST(RegistryCrashWriter, DISABLED_Endless) {
   const char *path = std::getenv(WriterVariable);
   ASSERT_NE(nullptr, path);
-  HeldKey root;
+  Key root;
   ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                            root.out(), nullptr));
   for (unsigned n = 1;; ++n) {
@@ -138,7 +127,7 @@ TEST(RegistryCrashWriter, DISABLED_Endless) {
       RegDeleteTreeA(root.get(), subkey.c_str());
       RegDeleteKeyA(root.get(), subkey.c_str());
     }
-    HeldKey key;
+    Key key;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root.get(), subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                              key.out(), nullptr));
     const std::vector<BYTE> bytes = valueBytes(n);

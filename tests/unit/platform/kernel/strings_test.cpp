@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "wide_text.h"
+#include "../PlatformTestSupport.h"
 
 namespace {
 

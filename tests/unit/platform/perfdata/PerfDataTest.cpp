@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "../kernel/wide_text.h"
+#include "../PlatformTestSupport.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
 // Two processes write the registry at the same time and lose nothing. The
 // second process is this very program, started again to run only the writer
-// below; its key comes through the environment, and it marks its start and
-// its end with values of that key.
+// below with the test's key; it marks its start and its end with values of
+// that key.
+#include "ChildProcess.h"
 #include "RegistryTestSupport.h"
 
 #include <cstdlib>
@@ -12,8 +13,8 @@ constexpr const char *WriterVariable = "REGISTRY_TEST_WRITER";
 constexpr int ValuesPerWriter = 300;
 constexpr int Buckets = 10;
 
-// Writes ValuesPerWriter values named <prefix>_<n>, spread over subkeys that
-// both writers create, each value in its own calls as a program would.
+// Writes values <prefix>_<n> spread over subkeys that both writers create,
+// each value in its own calls as a program would.
 void writeValues(const std::string &keyPath, const std::string &prefix) {
   for (int n = 0; n < ValuesPerWriter; ++n) {
     Key key;
@@ -26,7 +27,7 @@ void writeValues(const std::string &keyPath, const std::string &prefix) {
   }
 }
 
-// The marker `name` of the writer, once it is there (within a minute).
+// The writer's marker `name`, once it is there (within a minute).
 DWORD waitForMarker(HKEY key, const char *name) {
   for (int attempt = 0; attempt < 3000; ++attempt, Sleep(20)) {
     DWORD value = 0, size = sizeof value;
@@ -41,19 +42,12 @@ DWORD waitForMarker(HKEY key, const char *name) {
 using RegistryProcesses = RegistryTest;
 
 TEST_F(RegistryProcesses, TwoProcessesWritingAtOnceLoseNothing) {
-#ifdef _WIN32
-  SetEnvironmentVariableA(WriterVariable, path.c_str());
-#else
-  setenv(WriterVariable, path.c_str(), 1);
-#endif
-  char program[MAX_PATH];
-  GetModuleFileNameA(nullptr, program, MAX_PATH);
-  const std::string command = "\"" + std::string(program) +
-                              "\" --gtest_filter=RegistryWriterProcess.DISABLED_Writer --gtest_also_run_disabled_tests";
-  ASSERT_GT(WinExec(command.c_str(), SW_HIDE), 31u);
+  ChildProcess writer;
+  ASSERT_TRUE(writer.start("RegistryWriterProcess.DISABLED_Writer", WriterVariable, path));
   ASSERT_EQ(0u, waitForMarker(root.get(), "started"));
   writeValues(path, "first");
   ASSERT_EQ(0u, waitForMarker(root.get(), "finished")) << "the writer failed or did not finish";
+  EXPECT_EQ(0, writer.finish());
 
   for (int bucket = 0; bucket < Buckets; ++bucket) {
     Key key;

@@ -1,47 +1,18 @@
-// Shared by the registry tests. They are written against the Windows API
-// only: natively they run over the platform layer's registry, under Wine
-// against Wine's, with the same expectations. Every test works below its own
-// key HKEY_CURRENT_USER\Software\<name>_<process id>, removed afterwards.
+// Every registry test works below its own key
+// HKEY_CURRENT_USER\Software\<suite>_<process id>, removed afterwards.
 #pragma once
-
-// The registry needs none of the OLE headers.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "../kernel/wide_text.h"
+#include "../PlatformTestSupport.h"
 
 inline std::vector<BYTE> bytesOf(const void *data, size_t size) {
   const BYTE *bytes = static_cast<const BYTE *>(data);
   return std::vector<BYTE>(bytes, bytes + size);
 }
-
-// A key closed on every path.
-class Key {
- public:
-  Key() = default;
-  Key(const Key &) = delete;
-  Key &operator=(const Key &) = delete;
-  ~Key() { reset(); }
-  HKEY get() const { return key_; }
-  HKEY *out() {
-    reset();
-    return &key_;
-  }
-  void reset() {
-    if (key_ != nullptr) RegCloseKey(key_);
-    key_ = nullptr;
-  }
-
- private:
-  HKEY key_ = nullptr;
-};
 
 class RegistryTest : public ::testing::Test {
  protected:
@@ -52,7 +23,6 @@ class RegistryTest : public ::testing::Test {
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                              root.out(), nullptr));
   }
-
   void TearDown() override {
     root.reset();
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeA(HKEY_CURRENT_USER, path.c_str()));

@@ -1,36 +1,27 @@
-// Sections over the paging file: shared by name with another process, a name
-// that lives as long as some process holds a handle (also when that process
-// is killed), views and their access, and the codes of bad arguments.
+// Sections over the paging file: a name that lives as long as some handle
+// holds it, names and namespaces, views and their access, and the codes of
+// bad arguments. (Sharing by name with other processes, and a process that
+// dies holding one, are the collector's own tests.)
 #include <windows.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <sstream>
 #include <string>
 
-#include "ChildProcess.h"
 #include "ServicesTestSupport.h"
-
-using namespace services_test;
 
 namespace {
 
-// What the child does: "open <name>" or "hold <name>".
-constexpr const char *ChildVariable = "FILE_MAPPING_TEST_CHILD";
 constexpr DWORD Succeeded = 0xFFFFFFFF;  // not an error code
 constexpr DWORD Denied = ERROR_ACCESS_DENIED;
 
 WideString sectionName(const char *what) { return widen("svc" + std::to_string(GetCurrentProcessId()) + what); }
 
-struct CloseMapping {
-  void operator()(HANDLE mapping) const { CloseHandle(mapping); }
-};
 struct Unmap {
   void operator()(char *view) const { UnmapViewOfFile(view); }
 };
-using Mapping = std::unique_ptr<void, CloseMapping>;
+using Mapping = Handle;
 using View = std::unique_ptr<char, Unmap>;
 
 View map(const Mapping &mapping, DWORD access, SIZE_T bytes = 0) {
@@ -52,44 +43,6 @@ template <typename Call> DWORD errorOf(Call call) {
 }
 
 }  // namespace
-
-TEST(FileMapping, ProcessesShareASectionByName) {
-  // Wine lets any process make a "Global\" name, as the platform does;
-  // Windows asks for SeCreateGlobalPrivilege outside services.
-  const WideString name = WIDE("Global\\") + sectionName("shared");
-  Mapping section(create(name, 3 * 4096));
-  ASSERT_NE(nullptr, section.get()) << GetLastError();
-  View view = map(section, FILE_MAP_WRITE);
-  ASSERT_NE(nullptr, view.get());
-  std::strcpy(view.get(), "from parent");
-  ASSERT_EQ(0, ChildProcess::run("FileMappingProcess.DISABLED_Child", ChildVariable, "open " + narrow(name)));
-  EXPECT_STREQ("from child", view.get() + 5000);
-}
-
-TEST(FileMapping, NameGoesWhenTheProcessHoldingItIsKilled) {
-  const WideString name = sectionName("killed");
-  ChildProcess child;
-  ASSERT_TRUE(child.start("FileMappingProcess.DISABLED_Child", ChildVariable, "hold " + narrow(name)));
-  Mapping held;
-  for (int attempt = 0; attempt < 1500 && held.get() == nullptr; ++attempt, Sleep(20)) held.reset(open(name));
-  View view = map(held, FILE_MAP_READ);
-  for (int attempt = 0; attempt < 1500 && view.get() != nullptr && view.get()[0] == 0; ++attempt) Sleep(20);
-  held.reset();
-  child.kill();
-  child.finish();
-  ASSERT_NE(nullptr, view.get());
-  EXPECT_STREQ("held", view.get());
-
-  // This process's view holds no name: the section is gone for everyone.
-  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), errorOf([&] { return Mapping(open(name)).get(); }));
-  SetLastError(0xdead);
-  Mapping fresh(create(name, 4096));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetLastError());
-  View freshView = map(fresh, FILE_MAP_READ);
-  ASSERT_NE(nullptr, freshView.get());
-  EXPECT_EQ(0, freshView.get()[0]);
-  EXPECT_STREQ("held", view.get());
-}
 
 TEST(FileMapping, ViewsOutliveTheHandlesButHoldNoName) {
   const WideString name = sectionName("outlived");
@@ -241,27 +194,4 @@ TEST(FileMapping, BadArgumentsFailWithWindowsCodes) {
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_ADDRESS), errorOf([&] { return UnmapViewOfFile(&notAView); }));
   EXPECT_TRUE(UnmapViewOfFile(view + 100));
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_ADDRESS), errorOf([&] { return UnmapViewOfFile(view); }));
-}
-
-// The other process of the tests above.
-TEST(FileMappingProcess, DISABLED_Child) {
-  const char *setting = std::getenv(ChildVariable);
-  ASSERT_NE(nullptr, setting);
-  std::istringstream words(setting);
-  std::string what, name;
-  words >> what >> name;
-  if (what == "open") {
-    Mapping section(open(widen(name), FILE_MAP_ALL_ACCESS));
-    ASSERT_NE(nullptr, section.get()) << GetLastError();
-    View view = map(section, FILE_MAP_WRITE);
-    ASSERT_NE(nullptr, view.get());
-    EXPECT_STREQ("from parent", view.get());
-    std::strcpy(view.get() + 5000, "from child");
-  } else {
-    Mapping section(create(widen(name), 4096));
-    View view = map(section, FILE_MAP_WRITE);
-    ASSERT_NE(nullptr, view.get());
-    std::strcpy(view.get(), "held");
-    Sleep(60000);  // until killed; ends on its own should the parent fail first
-  }
 }

@@ -8,14 +8,12 @@
 
 #include "ServicesTestSupport.h"
 
-using namespace services_test;
-
 namespace {
 
 constexpr DWORD Unchecked = 0xffffffff;  // a result a case does not check
 
 std::string contentOf(const std::string &path) {
-  File file(openFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING));
+  Handle file(openFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING));
   return file.valid() ? readAll(file.get()) : "<missing>";
 }
 
@@ -59,11 +57,11 @@ TEST_F(FileTest, CreationDispositions) {
     SCOPED_TRACE(testing::Message() << "disposition " << c.disposition << (c.exists ? " on a file" : " on nothing"));
     DeleteFileA(path.c_str());
     if (c.exists) {
-      File file(openFile(path, GENERIC_WRITE, 0, CREATE_NEW));
+      Handle file(openFile(path, GENERIC_WRITE, 0, CREATE_NEW));
       ASSERT_TRUE(write(file.get(), "kept"));
     }
     SetLastError(0xdead);
-    File file(openFile(path, GENERIC_READ | GENERIC_WRITE, 0, c.disposition));
+    Handle file(openFile(path, GENERIC_READ | GENERIC_WRITE, 0, c.disposition));
     const DWORD error = GetLastError();
     EXPECT_EQ(c.opens, file.valid());
     if (c.error != Unchecked) { EXPECT_EQ(c.error, error); }
@@ -73,7 +71,7 @@ TEST_F(FileTest, CreationDispositions) {
 }
 
 TEST_F(FileTest, BadNamesAreRefusedWithTheirErrors) {
-  { File created(openFile(path, GENERIC_WRITE, 0, CREATE_NEW)); }
+  { Handle created(openFile(path, GENERIC_WRITE, 0, CREATE_NEW)); }
   std::string folder = tempFolder();
   folder.pop_back();
   struct Case {
@@ -112,7 +110,7 @@ TEST_F(FileTest, BadNamesAreRefusedWithTheirErrors) {
 }
 
 TEST_F(FileTest, FilePointer) {
-  File file(openFile(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW));
+  Handle file(openFile(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW));
   ASSERT_TRUE(write(file.get(), "hello world"));
   EXPECT_EQ(6u, SetFilePointer(file.get(), -5, nullptr, FILE_END));
   EXPECT_EQ("world", readAll(file.get()));
@@ -133,7 +131,7 @@ TEST_F(FileTest, FilePointer) {
 }
 
 TEST_F(FileTest, ShareModesWithinTheProcess) {
-  File writer(openFile(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW));
+  Handle writer(openFile(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW));
   ASSERT_TRUE(write(writer.get(), "kept"));
   struct Attempt {
     DWORD access;
@@ -154,7 +152,7 @@ TEST_F(FileTest, ShareModesWithinTheProcess) {
     SCOPED_TRACE(testing::Message() << "access " << std::hex << attempt.access << " share " << attempt.share
                                     << " disposition " << attempt.disposition);
     SetLastError(0);
-    File other(openFile(path, attempt.access, attempt.share, attempt.disposition));
+    Handle other(openFile(path, attempt.access, attempt.share, attempt.disposition));
     EXPECT_EQ(attempt.error == 0, other.valid());
     if (attempt.error != 0) { EXPECT_EQ(attempt.error, GetLastError()); }
   }
@@ -165,13 +163,13 @@ TEST_F(FileTest, ShareModesWithinTheProcess) {
   writer.reset();
 
   // A handle that shares deletion lets the file be deleted.
-  File deletable(openFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING));
+  Handle deletable(openFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING));
   ASSERT_TRUE(deletable.valid());
   EXPECT_TRUE(DeleteFileA(path.c_str())) << GetLastError();
 }
 
 TEST_F(FileTest, ShareModesAgainstAnotherProcess) {
-  File writer(openFile(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW));
+  Handle writer(openFile(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW));
   ASSERT_TRUE(writer.valid());
   const std::string result = path + ".result";
   DeleteFileA(result.c_str());
@@ -199,34 +197,11 @@ TEST(TempPath, WindowsFormEndingInABackslash) {
   EXPECT_EQ(length + 1, GetTempPathA(length, path));
 }
 
-TEST(Folders, CreatedInAnExistingFolderAndRemovedWhenEmpty) {
-  const std::string folder = tempFile("folder");
-  const std::string inside = folder + "\\file";
-  RemoveDirectoryA(folder.c_str());
-  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
-  EXPECT_FALSE(CreateDirectoryA(folder.c_str(), nullptr));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
-  EXPECT_FALSE(CreateDirectoryA((folder + "\\missing\\below").c_str(), nullptr));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
-
-  File file(openFile(inside, GENERIC_WRITE, 0, CREATE_NEW));
-  ASSERT_TRUE(file.valid());
-  file.reset();
-  EXPECT_FALSE(RemoveDirectoryA(folder.c_str()));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_DIR_NOT_EMPTY), GetLastError());
-  EXPECT_FALSE(RemoveDirectoryA(inside.c_str()));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_DIRECTORY), GetLastError());
-  ASSERT_TRUE(DeleteFileA(inside.c_str()));
-  EXPECT_TRUE(RemoveDirectoryW(std::basic_string<WCHAR>(folder.begin(), folder.end()).c_str()));
-  EXPECT_FALSE(RemoveDirectoryA(folder.c_str()));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
-}
-
 TEST_F(FileTest, MovedByNameReplacingOnlyWhenAsked) {
   const std::string target = path + ".moved";
   DeleteFileA(target.c_str());
   {
-    File source(openFile(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW));
+    Handle source(openFile(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW));
     ASSERT_TRUE(write(source.get(), "first"));
     SetLastError(0);
     EXPECT_FALSE(MoveFileExA(path.c_str(), target.c_str(), 0)) << "an open handle that denies deletion";
@@ -236,7 +211,7 @@ TEST_F(FileTest, MovedByNameReplacingOnlyWhenAsked) {
   EXPECT_EQ("<missing>", contentOf(path));
   EXPECT_EQ("first", contentOf(target));
 
-  File second(openFile(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW));
+  Handle second(openFile(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW));
   ASSERT_TRUE(write(second.get(), "second"));
   second.reset();
   SetLastError(0);

@@ -9,8 +9,6 @@
 
 #include "ServicesTestSupport.h"
 
-using namespace services_test;
-
 using Args = std::vector<std::string>;
 
 namespace {
@@ -112,7 +110,7 @@ TEST(WinExec, StartsAProgramWithQuotedArguments) {
   DeleteFileA(out.c_str());
 }
 
-TEST(ChildProcess, RunsAProgramToItsEndAndGivesItsExitCode) {
+TEST(ChildProcess, RunsAProgramToItsEndWaitsAndGivesItsExitCode) {
   const std::string helper = programFolder() + "\\platform_services_helper.exe", temp = tempFolder();
   const std::string relative = "svc" + std::to_string(GetCurrentProcessId()) + "_relative.txt";
   DeleteFileA((temp + relative).c_str());
@@ -141,33 +139,31 @@ TEST(ChildProcess, RunsAProgramToItsEndAndGivesItsExitCode) {
     EXPECT_EQ(WAIT_FAILED, WaitForSingleObject(process, 0));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
   }
-  File written(openFile(temp + relative, GENERIC_READ, 0, OPEN_EXISTING));
+  Handle written(openFile(temp + relative, GENERIC_READ, 0, OPEN_EXISTING));
   EXPECT_EQ("here\n", readAll(written.get()));
   written.reset();
   DeleteFileA((temp + relative).c_str());
-}
 
-TEST(ChildProcess, WaitTimesOutWhileTheProgramRuns) {
+  // A wait times out while the program runs; the helper cannot end before
+  // the gate opens. A timed wait ends with the program, and an ended
+  // program stays so.
   const std::string gate = tempFile("gate");
   DeleteFileA(gate.c_str());
-  Program program("platform_services_helper exit 9 \"" + gate + "\"");
-  ASSERT_TRUE(program.started()) << program.error();
-  const HANDLE process = program.info().hProcess;
-  // The helper cannot end before the gate opens.
-  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(process, 100));
-  EXPECT_EQ(static_cast<DWORD>(STILL_ACTIVE), program.exitCode());
-  { File opened(openFile(gate, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS)); }
-  // A timed wait ends with the program, and an ended program stays so.
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, 60000));
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, 0));
-  EXPECT_EQ(9u, program.exitCode());
+  Program gated("platform_services_helper exit 9 \"" + gate + "\"");
+  ASSERT_TRUE(gated.started()) << gated.error();
+  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(gated.info().hProcess, 100));
+  EXPECT_EQ(static_cast<DWORD>(STILL_ACTIVE), gated.exitCode());
+  { Handle opened(openFile(gate, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS)); }
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(gated.info().hProcess, 60000));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(gated.info().hProcess, 0));
+  EXPECT_EQ(9u, gated.exitCode());
   DeleteFileA(gate.c_str());
 }
 
 TEST(ProgramStart, FailuresCarryWindowsCodes) {
   const std::string notAProgram = tempFile("not_a_program.exe");
   {
-    File file(openFile(notAProgram, GENERIC_WRITE, 0, CREATE_ALWAYS));
+    Handle file(openFile(notAProgram, GENERIC_WRITE, 0, CREATE_ALWAYS));
     ASSERT_TRUE(write(file.get(), "plain text, no program\r\n"));
   }
   std::string folder = tempFolder();

@@ -1,27 +1,13 @@
-// Helpers shared by the kernel service tests: files in the temporary folder,
-// the test program's own folder, and waiting for a file another process writes.
+// What the kernel service tests share: the test program's folder, files in
+// the temporary folder, a handle owner, and waiting for a file that another
+// process writes.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
-#include "../kernel/wide_text.h"
-
-namespace services_test {
-
-// The 8-bit text of `wide` (ASCII only; anything else becomes '?').
-inline std::string narrow(const WideString &wide) {
-  std::string out;
-  for (WCHAR c : wide) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
-}
-
-inline WideString widen(const std::string &text) {
-  WideString out;
-  for (unsigned char c : text) out.push_back(c);
-  return out;
-}
+#include "../PlatformTestSupport.h"
 
 // The folder of the test program, without its final backslash.
 inline std::string programFolder() {
@@ -40,19 +26,20 @@ inline std::string tempFile(const char *name) {
   return tempFolder() + "svc" + std::to_string(GetCurrentProcessId()) + "_" + name;
 }
 
-// Owns a file handle.
-class File {
+// A file or section handle, closed on every path; both null and
+// INVALID_HANDLE_VALUE are no handle.
+class Handle {
  public:
-  explicit File(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
-  File(const File &) = delete;
-  File &operator=(const File &) = delete;
-  ~File() { reset(); }
-  void reset() {
+  explicit Handle(HANDLE handle = nullptr) : handle_(handle) {}
+  Handle(const Handle &) = delete;
+  Handle &operator=(const Handle &) = delete;
+  ~Handle() { reset(); }
+  void reset(HANDLE handle = nullptr) {
     if (valid()) CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
+    handle_ = handle;
   }
   HANDLE get() const { return handle_; }
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
 
  private:
   HANDLE handle_;
@@ -80,10 +67,8 @@ inline std::string readAll(HANDLE file) {
 // that does not happen within half a minute.
 inline std::string waitForFile(const std::string &path) {
   for (int attempt = 0; attempt < 1500; ++attempt, Sleep(20)) {
-    File file(openFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+    Handle file(openFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
     if (file.valid()) return readAll(file.get());
   }
   return {};
 }
-
-}  // namespace services_test

@@ -14,52 +14,8 @@
 #include <fstream>
 #include <string>
 
+#include "../PlatformTestSupport.h"
 #include "OleOwners.h"
-
-#ifdef _WIN32
-constexpr bool kPlatformLayer = false;
-#else
-constexpr bool kPlatformLayer = true;
-#endif
-
-// Holds one reference to an interface and releases it.
-template <class T>
-class Com {
- public:
-  Com() = default;
-  Com(const Com &) = delete;
-  Com &operator=(const Com &) = delete;
-  ~Com() { reset(); }
-  T *get() const { return object_; }
-  T *operator->() const { return object_; }
-  explicit operator bool() const { return object_ != nullptr; }
-  T **out() {
-    reset();
-    return &object_;
-  }
-  void **outVoid() { return reinterpret_cast<void **>(out()); }
-  void reset() {
-    if (object_ != nullptr) object_->Release();
-    object_ = nullptr;
-  }
-
- private:
-  T *object_ = nullptr;
-};
-
-// The system code page's text as UTF-16, and UTF-16 as ASCII ('?' for the
-// rest) for messages.
-inline OleString wide(const std::string &text) {
-  OleString out(text.size(), 0);
-  int length = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), out.data(), int(out.size()));
-  out.resize(length > 0 ? length : 0);
-  return out;
-}
-inline std::string narrow(const OleString &text) {
-  std::string out;
-  for (OLECHAR c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
-}
 
 // A folder of the temporary folder for this process's data files, removed
 // with all it holds when the owner goes.
@@ -93,7 +49,7 @@ struct LoadResult {
 };
 inline LoadResult loadFile(IXMLDOMDocument *document, const std::string &path) {
   Variant source;
-  source.setText(wide(path));
+  source.setText(widen(path));
   LoadResult outcome{E_UNEXPECTED, 1};
   outcome.result = document->load(*source.get(), &outcome.loaded);
   return outcome;
