@@ -264,25 +264,22 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
   static constexpr const char *TemplateUnit = Base::TemplateUnit;
 
   // Whether `candidate` (null reads as empty) folds to the same text as
-  // `name`. Two names of plain ASCII fold to their ASCII capitals in every
-  // system code page, and CharUpperBuffA maps "i" to "I" whatever the
-  // language, so they are compared as they stand; any other pair goes
-  // through the fold, `name`'s kept in `folded` for the next candidate.
+  // `name`. ASCII folds to its ASCII capitals, one to one, in every system
+  // code page, and CharUpperBuffA maps "i" to "I" whatever the language; so
+  // the names are compared as they stand while both are ASCII, and the first
+  // ASCII pair that differs decides, whatever follows. From the first other
+  // character on, the pair goes through the fold, `name`'s kept in `folded`
+  // for the next candidate.
   static bool sameFoldedName(BSTR name, BSTR candidate, std::optional<WideString> &folded) {
     const OLECHAR *a = name, *b = candidate != nullptr ? candidate : OLESTR("");
     for (;; ++a, ++b) {
       if (*a >= 0x80 || *b >= 0x80) break;
       const OLECHAR upperA = *a >= 'a' && *a <= 'z' ? OLECHAR(*a - 'a' + 'A') : *a;
       const OLECHAR upperB = *b >= 'a' && *b <= 'z' ? OLECHAR(*b - 'a' + 'A') : *b;
-      if (upperA != upperB) return !plainAscii(a) || !plainAscii(b) ? slowFoldCompare(name, candidate, folded) : false;
+      if (upperA != upperB) return false;
       if (*a == 0) return true;
     }
     return slowFoldCompare(name, candidate, folded);
-  }
-  static bool plainAscii(const OLECHAR *text) {
-    for (; *text != 0; ++text)
-      if (*text >= 0x80) return false;
-    return true;
   }
   static bool slowFoldCompare(BSTR name, BSTR candidate, std::optional<WideString> &folded) {
     if (!folded) folded = foldedName(name);
