@@ -53,6 +53,18 @@ struct TestBstr {
   ~TestBstr() { SysFreeString(value); }
 };
 
+// The bytes of a file, "<missing>" when it cannot be opened.
+inline std::string fileText(const std::string &path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "<missing>";
+  std::string bytes(GetFileSize(file, nullptr), '\0');
+  DWORD count = 0;
+  if (!bytes.empty()) ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &count, nullptr);
+  CloseHandle(file);
+  return bytes.substr(0, count);
+}
+
 // Reads a BSTR out parameter into a string and frees it.
 template <typename Getter> std::string readText(Getter &&getter) {
   BSTR text = nullptr;

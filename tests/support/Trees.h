@@ -1,7 +1,8 @@
 // Builds and reads object trees through the component's interfaces, for the
 // tests of objects, totals, the manager and whole-tree blobs: values are
 // handed over and read back as short texts ("I4:7", "R8:1.25", "EMPTY",
-// "BYTES:3"), so that a table states what each counter must hold.
+// "BYTES:3", "ERROR:8007000E"), so that a table states what each counter
+// must hold.
 #pragma once
 #include <windows.h>
 #include <objbase.h>
@@ -9,7 +10,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "ComponentFixture.h"
 
@@ -46,6 +49,9 @@ inline std::string textOf(const VARIANT &value) {
       return buffer;
     case VT_ARRAY | VT_UI1:
       return "BYTES:" + std::to_string(V_ARRAY(&value)->rgsabound[0].cElements);
+    case VT_ERROR:
+      std::snprintf(buffer, sizeof buffer, "ERROR:%08X", static_cast<unsigned>(V_ERROR(&value)));
+      return buffer;
     default:
       return "VT:" + std::to_string(V_VT(&value));
   }
@@ -180,9 +186,63 @@ inline std::string dump(IPerfMgr *manager) {
   return out;
 }
 
-}  // namespace trees
+// Blobs as bytes: the little-endian fields a test spells out, and a node's
+// blob taken and given through MyBlob as a byte array.
+using Bytes = std::vector<BYTE>;
 
-namespace trees {
+inline Bytes operator+(Bytes a, const Bytes &b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+inline Bytes le32(LONG v) { return {BYTE(v), BYTE(v >> 8), BYTE(v >> 16), BYTE(v >> 24)}; }
+
+// A text field: its byte count with the terminator, then UTF-16LE; a null
+// text is a count of 0.
+inline Bytes str(const std::string &text) {
+  if (text == "<null>") return le32(0);
+  Bytes out = le32(static_cast<LONG>(text.size() * 2 + 2));
+  for (char c : text) out = out + Bytes{static_cast<BYTE>(c), 0};
+  return out + Bytes{0, 0};
+}
+
+// The blob of a manager without objects: token, cursor, ID, device name,
+// polling period and an object count of 0.
+inline Bytes managerBlob(LONG id, const std::string &device, LONG polling = 900) {
+  return le32(4) + le32(0) + le32(id) + str(device) + le32(polling) + le32(0);
+}
+
+inline Bytes bytesOf(const VARIANT &blob) {
+  if (V_VT(&blob) != (VT_ARRAY | VT_UI1)) return {};
+  const BYTE *data = static_cast<const BYTE *>(V_ARRAY(&blob)->pvData);
+  return Bytes(data, data + V_ARRAY(&blob)->rgsabound[0].cElements);
+}
+
+// A byte array of its own for every read: reading moves the cursor inside it.
+inline VARIANT arrayOf(const Bytes &bytes) {
+  VARIANT blob;
+  VariantInit(&blob);
+  V_VT(&blob) = VT_ARRAY | VT_UI1;
+  V_ARRAY(&blob) = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+  if (!bytes.empty()) std::memcpy(V_ARRAY(&blob)->pvData, bytes.data(), bytes.size());
+  return blob;
+}
+
+template <typename Node> Bytes blobOf(Node *node) {
+  VARIANT blob;
+  VariantInit(&blob);
+  EXPECT_EQ(S_OK, node->get_MyBlob(btAsBinaryArray, &blob));
+  const Bytes bytes = bytesOf(blob);
+  VariantClear(&blob);
+  return bytes;
+}
+
+template <typename Node> HRESULT putBlob(Node *node, const Bytes &bytes) {
+  VARIANT blob = arrayOf(bytes);
+  const HRESULT hr = node->put_MyBlob(btAsBinaryArray, blob);
+  VariantClear(&blob);
+  return hr;
+}
 
 // A tree of two objects under `manager`: one with instances and a
 // calculated _Total (integer, double, byte-array and untotalled counters),
