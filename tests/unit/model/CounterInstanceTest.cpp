@@ -1,6 +1,9 @@
-// Counters and instances: initial values, the value type rules, deep copies,
-// string stores and resets.
+// Counters and instances: the value type rules, deep copies, string stores
+// and resets.
 #include "ComponentFixture.h"
+#include "Trees.h"
+
+using namespace trees;
 
 namespace {
 
@@ -11,53 +14,16 @@ class Counter : public ComponentFixture {
     takeError();
   }
 
-  VARTYPE valueType() {
-    VARIANT v;
-    VariantInit(&v);
-    EXPECT_EQ(S_OK, counter->get_Value(&v));
-    VARTYPE type = V_VT(&v);
-    VariantClear(&v);
-    return type;
-  }
-
   Ref<IPerfCounter> counter;
 };
 
-TEST_F(Counter, ANewCounter) {
-  EXPECT_EQ(VT_EMPTY, valueType());
-  EXPECT_EQ("", readText([&](BSTR *t) { return counter->get_Name(t); }));
-  EXPECT_EQ("", readText([&](BSTR *t) { return counter->get_Help(t); }));
-  EXPECT_EQ("no_calc", readText([&](BSTR *t) { return counter->get_AutoCalcInstanceTotal(t); }));
-  LONG scale = -1, type = -1, size = -1, id = -1;
-  counter->get_DefaultScale(&scale);
-  counter->get_CounterType(&type);
-  counter->get_CounterSize(&size);
-  counter->get_ID(&id);
-  EXPECT_EQ(0, scale);
-  EXPECT_EQ(65536, type);
-  EXPECT_EQ(4, size);
-  EXPECT_EQ(0, id);
-  // Nothing is derived: a 64-bit type leaves the size alone.
-  counter->put_CounterType(65792);
-  counter->get_CounterSize(&size);
-  EXPECT_EQ(4, size);
-}
-
 TEST_F(Counter, ValueTypeRules) {
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_I4;
-  V_I4(&v) = 7;
-  ASSERT_EQ(S_OK, counter->put_Value(v));
-  EXPECT_EQ(VT_I4, valueType());
-  V_VT(&v) = VT_R8;
-  V_R8(&v) = 2.5;
-  ASSERT_EQ(S_OK, counter->put_Value(v));
-  EXPECT_EQ(VT_R8, valueType());
+  setValue(counter.p, "I4:7");
+  EXPECT_EQ("I4:7", valueOf(counter.p));
+  setValue(counter.p, "R8:2.5");
 
   LONG number = 3;
-  VARIANT refused[4];
-  for (VARIANT &r : refused) VariantInit(&r);
+  VARIANT refused[4] = {};
   V_VT(&refused[0]) = VT_I2;
   V_VT(&refused[1]) = VT_I4 | VT_BYREF;
   V_I4REF(&refused[1]) = &number;
@@ -72,42 +38,37 @@ TEST_F(Counter, ValueTypeRules) {
     EXPECT_TRUE(IsEqualGUID(GUID_NULL, seen.guid));
   }
   // The old value survives a refused store.
-  VARIANT now;
-  VariantInit(&now);
-  counter->get_Value(&now);
-  EXPECT_EQ(VT_R8, V_VT(&now));
-  EXPECT_EQ(2.5, V_R8(&now));
+  EXPECT_EQ("R8:2.5", valueOf(counter.p));
 
   // A byte array is copied deeply, both ways.
-  SAFEARRAY *bytes = SafeArrayCreateVector(VT_UI1, 0, 3);
-  static_cast<BYTE *>(bytes->pvData)[0] = 9;
+  VARIANT v;
   V_VT(&v) = VT_ARRAY | VT_UI1;
-  V_ARRAY(&v) = bytes;
+  V_ARRAY(&v) = SafeArrayCreateVector(VT_UI1, 0, 3);
+  static_cast<BYTE *>(V_ARRAY(&v)->pvData)[0] = 9;
   ASSERT_EQ(S_OK, counter->put_Value(v));
-  static_cast<BYTE *>(bytes->pvData)[0] = 1;
+  static_cast<BYTE *>(V_ARRAY(&v)->pvData)[0] = 1;
   VARIANT copy;
   VariantInit(&copy);
   ASSERT_EQ(S_OK, counter->get_Value(&copy));
   ASSERT_EQ(VT_ARRAY | VT_UI1, V_VT(&copy));
-  EXPECT_NE(bytes, V_ARRAY(&copy));
+  EXPECT_NE(V_ARRAY(&v), V_ARRAY(&copy));
   EXPECT_EQ(9, static_cast<BYTE *>(V_ARRAY(&copy)->pvData)[0]);
   VariantClear(&copy);
-  SafeArrayDestroy(bytes);
+  VariantClear(&v);
 
   // A two-dimensional byte array passes the tag check.
   SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
-  SAFEARRAY *square = SafeArrayCreate(VT_UI1, 2, bounds);
-  V_ARRAY(&v) = square;
+  V_VT(&v) = VT_ARRAY | VT_UI1;
+  V_ARRAY(&v) = SafeArrayCreate(VT_UI1, 2, bounds);
   EXPECT_EQ(S_OK, counter->put_Value(v));
-  SafeArrayDestroy(square);
+  VariantClear(&v);
 
-  EXPECT_EQ(S_OK, counter->ResetCounter());
-  EXPECT_EQ(VT_EMPTY, valueType());
-  EXPECT_EQ(S_OK, counter->ResetCounter());
-  EXPECT_EQ(VT_EMPTY, valueType());
-}
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(S_OK, counter->ResetCounter());
+    EXPECT_EQ("EMPTY", valueOf(counter.p));
+  }
 
-TEST_F(Counter, TextStores) {
+  // A name is kept up to its first zero; a null name reads as empty.
   OLECHAR withZero[] = {'a', 'b', 0, 'c'};
   TestBstr name(withZero, 4);
   ASSERT_EQ(S_OK, counter->put_Name(name.value));
@@ -117,10 +78,6 @@ TEST_F(Counter, TextStores) {
   SysFreeString(read);
   ASSERT_EQ(S_OK, counter->put_Name(nullptr));
   EXPECT_EQ("", readText([&](BSTR *t) { return counter->get_Name(t); }));
-
-  TestBstr keyword("NO_CACL");
-  counter->put_AutoCalcInstanceTotal(keyword.value);
-  EXPECT_EQ("NO_CACL", readText([&](BSTR *t) { return counter->get_AutoCalcInstanceTotal(t); }));
 }
 
 TEST_F(Counter, ResetsReachEveryCounterBelow) {
@@ -130,17 +87,7 @@ TEST_F(Counter, ResetsReachEveryCounterBelow) {
   ASSERT_EQ(S_OK, instance->get_PerfCounters(live.put()));
   ASSERT_EQ(S_OK, instance->get_PerfCounters(again.put()));
   EXPECT_EQ(live.p, again.p);
-  EXPECT_EQ(S_OK, live->ResetCounters());
-
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_I4;
-  V_I4(&v) = 5;
-  for (int i = 0; i < 3; ++i) {
-    Ref<IPerfCounter> c;
-    ASSERT_EQ(S_OK, again->AddNew(0, c.put()));
-    c->put_Value(v);
-  }
+  for (LONG id = 0; id < 3; ++id) addCounter(live.p, id, "C", "no_calc", "I4:5");
   instance->put_TimeStamp(-12.5);
   ASSERT_EQ(S_OK, instance->ResetCounters());
   // The manager passes the reset on to every object below it.
@@ -148,32 +95,16 @@ TEST_F(Counter, ResetsReachEveryCounterBelow) {
   create(CLSID_PerfMgr, IID_IPerfMgr, manager);
   Ref<IPerfObjects> objects;
   manager->get_PerfObjects(objects.put());
-  Ref<IPerfObject> object;
-  ASSERT_EQ(S_OK, objects->AddNew(1, object.put()));
   Ref<IPerfCounters> tmpl;
-  object->get_PerfCounters(tmpl.put());
-  Ref<IPerfCounter> member;
-  ASSERT_EQ(S_OK, tmpl->AddNew(0, member.put()));
-  member->put_Value(v);
+  addObject(objects.p, 1, "O", false, false)->get_PerfCounters(tmpl.put());
+  IPerfCounter *member = addCounter(tmpl.p, 0, "C", "no_calc", "I4:5");
   ASSERT_EQ(S_OK, manager->ResetCounters());
-  VARIANT emptied;
-  VariantInit(&emptied);
-  member->get_Value(&emptied);
-  EXPECT_EQ(VT_EMPTY, V_VT(&emptied));
+  EXPECT_EQ("EMPTY", valueOf(member));
   DATE stamp = 0;
   instance->get_TimeStamp(&stamp);
   EXPECT_EQ(-12.5, stamp);
-  LONG n = 0;
-  live->get_Count(&n);
-  ASSERT_EQ(3, n);
-  for (LONG i = 1; i <= n; ++i) {
-    Ref<IPerfCounter> c;
-    live->get_Item(i, c.put());
-    VARIANT value;
-    VariantInit(&value);
-    c->get_Value(&value);
-    EXPECT_EQ(VT_EMPTY, V_VT(&value));
-  }
+  ASSERT_EQ(3, countOf(live.p));
+  for (LONG id = 0; id < 3; ++id) EXPECT_EQ("EMPTY", valueOf(instance.p, id));
 }
 
 }  // namespace
