@@ -65,6 +65,16 @@ inline std::string fileText(const std::string &path) {
   return bytes.substr(0, count);
 }
 
+// Writes `bytes` as the whole of a file; false when that failed.
+inline bool writeFileText(const std::string &path, const std::string &bytes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const BOOL wrote = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+  return wrote && written == bytes.size();
+}
+
 // Reads a BSTR out parameter into a string and frees it.
 template <typename Getter> std::string readText(Getter &&getter) {
   BSTR text = nullptr;

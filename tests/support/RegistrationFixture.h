@@ -22,14 +22,10 @@ class RegistrationFixture : public ComponentFixture {
   }
 
   // Writes `definition` as the folder's RVCounters.xml, with the device name
-  // in place of %DEVICE%.
+  // in place of %DEVICE%, if it names one.
   void writeDefinition(std::string definition) {
-    definition.replace(definition.find("%DEVICE%"), 8, device);
-    HANDLE file = CreateFileA((folder + "\\RVCounters.xml").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                              nullptr);
-    DWORD written = 0;
-    WriteFile(file, definition.data(), static_cast<DWORD>(definition.size()), &written, nullptr);
-    CloseHandle(file);
+    if (const size_t at = definition.find("%DEVICE%"); at != std::string::npos) definition.replace(at, 8, device);
+    ASSERT_TRUE(writeFileText(folder + "\\RVCounters.xml", definition));
   }
 
   // Removes RVCounters.xml and `files` from the folder, the folder, and the

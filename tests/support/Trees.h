@@ -72,6 +72,23 @@ inline std::string valueOf(IPerfCounter *counter) {
   return text;
 }
 
+// The collections a node holds, lent: the node keeps them.
+template <typename Node> IPerfCounters *countersOf(Node *node) {
+  Ref<IPerfCounters> counters;
+  node->get_PerfCounters(counters.put());
+  return counters.p;
+}
+inline IPerfInstances *instancesOf(IPerfObject *object) {
+  Ref<IPerfInstances> instances;
+  object->get_PerfInstances(instances.put());
+  return instances.p;
+}
+inline IPerfObjects *objectsOf(IPerfMgr *manager) {
+  Ref<IPerfObjects> objects;
+  manager->get_PerfObjects(objects.put());
+  return objects.p;
+}
+
 // A new counter at the end of `counters`; the collection holds it.
 inline IPerfCounter *addCounter(IPerfCounters *counters, LONG id, const std::string &name,
                                 const std::string &keyword = "no_calc", const std::string &value = "EMPTY") {
@@ -108,10 +125,8 @@ inline IPerfInstance *instance(IPerfObject *object, const std::string &name) {
 
 // The first counter of an instance or an object's template with that ID.
 template <typename Node> IPerfCounter *counter(Node *node, LONG id) {
-  Ref<IPerfCounters> counters;
-  node->get_PerfCounters(counters.put());
   Ref<IPerfCounter> found;
-  counters->get_ItemByID(id, found.put());
+  countersOf(node)->get_ItemByID(id, found.put());
   return found.p;
 }
 
@@ -148,9 +163,8 @@ inline std::string dump(IPerfMgr *manager) {
            readText([&](BSTR *t) { return c->get_AutoCalcInstanceTotal(t); }));
     }
   };
-  Ref<IPerfObjects> objects;
-  manager->get_PerfObjects(objects.put());
-  for (LONG i = 1; i <= countOf(objects.p); ++i) {
+  IPerfObjects *objects = objectsOf(manager);
+  for (LONG i = 1; i <= countOf(objects); ++i) {
     Ref<IPerfObject> o;
     objects->get_Item(i, o.put());
     LONG oid = 0, timeout = 0;
@@ -162,12 +176,9 @@ inline std::string dump(IPerfMgr *manager) {
     line(" object " + std::to_string(oid) + " " + readText([&](BSTR *t) { return o->get_Name(t); }) + " [" +
          readText([&](BSTR *t) { return o->get_Help(t); }) + "] " + std::to_string(timeout) + " " +
          std::to_string(has) + " " + std::to_string(total));
-    Ref<IPerfCounters> tmpl;
-    o->get_PerfCounters(tmpl.put());
-    counters(tmpl.p, "  ");
-    Ref<IPerfInstances> instances;
-    o->get_PerfInstances(instances.put());
-    for (LONG j = 1; j <= countOf(instances.p); ++j) {
+    counters(countersOf(o.p), "  ");
+    IPerfInstances *instances = instancesOf(o.p);
+    for (LONG j = 1; j <= countOf(instances); ++j) {
       Ref<IPerfInstance> in;
       instances->get_Item(j, in.put());
       LONG iid = 0;
@@ -178,9 +189,7 @@ inline std::string dump(IPerfMgr *manager) {
       std::snprintf(when, sizeof when, "%.17g", stamp);
       line("  instance " + std::to_string(iid) + " " + readText([&](BSTR *t) { return in->get_Name(t); }) + " " +
            when);
-      Ref<IPerfCounters> live;
-      in->get_PerfCounters(live.put());
-      counters(live.p, "   ");
+      counters(countersOf(in.p), "   ");
     }
   }
   return out;
@@ -248,19 +257,17 @@ template <typename Node> HRESULT putBlob(Node *node, const Bytes &bytes) {
 // calculated _Total (integer, double, byte-array and untotalled counters),
 // one without instances. Stamps and values are fixed, so its blob is too.
 inline void buildSample(IPerfMgr *manager) {
-  Ref<IPerfObjects> objects;
-  manager->get_PerfObjects(objects.put());
-  IPerfObject *requests = addObject(objects.p, 2, "Requests", true, true, 60);
+  IPerfObjects *objects = objectsOf(manager);
+  IPerfObject *requests = addObject(objects, 2, "Requests", true, true, 60);
   TestBstr help("Requests the server handled");
   requests->put_Help(help.value);
-  Ref<IPerfCounters> tmpl;
-  requests->get_PerfCounters(tmpl.put());
-  IPerfCounter *handled = addCounter(tmpl.p, 4, "Handled", "no_calc");
+  IPerfCounters *tmpl = countersOf(requests);
+  IPerfCounter *handled = addCounter(tmpl, 4, "Handled", "no_calc");
   handled->put_CounterType(272696576);
   handled->put_DefaultScale(-1);
   handled->put_Help(help.value);
-  addCounter(tmpl.p, 6, "Latency", "avg")->put_CounterSize(8);
-  addCounter(tmpl.p, 8, "Payload", "no_cacl");
+  addCounter(tmpl, 6, "Latency", "avg")->put_CounterSize(8);
+  addCounter(tmpl, 8, "Payload", "no_cacl");
   const char *names[] = {"alpha", "beta"};
   for (int i = 0; i < 2; ++i) {
     IPerfInstance *in = instance(requests, names[i]);
@@ -269,11 +276,9 @@ inline void buildSample(IPerfMgr *manager) {
     setValue(counter(in, 6), "R8:" + std::to_string(0.5 + i));
     setValue(counter(in, 8), "BYTES:" + std::to_string(3 + i));
   }
-  IPerfObject *memory = addObject(objects.p, 10, "Memory", false, false);
-  Ref<IPerfCounters> memoryCounters;
-  memory->get_PerfCounters(memoryCounters.put());
-  addCounter(memoryCounters.p, 12, "Used", "no_calc", "R8:1536.25");
-  addCounter(memoryCounters.p, 14, "Free", "no_calc", "I4:-1");
+  IPerfCounters *memory = countersOf(addObject(objects, 10, "Memory", false, false));
+  addCounter(memory, 12, "Used", "no_calc", "R8:1536.25");
+  addCounter(memory, 14, "Free", "no_calc", "I4:-1");
   EXPECT_EQ(S_OK, manager->CreateTotalInstances());
   EXPECT_EQ(S_OK, manager->CalcTotalInstances());
 }

@@ -67,9 +67,9 @@ bool isOk(HRESULT hr) { return hr == S_OK; }
 struct Operation {
   const char *name;
   std::function<Bytes()> prepare;
-  std::function<void()> setUp;
   std::function<HRESULT()> attempt;
   std::function<Bytes()> state;
+  std::function<void()> setUp = [] {};
   std::function<void(HRESULT, const Bytes &)> failed = outOfMemory;
   std::function<HRESULT()> again = nullptr;  // the attempt itself when not given
   std::function<bool(HRESULT)> succeeded = isOk;
@@ -163,9 +163,7 @@ TEST_F(AllocationFailure, EveryOperationAtEveryAllocation) {
   Ref<IPerfObject> requests;
   auto restore = [&](const Bytes &bytes) {
     ASSERT_EQ(S_OK, putBlob(host.p, bytes));
-    Ref<IPerfObjects> objects;
-    host->get_PerfObjects(objects.put());
-    objects->get_ItemByID(2, requests.put());
+    objectsOf(host.p)->get_ItemByID(2, requests.put());
   };
   const TestBstr gamma("gamma");
   auto createGamma = [&] {
@@ -218,17 +216,16 @@ TEST_F(AllocationFailure, EveryOperationAtEveryAllocation) {
       // No rollback: the tree holds what was read, and a whole read replaces it.
       {.name = "put_MyBlob",
        .prepare = [&] { return expected; },
+       .attempt = [&] { return target->put_MyBlob(btAsBinaryArray, blob); },
+       .state = [&] { return blobOf(target.p); },
        .setUp =
            [&] {
              VariantClear(&blob);
              blob = arrayOf(expected);
            },
-       .attempt = [&] { return target->put_MyBlob(btAsBinaryArray, blob); },
-       .state = [&] { return blobOf(target.p); },
        .again = [&] { return putBlob(target.p, expected); }},
       {.name = "CopyFrom",
        .prepare = [&] { return expected; },
-       .setUp = [] {},
        .attempt = [&] { return copy->CopyFrom(sample.p); },
        .state = [&] { return blobOf(copy.p); }},
       // An instance added before a later step failed stays in the collection,
@@ -241,15 +238,14 @@ TEST_F(AllocationFailure, EveryOperationAtEveryAllocation) {
              EXPECT_EQ(S_OK, createGamma());
              return blobOf(host.p);
            },
-       .setUp = [&] { restore(expected); },
        .attempt = createGamma,
        .state = [&] { return blobOf(host.p); },
+       .setUp = [&] { restore(expected); },
        .failed =
            [&](HRESULT hr, const Bytes &) {
              outOfMemory(hr, {});
-             Ref<IPerfInstances> instances;
-             requests->get_PerfInstances(instances.put());
-             const LONG count = countOf(instances.p);
+             IPerfInstances *instances = instancesOf(requests.p);
+             const LONG count = countOf(instances);
              ASSERT_TRUE(count == 3 || count == 4);
              if (count == 4) {
                ASSERT_EQ(S_OK, instances->Remove(4));
@@ -261,10 +257,8 @@ TEST_F(AllocationFailure, EveryOperationAtEveryAllocation) {
        .prepare =
            [&] {
              restore(expected);
-             Ref<IPerfInstances> instances;
-             requests->get_PerfInstances(instances.put());
              Ref<IPerfInstance> alpha;
-             instances->get_Item(1, alpha.put());
+             instancesOf(requests.p)->get_Item(1, alpha.put());
              setValue(counter(alpha.p, 4), "I4:7");
              setValue(counter(alpha.p, 6), "R8:2.5");
              stale = blobOf(host.p);
@@ -272,9 +266,9 @@ TEST_F(AllocationFailure, EveryOperationAtEveryAllocation) {
              EXPECT_NE(stale, blobOf(host.p));
              return blobOf(host.p);
            },
-       .setUp = [&] { ASSERT_EQ(S_OK, putBlob(host.p, stale)); },
        .attempt = [&] { return host->CalcTotalInstances(); },
-       .state = [&] { return blobOf(host.p); }},
+       .state = [&] { return blobOf(host.p); },
+       .setUp = [&] { ASSERT_EQ(S_OK, putBlob(host.p, stale)); }},
       // Storing a counter value that cannot be copied succeeds and leaves the
       // failure's code as the value: the one failure shows as one error value.
       {.name = "SyncronizeFrom",
@@ -286,9 +280,9 @@ TEST_F(AllocationFailure, EveryOperationAtEveryAllocation) {
              EXPECT_EQ(S_OK, destination->SyncronizeFrom(sample.p));
              return blobOf(destination.p);
            },
-       .setUp = [&] { ASSERT_EQ(S_OK, putBlob(destination.p, reset)); },
        .attempt = [&] { return destination->SyncronizeFrom(sample.p); },
        .state = [&] { return blobOf(destination.p); },
+       .setUp = [&] { ASSERT_EQ(S_OK, putBlob(destination.p, reset)); },
        .failed =
            [&](HRESULT hr, const Bytes &) {
              if (hr != S_OK) return outOfMemory(hr, {});
@@ -302,7 +296,6 @@ TEST_F(AllocationFailure, EveryOperationAtEveryAllocation) {
              EXPECT_EQ(S_OK, manager->Load(where.value));
              return blobOf(manager.p);
            },
-       .setUp = [] {},
        .attempt = [&] { return manager->Load(where.value); },
        .state = [&] { return blobOf(manager.p); }},
       // unlodctr and lodctr that start and do nothing: what Register hands
@@ -322,14 +315,14 @@ TEST_F(AllocationFailure, EveryOperationAtEveryAllocation) {
              EXPECT_EQ(S_OK, manager->Register(where.value));
              return registered();
            },
+       .attempt = [&] { return manager->Register(where.value); },
+       .state = registered,
        .setUp =
            [&] {
              DeleteFileA((folder + "\\x.h").c_str());
              DeleteFileA((folder + "\\x.ini").c_str());
              RegDeleteTreeA(HKEY_LOCAL_MACHINE, ("SYSTEM\\CurrentControlSet\\Services\\" + device).c_str());
            },
-       .attempt = [&] { return manager->Register(where.value); },
-       .state = registered,
        .failed =
            [&](HRESULT hr, const Bytes &after) {
              const ErrorSeen error = takeError();
@@ -375,7 +368,6 @@ TEST_F(AllocationFailure, EveryOperationAtEveryAllocation) {
              EXPECT_EQ(2u, objects);
              return answer();
            },
-       .setUp = [] {},
        .attempt = collect,
        .state = answer,
        .failed =

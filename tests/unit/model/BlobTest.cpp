@@ -28,12 +28,7 @@ void writeTemporaryFile(const std::string &name, const Bytes &bytes) {
   char folder[MAX_PATH] = {};
   GetTempPathA(MAX_PATH, folder);
   const std::string path = std::string(folder) + name;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-  ADD_FAILURE() << "the blob as made is in " << path;
+  if (writeFileText(path, std::string(bytes.begin(), bytes.end()))) ADD_FAILURE() << "the blob as made is in " << path;
 }
 
 class Blob : public ComponentFixture {
@@ -44,11 +39,7 @@ class Blob : public ComponentFixture {
   void buildExample(Ref<IPerfMgr> &manager) {
     create(CLSID_PerfMgr, IID_IPerfMgr, manager);
     manager->put_ID(1);
-    Ref<IPerfObjects> objects;
-    manager->get_PerfObjects(objects.put());
-    Ref<IPerfCounters> counters;
-    addObject(objects.p, 2, "Obj", false, false)->get_PerfCounters(counters.put());
-    addCounter(counters.p, 3, "C", "no_calc", "I4:5");
+    addCounter(countersOf(addObject(objectsOf(manager.p), 2, "Obj", false, false)), 3, "C", "no_calc", "I4:5");
   }
 };
 
@@ -68,10 +59,7 @@ TEST_F(Blob, WorkedLayoutOfAManagerBothWays) {
   EXPECT_EQ("Svc", readText([&](BSTR *t) { return named->get_DeviceName(t); }));
   // Copy the example's tree under the named manager: CopyFrom would take the
   // device name too, so the objects are copied collection to collection.
-  Ref<IPerfObjects> from, to;
-  manager->get_PerfObjects(from.put());
-  named->get_PerfObjects(to.put());
-  ASSERT_EQ(S_OK, to->CopyFrom(from.p));
+  ASSERT_EQ(S_OK, objectsOf(named.p)->CopyFrom(objectsOf(manager.p)));
 
   const Bytes expected = le32(4) + le32(122) + le32(1) + str("Svc") + le32(900) + le32(1) + le32(2) + str("Obj") +
                          le32(0) + le32(0) + Bytes{0, 0, 0, 0} + le32(1) + le32(3) + str("C") + le32(0) +
@@ -164,24 +152,15 @@ TEST_F(Blob, MyBlobWritesWhatTheTransferWritesForEveryKindOfValue) {
     Bytes value;
     bool same;  // the blob comes back as it went in
   } values[] = {
-      {"empty", tagged(VT_EMPTY, {}), true},
-      {"I1", tagged(VT_I1, {0x80}), true},
-      {"UI1", tagged(VT_UI1, {0xFF}), true},
-      {"I2", tagged(VT_I2, {1, 2}), true},
-      {"UI2", tagged(VT_UI2, {3, 4}), true},
-      {"BOOL", tagged(VT_BOOL, {0xFF, 0xFF}), true},
-      {"I4", tagged(VT_I4, le32(-7)), true},
-      {"UI4", tagged(VT_UI4, le32(7)), true},
-      {"INT", tagged(VT_INT, le32(8)), true},
-      {"UINT", tagged(VT_UINT, le32(9)), true},
-      {"R4", tagged(VT_R4, le32(0x3F800000)), true},
-      {"ERROR", tagged(VT_ERROR, le32(static_cast<LONG>(E_FAIL))), true},
-      {"R8", tagged(VT_R8, bytes8), true},
-      {"CY", tagged(VT_CY, bytes8), true},
-      {"DATE", tagged(VT_DATE, bytes8), true},
-      {"text", tagged(VT_BSTR, str("ab")), true},
-      {"empty text", tagged(VT_BSTR, str("")), true},
-      {"null text", tagged(VT_BSTR, str("<null>")), true},
+      {"empty", tagged(VT_EMPTY, {}), true},        {"I1", tagged(VT_I1, {0x80}), true},
+      {"UI1", tagged(VT_UI1, {0xFF}), true},        {"I2", tagged(VT_I2, {1, 2}), true},
+      {"UI2", tagged(VT_UI2, {3, 4}), true},        {"BOOL", tagged(VT_BOOL, {0xFF, 0xFF}), true},
+      {"I4", tagged(VT_I4, le32(-7)), true},        {"UI4", tagged(VT_UI4, le32(7)), true},
+      {"INT", tagged(VT_INT, le32(8)), true},       {"UINT", tagged(VT_UINT, le32(9)), true},
+      {"R4", tagged(VT_R4, le32(0x3F800000)), true}, {"ERROR", tagged(VT_ERROR, le32(LONG(E_FAIL))), true},
+      {"R8", tagged(VT_R8, bytes8), true},          {"CY", tagged(VT_CY, bytes8), true},
+      {"DATE", tagged(VT_DATE, bytes8), true},      {"text", tagged(VT_BSTR, str("ab")), true},
+      {"empty text", tagged(VT_BSTR, str("")), true}, {"null text", tagged(VT_BSTR, str("<null>")), true},
       // A text value travels up to its first zero.
       {"text with a zero", tagged(VT_BSTR, le32(8) + Bytes{'a', 0, 0, 0, 'b', 0, 0, 0}), false},
       {"byte array", tagged(VT_ARRAY | VT_UI1, le32(0) + le32(2) + Bytes{1, 2, 3}), true},
@@ -232,8 +211,7 @@ TEST_F(Blob, UnknownFormFromALateBoundCallerGivesTheByteArray) {
 TEST_F(Blob, CopiesAndTheirChecks) {
   Ref<IPerfObject> object;
   create(CLSID_PerfObject, IID_IPerfObject, object);
-  Ref<IPerfCounters> counters;
-  object->get_PerfCounters(counters.put());
+  IPerfCounters *counters = countersOf(object.p);
   Ref<IPerfCounter> before;
   counters->AddNew(7, before.put());
   // A copy from itself rebuilds the node; members come back as new objects.
