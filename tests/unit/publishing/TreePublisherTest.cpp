@@ -110,9 +110,7 @@ TEST_F(Publisher, PublishesTheManagersTreeWhereReadersFindIt) {
   EXPECT_EQ(first, found.bytes);
 
   // A later tree replaces the first one for readers.
-  Ref<IPerfObjects> objects;
-  manager->get_PerfObjects(objects.put());
-  addObject(objects.p, 20, "Later", false, false);
+  addObject(objectsOf(manager.p), 20, "Later", false, false);
   ASSERT_EQ(S_OK, publisher->Publish(manager.p));
   EXPECT_EQ(2, generationOf(publisher.p));
   found = readTree(name);
