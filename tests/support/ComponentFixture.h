@@ -53,6 +53,28 @@ struct TestBstr {
   ~TestBstr() { SysFreeString(value); }
 };
 
+// The bytes of a file, "<missing>" when it cannot be opened.
+inline std::string fileText(const std::string &path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "<missing>";
+  std::string bytes(GetFileSize(file, nullptr), '\0');
+  DWORD count = 0;
+  if (!bytes.empty()) ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &count, nullptr);
+  CloseHandle(file);
+  return bytes.substr(0, count);
+}
+
+// Writes `bytes` as the whole of a file; false when that failed.
+inline bool writeFileText(const std::string &path, const std::string &bytes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const BOOL wrote = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+  return wrote && written == bytes.size();
+}
+
 // Reads a BSTR out parameter into a string and frees it.
 template <typename Getter> std::string readText(Getter &&getter) {
   BSTR text = nullptr;

@@ -8,18 +8,6 @@
 #include <initializer_list>
 #include <string>
 
-// The bytes of a file, "<missing>" when it cannot be opened.
-inline std::string fileText(const std::string &path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "<missing>";
-  std::string bytes(GetFileSize(file, nullptr), '\0');
-  DWORD count = 0;
-  if (!bytes.empty()) ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &count, nullptr);
-  CloseHandle(file);
-  return bytes.substr(0, count);
-}
-
 class RegistrationFixture : public ComponentFixture {
  protected:
   // Makes the folder <temp>\<folderPrefix>-<pid> and the device name
@@ -34,14 +22,10 @@ class RegistrationFixture : public ComponentFixture {
   }
 
   // Writes `definition` as the folder's RVCounters.xml, with the device name
-  // in place of %DEVICE%.
+  // in place of %DEVICE%, if it names one.
   void writeDefinition(std::string definition) {
-    definition.replace(definition.find("%DEVICE%"), 8, device);
-    HANDLE file = CreateFileA((folder + "\\RVCounters.xml").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                              nullptr);
-    DWORD written = 0;
-    WriteFile(file, definition.data(), static_cast<DWORD>(definition.size()), &written, nullptr);
-    CloseHandle(file);
+    if (const size_t at = definition.find("%DEVICE%"); at != std::string::npos) definition.replace(at, 8, device);
+    ASSERT_TRUE(writeFileText(folder + "\\RVCounters.xml", definition));
   }
 
   // Removes RVCounters.xml and `files` from the folder, the folder, and the

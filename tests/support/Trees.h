@@ -1,7 +1,8 @@
 // Builds and reads object trees through the component's interfaces, for the
 // tests of objects, totals, the manager and whole-tree blobs: values are
 // handed over and read back as short texts ("I4:7", "R8:1.25", "EMPTY",
-// "BYTES:3"), so that a table states what each counter must hold.
+// "BYTES:3", "ERROR:8007000E"), so that a table states what each counter
+// must hold.
 #pragma once
 #include <windows.h>
 #include <objbase.h>
@@ -9,7 +10,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "ComponentFixture.h"
 
@@ -46,6 +49,9 @@ inline std::string textOf(const VARIANT &value) {
       return buffer;
     case VT_ARRAY | VT_UI1:
       return "BYTES:" + std::to_string(V_ARRAY(&value)->rgsabound[0].cElements);
+    case VT_ERROR:
+      std::snprintf(buffer, sizeof buffer, "ERROR:%08X", static_cast<unsigned>(V_ERROR(&value)));
+      return buffer;
     default:
       return "VT:" + std::to_string(V_VT(&value));
   }
@@ -64,6 +70,23 @@ inline std::string valueOf(IPerfCounter *counter) {
   std::string text = textOf(value);
   VariantClear(&value);
   return text;
+}
+
+// The collections a node holds, lent: the node keeps them.
+template <typename Node> IPerfCounters *countersOf(Node *node) {
+  Ref<IPerfCounters> counters;
+  node->get_PerfCounters(counters.put());
+  return counters.p;
+}
+inline IPerfInstances *instancesOf(IPerfObject *object) {
+  Ref<IPerfInstances> instances;
+  object->get_PerfInstances(instances.put());
+  return instances.p;
+}
+inline IPerfObjects *objectsOf(IPerfMgr *manager) {
+  Ref<IPerfObjects> objects;
+  manager->get_PerfObjects(objects.put());
+  return objects.p;
 }
 
 // A new counter at the end of `counters`; the collection holds it.
@@ -102,10 +125,8 @@ inline IPerfInstance *instance(IPerfObject *object, const std::string &name) {
 
 // The first counter of an instance or an object's template with that ID.
 template <typename Node> IPerfCounter *counter(Node *node, LONG id) {
-  Ref<IPerfCounters> counters;
-  node->get_PerfCounters(counters.put());
   Ref<IPerfCounter> found;
-  counters->get_ItemByID(id, found.put());
+  countersOf(node)->get_ItemByID(id, found.put());
   return found.p;
 }
 
@@ -142,9 +163,8 @@ inline std::string dump(IPerfMgr *manager) {
            readText([&](BSTR *t) { return c->get_AutoCalcInstanceTotal(t); }));
     }
   };
-  Ref<IPerfObjects> objects;
-  manager->get_PerfObjects(objects.put());
-  for (LONG i = 1; i <= countOf(objects.p); ++i) {
+  IPerfObjects *objects = objectsOf(manager);
+  for (LONG i = 1; i <= countOf(objects); ++i) {
     Ref<IPerfObject> o;
     objects->get_Item(i, o.put());
     LONG oid = 0, timeout = 0;
@@ -156,12 +176,9 @@ inline std::string dump(IPerfMgr *manager) {
     line(" object " + std::to_string(oid) + " " + readText([&](BSTR *t) { return o->get_Name(t); }) + " [" +
          readText([&](BSTR *t) { return o->get_Help(t); }) + "] " + std::to_string(timeout) + " " +
          std::to_string(has) + " " + std::to_string(total));
-    Ref<IPerfCounters> tmpl;
-    o->get_PerfCounters(tmpl.put());
-    counters(tmpl.p, "  ");
-    Ref<IPerfInstances> instances;
-    o->get_PerfInstances(instances.put());
-    for (LONG j = 1; j <= countOf(instances.p); ++j) {
+    counters(countersOf(o.p), "  ");
+    IPerfInstances *instances = instancesOf(o.p);
+    for (LONG j = 1; j <= countOf(instances); ++j) {
       Ref<IPerfInstance> in;
       instances->get_Item(j, in.put());
       LONG iid = 0;
@@ -172,35 +189,85 @@ inline std::string dump(IPerfMgr *manager) {
       std::snprintf(when, sizeof when, "%.17g", stamp);
       line("  instance " + std::to_string(iid) + " " + readText([&](BSTR *t) { return in->get_Name(t); }) + " " +
            when);
-      Ref<IPerfCounters> live;
-      in->get_PerfCounters(live.put());
-      counters(live.p, "   ");
+      counters(countersOf(in.p), "   ");
     }
   }
   return out;
 }
 
-}  // namespace trees
+// Blobs as bytes: the little-endian fields a test spells out, and a node's
+// blob taken and given through MyBlob as a byte array.
+using Bytes = std::vector<BYTE>;
 
-namespace trees {
+inline Bytes operator+(Bytes a, const Bytes &b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+inline Bytes le32(LONG v) { return {BYTE(v), BYTE(v >> 8), BYTE(v >> 16), BYTE(v >> 24)}; }
+
+// A text field: its byte count with the terminator, then UTF-16LE; a null
+// text is a count of 0.
+inline Bytes str(const std::string &text) {
+  if (text == "<null>") return le32(0);
+  Bytes out = le32(static_cast<LONG>(text.size() * 2 + 2));
+  for (char c : text) out = out + Bytes{static_cast<BYTE>(c), 0};
+  return out + Bytes{0, 0};
+}
+
+// The blob of a manager without objects: token, cursor, ID, device name,
+// polling period and an object count of 0.
+inline Bytes managerBlob(LONG id, const std::string &device, LONG polling = 900) {
+  return le32(4) + le32(0) + le32(id) + str(device) + le32(polling) + le32(0);
+}
+
+inline Bytes bytesOf(const VARIANT &blob) {
+  if (V_VT(&blob) != (VT_ARRAY | VT_UI1)) return {};
+  const BYTE *data = static_cast<const BYTE *>(V_ARRAY(&blob)->pvData);
+  return Bytes(data, data + V_ARRAY(&blob)->rgsabound[0].cElements);
+}
+
+// A byte array of its own for every read: reading moves the cursor inside it.
+inline VARIANT arrayOf(const Bytes &bytes) {
+  VARIANT blob;
+  VariantInit(&blob);
+  V_VT(&blob) = VT_ARRAY | VT_UI1;
+  V_ARRAY(&blob) = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+  if (!bytes.empty()) std::memcpy(V_ARRAY(&blob)->pvData, bytes.data(), bytes.size());
+  return blob;
+}
+
+template <typename Node> Bytes blobOf(Node *node) {
+  VARIANT blob;
+  VariantInit(&blob);
+  EXPECT_EQ(S_OK, node->get_MyBlob(btAsBinaryArray, &blob));
+  const Bytes bytes = bytesOf(blob);
+  VariantClear(&blob);
+  return bytes;
+}
+
+template <typename Node> HRESULT putBlob(Node *node, const Bytes &bytes) {
+  VARIANT blob = arrayOf(bytes);
+  const HRESULT hr = node->put_MyBlob(btAsBinaryArray, blob);
+  VariantClear(&blob);
+  return hr;
+}
 
 // A tree of two objects under `manager`: one with instances and a
 // calculated _Total (integer, double, byte-array and untotalled counters),
 // one without instances. Stamps and values are fixed, so its blob is too.
 inline void buildSample(IPerfMgr *manager) {
-  Ref<IPerfObjects> objects;
-  manager->get_PerfObjects(objects.put());
-  IPerfObject *requests = addObject(objects.p, 2, "Requests", true, true, 60);
+  IPerfObjects *objects = objectsOf(manager);
+  IPerfObject *requests = addObject(objects, 2, "Requests", true, true, 60);
   TestBstr help("Requests the server handled");
   requests->put_Help(help.value);
-  Ref<IPerfCounters> tmpl;
-  requests->get_PerfCounters(tmpl.put());
-  IPerfCounter *handled = addCounter(tmpl.p, 4, "Handled", "no_calc");
+  IPerfCounters *tmpl = countersOf(requests);
+  IPerfCounter *handled = addCounter(tmpl, 4, "Handled", "no_calc");
   handled->put_CounterType(272696576);
   handled->put_DefaultScale(-1);
   handled->put_Help(help.value);
-  addCounter(tmpl.p, 6, "Latency", "avg")->put_CounterSize(8);
-  addCounter(tmpl.p, 8, "Payload", "no_cacl");
+  addCounter(tmpl, 6, "Latency", "avg")->put_CounterSize(8);
+  addCounter(tmpl, 8, "Payload", "no_cacl");
   const char *names[] = {"alpha", "beta"};
   for (int i = 0; i < 2; ++i) {
     IPerfInstance *in = instance(requests, names[i]);
@@ -209,11 +276,9 @@ inline void buildSample(IPerfMgr *manager) {
     setValue(counter(in, 6), "R8:" + std::to_string(0.5 + i));
     setValue(counter(in, 8), "BYTES:" + std::to_string(3 + i));
   }
-  IPerfObject *memory = addObject(objects.p, 10, "Memory", false, false);
-  Ref<IPerfCounters> memoryCounters;
-  memory->get_PerfCounters(memoryCounters.put());
-  addCounter(memoryCounters.p, 12, "Used", "no_calc", "R8:1536.25");
-  addCounter(memoryCounters.p, 14, "Free", "no_calc", "I4:-1");
+  IPerfCounters *memory = countersOf(addObject(objects, 10, "Memory", false, false));
+  addCounter(memory, 12, "Used", "no_calc", "R8:1536.25");
+  addCounter(memory, 14, "Free", "no_calc", "I4:-1");
   EXPECT_EQ(S_OK, manager->CreateTotalInstances());
   EXPECT_EQ(S_OK, manager->CalcTotalInstances());
 }

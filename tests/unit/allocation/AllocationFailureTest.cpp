@@ -12,7 +12,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <new>
 #include <string>
@@ -50,288 +49,74 @@ using namespace trees;
 
 namespace {
 
-using Bytes = std::vector<BYTE>;
-
-// What one walk found: the runs in which the failure came.
-struct Walk {
-  long failurePoints = 0;
-};
-
-// Runs `attempt` with the nth allocation failing, n = 1, 2, ..., each after
-// `setUp` (which allocates freely); `judge` checks each run in which the
-// failure came. The walk ends with the first run that made fewer than n
-// allocations, which must be `succeeded`.
-Walk walk(const char *operation, const std::function<void()> &setUp, const std::function<HRESULT()> &attempt,
-          const std::function<void(HRESULT, long)> &judge, const std::function<bool(HRESULT)> &succeeded) {
-  Walk result;
-  const auto recorded = [] { return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); };
-  const int before = recorded();
-  for (long n = 1;; ++n) {
-    setUp();
-    PlatformFailNthAllocation(n);
-    const HRESULT hr = attempt();
-    const long seen = PlatformAllocationsSeen();
-    PlatformStopFailingAllocations();
-    if (seen < n) {
-      EXPECT_TRUE(succeeded(hr)) << operation << " without a failure: " << std::hex << hr;
-      break;
-    }
-    ++result.failurePoints;
-    judge(hr, n);
-    if (recorded() - before >= 20) {
-      ADD_FAILURE() << operation << " stopped at allocation " << n;
-      break;
-    }
-  }
-  std::printf("[ alloc    ] %s: %ld failure points\n", operation, result.failurePoints);
-  ::testing::Test::RecordProperty(operation, static_cast<int>(result.failurePoints));
-  return result;
+// The common judgement of a failing run: the call ran out of memory, and said so.
+void outOfMemory(HRESULT hr, const Bytes &) {
+  const ErrorSeen error = takeError();
+  EXPECT_EQ(E_OUTOFMEMORY, hr) << error.description;
 }
 
 bool isOk(HRESULT hr) { return hr == S_OK; }
 
-Bytes bytesOf(const VARIANT &blob) {
-  SAFEARRAY *array = V_ARRAY(&blob);
-  const BYTE *data = static_cast<const BYTE *>(array->pvData);
-  return Bytes(data, data + array->rgsabound[0].cElements);
-}
+// One operation walked. `prepare` runs once and gives what the operation
+// leaves when it succeeds, as `state` reads it; `setUp` runs before every
+// run and allocates freely. A run in which the failure came is judged by
+// `failed`, which is handed that state, and then the operation, run `again` on what the failure left,
+// must succeed and leave that state. The walk ends with the first run that
+// made fewer allocations than the one that would fail: it must be
+// `succeeded` and leave the state too.
+struct Operation {
+  const char *name;
+  std::function<Bytes()> prepare;
+  std::function<HRESULT()> attempt;
+  std::function<Bytes()> state;
+  std::function<void()> setUp = [] {};
+  std::function<void(HRESULT, const Bytes &)> failed = outOfMemory;
+  std::function<HRESULT()> again = nullptr;  // the attempt itself when not given
+  std::function<bool(HRESULT)> succeeded = isOk;
+};
 
-template <typename Node> Bytes blobOf(Node *node) {
-  VARIANT blob;
-  VariantInit(&blob);
-  EXPECT_EQ(S_OK, node->get_MyBlob(btAsBinaryArray, &blob));
-  Bytes bytes = V_VT(&blob) == (VT_ARRAY | VT_UI1) ? bytesOf(blob) : Bytes();
-  VariantClear(&blob);
-  return bytes;
-}
-
-// A byte array of its own for every read: reading moves the cursor inside it.
-VARIANT arrayOf(const Bytes &bytes) {
-  VARIANT blob;
-  VariantInit(&blob);
-  V_VT(&blob) = VT_ARRAY | VT_UI1;
-  V_ARRAY(&blob) = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-  std::memcpy(V_ARRAY(&blob)->pvData, bytes.data(), bytes.size());
-  return blob;
-}
-
-template <typename Node> HRESULT putBlob(Node *node, const Bytes &bytes) {
-  VARIANT blob = arrayOf(bytes);
-  const HRESULT hr = node->put_MyBlob(btAsBinaryArray, blob);
-  VariantClear(&blob);
-  return hr;
+void walk(const Operation &operation) {
+  SCOPED_TRACE(operation.name);
+  const Bytes after = operation.prepare();
+  const auto again = operation.again ? operation.again : operation.attempt;
+  const auto recorded = [] { return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); };
+  const int before = recorded();
+  long failurePoints = 0;
+  for (long n = 1;; ++n) {
+    operation.setUp();
+    PlatformFailNthAllocation(n);
+    const HRESULT hr = operation.attempt();
+    const long seen = PlatformAllocationsSeen();
+    PlatformStopFailingAllocations();
+    if (seen < n) {
+      EXPECT_TRUE(operation.succeeded(hr)) << "without a failure: " << std::hex << hr;
+      break;
+    }
+    ++failurePoints;
+    SCOPED_TRACE("allocation " + std::to_string(n));
+    operation.failed(hr, after);
+    if (again() == S_OK) {
+      EXPECT_EQ(after, operation.state());
+    } else {
+      ADD_FAILURE() << operation.name << " failed again";
+    }
+    if (recorded() - before >= 20) {
+      ADD_FAILURE() << "stopped at allocation " << n;
+      break;
+    }
+  }
+  EXPECT_EQ(after, operation.state());
+  std::printf("[ alloc    ] %s: %ld failure points\n", operation.name, failurePoints);
+  ::testing::Test::RecordProperty(operation.name, static_cast<int>(failurePoints));
 }
 
 // The error codes that counter values of the tree hold, in tree order.
-std::vector<HRESULT> errorValues(IPerfMgr *manager) {
-  std::vector<HRESULT> codes;
-  auto scan = [&](IPerfCounters *counters) {
-    for (LONG i = 1; i <= countOf(counters); ++i) {
-      Ref<IPerfCounter> counter;
-      counters->get_Item(i, counter.put());
-      VARIANT value;
-      VariantInit(&value);
-      counter->get_Value(&value);
-      if (V_VT(&value) == VT_ERROR) codes.push_back(V_ERROR(&value));
-      VariantClear(&value);
-    }
-  };
-  Ref<IPerfObjects> objects;
-  manager->get_PerfObjects(objects.put());
-  for (LONG i = 1; i <= countOf(objects.p); ++i) {
-    Ref<IPerfObject> object;
-    objects->get_Item(i, object.put());
-    Ref<IPerfCounters> counters;
-    object->get_PerfCounters(counters.put());
-    scan(counters.p);
-    Ref<IPerfInstances> instances;
-    object->get_PerfInstances(instances.put());
-    for (LONG j = 1; j <= countOf(instances.p); ++j) {
-      Ref<IPerfInstance> instance;
-      instances->get_Item(j, instance.put());
-      Ref<IPerfCounters> live;
-      instance->get_PerfCounters(live.put());
-      scan(live.p);
-    }
-  }
+std::vector<std::string> errorValues(IPerfMgr *manager) {
+  std::vector<std::string> codes;
+  const std::string tree = dump(manager);
+  for (size_t at = 0; (at = tree.find(" ERROR:", at)) != std::string::npos; ++at)
+    codes.push_back(tree.substr(at + 1, 14));
   return codes;
-}
-
-void writeFile(const std::string &path, const std::string &text) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
-}
-
-class AllocationFailure : public ComponentFixture {
- protected:
-  void SetUp() override {
-    OLECHAR temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    folder = narrow(temp) + "allocation-" + std::to_string(GetCurrentProcessId());
-    device = "RVAllocation" + std::to_string(GetCurrentProcessId());
-    CreateDirectoryA(folder.c_str(), nullptr);
-    create(CLSID_PerfMgr, IID_IPerfMgr, sample);
-    buildSample(sample.p);
-    expected = blobOf(sample.p);
-    takeError();
-  }
-
-  void TearDown() override {
-    for (const char *name : {"RVCounters.xml", "x.h", "x.ini"}) DeleteFileA((folder + "\\" + name).c_str());
-    RemoveDirectoryA(folder.c_str());
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, ("SYSTEM\\CurrentControlSet\\Services\\" + device).c_str());
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, ("SYSTEM\\CurrentControlSet\\Services\\" + device).c_str());
-    sample.reset();
-    // Every object of every tree is gone: a reference that a failure path
-    // kept would hold the module.
-    EXPECT_EQ(S_OK, entry("DllCanUnloadNow")());
-  }
-
-  // The common judgement: the call ran out of memory, and said so.
-  static void outOfMemory(HRESULT hr, long n) {
-    const ErrorSeen error = takeError();
-    EXPECT_EQ(E_OUTOFMEMORY, hr) << "allocation " << n << ": " << error.description;
-  }
-
-  std::string folder, device;
-  Ref<IPerfMgr> sample;
-  Bytes expected;
-};
-
-TEST_F(AllocationFailure, ReadingAndCopyingATree) {
-  Ref<IPerfMgr> target;
-  create(CLSID_PerfMgr, IID_IPerfMgr, target);
-  VARIANT blob;
-  VariantInit(&blob);
-  walk(
-      "put_MyBlob",
-      [&] {
-        VariantClear(&blob);
-        blob = arrayOf(expected);
-      },
-      [&] { return target->put_MyBlob(btAsBinaryArray, blob); },
-      [&](HRESULT hr, long n) {
-        outOfMemory(hr, n);
-        // No rollback: the tree holds what was read, and a whole read replaces it.
-        ASSERT_EQ(S_OK, putBlob(target.p, expected));
-        EXPECT_EQ(expected, blobOf(target.p)) << "allocation " << n;
-      },
-      isOk);
-  VariantClear(&blob);
-  EXPECT_EQ(expected, blobOf(target.p));
-
-  Ref<IPerfMgr> copy;
-  create(CLSID_PerfMgr, IID_IPerfMgr, copy);
-  walk(
-      "CopyFrom", [] {}, [&] { return copy->CopyFrom(sample.p); },
-      [&](HRESULT hr, long n) {
-        outOfMemory(hr, n);
-        ASSERT_EQ(S_OK, copy->CopyFrom(sample.p));
-        EXPECT_EQ(expected, blobOf(copy.p)) << "allocation " << n;
-      },
-      isOk);
-  EXPECT_EQ(expected, blobOf(copy.p));
-}
-
-TEST_F(AllocationFailure, CreatingInstancesAndTotals) {
-  Ref<IPerfMgr> manager;
-  create(CLSID_PerfMgr, IID_IPerfMgr, manager);
-  Ref<IPerfObject> requests;
-  auto restore = [&] {
-    ASSERT_EQ(S_OK, putBlob(manager.p, expected));
-    Ref<IPerfObjects> objects;
-    manager->get_PerfObjects(objects.put());
-    objects->get_ItemByID(2, requests.put());
-  };
-  const TestBstr gamma("gamma");
-  Bytes created;
-  {
-    restore();
-    Ref<IPerfInstance> instance;
-    ASSERT_EQ(S_OK, requests->CreateInstance(gamma.value, instance.put()));
-    created = blobOf(manager.p);
-  }
-  walk(
-      "CreateInstance", restore,
-      [&] {
-        Ref<IPerfInstance> instance;
-        return requests->CreateInstance(gamma.value, instance.put());
-      },
-      [&](HRESULT hr, long n) {
-        outOfMemory(hr, n);
-        // An instance added before a later step failed stays in the
-        // collection, as the operation promises; without it the tree is
-        // the one it started from, and the operation then succeeds.
-        Ref<IPerfInstances> instances;
-        requests->get_PerfInstances(instances.put());
-        const LONG count = countOf(instances.p);
-        ASSERT_TRUE(count == 3 || count == 4) << "allocation " << n;
-        if (count == 4) {
-          ASSERT_EQ(S_OK, instances->Remove(4));
-        }
-        EXPECT_EQ(expected, blobOf(manager.p)) << "allocation " << n;
-        Ref<IPerfInstance> instance;
-        ASSERT_EQ(S_OK, requests->CreateInstance(gamma.value, instance.put()));
-        EXPECT_EQ(created, blobOf(manager.p)) << "allocation " << n;
-      },
-      isOk);
-  EXPECT_EQ(created, blobOf(manager.p));
-
-  // Totals from values that changed since they were last calculated.
-  Bytes stale, calculated;
-  {
-    restore();
-    Ref<IPerfInstances> instances;
-    requests->get_PerfInstances(instances.put());
-    Ref<IPerfInstance> alpha;
-    instances->get_Item(1, alpha.put());
-    setValue(counter(alpha.p, 4), "I4:7");
-    setValue(counter(alpha.p, 6), "R8:2.5");
-    stale = blobOf(manager.p);
-    ASSERT_EQ(S_OK, manager->CalcTotalInstances());
-    calculated = blobOf(manager.p);
-    ASSERT_NE(stale, calculated);
-  }
-  walk(
-      "CalcTotalInstances", [&] { ASSERT_EQ(S_OK, putBlob(manager.p, stale)); },
-      [&] { return manager->CalcTotalInstances(); },
-      [&](HRESULT hr, long n) {
-        outOfMemory(hr, n);
-        ASSERT_EQ(S_OK, manager->CalcTotalInstances());
-        EXPECT_EQ(calculated, blobOf(manager.p)) << "allocation " << n;
-      },
-      isOk);
-  EXPECT_EQ(calculated, blobOf(manager.p));
-}
-
-TEST_F(AllocationFailure, SynchronisingValues) {
-  Ref<IPerfMgr> destination;
-  create(CLSID_PerfMgr, IID_IPerfMgr, destination);
-  ASSERT_EQ(S_OK, putBlob(destination.p, expected));
-  ASSERT_EQ(S_OK, destination->ResetCounters());
-  const Bytes reset = blobOf(destination.p);
-  ASSERT_EQ(S_OK, destination->SyncronizeFrom(sample.p));
-  const Bytes synchronised = blobOf(destination.p);
-  walk(
-      "SyncronizeFrom", [&] { ASSERT_EQ(S_OK, putBlob(destination.p, reset)); },
-      [&] { return destination->SyncronizeFrom(sample.p); },
-      [&](HRESULT hr, long n) {
-        const ErrorSeen error = takeError();
-        if (hr == S_OK) {
-          // Storing a counter value that cannot be copied succeeds and
-          // leaves the failure's code as the value: the one failure shows
-          // as one error value.
-          EXPECT_EQ(std::vector<HRESULT>{E_OUTOFMEMORY}, errorValues(destination.p)) << "allocation " << n;
-        } else {
-          EXPECT_EQ(E_OUTOFMEMORY, hr) << "allocation " << n << ": " << error.description;
-        }
-        ASSERT_EQ(S_OK, destination->SyncronizeFrom(sample.p));
-        EXPECT_EQ(synchronised, blobOf(destination.p)) << "allocation " << n;
-      },
-      isOk);
-  EXPECT_EQ(synchronised, blobOf(destination.p));
 }
 
 // Object A with counters a1 and a2, then object B with counter b1.
@@ -346,109 +131,67 @@ const char Definition[] =
     "<Counter name=\"b1\" help=\"hb1\" defaultScale=\"0\" counterType=\"PERF_COUNTER_RAWCOUNT\"/></Object>"
     "</PerfData>";
 
-TEST_F(AllocationFailure, LoadingAndRegistering) {
-  std::string text = Definition;
-  text.replace(text.find("%DEVICE%"), 8, device);
-  writeFile(folder + "\\RVCounters.xml", text);
-  const TestBstr where(folder);
-  Ref<IPerfMgr> manager;
-  create(CLSID_PerfMgr, IID_IPerfMgr, manager);
-  ASSERT_EQ(S_OK, manager->Load(where.value));
-  const Bytes loaded = blobOf(manager.p);
-  walk(
-      "Load", [] {}, [&] { return manager->Load(where.value); },
-      [&](HRESULT hr, long n) {
-        outOfMemory(hr, n);
-        ASSERT_EQ(S_OK, manager->Load(where.value));
-        EXPECT_EQ(loaded, blobOf(manager.p)) << "allocation " << n;
-      },
-      isOk);
-  EXPECT_EQ(loaded, blobOf(manager.p));
-
-  // unlodctr and lodctr that start and do nothing: what Register hands them
-  // is the registration test's business.
-  char tools[] = "/tmp/rv-allocation-tools-XXXXXX";
-  ASSERT_NE(nullptr, mkdtemp(tools));
-  for (const char *name : {"unlodctr", "lodctr"}) {
-    const std::string path = std::string(tools) + "/" + name;
-    FILE *tool = std::fopen(path.c_str(), "w");
-    std::fputs("#!/bin/sh\nexit 0\n", tool);
-    std::fclose(tool);
-    chmod(path.c_str(), 0755);
+class AllocationFailure : public RegistrationFixture {
+ protected:
+  void SetUp() override {
+    prepare("allocation", "RVAllocation");
+    create(CLSID_PerfMgr, IID_IPerfMgr, sample);
+    buildSample(sample.p);
+    takeError();
   }
-  setenv("WINPLATFORM_TOOLS", tools, 1);
 
-  ASSERT_EQ(S_OK, manager->Register(where.value));
-  const std::string header = fileText(folder + "\\x.h"), ini = fileText(folder + "\\x.ini");
-  const std::string serviceKey = "SYSTEM\\CurrentControlSet\\Services\\" + device + "\\Performance";
-  auto library = [&] {
-    char value[64] = {};
-    DWORD size = sizeof value - 1;
+  void TearDown() override {
+    removeAll({"x.h", "x.ini"});
+    sample.reset();
+    manager.reset();
+    // Every object of every tree is gone: a reference that a failure path
+    // kept would hold the module.
+    EXPECT_EQ(S_OK, entry("DllCanUnloadNow")());
+  }
+
+  Ref<IPerfMgr> sample;
+};
+
+TEST_F(AllocationFailure, EveryOperationAtEveryAllocation) {
+  const Bytes expected = blobOf(sample.p);
+  Ref<IPerfMgr> target, copy, host, destination;
+  for (Ref<IPerfMgr> *made : {&target, &copy, &host, &destination}) create(CLSID_PerfMgr, IID_IPerfMgr, *made);
+  VARIANT blob;
+  VariantInit(&blob);
+
+  // The host's object with instances, found again in the tree a blob rebuilt.
+  Ref<IPerfObject> requests;
+  auto restore = [&](const Bytes &bytes) {
+    ASSERT_EQ(S_OK, putBlob(host.p, bytes));
+    objectsOf(host.p)->get_ItemByID(2, requests.put());
+  };
+  const TestBstr gamma("gamma");
+  auto createGamma = [&] {
+    Ref<IPerfInstance> instance;
+    return requests->CreateInstance(gamma.value, instance.put());
+  };
+  Bytes stale, reset;
+
+  const TestBstr where(folder);
+  // What Register leaves: both files and the Library value.
+  auto registered = [&] {
+    char library[64] = {};
+    DWORD size = sizeof library - 1;
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, serviceKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::string();
-    RegQueryValueExA(key, "Library", nullptr, nullptr, reinterpret_cast<BYTE *>(value), &size);
-    RegCloseKey(key);
-    return std::string(value);
+    const std::string performance = "SYSTEM\\CurrentControlSet\\Services\\" + device + "\\Performance";
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, performance.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+      RegQueryValueExA(key, "Library", nullptr, nullptr, reinterpret_cast<BYTE *>(library), &size);
+      RegCloseKey(key);
+    }
+    const std::string text = fileText(folder + "\\x.h") + "|" + fileText(folder + "\\x.ini") + "|" + library;
+    return Bytes(text.begin(), text.end());
   };
-  auto clean = [&] {
-    DeleteFileA((folder + "\\x.h").c_str());
-    DeleteFileA((folder + "\\x.ini").c_str());
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, ("SYSTEM\\CurrentControlSet\\Services\\" + device).c_str());
-  };
-  walk(
-      "Register", clean, [&] { return manager->Register(where.value); },
-      [&](HRESULT hr, long n) {
-        const ErrorSeen error = takeError();
-        if (hr == S_OK) {
-          // Two failures are no failure of Register: a command that cannot
-          // be started is logged and registration goes on, and trace
-          // settings that cannot be read trace nothing. What Register writes
-          // is complete all the same.
-          EXPECT_EQ(header, fileText(folder + "\\x.h")) << "allocation " << n;
-          EXPECT_EQ(ini, fileText(folder + "\\x.ini")) << "allocation " << n;
-          EXPECT_EQ("x.dll", library()) << "allocation " << n;
-        } else if (hr == E_FAIL) {
-          // A file or registry call that fails reports the system's code as
-          // a system error: here the code for running out of memory.
-          EXPECT_EQ(0u, error.description.find("System error [ 0x00000008, ")) << "allocation " << n << ": "
-                                                                               << error.description;
-        } else {
-          EXPECT_EQ(E_OUTOFMEMORY, hr) << "allocation " << n << ": " << error.description;
-        }
-        ASSERT_EQ(S_OK, manager->Register(where.value));
-        EXPECT_EQ(header, fileText(folder + "\\x.h")) << "allocation " << n;
-        EXPECT_EQ(ini, fileText(folder + "\\x.ini")) << "allocation " << n;
-        EXPECT_EQ("x.dll", library()) << "allocation " << n;
-      },
-      isOk);
-  EXPECT_EQ(header, fileText(folder + "\\x.h"));
-  unsetenv("WINPLATFORM_TOOLS");
-  for (const char *name : {"unlodctr", "lodctr"}) unlink((std::string(tools) + "/" + name).c_str());
-  rmdir(tools);
-}
+  char tools[] = "/tmp/rv-allocation-tools-XXXXXX";
 
-// The collector in this process, for the service of a published tree whose
-// Library is this program.
-TEST_F(AllocationFailure, CollectingPerformanceData) {
+  // The collector in this process, for the service of a published tree
+  // whose Library is this program.
   rv::publishing::TreePublisher publisher(wide(device).c_str());
-  ASSERT_EQ(S_OK, publisher.publish(expected.data(), expected.size()));
-  char program[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, program, MAX_PATH);
-  const std::string serviceKey = "SYSTEM\\CurrentControlSet\\Services\\" + device + "\\Performance";
-  HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, serviceKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                           nullptr, &key, nullptr));
-  for (const auto &[name, data] : {std::pair{"Library", std::string(program)},
-                                   std::pair{"Open", std::string("OpenNorvalePerfData")}})
-    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(data.c_str()),
-                   static_cast<DWORD>(data.size() + 1));
-  // Name indices as lodctr notes them, which the collector must not lose.
-  for (const auto &[name, first] : {std::pair{"First Counter", DWORD(2000)}, std::pair{"First Help", DWORD(2001)}})
-    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&first), sizeof first);
-  RegCloseKey(key);
-
   rv::collector::PerfCollector collector;
-  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), collector.open(nullptr));
   Bytes buffer(1 << 16);
   WCHAR query[] = OLESTR("Global");
   DWORD bytes = 0, objects = 0;
@@ -468,28 +211,184 @@ TEST_F(AllocationFailure, CollectingPerformanceData) {
     }
     return out;
   };
-  ASSERT_EQ(ERROR_SUCCESS, collect());
-  ASSERT_EQ(2u, objects);
-  const Bytes collected = answer();
-  walk(
-      "Collect", [] {}, collect,
-      [&](HRESULT status, long n) {
-        // A collector reports nothing but a short buffer: on any other
-        // failure it succeeds with no data, leaving the buffer pointer as
-        // it was. A failure it can do without (the service key of another
-        // device, say) leaves the whole answer.
-        EXPECT_EQ(ERROR_SUCCESS, status) << "allocation " << n;
-        if (bytes != 0) {
-          EXPECT_EQ(collected, answer()) << "allocation " << n;
-        } else {
-          EXPECT_EQ(0u, objects) << "allocation " << n;
-          EXPECT_EQ(buffer.data(), data) << "allocation " << n;
-        }
-        ASSERT_EQ(ERROR_SUCCESS, collect());
-        EXPECT_EQ(collected, answer()) << "allocation " << n;
-      },
-      [&](HRESULT status) { return status == ERROR_SUCCESS && bytes != 0; });
+
+  const Operation operations[] = {
+      // No rollback: the tree holds what was read, and a whole read replaces it.
+      {.name = "put_MyBlob",
+       .prepare = [&] { return expected; },
+       .attempt = [&] { return target->put_MyBlob(btAsBinaryArray, blob); },
+       .state = [&] { return blobOf(target.p); },
+       .setUp =
+           [&] {
+             VariantClear(&blob);
+             blob = arrayOf(expected);
+           },
+       .again = [&] { return putBlob(target.p, expected); }},
+      {.name = "CopyFrom",
+       .prepare = [&] { return expected; },
+       .attempt = [&] { return copy->CopyFrom(sample.p); },
+       .state = [&] { return blobOf(copy.p); }},
+      // An instance added before a later step failed stays in the collection,
+      // as the operation promises; without it the tree is the one it started
+      // from, and the operation then succeeds.
+      {.name = "CreateInstance",
+       .prepare =
+           [&] {
+             restore(expected);
+             EXPECT_EQ(S_OK, createGamma());
+             return blobOf(host.p);
+           },
+       .attempt = createGamma,
+       .state = [&] { return blobOf(host.p); },
+       .setUp = [&] { restore(expected); },
+       .failed =
+           [&](HRESULT hr, const Bytes &) {
+             outOfMemory(hr, {});
+             IPerfInstances *instances = instancesOf(requests.p);
+             const LONG count = countOf(instances);
+             ASSERT_TRUE(count == 3 || count == 4);
+             if (count == 4) {
+               ASSERT_EQ(S_OK, instances->Remove(4));
+             }
+             EXPECT_EQ(expected, blobOf(host.p));
+           }},
+      // Totals from values that changed since they were last calculated.
+      {.name = "CalcTotalInstances",
+       .prepare =
+           [&] {
+             restore(expected);
+             Ref<IPerfInstance> alpha;
+             instancesOf(requests.p)->get_Item(1, alpha.put());
+             setValue(counter(alpha.p, 4), "I4:7");
+             setValue(counter(alpha.p, 6), "R8:2.5");
+             stale = blobOf(host.p);
+             EXPECT_EQ(S_OK, host->CalcTotalInstances());
+             EXPECT_NE(stale, blobOf(host.p));
+             return blobOf(host.p);
+           },
+       .attempt = [&] { return host->CalcTotalInstances(); },
+       .state = [&] { return blobOf(host.p); },
+       .setUp = [&] { ASSERT_EQ(S_OK, putBlob(host.p, stale)); }},
+      // Storing a counter value that cannot be copied succeeds and leaves the
+      // failure's code as the value: the one failure shows as one error value.
+      {.name = "SyncronizeFrom",
+       .prepare =
+           [&] {
+             EXPECT_EQ(S_OK, putBlob(destination.p, expected));
+             EXPECT_EQ(S_OK, destination->ResetCounters());
+             reset = blobOf(destination.p);
+             EXPECT_EQ(S_OK, destination->SyncronizeFrom(sample.p));
+             return blobOf(destination.p);
+           },
+       .attempt = [&] { return destination->SyncronizeFrom(sample.p); },
+       .state = [&] { return blobOf(destination.p); },
+       .setUp = [&] { ASSERT_EQ(S_OK, putBlob(destination.p, reset)); },
+       .failed =
+           [&](HRESULT hr, const Bytes &) {
+             if (hr != S_OK) return outOfMemory(hr, {});
+             takeError();
+             EXPECT_EQ(std::vector<std::string>{"ERROR:8007000E"}, errorValues(destination.p));
+           }},
+      {.name = "Load",
+       .prepare =
+           [&] {
+             writeDefinition(Definition);
+             EXPECT_EQ(S_OK, manager->Load(where.value));
+             return blobOf(manager.p);
+           },
+       .attempt = [&] { return manager->Load(where.value); },
+       .state = [&] { return blobOf(manager.p); }},
+      // unlodctr and lodctr that start and do nothing: what Register hands
+      // them is the registration test's business.
+      {.name = "Register",
+       .prepare =
+           [&] {
+             EXPECT_NE(nullptr, mkdtemp(tools));
+             for (const char *name : {"unlodctr", "lodctr"}) {
+               const std::string path = std::string(tools) + "/" + name;
+               FILE *tool = std::fopen(path.c_str(), "w");
+               std::fputs("#!/bin/sh\nexit 0\n", tool);
+               std::fclose(tool);
+               chmod(path.c_str(), 0755);
+             }
+             setenv("WINPLATFORM_TOOLS", tools, 1);
+             EXPECT_EQ(S_OK, manager->Register(where.value));
+             return registered();
+           },
+       .attempt = [&] { return manager->Register(where.value); },
+       .state = registered,
+       .setUp =
+           [&] {
+             DeleteFileA((folder + "\\x.h").c_str());
+             DeleteFileA((folder + "\\x.ini").c_str());
+             RegDeleteTreeA(HKEY_LOCAL_MACHINE, ("SYSTEM\\CurrentControlSet\\Services\\" + device).c_str());
+           },
+       .failed =
+           [&](HRESULT hr, const Bytes &after) {
+             const ErrorSeen error = takeError();
+             if (hr == S_OK) {
+               // Two failures are no failure of Register: a command that
+               // cannot be started is logged and registration goes on, and
+               // trace settings that cannot be read trace nothing. What
+               // Register writes is complete all the same.
+               EXPECT_EQ(after, registered());
+             } else if (hr == E_FAIL) {
+               // A file or registry call that fails reports the system's code
+               // as a system error: here the code for running out of memory.
+               EXPECT_EQ(0u, error.description.find("System error [ 0x00000008, ")) << error.description;
+             } else {
+               EXPECT_EQ(E_OUTOFMEMORY, hr) << error.description;
+             }
+           }},
+      // A collector reports nothing but a short buffer: on any other failure
+      // it succeeds with no data, leaving the buffer pointer as it was. A
+      // failure it can do without (the service key of another device, say)
+      // leaves the whole answer.
+      {.name = "Collect",
+       .prepare =
+           [&] {
+             EXPECT_EQ(S_OK, publisher.publish(expected.data(), expected.size()));
+             char program[MAX_PATH] = {};
+             GetModuleFileNameA(nullptr, program, MAX_PATH);
+             const std::string performance = "SYSTEM\\CurrentControlSet\\Services\\" + device + "\\Performance";
+             HKEY key = nullptr;
+             EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, performance.c_str(), 0, nullptr, 0,
+                                                      KEY_ALL_ACCESS, nullptr, &key, nullptr));
+             for (const auto &[name, value] : {std::pair{"Library", std::string(program)},
+                                               std::pair{"Open", std::string("OpenNorvalePerfData")}})
+               RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
+                              static_cast<DWORD>(value.size() + 1));
+             // Name indices as lodctr notes them, which the collector must not lose.
+             for (const auto &[name, first] :
+                  {std::pair{"First Counter", DWORD(2000)}, std::pair{"First Help", DWORD(2001)}})
+               RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&first), sizeof first);
+             RegCloseKey(key);
+             EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), collector.open(nullptr));
+             EXPECT_EQ(ERROR_SUCCESS, collect());
+             EXPECT_EQ(2u, objects);
+             return answer();
+           },
+       .attempt = collect,
+       .state = answer,
+       .failed =
+           [&](HRESULT status, const Bytes &after) {
+             EXPECT_EQ(ERROR_SUCCESS, status);
+             if (bytes != 0) {
+               EXPECT_EQ(after, answer());
+             } else {
+               EXPECT_EQ(0u, objects);
+               EXPECT_EQ(buffer.data(), data);
+             }
+           },
+       .succeeded = [&](HRESULT status) { return status == ERROR_SUCCESS && bytes != 0; }},
+  };
+  for (const Operation &operation : operations) walk(operation);
+
   collector.close();
+  VariantClear(&blob);
+  unsetenv("WINPLATFORM_TOOLS");
+  for (const char *name : {"unlodctr", "lodctr"}) unlink((std::string(tools) + "/" + name).c_str());
+  rmdir(tools);
 }
 
 }  // namespace

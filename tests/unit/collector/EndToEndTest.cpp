@@ -3,6 +3,7 @@
 // the system for performance data, which loads the collector through the
 // Library value that Register wrote; the values it gets are the host's.
 #include "RegistrationFixture.h"
+#include "Trees.h"
 
 #include <winperf.h>
 
@@ -16,7 +17,8 @@
 #include "PerfData.h"
 #include "PerfReader.h"
 #include "PublishedTree.h"
-#include "RunProgram.h"
+
+using namespace trees;
 
 namespace {
 
@@ -91,39 +93,6 @@ class CollectorEndToEnd : public RegistrationFixture {
     return value;
   }
 
-  IPerfObject *object(LONG position) {
-    Ref<IPerfObjects> objects;
-    manager->get_PerfObjects(objects.put());
-    IPerfObject *found = nullptr;
-    objects->get_Item(position, &found);
-    found->Release();  // the collection keeps it
-    return found;
-  }
-
-  static void set(IPerfCounter *counter, VARIANT value) {
-    EXPECT_EQ(S_OK, counter->put_Value(value));
-    counter->Release();  // the instance keeps it
-  }
-  static IPerfCounter *counterAt(IPerfInstance *instance, LONG position) {
-    Ref<IPerfCounters> counters;
-    instance->get_PerfCounters(counters.put());
-    IPerfCounter *counter = nullptr;
-    counters->get_Item(position, &counter);
-    return counter;
-  }
-  static VARIANT integer(LONG n) {
-    VARIANT v;
-    V_VT(&v) = VT_I4;
-    V_I4(&v) = n;
-    return v;
-  }
-  static VARIANT real(double d) {
-    VARIANT v;
-    V_VT(&v) = VT_R8;
-    V_R8(&v) = d;
-    return v;
-  }
-
   // What a reader in another process sees for `query`, limited to `objects`.
   static std::string readElsewhere(const std::string &query, const std::vector<DWORD> &objects) {
     std::string indices;
@@ -146,27 +115,22 @@ class CollectorEndToEnd : public RegistrationFixture {
 }  // namespace
 
 TEST_F(CollectorEndToEnd, AReaderInAnotherProcessSeesWhatTheHostPublished) {
-  IPerfObject *sessions = object(1), *memory = object(2);
-  LONG sessionsId = 0, memoryId = 0;
-  sessions->get_ID(&sessionsId);
-  memory->get_ID(&memoryId);
+  // The definition file numbers the objects 0 and 6, their counters 2, 4 and 8.
+  Ref<IPerfObjects> objects;
+  manager->get_PerfObjects(objects.put());
+  Ref<IPerfObject> sessions, memory;
+  objects->get_ItemByID(0, sessions.put());
+  objects->get_ItemByID(6, memory.put());
   const DWORD base = firstCounter();
-  const std::vector<DWORD> ours = {base + static_cast<DWORD>(sessionsId), base + static_cast<DWORD>(memoryId)};
+  const std::vector<DWORD> ours = {base, base + 6};
 
-  Ref<IPerfInstance> alpha, beta;
-  TestBstr alphaName("alpha"), betaName("beta");
-  ASSERT_EQ(S_OK, sessions->CreateInstance(alphaName.value, alpha.put()));
-  ASSERT_EQ(S_OK, sessions->CreateInstance(betaName.value, beta.put()));
+  IPerfInstance *alpha = instance(sessions.p, "alpha"), *beta = instance(sessions.p, "beta");
   ASSERT_EQ(S_OK, manager->CreateTotalInstances());
-  set(counterAt(alpha.p, 1), integer(3));
-  set(counterAt(alpha.p, 2), real(5e9));
-  set(counterAt(beta.p, 1), integer(4));
-  set(counterAt(beta.p, 2), real(2.5));
-  Ref<IPerfCounters> used;
-  memory->get_PerfCounters(used.put());
-  Ref<IPerfCounter> usedCounter;
-  used->get_Item(1, usedCounter.put());
-  ASSERT_EQ(S_OK, usedCounter->put_Value(integer(42)));
+  setValue(counter(alpha, 2), "I4:3");
+  setValue(counter(alpha, 4), "R8:5e9");
+  setValue(counter(beta, 2), "I4:4");
+  setValue(counter(beta, 4), "R8:2.5");
+  setValue(counter(memory.p, 8), "I4:42");
   ASSERT_EQ(S_OK, manager->CalcTotalInstances()) << takeError().description;
 
   rv::publishing::TreePublisher publisher(wide(device).c_str());
@@ -174,20 +138,13 @@ TEST_F(CollectorEndToEnd, AReaderInAnotherProcessSeesWhatTheHostPublished) {
   const std::string s = std::to_string(ours[0]), m = std::to_string(ours[1]);
   EXPECT_EQ(s + " alpha 3 5000000000\n" + s + " beta 4 3\n" + s + " _Total 7 5000000003\n" + m + " - 42\n",
             readElsewhere("Global", ours));
-  std::string shown;
-  EXPECT_EQ(0, runProgram(std::string(PERFQUERY_PROGRAM) + " " + s, shown)) << shown;
-  for (const char *expected : {"alpha", "beta", "_Total", "5000000000"})
-    EXPECT_NE(std::string::npos, shown.find(expected)) << shown;
 
   // A change shows in the next query once it is published; one object by index.
-  set(counterAt(beta.p, 1), integer(40));
+  setValue(counter(beta, 2), "I4:40");
   ASSERT_EQ(S_OK, manager->CalcTotalInstances());
   ASSERT_EQ(S_OK, publisher.publish(manager.p));
   EXPECT_EQ(s + " alpha 3 5000000000\n" + s + " beta 40 3\n" + s + " _Total 43 5000000003\n",
             readElsewhere(s, ours));
-  shown.clear();
-  EXPECT_EQ(0, runProgram(std::string(PERFQUERY_PROGRAM) + " " + s, shown)) << shown;
-  EXPECT_NE(std::string::npos, shown.find(" 40")) << shown;
 
   // Withdrawn: the service answers with no objects, and the query succeeds.
   publisher.withdraw();

@@ -22,18 +22,6 @@ std::string temporaryFolder() {
   return folder;
 }
 
-std::string contentOf(const std::string &path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::string();
-  std::string content;
-  char buffer[4096];
-  DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) content.append(buffer, read);
-  CloseHandle(file);
-  return content;
-}
-
 std::vector<std::string> split(const std::string &text, const std::string &separator) {
   std::vector<std::string> parts;
   size_t start = 0;
@@ -46,7 +34,7 @@ std::vector<std::string> split(const std::string &text, const std::string &separ
 // The records of a file: one line each, its fields split at tabs.
 std::vector<std::vector<std::string>> recordsOf(const std::string &path) {
   std::vector<std::vector<std::string>> records;
-  for (const std::string &line : split(contentOf(path), "\r\n")) records.push_back(split(line, "\t"));
+  for (const std::string &line : split(fileText(path), "\r\n")) records.push_back(split(line, "\t"));
   return records;
 }
 
@@ -165,7 +153,7 @@ TEST_F(Companion, TracingSwitchedOnInTheRegistryReachesTheViewerFile) {
   ASSERT_EQ(S_OK, manager->get_InstallLocation(&location));
   SysFreeString(location);
   auto records = recordsOf(viewerFile());
-  ASSERT_EQ(1u, records.size()) << contentOf(viewerFile());
+  ASSERT_EQ(1u, records.size()) << fileText(viewerFile());
   ASSERT_EQ(6u, records[0].size());
   EXPECT_EQ("5", records[0][1]);
   EXPECT_EQ("rvZedaZuvivurAzodav", records[0][2]);
@@ -178,7 +166,7 @@ TEST_F(Companion, TracingSwitchedOnInTheRegistryReachesTheViewerFile) {
   location = nullptr;
   ASSERT_EQ(S_OK, manager->get_InstallLocation(&location));
   SysFreeString(location);
-  EXPECT_EQ(1u, recordsOf(viewerFile()).size()) << contentOf(viewerFile());
+  EXPECT_EQ(1u, recordsOf(viewerFile()).size()) << fileText(viewerFile());
   failOnce(manager.p);
   records = recordsOf(viewerFile());
   ASSERT_GE(records.size(), 2u);
@@ -220,11 +208,11 @@ TEST_F(Companion, TracingSwitchedOnInTheRegistryReachesTheViewerFile) {
   // At its limit the file is renamed once to .1 and starts again.
   setNumber(OLESTR("Trace"), "ViewerFileLimit", 2000);
   for (int call = 0; call < 16; ++call) failOnce(manager.p);
-  const std::string current = contentOf(viewerFile()), previous = contentOf(viewerFile() + ".1");
+  const std::string current = fileText(viewerFile()), previous = fileText(viewerFile() + ".1");
   EXPECT_LE(current.size(), 2000u);
   EXPECT_LE(previous.size(), 2000u);
   EXPECT_GT(previous.size(), 1000u);
-  EXPECT_EQ("", contentOf(viewerFile() + ".2"));
+  EXPECT_EQ("<missing>", fileText(viewerFile() + ".2"));
   EXPECT_NE(std::string::npos, current.find("\tLoad\t"));
   setNumber(OLESTR("Trace"), "Level", 5);
 }
@@ -238,12 +226,7 @@ TEST_F(Companion, BrandingFolderFromTheRegistryOrTheInstallFolder) {
   const std::string branded = folder_ + "\\branded";
   CreateDirectoryA(branded.c_str(), nullptr);
   const std::string definition = branded + "\\RVCounters.xml";
-  HANDLE file = CreateFileA(definition.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file);
-  const std::string content = "<?xml version=\"1.0\"?><PerfData Enabled=\"1\"/>";
-  DWORD written = 0;
-  WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-  CloseHandle(file);
+  ASSERT_TRUE(writeFileText(definition, "<?xml version=\"1.0\"?><PerfData Enabled=\"1\"/>"));
 
   Ref<IPerfMgr> manager;
   create(CLSID_PerfMgr, IID_IPerfMgr, manager);
@@ -305,7 +288,7 @@ TEST_F(Companion, UnregistrationRemovesEveryClass) {
   Ref<IPerfMgr> manager;
   create(CLSID_PerfMgr, IID_IPerfMgr, manager);
   failOnce(manager.p);
-  EXPECT_EQ("", contentOf(errorFile()));
+  EXPECT_EQ("<missing>", fileText(errorFile()));
   ASSERT_EQ(S_OK, companionEntry("DllRegisterServer")());
 }
 

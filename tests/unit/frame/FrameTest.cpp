@@ -78,21 +78,9 @@ Err raised(const std::function<void()> &raise) {
   return Err();
 }
 
-Text logFilePath() {
-  OLECHAR folder[MAX_PATH + 1] = {};
-  return Text(folder, GetTempPathW(MAX_PATH + 1, folder)) + wide("NorvaleErrorLog.csv");
-}
-
-std::string readFile(const Text &path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {};
-  std::string bytes;
-  char buffer[4096];
-  DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
-  CloseHandle(file);
-  return bytes;
+std::string logFilePath() {
+  char folder[MAX_PATH + 1] = {};
+  return std::string(folder, GetTempPathA(MAX_PATH + 1, folder)) + "NorvaleErrorLog.csv";
 }
 
 // UTF-16LE bytes of an ASCII text.
@@ -208,7 +196,7 @@ TEST_F(Frame, PassThroughLogsOnceOnTheWayUp) {
 TEST_F(Frame, OtherExceptions) {
   settings.errorLogAvailable = FALSE;
   apply();
-  DeleteFileW(logFilePath().c_str());
+  DeleteFileA(logFilePath().c_str());
 
   EXPECT_EQ(E_FAIL, generalMember());
   ErrorSeen seen = takeError();
@@ -222,7 +210,7 @@ TEST_F(Frame, OtherExceptions) {
   EXPECT_EQ(ComError(E_POINTER).message(), seen.description);
   EXPECT_FALSE(seen.description.empty());
   EXPECT_EQ("", seen.source);
-  DeleteFileW(logFilePath().c_str());
+  DeleteFileA(logFilePath().c_str());
 }
 
 TEST_F(Frame, SwallowingFrameKeepsTheDescriptionAndClearsErrorInformation) {
@@ -252,8 +240,8 @@ TEST_F(Frame, DirectReports) {
 }
 
 TEST_F(Frame, FallbackFileByteForByte) {
-  const Text path = logFilePath();
-  DeleteFileW(path.c_str());
+  const std::string path = logFilePath();
+  DeleteFileA(path.c_str());
   // A trace-level record reaches neither the log component nor the file.
   Err trace(0, "", "Load", "default", "PerfMgr", "Load", 3, 5);
   trace.log(true, true);
@@ -280,8 +268,8 @@ TEST_F(Frame, FallbackFileByteForByte) {
             "rvZedaZuvivurAzodav::default::CTran::Read::120\t-2147467259\tfirst\tdescription" + tail) +
       utf16("{00000000-0000-0000-0000-000000000000}\t-\t-\trvZedaZuvivurAzodav\t8.3.1202.0\tdefault\tPerfMgr\tLoad\t-1\t"
             "own source\t-2147024809\tsecond" + tail);
-  EXPECT_EQ(expected, readFile(path));
-  DeleteFileW(path.c_str());
+  EXPECT_EQ(expected, fileText(path));
+  DeleteFileA(path.c_str());
   EXPECT_TRUE(doubles->logErrorCalls().empty());
 }
 

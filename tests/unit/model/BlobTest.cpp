@@ -3,51 +3,11 @@
 #include "ComponentFixture.h"
 #include "Trees.h"
 
-#include <cstring>
 #include <string>
-#include <vector>
+
+using namespace trees;
 
 namespace {
-
-using Bytes = std::vector<unsigned char>;
-
-Bytes bytesOf(const VARIANT &blob) {
-  if (V_VT(&blob) != (VT_ARRAY | VT_UI1)) return {};
-  SAFEARRAY *array = V_ARRAY(&blob);
-  const unsigned char *data = static_cast<const unsigned char *>(array->pvData);
-  return Bytes(data, data + array->rgsabound[0].cElements);
-}
-
-// A byte array variant holding `bytes`.
-void makeBlob(VARIANT &blob, const Bytes &bytes) {
-  VariantInit(&blob);
-  SAFEARRAY *array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-  if (!bytes.empty()) std::memcpy(array->pvData, bytes.data(), bytes.size());
-  V_VT(&blob) = VT_ARRAY | VT_UI1;
-  V_ARRAY(&blob) = array;
-}
-
-Bytes le32(LONG v) {
-  return {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v >> 16),
-          static_cast<unsigned char>(v >> 24)};
-}
-
-Bytes str(const std::string &text) {
-  if (text == "<null>") return le32(0);
-  Bytes out = le32(static_cast<LONG>(text.size() * 2 + 2));
-  for (char c : text) {
-    out.push_back(static_cast<unsigned char>(c));
-    out.push_back(0);
-  }
-  out.push_back(0);
-  out.push_back(0);
-  return out;
-}
-
-Bytes operator+(Bytes a, const Bytes &b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 
 // A file of the test data folder; empty when it cannot be read. Under Wine
 // the folder is reached through drive Z:.
@@ -58,14 +18,8 @@ Bytes readDataFile(const std::string &name) {
     if (c == '/') c = '\\';
   path = "Z:" + path;
 #endif
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {};
-  Bytes bytes(GetFileSize(file, nullptr));
-  DWORD read = 0;
-  if (!bytes.empty()) ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
-  CloseHandle(file);
-  bytes.resize(read);
-  return bytes;
+  const std::string text = fileText(path);
+  return text == "<missing>" ? Bytes() : Bytes(text.begin(), text.end());
 }
 
 // Leaves bytes that differ from a kept file in the temporary folder, to be
@@ -74,12 +28,7 @@ void writeTemporaryFile(const std::string &name, const Bytes &bytes) {
   char folder[MAX_PATH] = {};
   GetTempPathA(MAX_PATH, folder);
   const std::string path = std::string(folder) + name;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-  ADD_FAILURE() << "the blob as made is in " << path;
+  if (writeFileText(path, std::string(bytes.begin(), bytes.end()))) ADD_FAILURE() << "the blob as made is in " << path;
 }
 
 class Blob : public ComponentFixture {
@@ -90,54 +39,32 @@ class Blob : public ComponentFixture {
   void buildExample(Ref<IPerfMgr> &manager) {
     create(CLSID_PerfMgr, IID_IPerfMgr, manager);
     manager->put_ID(1);
-    Ref<IPerfObjects> objects;
-    manager->get_PerfObjects(objects.put());
-    Ref<IPerfObject> object;
-    ASSERT_EQ(S_OK, objects->AddNew(2, object.put()));
-    TestBstr objectName("Obj");
-    object->put_Name(objectName.value);
-    Ref<IPerfCounters> counters;
-    object->get_PerfCounters(counters.put());
-    Ref<IPerfCounter> counter;
-    ASSERT_EQ(S_OK, counters->AddNew(3, counter.put()));
-    TestBstr counterName("C");
-    counter->put_Name(counterName.value);
-    VARIANT value;
-    VariantInit(&value);
-    V_VT(&value) = VT_I4;
-    V_I4(&value) = 5;
-    counter->put_Value(value);
+    addCounter(countersOf(addObject(objectsOf(manager.p), 2, "Obj", false, false)), 3, "C", "no_calc", "I4:5");
   }
 };
 
+// The worked example, with what a new manager, object and counter hold, as
+// bytes both ways, as a string, and through a caller's array.
 TEST_F(Blob, WorkedLayoutOfAManagerBothWays) {
   Ref<IPerfMgr> manager;
   buildExample(manager);
+  EXPECT_EQ("manager 1  900\n"
+            " object 2 Obj [] 0 0 0\n"
+            "  counter 3 C [] I4:5 0 65536 4 no_calc\n",
+            dump(manager.p));
   // The device name comes from a definition file; a blob brings one in too.
-  const Bytes withDevice = le32(4) + le32(0) + le32(1) + str("Svc") + le32(900) + le32(0);
-  VARIANT in;
-  makeBlob(in, withDevice);
   Ref<IPerfMgr> named;
   create(CLSID_PerfMgr, IID_IPerfMgr, named);
-  ASSERT_EQ(S_OK, named->put_MyBlob(btAsBinaryArray, in));
-  VariantClear(&in);
+  ASSERT_EQ(S_OK, putBlob(named.p, managerBlob(1, "Svc")));
   EXPECT_EQ("Svc", readText([&](BSTR *t) { return named->get_DeviceName(t); }));
   // Copy the example's tree under the named manager: CopyFrom would take the
   // device name too, so the objects are copied collection to collection.
-  Ref<IPerfObjects> from, to;
-  manager->get_PerfObjects(from.put());
-  named->get_PerfObjects(to.put());
-  ASSERT_EQ(S_OK, to->CopyFrom(from.p));
+  ASSERT_EQ(S_OK, objectsOf(named.p)->CopyFrom(objectsOf(manager.p)));
 
   const Bytes expected = le32(4) + le32(122) + le32(1) + str("Svc") + le32(900) + le32(1) + le32(2) + str("Obj") +
                          le32(0) + le32(0) + Bytes{0, 0, 0, 0} + le32(1) + le32(3) + str("C") + le32(0) +
                          Bytes{3, 0, 5, 0, 0, 0} + le32(0) + le32(65536) + le32(4) + str("no_calc") + le32(0);
-  VARIANT blob;
-  VariantInit(&blob);
-  ASSERT_EQ(S_OK, named->get_MyBlob(btAsBinaryArray, &blob));
-  EXPECT_EQ(expected, bytesOf(blob));
-  VariantClear(&blob);
-
+  EXPECT_EQ(expected, blobOf(named.p));
   Ref<IPerfTransfer> transfer;
   ASSERT_EQ(S_OK, named->QueryInterface(IID_IPerfTransfer, transfer.putVoid()));
   LONG size = 0;
@@ -148,17 +75,22 @@ TEST_F(Blob, WorkedLayoutOfAManagerBothWays) {
   // themselves back.
   Ref<IPerfMgr> rebuilt;
   create(CLSID_PerfMgr, IID_IPerfMgr, rebuilt);
-  makeBlob(in, expected);
-  ASSERT_EQ(S_OK, rebuilt->put_MyBlob(btAsBinaryArray, in));
-  VariantClear(&in);
-  EXPECT_EQ(trees::dump(named.p), trees::dump(rebuilt.p));
-  EXPECT_EQ("manager 1 Svc 900\n"
-            " object 2 Obj [] 0 0 0\n"
-            "  counter 3 C [] I4:5 0 65536 4 no_calc\n",
-            trees::dump(rebuilt.p));
-  ASSERT_EQ(S_OK, rebuilt->get_MyBlob(btAsBinaryArray, &blob));
-  EXPECT_EQ(expected, bytesOf(blob));
-  VariantClear(&blob);
+  ASSERT_EQ(S_OK, putBlob(rebuilt.p, expected));
+  EXPECT_EQ(dump(named.p), dump(rebuilt.p));
+  EXPECT_EQ(expected, blobOf(rebuilt.p));
+
+  // Without the device name the blob is 8 bytes shorter, as a string too;
+  // reading a caller's array moves the cursor in it to the array's end.
+  VARIANT text, array = arrayOf(blobOf(manager.p));
+  VariantInit(&text);
+  ASSERT_EQ(S_OK, manager->get_MyBlob(btAsString, &text));
+  ASSERT_EQ(VT_BSTR, V_VT(&text));
+  EXPECT_EQ(114u, SysStringByteLen(V_BSTR(&text)));
+  ASSERT_EQ(S_OK, rebuilt->put_MyBlob(btAsBinaryArray, array));
+  const Bytes read = bytesOf(array);
+  EXPECT_EQ(le32(114), Bytes(read.begin() + 4, read.begin() + 8));
+  VariantClear(&text);
+  VariantClear(&array);
 }
 
 // A whole tree, objects with instances and _Total down to every counter,
@@ -167,12 +99,9 @@ TEST_F(Blob, WorkedLayoutOfAManagerBothWays) {
 TEST_F(Blob, WholeTreeRebuildsPropertyByProperty) {
   Ref<IPerfMgr> manager;
   create(CLSID_PerfMgr, IID_IPerfMgr, manager);
-  VARIANT device;
-  makeBlob(device, le32(4) + le32(0) + le32(7) + str("RVSample") + le32(300) + le32(0));
-  ASSERT_EQ(S_OK, manager->put_MyBlob(btAsBinaryArray, device));
-  VariantClear(&device);
-  trees::buildSample(manager.p);
-  const std::string original = trees::dump(manager.p);
+  ASSERT_EQ(S_OK, putBlob(manager.p, managerBlob(7, "RVSample", 300)));
+  buildSample(manager.p);
+  const std::string original = dump(manager.p);
   ASSERT_NE(std::string::npos, original.find("instance 0 _Total"));
 
   for (RVBlobTypeEnum form : {btAsBinaryArray, btAsString}) {
@@ -183,20 +112,15 @@ TEST_F(Blob, WholeTreeRebuildsPropertyByProperty) {
     Ref<IPerfMgr> rebuilt;
     create(CLSID_PerfMgr, IID_IPerfMgr, rebuilt);
     ASSERT_EQ(S_OK, rebuilt->put_MyBlob(btAsBinaryArray, blob));
-    EXPECT_EQ(original, trees::dump(rebuilt.p));
+    EXPECT_EQ(original, dump(rebuilt.p));
     VariantClear(&blob);
   }
   Ref<IPerfMgr> copy;
   create(CLSID_PerfMgr, IID_IPerfMgr, copy);
   ASSERT_EQ(S_OK, copy->CopyFrom(manager.p));
-  EXPECT_EQ(original, trees::dump(copy.p));
+  EXPECT_EQ(original, dump(copy.p));
 
-  VARIANT blob;
-  VariantInit(&blob);
-  ASSERT_EQ(S_OK, manager->get_MyBlob(btAsBinaryArray, &blob));
-  const Bytes made = bytesOf(blob);
-  VariantClear(&blob);
-  const Bytes kept = readDataFile("sample-tree.blob");
+  const Bytes made = blobOf(manager.p), kept = readDataFile("sample-tree.blob");
   EXPECT_TRUE(kept == made) << kept.size() << " bytes kept, " << made.size() << " made";
   if (kept != made) writeTemporaryFile("sample-tree.blob", made);
 }
@@ -212,48 +136,7 @@ TEST_F(Blob, SizesOfSmallNodes) {
 
   Ref<IPerfCounters> counters;
   create(CLSID_PerfCounters, IID_IPerfCounters, counters);
-  VARIANT blob;
-  VariantInit(&blob);
-  ASSERT_EQ(S_OK, counters->get_MyBlob(btAsBinaryArray, &blob));
-  EXPECT_EQ(le32(4) + le32(12) + le32(0), bytesOf(blob));
-  VariantClear(&blob);
-}
-
-TEST_F(Blob, RoundTripsThroughAByteArrayAndAString) {
-  Ref<IPerfMgr> manager;
-  buildExample(manager);
-  for (RVBlobTypeEnum form : {btAsBinaryArray, btAsString}) {
-    SCOPED_TRACE(form);
-    VARIANT blob;
-    VariantInit(&blob);
-    ASSERT_EQ(S_OK, manager->get_MyBlob(form, &blob));
-    EXPECT_EQ(form == btAsString ? VT_BSTR : VT_ARRAY | VT_UI1, V_VT(&blob));
-    // Without a device name the example's blob is 8 bytes shorter than with "Svc".
-    if (form == btAsString) {
-      EXPECT_EQ(114u, SysStringByteLen(V_BSTR(&blob)));
-    }
-
-    Ref<IPerfMgr> rebuilt;
-    create(CLSID_PerfMgr, IID_IPerfMgr, rebuilt);
-    ASSERT_EQ(S_OK, rebuilt->put_MyBlob(btAsBinaryArray, blob));
-    LONG id = 0;
-    rebuilt->get_ID(&id);
-    EXPECT_EQ(1, id);
-    VARIANT again;
-    VariantInit(&again);
-    ASSERT_EQ(S_OK, rebuilt->get_MyBlob(form, &again));
-    if (form == btAsString) {
-      ASSERT_EQ(SysStringByteLen(V_BSTR(&blob)), SysStringByteLen(V_BSTR(&again)));
-      EXPECT_EQ(0, std::memcmp(V_BSTR(&blob), V_BSTR(&again), SysStringByteLen(V_BSTR(&blob))));
-    } else {
-      EXPECT_EQ(bytesOf(blob), bytesOf(again));
-      // Reading the caller's array moved its cursor to the array's end.
-      const Bytes read = bytesOf(blob);
-      EXPECT_EQ(le32(114), Bytes(read.begin() + 4, read.begin() + 8));
-    }
-    VariantClear(&blob);
-    VariantClear(&again);
-  }
+  EXPECT_EQ(le32(4) + le32(12) + le32(0), blobOf(counters.p));
 }
 
 // MyBlob writes a tree of the component's own nodes without its framed
@@ -269,24 +152,15 @@ TEST_F(Blob, MyBlobWritesWhatTheTransferWritesForEveryKindOfValue) {
     Bytes value;
     bool same;  // the blob comes back as it went in
   } values[] = {
-      {"empty", tagged(VT_EMPTY, {}), true},
-      {"I1", tagged(VT_I1, {0x80}), true},
-      {"UI1", tagged(VT_UI1, {0xFF}), true},
-      {"I2", tagged(VT_I2, {1, 2}), true},
-      {"UI2", tagged(VT_UI2, {3, 4}), true},
-      {"BOOL", tagged(VT_BOOL, {0xFF, 0xFF}), true},
-      {"I4", tagged(VT_I4, le32(-7)), true},
-      {"UI4", tagged(VT_UI4, le32(7)), true},
-      {"INT", tagged(VT_INT, le32(8)), true},
-      {"UINT", tagged(VT_UINT, le32(9)), true},
-      {"R4", tagged(VT_R4, le32(0x3F800000)), true},
-      {"ERROR", tagged(VT_ERROR, le32(static_cast<LONG>(E_FAIL))), true},
-      {"R8", tagged(VT_R8, bytes8), true},
-      {"CY", tagged(VT_CY, bytes8), true},
-      {"DATE", tagged(VT_DATE, bytes8), true},
-      {"text", tagged(VT_BSTR, str("ab")), true},
-      {"empty text", tagged(VT_BSTR, str("")), true},
-      {"null text", tagged(VT_BSTR, str("<null>")), true},
+      {"empty", tagged(VT_EMPTY, {}), true},        {"I1", tagged(VT_I1, {0x80}), true},
+      {"UI1", tagged(VT_UI1, {0xFF}), true},        {"I2", tagged(VT_I2, {1, 2}), true},
+      {"UI2", tagged(VT_UI2, {3, 4}), true},        {"BOOL", tagged(VT_BOOL, {0xFF, 0xFF}), true},
+      {"I4", tagged(VT_I4, le32(-7)), true},        {"UI4", tagged(VT_UI4, le32(7)), true},
+      {"INT", tagged(VT_INT, le32(8)), true},       {"UINT", tagged(VT_UINT, le32(9)), true},
+      {"R4", tagged(VT_R4, le32(0x3F800000)), true}, {"ERROR", tagged(VT_ERROR, le32(LONG(E_FAIL))), true},
+      {"R8", tagged(VT_R8, bytes8), true},          {"CY", tagged(VT_CY, bytes8), true},
+      {"DATE", tagged(VT_DATE, bytes8), true},      {"text", tagged(VT_BSTR, str("ab")), true},
+      {"empty text", tagged(VT_BSTR, str("")), true}, {"null text", tagged(VT_BSTR, str("<null>")), true},
       // A text value travels up to its first zero.
       {"text with a zero", tagged(VT_BSTR, le32(8) + Bytes{'a', 0, 0, 0, 'b', 0, 0, 0}), false},
       {"byte array", tagged(VT_ARRAY | VT_UI1, le32(0) + le32(2) + Bytes{1, 2, 3}), true},
@@ -298,22 +172,18 @@ TEST_F(Blob, MyBlobWritesWhatTheTransferWritesForEveryKindOfValue) {
     const Bytes blob = le32(4) + le32(static_cast<LONG>(record.size() + 8)) + record;
     Ref<IPerfCounter> counter;
     create(CLSID_PerfCounter, IID_IPerfCounter, counter);
-    VARIANT in, quick, framed;
-    makeBlob(in, blob);
-    VariantInit(&quick);
-    VariantInit(&framed);
-    ASSERT_EQ(S_OK, counter->put_MyBlob(btAsBinaryArray, in));
-    ASSERT_EQ(S_OK, counter->get_MyBlob(btAsBinaryArray, &quick));
+    ASSERT_EQ(S_OK, putBlob(counter.p, blob));
+    const Bytes quick = blobOf(counter.p);
     Ref<IPerfTransfer> transfer;
     ASSERT_EQ(S_OK, counter->QueryInterface(IID_IPerfTransfer, transfer.putVoid()));
+    VARIANT framed;
+    VariantInit(&framed);
     ASSERT_EQ(S_OK, transfer->CreateArray(&framed));
     ASSERT_EQ(S_OK, transfer->TransferOut(&framed));
-    EXPECT_EQ(bytesOf(framed), bytesOf(quick));
+    EXPECT_EQ(bytesOf(framed), quick);
     if (row.same) {
-      EXPECT_EQ(blob, bytesOf(quick));
+      EXPECT_EQ(blob, quick);
     }
-    VariantClear(&in);
-    VariantClear(&quick);
     VariantClear(&framed);
   }
 }
@@ -323,33 +193,25 @@ TEST_F(Blob, MyBlobWritesWhatTheTransferWritesForEveryKindOfValue) {
 TEST_F(Blob, UnknownFormFromALateBoundCallerGivesTheByteArray) {
   Ref<IPerfMgr> manager;
   buildExample(manager);
-  VARIANT array;
-  VariantInit(&array);
-  ASSERT_EQ(S_OK, manager->get_MyBlob(btAsBinaryArray, &array));
-  OLECHAR name[] = OLESTR("MyBlob");
-  LPOLESTR names[] = {name};
+  LPOLESTR names[] = {const_cast<LPOLESTR>(OLESTR("MyBlob"))};
   DISPID member = 0;
   ASSERT_EQ(S_OK, manager->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &member));
-  VARIANT form;
-  VariantInit(&form);
+  VARIANT form, blob;
+  VariantInit(&blob);
   V_VT(&form) = VT_I4;
   V_I4(&form) = 7;
   DISPPARAMS arguments = {&form, nullptr, 1, 0};
-  VARIANT blob;
-  VariantInit(&blob);
   ASSERT_EQ(S_OK, manager->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &arguments, &blob,
                                   nullptr, nullptr));
   EXPECT_EQ(VT_ARRAY | VT_UI1, V_VT(&blob));
-  EXPECT_EQ(bytesOf(array), bytesOf(blob));
-  VariantClear(&array);
+  EXPECT_EQ(blobOf(manager.p), bytesOf(blob));
   VariantClear(&blob);
 }
 
 TEST_F(Blob, CopiesAndTheirChecks) {
   Ref<IPerfObject> object;
   create(CLSID_PerfObject, IID_IPerfObject, object);
-  Ref<IPerfCounters> counters;
-  object->get_PerfCounters(counters.put());
+  IPerfCounters *counters = countersOf(object.p);
   Ref<IPerfCounter> before;
   counters->AddNew(7, before.put());
   // A copy from itself rebuilds the node; members come back as new objects.
@@ -378,14 +240,10 @@ TEST_F(Blob, CopiesAndTheirChecks) {
   Ref<IPerfCounter> other;
   create(CLSID_PerfCounter, IID_IPerfCounter, other);
   other->put_ID(99);
-  VARIANT blob;
-  VariantInit(&blob);
-  ASSERT_EQ(S_OK, other->get_MyBlob(btAsBinaryArray, &blob));
   counter->put_ID(1);
-  ASSERT_EQ(S_OK, counter->put_MyBlob(btAsBinaryArray, blob));
+  ASSERT_EQ(S_OK, putBlob(counter.p, blobOf(other.p)));
   counter->get_ID(&id);
   EXPECT_EQ(99, id);
-  VariantClear(&blob);
 }
 
 TEST_F(Blob, DamagedBlobs) {
@@ -394,37 +252,21 @@ TEST_F(Blob, DamagedBlobs) {
   Ref<IPerfCounter> one;
   create(CLSID_PerfCounter, IID_IPerfCounter, one);
   one->put_ID(4);
-  VARIANT single;
-  VariantInit(&single);
-  ASSERT_EQ(S_OK, one->get_MyBlob(btAsBinaryArray, &single));
-  const Bytes whole = bytesOf(single);
-  const Bytes record(whole.begin() + 8, whole.end());
-  VariantClear(&single);
+  const Bytes whole = blobOf(one.p), record(whole.begin() + 8, whole.end());
 
   // Two records with the same ID are both taken.
-  VARIANT twice;
-  makeBlob(twice, le32(4) + le32(0) + le32(2) + record + record);
-  ASSERT_EQ(S_OK, counters->put_MyBlob(btAsBinaryArray, twice));
-  LONG count = 0;
-  counters->get_Count(&count);
-  EXPECT_EQ(2, count);
-  VariantClear(&twice);
+  ASSERT_EQ(S_OK, putBlob(counters.p, le32(4) + le32(0) + le32(2) + record + record));
+  EXPECT_EQ(2, countOf(counters.p));
 
   // A count of 3 over two records fails on the third and leaves two members.
-  VARIANT overcounted;
-  makeBlob(overcounted, le32(4) + le32(0) + le32(3) + record + record);
-  EXPECT_EQ(E_FAIL, counters->put_MyBlob(btAsBinaryArray, overcounted));
+  EXPECT_EQ(E_FAIL, putBlob(counters.p, le32(4) + le32(0) + le32(3) + record + record));
   EXPECT_EQ("Invalid internal condition", takeError().description);
-  counters->get_Count(&count);
-  EXPECT_EQ(2, count);
-  VariantClear(&overcounted);
+  EXPECT_EQ(2, countOf(counters.p));
 
   // A record cut short fails with the read that runs out of room; the
   // members before it stay built (there is no rollback).
-  VARIANT cut;
   const Bytes shortened(record.begin(), record.end() - 2);
-  makeBlob(cut, le32(4) + le32(0) + le32(3) + record + record + shortened);
-  EXPECT_EQ(E_FAIL, counters->put_MyBlob(btAsBinaryArray, cut));
+  EXPECT_EQ(E_FAIL, putBlob(counters.p, le32(4) + le32(0) + le32(3) + record + record + shortened));
   EXPECT_EQ("Invalid internal condition", takeError().description);
   for (LONG index : {1, 2}) {
     Ref<IPerfCounter> built;
@@ -433,12 +275,10 @@ TEST_F(Blob, DamagedBlobs) {
     built->get_ID(&builtId);
     EXPECT_EQ(4, builtId);
   }
-  VariantClear(&cut);
 
   // Extra bytes after the record are left alone; the cursor stops after the record.
-  VARIANT extra;
   const Bytes padded = le32(4) + le32(0) + le32(1) + record + Bytes{1, 2, 3};
-  makeBlob(extra, padded);
+  VARIANT extra = arrayOf(padded);
   ASSERT_EQ(S_OK, counters->put_MyBlob(btAsBinaryArray, extra));
   const Bytes after = bytesOf(extra);
   EXPECT_EQ(le32(static_cast<LONG>(padded.size() - 3)), Bytes(after.begin() + 4, after.begin() + 8));
@@ -448,7 +288,6 @@ TEST_F(Blob, DamagedBlobs) {
   OLECHAR units[] = {1000, 0, 0, 0, 0, 0};
   TestBstr notABlob(units, 6);
   VARIANT text;
-  VariantInit(&text);
   V_VT(&text) = VT_BSTR;
   V_BSTR(&text) = notABlob.value;
   EXPECT_EQ(E_FAIL, counters->put_MyBlob(btAsString, text));

@@ -1,6 +1,7 @@
 // The collections: positions, IDs, names, removal, enumeration, and the
 // untyped IPerfCollection.
 #include "ComponentFixture.h"
+#include "Trees.h"
 
 #include <vector>
 
@@ -24,11 +25,7 @@ class Collection : public ComponentFixture {
     return counter.p;
   }
 
-  LONG count() {
-    LONG n = -1;
-    EXPECT_EQ(S_OK, counters->get_Count(&n));
-    return n;
-  }
+  LONG count() { return trees::countOf(counters.p); }
 
   LONG idAt(LONG index) {
     Ref<IPerfCounter> member;
@@ -190,9 +187,7 @@ TEST_F(Collection, UntypedCollectionForwardsAndChecksTheMemberClass) {
   ASSERT_EQ(S_OK, counters->QueryInterface(IID_IPerfCollection, untyped.putVoid()));
   Ref<IDispatch> added;
   ASSERT_EQ(S_OK, untyped->AddNew(4, added.put()));
-  LONG n = 0;
-  EXPECT_EQ(S_OK, untyped->get_Count(&n));
-  EXPECT_EQ(1, n);
+  EXPECT_EQ(1, trees::countOf(untyped.p));
   Ref<IDispatch> item;
   ASSERT_EQ(S_OK, untyped->get_Item(1, item.put()));
   EXPECT_NE(nullptr, item.p);
@@ -214,11 +209,10 @@ TEST_F(Collection, UntypedCollectionForwardsAndChecksTheMemberClass) {
   Ref<IDispatch> counter;
   create(CLSID_PerfCounter, IID_IDispatch, counter);
   EXPECT_EQ(S_OK, untyped->Add(counter.p));
-  EXPECT_EQ(S_OK, untyped->get_Count(&n));
-  EXPECT_EQ(2, n);
+  EXPECT_EQ(2, trees::countOf(untyped.p));
 }
 
-TEST_F(Collection, InstancesAndObjectsCollectTheirOwnClass) {
+TEST_F(Collection, InstancesFindTheirMembersByNameAndID) {
   Ref<IPerfInstances> instances;
   create(CLSID_PerfInstances, IID_IPerfInstances, instances);
   Ref<IPerfInstance> a, b;
@@ -232,26 +226,6 @@ TEST_F(Collection, InstancesAndObjectsCollectTheirOwnClass) {
   EXPECT_EQ(b.p, found.p);
   ASSERT_EQ(S_OK, instances->get_ItemByID(0, found.put()));
   EXPECT_EQ(a.p, found.p);
-  // A bare instance has an empty name, time stamp 0 and no counters.
-  EXPECT_EQ("", readText([&](BSTR *t) { return a->get_Name(t); }));
-  DATE stamp = -1;
-  a->get_TimeStamp(&stamp);
-  EXPECT_EQ(0.0, stamp);
-  Ref<IPerfCounters> live;
-  ASSERT_EQ(S_OK, a->get_PerfCounters(live.put()));
-  LONG n = -1;
-  live->get_Count(&n);
-  EXPECT_EQ(0, n);
-
-  Ref<IPerfObjects> objects;
-  create(CLSID_PerfObjects, IID_IPerfObjects, objects);
-  Ref<IPerfObject> object;
-  ASSERT_EQ(S_OK, objects->AddNew(2, object.put()));
-  Ref<IPerfInstances> ofObject;
-  EXPECT_EQ(S_OK, object->get_PerfInstances(ofObject.put()));
-  EXPECT_NE(nullptr, ofObject.p);
-  EXPECT_EQ(S_OK, objects->ResetCounters());
-  EXPECT_EQ(S_OK, instances->ResetCounters());
 }
 
 }  // namespace

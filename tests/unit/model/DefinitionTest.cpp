@@ -1,8 +1,8 @@
 // Loading the counter definition file: the tree and settings it gives, the
 // value rules, the counter type names, the debug lines, and files that do not
 // load.
-#include "ComponentFixture.h"
 #include "DebugCapture.h"
+#include "RegistrationFixture.h"
 #include "Trees.h"
 
 #include <string>
@@ -31,34 +31,19 @@ std::string counterOf(const std::string &name, const std::string &type = "PERF_C
          "\" counterType=\"" + type + "\"" + extra + "/>";
 }
 
-class Definition : public ComponentFixture {
+class Definition : public RegistrationFixture {
  protected:
   void SetUp() override {
-    OLECHAR temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    folder = Text(temp) + wide("definition-" + std::to_string(GetCurrentProcessId()));
-    CreateDirectoryW(folder.c_str(), nullptr);
-    create(CLSID_PerfMgr, IID_IPerfMgr, manager);
-    manager->get_PerfObjects(objects.put());
+    prepare("definition", "RVDefinition");
+    objects = objectsOf(manager.p);
     takeError();
   }
-  void TearDown() override {
-    DeleteFileW(file().c_str());
-    RemoveDirectoryW(folder.c_str());
-  }
+  void TearDown() override { removeAll({}); }
 
-  Text file() const { return folder + wide("\\RVCounters.xml"); }
-
-  void write(const std::string &bytes) {
-    HANDLE handle = CreateFileW(file().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, handle);
-    DWORD written = 0;
-    WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(handle);
-  }
-
-  HRESULT load(const Text &from) {
-    TestBstr path(from.data(), static_cast<UINT>(from.size()));
+  std::string file() const { return folder + "\\RVCounters.xml"; }
+  void write(const std::string &bytes) { writeDefinition(bytes); }
+  HRESULT load(const std::string &from) {
+    TestBstr path(from);
     return manager->Load(path.value);
   }
   HRESULT load() { return load(folder); }
@@ -69,9 +54,7 @@ class Definition : public ComponentFixture {
     return all.substr(all.find('\n') + 1);
   }
 
-  Text folder;
-  Ref<IPerfMgr> manager;
-  Ref<IPerfObjects> objects;
+  IPerfObjects *objects = nullptr;  // the manager's
 };
 
 TEST_F(Definition, LoadsObjectsAndCountersWithEvenIdsAndWritesEveryStep) {
@@ -90,8 +73,8 @@ TEST_F(Definition, LoadsObjectsAndCountersWithEvenIdsAndWritesEveryStep) {
   EXPECT_EQ(600, polling);
 
   const std::string thread = "PerfMgr " + std::to_string(GetCurrentThreadId()) + ": Load: ";
-  std::vector<std::string> expected = {"Begin", "Folder=" + narrow(folder.c_str()),
-                                       "FilePath=" + narrow(file().c_str()), "DOM creation successful",
+  std::vector<std::string> expected = {"Begin", "Folder=" + folder,
+                                       "FilePath=" + file(), "DOM creation successful",
                                        "DOM load successful", "DOM select node PerfData successful",
                                        "DOM select node headerfile successful", "DOM get INI File Name successful",
                                        "DOM get perfmonDLLFile successful", "DOM get deviceName successful",
@@ -171,13 +154,13 @@ TEST_F(Definition, FilesThatDoNotLoad) {
   ASSERT_EQ(S_OK, load());
 
   // A missing file: no objects are left, the settings read before stay.
-  DeleteFileW(file().c_str());
+  DeleteFileA(file().c_str());
   DebugCapture debug;
   const HRESULT missing = load();
   EXPECT_LT(missing, 0);
   const std::string described = takeError().description;
-  EXPECT_NE(std::string::npos, described.find("] :Invalid xml file: " + narrow(file().c_str()) + ". ")) << described;
-  EXPECT_EQ(0, countOf(objects.p));
+  EXPECT_NE(std::string::npos, described.find("] :Invalid xml file: " + file() + ". ")) << described;
+  EXPECT_EQ(0, countOf(objects));
   EXPECT_EQ("XSvc", readText([&](BSTR *t) { return manager->get_DeviceName(t); }));
   const std::vector<std::string> lines = debug.lines();
   ASSERT_EQ(5u, lines.size());
@@ -188,9 +171,9 @@ TEST_F(Definition, FilesThatDoNotLoad) {
 #endif
 
   // A file name instead of a folder names the file below it.
-  const Text named = folder + wide("\\my.xml");
+  const std::string named = folder + "\\my.xml";
   EXPECT_LT(load(named), 0);
-  EXPECT_NE(std::string::npos, takeError().description.find(narrow(named.c_str()) + "\\RVCounters.xml. "));
+  EXPECT_NE(std::string::npos, takeError().description.find(named + "\\RVCounters.xml. "));
 
   // Without a folder, the module's own.
   const std::string module = modulePath();

@@ -4,9 +4,9 @@
 #include "ComponentFixture.h"
 #include "Trees.h"
 
-#include <cmath>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace trees;
@@ -17,7 +17,7 @@ class Manager : public ComponentFixture {
  protected:
   void SetUp() override {
     create(CLSID_PerfMgr, IID_IPerfMgr, manager);
-    manager->get_PerfObjects(objects.put());
+    objects = objectsOf(manager.p);
     takeError();
   }
 
@@ -32,10 +32,9 @@ class Manager : public ComponentFixture {
   }
 
   static std::vector<std::string> namesOf(IPerfObject *object) {
-    Ref<IPerfInstances> instances;
-    object->get_PerfInstances(instances.put());
+    IPerfInstances *instances = instancesOf(object);
     std::vector<std::string> names;
-    for (LONG i = 1; i <= countOf(instances.p); ++i) {
+    for (LONG i = 1; i <= countOf(instances); ++i) {
       Ref<IPerfInstance> in;
       instances->get_Item(i, in.put());
       names.push_back(readText([&](BSTR *t) { return in->get_Name(t); }));
@@ -44,20 +43,11 @@ class Manager : public ComponentFixture {
   }
 
   Ref<IPerfMgr> manager;
-  Ref<IPerfObjects> objects;
+  IPerfObjects *objects = nullptr;  // the manager's
 };
 
-TEST_F(Manager, SettingsOfANewManager) {
-  EXPECT_EQ("", readText([&](BSTR *t) { return manager->get_DeviceName(t); }));
-  LONG polling = 0;
-  manager->get_InstanceCleannupPolling(&polling);
-  EXPECT_EQ(900, polling);
-  manager->put_InstanceCleannupPolling(-5);
-  manager->get_InstanceCleannupPolling(&polling);
-  EXPECT_EQ(-5, polling);
-  EXPECT_EQ(0, countOf(objects.p));
-
-  // The folder of the module as it was loaded, without a closing backslash.
+// The folder of the module as it was loaded, without a closing backslash.
+TEST_F(Manager, InstallLocationIsTheModulesFolder) {
   const std::string module = modulePath();
   const std::string folder = module.substr(0, module.find_last_of('\\'));
   ASSERT_NE(module, folder) << module;
@@ -65,12 +55,11 @@ TEST_F(Manager, SettingsOfANewManager) {
 }
 
 TEST_F(Manager, PerformanceSettingReadsEnabledFromTheDefinitionFile) {
-  OLECHAR folder[MAX_PATH] = {};
-  ASSERT_NE(0u, GetTempPathW(MAX_PATH, folder));
-  OLECHAR previous[MAX_PATH] = {};
-  GetCurrentDirectoryW(MAX_PATH, previous);
-  ASSERT_TRUE(SetCurrentDirectoryW(folder));
-  const Text path = Text(folder) + wide("RVCounters.xml");
+  char folder[MAX_PATH] = {}, previous[MAX_PATH] = {};
+  ASSERT_NE(0u, GetTempPathA(MAX_PATH, folder));
+  GetCurrentDirectoryA(MAX_PATH, previous);
+  ASSERT_TRUE(SetCurrentDirectoryA(folder));
+  const std::string path = std::string(folder) + "RVCounters.xml";
 
   struct Case {
     const char *root;
@@ -86,32 +75,28 @@ TEST_F(Manager, PerformanceSettingReadsEnabledFromTheDefinitionFile) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.root);
-    const std::string content = std::string("<?xml version=\"1.0\"?>\r\n") + c.root;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    DWORD written = 0;
-    WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    CloseHandle(file);
+    ASSERT_TRUE(writeFileText(path, std::string("<?xml version=\"1.0\"?>\r\n") + c.root));
     RVPerformanceSetting setting = pmUnknown;
     EXPECT_EQ(c.hr, manager->get_PerformanceSetting(&setting));
     EXPECT_EQ(c.setting, setting);
     const ErrorSeen seen = takeError();
     // The system's text for E_POINTER; Wine has none and says so.
-    if (c.hr == E_POINTER)
+    if (c.hr == E_POINTER) {
       EXPECT_TRUE(seen.description == "Invalid pointer" || seen.description == "Unknown error 0x80004003")
           << seen.description;
+    }
   }
-  DeleteFileW(path.c_str());
-  SetCurrentDirectoryW(previous);
+  DeleteFileA(path.c_str());
+  SetCurrentDirectoryA(previous);
 }
 
 TEST_F(Manager, SweepRemovesStaleInstancesOfObjectsThatKeepATotal) {
   const DATE today = now();
   auto ago = [&](double seconds) { return today - seconds / 86400.0; };
-  IPerfObject *swept = addObject(objects.p, 2, "Swept", true, true, 60);
-  IPerfObject *untotalled = addObject(objects.p, 4, "Untotalled", true, false, 60);
-  IPerfObject *forever = addObject(objects.p, 6, "Forever", true, true, -1);
-  IPerfObject *immediate = addObject(objects.p, 8, "Immediate", true, true, 0);
+  IPerfObject *swept = addObject(objects, 2, "Swept", true, true, 60);
+  IPerfObject *untotalled = addObject(objects, 4, "Untotalled", true, false, 60);
+  IPerfObject *forever = addObject(objects, 6, "Forever", true, true, -1);
+  IPerfObject *immediate = addObject(objects, 8, "Immediate", true, true, 0);
 
   struct Stamped {
     const char *name;
@@ -126,11 +111,9 @@ TEST_F(Manager, SweepRemovesStaleInstancesOfObjectsThatKeepATotal) {
   };
   // Added, not created by name, so that "_total" stands beside "_Total".
   auto stampAll = [](IPerfObject *object, const std::vector<Stamped> &list) {
-    Ref<IPerfInstances> instances;
-    object->get_PerfInstances(instances.put());
     for (const Stamped &s : list) {
       Ref<IPerfInstance> added;
-      ASSERT_EQ(S_OK, instances->AddNew(0, added.put()));
+      ASSERT_EQ(S_OK, instancesOf(object)->AddNew(0, added.put()));
       TestBstr name(s.name);
       added->put_Name(name.value);
       added->put_TimeStamp(s.stamp);
@@ -152,7 +135,7 @@ TEST_F(Manager, SweepRemovesStaleInstancesOfObjectsThatKeepATotal) {
 
   // Two stale neighbours go, and the fresh instance after them moves up to
   // position 2.
-  IPerfObject *neighbours = addObject(objects.p, 10, "Neighbours", true, true, 60);
+  IPerfObject *neighbours = addObject(objects, 10, "Neighbours", true, true, 60);
   stampAll(neighbours, {{"one", ago(5)}, {"two", ago(100)}, {"three", ago(200)}, {"four", ago(5)}});
   ASSERT_EQ(S_OK, manager->RemoveTimedOutInstances());
   EXPECT_EQ((std::vector<std::string>{"one", "four"}), namesOf(neighbours));
@@ -162,39 +145,25 @@ TEST_F(Manager, SynchronisationCopiesValuesOnly) {
   // Both managers: object 2 without instances, object 4 with instances.
   auto build = [](IPerfObjects *into, bool withSixth) {
     IPerfObject *plain = addObject(into, 2, "Plain", false, false);
-    Ref<IPerfCounters> tmpl;
-    plain->get_PerfCounters(tmpl.put());
-    addCounter(tmpl.p, 1, "First");
-    addCounter(tmpl.p, 3, "Second");
+    addCounter(countersOf(plain), 1, "First");
+    addCounter(countersOf(plain), 3, "Second");
     IPerfObject *withInstances = addObject(into, 4, "Sessions", true, true);
-    Ref<IPerfCounters> sessionTemplate;
-    withInstances->get_PerfCounters(sessionTemplate.put());
-    addCounter(sessionTemplate.p, 1, "Open");
-    if (withSixth) addObject(into, 6, "OnlyHere", false, false);
-    return std::make_pair(plain, withInstances);
+    addCounter(countersOf(withInstances), 1, "Open");
+    IPerfObject *sixth = withSixth ? addObject(into, 6, "OnlyHere", false, false) : nullptr;
+    return std::make_tuple(plain, withInstances, sixth);
   };
-  auto [plain, sessions] = build(objects.p, true);
+  auto [plain, sessions, onlyHere] = build(objects, true);
   instance(sessions, "alpha");
   instance(sessions, "beta")->put_TimeStamp(1.5);
   instance(sessions, "_Total");
-  IPerfObject *onlyHere = nullptr;
-  {
-    Ref<IPerfObject> found;
-    objects->get_ItemByID(6, found.put());
-    onlyHere = found.p;
-    Ref<IPerfCounters> tmpl;
-    onlyHere->get_PerfCounters(tmpl.put());
-    addCounter(tmpl.p, 1, "Own", "no_calc", "I4:77");
-  }
+  addCounter(countersOf(onlyHere), 1, "Own", "no_calc", "I4:77");
   setValue(counter(plain, 1), "I4:11");
   setValue(counter(sessions, 1), "I4:12");
   setValue(counter(instance(sessions, "beta"), 1), "I4:13");
 
   Ref<IPerfMgr> source;
   create(CLSID_PerfMgr, IID_IPerfMgr, source);
-  Ref<IPerfObjects> sourceObjects;
-  source->get_PerfObjects(sourceObjects.put());
-  auto [sourcePlain, sourceSessions] = build(sourceObjects.p, false);
+  auto [sourcePlain, sourceSessions, none] = build(objectsOf(source.p), false);
   setValue(counter(sourcePlain, 1), "R8:2.5");
   TestBstr renamed("Renamed");
   counter(sourcePlain, 1)->put_Name(renamed.value);

@@ -1,5 +1,6 @@
-// Performance objects: initial state, instance creation from the template,
-// the _Total calculation, and the object collection's walks over all objects.
+// Performance objects and counters: instance creation from the template, the
+// _Total calculation, the object collection's walks over all objects, and a
+// counter's value rules, string stores and resets.
 #include "ComponentFixture.h"
 #include "Trees.h"
 
@@ -21,20 +22,16 @@ class Object : public ComponentFixture {
   // (ID, keyword) pairs.
   IPerfObject *totalled(LONG id, const std::vector<std::pair<LONG, std::string>> &tmpl) {
     IPerfObject *object = addObject(objects.p, id, "Obj" + std::to_string(id), true, true);
-    Ref<IPerfCounters> counters;
-    object->get_PerfCounters(counters.put());
-    for (const auto &[counterId, keyword] : tmpl) addCounter(counters.p, counterId, "C", keyword);
+    for (const auto &[counterId, keyword] : tmpl) addCounter(countersOf(object), counterId, "C", keyword);
     return object;
   }
 
   // Sets the counters of an instance (created if missing) in template order.
   IPerfInstance *withValues(IPerfObject *object, const std::string &name, const std::vector<std::string> &values) {
     IPerfInstance *made = instance(object, name);
-    Ref<IPerfCounters> counters;
-    made->get_PerfCounters(counters.put());
     for (LONG i = 0; i < static_cast<LONG>(values.size()); ++i) {
       Ref<IPerfCounter> c;
-      counters->get_Item(i + 1, c.put());
+      countersOf(made)->get_Item(i + 1, c.put());
       if (values[i] == "EMPTY")
         c->ResetCounter();
       else
@@ -49,20 +46,8 @@ class Object : public ComponentFixture {
 TEST_F(Object, CreateInstanceCopiesTheTemplateAndFindsNamesInCapitals) {
   Ref<IPerfObject> object;
   create(CLSID_PerfObject, IID_IPerfObject, object);
-  LONG timeout = -1;
-  VARIANT_BOOL has = -1, total = -1;
-  object->get_InstanceTimeout(&timeout);
-  object->get_HasInstances(&has);
-  object->get_AutoCreateInstanceTotal(&total);
-  EXPECT_EQ(0, timeout);
-  EXPECT_EQ(VARIANT_FALSE, has);
-  EXPECT_EQ(VARIANT_FALSE, total);
-  EXPECT_EQ("", readText([&](BSTR *t) { return object->get_Name(t); }));
-  Ref<IPerfInstances> instances;
-  object->get_PerfInstances(instances.put());
-  Ref<IPerfCounters> tmpl;
-  object->get_PerfCounters(tmpl.put());
-  EXPECT_EQ(0, countOf(tmpl.p));
+  IPerfInstances *instances = instancesOf(object.p);
+  IPerfCounters *tmpl = countersOf(object.p);
 
   // Only exactly -1 means the object has instances.
   for (VARIANT_BOOL refused : {VARIANT_BOOL(0), VARIANT_BOOL(1)}) {
@@ -74,16 +59,16 @@ TEST_F(Object, CreateInstanceCopiesTheTemplateAndFindsNamesInCapitals) {
     const ErrorSeen seen = takeError();
     EXPECT_EQ("CreateInstance failure. Object does not support instances.", seen.description);
     EXPECT_EQ("rvZedaZuvivurAzodav_83.PerfObject", seen.source);
-    EXPECT_EQ(0, countOf(instances.p));
+    EXPECT_EQ(0, countOf(instances));
   }
   object->put_HasInstances(VARIANT_TRUE);
 
-  addCounter(tmpl.p, 2, "Requests", "avg", "I4:5");
-  addCounter(tmpl.p, 4, "Load", "no_calc", "R8:0.5");
+  addCounter(tmpl, 2, "Requests", "avg", "I4:5");
+  addCounter(tmpl, 4, "Load", "no_calc", "R8:0.5");
   IPerfInstance *first = instance(object.p, "Alpha");
   EXPECT_EQ(first, instance(object.p, "ALPHA"));
   EXPECT_EQ("Alpha", readText([&](BSTR *t) { return first->get_Name(t); }));
-  EXPECT_EQ(1, countOf(instances.p));
+  EXPECT_EQ(1, countOf(instances));
   EXPECT_EQ("I4:5", valueOf(first, 2));
   EXPECT_EQ("R8:0.5", valueOf(first, 4));
   EXPECT_EQ("avg", readText([&](BSTR *t) { return counter(first, 2)->get_AutoCalcInstanceTotal(t); }));
@@ -102,7 +87,7 @@ TEST_F(Object, CreateInstanceCopiesTheTemplateAndFindsNamesInCapitals) {
     Ref<IPerfInstance> unnamed;
     ASSERT_EQ(S_OK, object->CreateInstance(nullptr, unnamed.put()));
   }
-  EXPECT_EQ(3, countOf(instances.p));
+  EXPECT_EQ(3, countOf(instances));
 
   ASSERT_EQ(S_OK, object->ResetCounters());
   EXPECT_EQ("EMPTY", valueOf(object.p, 2));
@@ -129,9 +114,7 @@ TEST_F(Object, TotalsSumAndAverageByKeyword) {
   // the _Total counter's.
   Ref<IPerfInstance> a;
   TestBstr nameA("a");
-  Ref<IPerfInstances> instances;
-  object->get_PerfInstances(instances.put());
-  instances->get_ItemByName(nameA.value, a.put());
+  instancesOf(object)->get_ItemByName(nameA.value, a.put());
   TestBstr keep("no_cacl");
   counter(a.p, 4)->put_AutoCalcInstanceTotal(keep.value);
   TestBstr average("avg");
@@ -188,18 +171,14 @@ TEST_F(Object, TotalNeedsItsInstanceAndTakesTheFirstOfItsName) {
   // The total is the first _Total in capitals; a later one sums like any
   // other instance.
   IPerfInstance *total = instance(object, "_TOTAL");
-  Ref<IPerfInstances> instances;
-  object->get_PerfInstances(instances.put());
   Ref<IPerfInstance> second;
-  ASSERT_EQ(S_OK, instances->AddNew(0, second.put()));
+  ASSERT_EQ(S_OK, instancesOf(object)->AddNew(0, second.put()));
   TestBstr sameName("_Total");
   second->put_Name(sameName.value);
-  Ref<IPerfCounters> secondCounters;
-  second->get_PerfCounters(secondCounters.put());
   // The second one lacks counter 2: its counter 9 has no _Total counter and
   // is left out, and the calculation still succeeds.
-  addCounter(secondCounters.p, 1, "C", "no_calc", "I4:10");
-  addCounter(secondCounters.p, 9, "Stray", "no_calc", "I4:100");
+  addCounter(countersOf(second.p), 1, "C", "no_calc", "I4:10");
+  addCounter(countersOf(second.p), 9, "Stray", "no_calc", "I4:100");
   ASSERT_EQ(S_OK, object->CalcTotalInstance());
   EXPECT_EQ("I4:11", valueOf(total, 1));
   EXPECT_EQ("I4:2", valueOf(total, 2));
@@ -214,11 +193,8 @@ TEST_F(Object, CollectionWalksStopAtTheFirstFailure) {
   IPerfObject *lost = totalled(4, {{1, "no_calc"}});
   IPerfObject *last = totalled(5, {{1, "no_calc"}});
   for (int run = 0; run < 2; ++run) ASSERT_EQ(S_OK, objects->CreateTotalInstances());
-  for (IPerfObject *object : {first, plain, odd, lost, last}) {
-    Ref<IPerfInstances> instances;
-    object->get_PerfInstances(instances.put());
-    EXPECT_EQ(object == plain || object == odd ? 0 : 1, countOf(instances.p));
-  }
+  for (IPerfObject *object : {first, plain, odd, lost, last})
+    EXPECT_EQ(object == plain || object == odd ? 0 : 1, countOf(instancesOf(object)));
 
   withValues(first, "A", {"I4:3"});
   withValues(lost, "A", {"I4:1"});
@@ -229,9 +205,7 @@ TEST_F(Object, CollectionWalksStopAtTheFirstFailure) {
 
   // An object that keeps a total but lost it stops the walk: the objects
   // before it are calculated, the ones after it keep their old totals.
-  Ref<IPerfInstances> lostInstances;
-  lost->get_PerfInstances(lostInstances.put());
-  ASSERT_EQ(S_OK, lostInstances->Remove(1));
+  ASSERT_EQ(S_OK, instancesOf(lost)->Remove(1));
   withValues(first, "A", {"I4:30"});
   withValues(last, "A", {"I4:40"});
   EXPECT_EQ(E_FAIL, objects->CalcTotalInstances());
@@ -244,6 +218,103 @@ TEST_F(Object, CollectionWalksStopAtTheFirstFailure) {
   Ref<IPerfObject> found;
   ASSERT_EQ(S_OK, objects->get_ItemByName(name.value, found.put()));
   EXPECT_EQ(first, found.p);
+}
+
+class Counter : public ComponentFixture {
+ protected:
+  void SetUp() override {
+    create(CLSID_PerfCounter, IID_IPerfCounter, counter);
+    takeError();
+  }
+
+  Ref<IPerfCounter> counter;
+};
+
+TEST_F(Counter, ValueTypeRules) {
+  setValue(counter.p, "I4:7");
+  EXPECT_EQ("I4:7", valueOf(counter.p));
+  setValue(counter.p, "R8:2.5");
+
+  LONG number = 3;
+  VARIANT refused[4] = {};
+  V_VT(&refused[0]) = VT_I2;
+  V_VT(&refused[1]) = VT_I4 | VT_BYREF;
+  V_I4REF(&refused[1]) = &number;
+  V_VT(&refused[2]) = VT_EMPTY;
+  V_VT(&refused[3]) = VT_BSTR;
+  V_BSTR(&refused[3]) = nullptr;
+  for (VARIANT &r : refused) {
+    EXPECT_EQ(E_INVALIDARG, counter->put_Value(r));
+    const ErrorSeen seen = takeError();
+    EXPECT_EQ("Invalid counter type. Type must be a Variant Long, Double, or an Array of Bytes.", seen.description);
+    EXPECT_EQ("rvZedaZuvivurAzodav_83.PerfCounter", seen.source);
+    EXPECT_TRUE(IsEqualGUID(GUID_NULL, seen.guid));
+  }
+  // The old value survives a refused store.
+  EXPECT_EQ("R8:2.5", valueOf(counter.p));
+
+  // A byte array is copied deeply, both ways.
+  VARIANT v;
+  V_VT(&v) = VT_ARRAY | VT_UI1;
+  V_ARRAY(&v) = SafeArrayCreateVector(VT_UI1, 0, 3);
+  static_cast<BYTE *>(V_ARRAY(&v)->pvData)[0] = 9;
+  ASSERT_EQ(S_OK, counter->put_Value(v));
+  static_cast<BYTE *>(V_ARRAY(&v)->pvData)[0] = 1;
+  VARIANT copy;
+  VariantInit(&copy);
+  ASSERT_EQ(S_OK, counter->get_Value(&copy));
+  ASSERT_EQ(VT_ARRAY | VT_UI1, V_VT(&copy));
+  EXPECT_NE(V_ARRAY(&v), V_ARRAY(&copy));
+  EXPECT_EQ(9, static_cast<BYTE *>(V_ARRAY(&copy)->pvData)[0]);
+  VariantClear(&copy);
+  VariantClear(&v);
+
+  // A two-dimensional byte array passes the tag check.
+  SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
+  V_VT(&v) = VT_ARRAY | VT_UI1;
+  V_ARRAY(&v) = SafeArrayCreate(VT_UI1, 2, bounds);
+  EXPECT_EQ(S_OK, counter->put_Value(v));
+  VariantClear(&v);
+
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(S_OK, counter->ResetCounter());
+    EXPECT_EQ("EMPTY", valueOf(counter.p));
+  }
+
+  // A name is kept up to its first zero; a null name reads as empty.
+  OLECHAR withZero[] = {'a', 'b', 0, 'c'};
+  TestBstr name(withZero, 4);
+  ASSERT_EQ(S_OK, counter->put_Name(name.value));
+  BSTR read = nullptr;
+  ASSERT_EQ(S_OK, counter->get_Name(&read));
+  EXPECT_EQ(2u, SysStringLen(read));
+  SysFreeString(read);
+  ASSERT_EQ(S_OK, counter->put_Name(nullptr));
+  EXPECT_EQ("", readText([&](BSTR *t) { return counter->get_Name(t); }));
+}
+
+TEST_F(Counter, ResetsReachEveryCounterBelow) {
+  Ref<IPerfInstance> instance;
+  create(CLSID_PerfInstance, IID_IPerfInstance, instance);
+  Ref<IPerfCounters> live, again;
+  ASSERT_EQ(S_OK, instance->get_PerfCounters(live.put()));
+  ASSERT_EQ(S_OK, instance->get_PerfCounters(again.put()));
+  EXPECT_EQ(live.p, again.p);
+  for (LONG id = 0; id < 3; ++id) addCounter(live.p, id, "C", "no_calc", "I4:5");
+  instance->put_TimeStamp(-12.5);
+  ASSERT_EQ(S_OK, instance->ResetCounters());
+  // The manager passes the reset on to every object below it.
+  Ref<IPerfMgr> manager;
+  create(CLSID_PerfMgr, IID_IPerfMgr, manager);
+  IPerfObject *object = addObject(objectsOf(manager.p), 1, "O", false, false);
+  IPerfCounter *member = addCounter(countersOf(object), 0, "C", "no_calc", "I4:5");
+  ASSERT_EQ(S_OK, manager->ResetCounters());
+  EXPECT_EQ("EMPTY", valueOf(member));
+  DATE stamp = 0;
+  instance->get_TimeStamp(&stamp);
+  EXPECT_EQ(-12.5, stamp);
+  ASSERT_EQ(3, countOf(live.p));
+  for (LONG id = 0; id < 3; ++id) EXPECT_EQ("EMPTY", valueOf(instance.p, id));
 }
 
 }  // namespace

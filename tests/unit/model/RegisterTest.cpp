@@ -2,6 +2,7 @@
 // Performance values, and unlodctr and lodctr run one after the other from
 // the registration folder.
 #include "RegistrationFixture.h"
+#include "Trees.h"
 #include "doubles/DoublesHarness.h"
 
 #include <cstdlib>
@@ -14,6 +15,8 @@
 
 #include <cstdio>
 #endif
+
+using trees::objectsOf;
 
 namespace {
 
@@ -57,9 +60,7 @@ TEST_F(Register, NothingLoadedWritesNothing) {
   EXPECT_EQ(E_FAIL, registerIn(folder));
   EXPECT_EQ("Failed HRESULT [0x80004005] :PerfMgr not loaded. Unable to register.", takeError().description);
   loadDefinition();
-  Ref<IPerfObjects> objects;
-  manager->get_PerfObjects(objects.put());
-  objects->RemoveAll();
+  objectsOf(manager.p)->RemoveAll();
   EXPECT_EQ(E_FAIL, registerIn(folder));
   EXPECT_EQ("<missing>", read("x.h"));
   EXPECT_EQ("<missing>", read("x.ini"));

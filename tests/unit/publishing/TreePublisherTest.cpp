@@ -1,31 +1,18 @@
 // rvTreePublisher.TreePublisher as a host's script reaches it: registered
 // beside the component and created by ProgID, it publishes a manager's tree
 // where readers of performance data find it, fixes its device with the first
-// tree, refuses what it cannot publish with error information, and is
-// reachable by name through IDispatch.
+// tree, and refuses what it cannot publish with error information. (Scripts
+// reach it by name in the JScript suite.)
 #include "ComponentFixture.h"
 #include "PublishedTree.h"
 #include "Trees.h"
 #include "rvTreePublisher.h"
 
-#include <cstring>
 #include <vector>
 
 namespace {
 
-using Bytes = std::vector<BYTE>;
-
-Bytes blobOf(IPerfMgr *manager) {
-  VARIANT blob;
-  VariantInit(&blob);
-  Bytes bytes;
-  if (manager->get_MyBlob(btAsBinaryArray, &blob) == S_OK && V_VT(&blob) == (VT_ARRAY | VT_UI1)) {
-    const BYTE *data = static_cast<const BYTE *>(V_ARRAY(&blob)->pvData);
-    bytes.assign(data, data + V_ARRAY(&blob)->rgsabound[0].cElements);
-  }
-  VariantClear(&blob);
-  return bytes;
-}
+using namespace trees;
 
 // What readers find for a device: S_OK with the bytes, S_FALSE when nothing
 // is published.
@@ -74,32 +61,13 @@ class Publisher : public ComponentFixture {
   }
 
   // A manager of `deviceName` (an empty name leaves it without one) holding
-  // the sample tree. The device name comes in through the blob of an empty
-  // manager: its token, ID, type, the name, the polling period and no objects.
+  // the sample tree; the device name comes in through a blob.
   static void makeManager(const std::string &deviceName, Ref<IPerfMgr> &manager) {
     create(CLSID_PerfMgr, IID_IPerfMgr, manager);
     if (!deviceName.empty()) {
-      Bytes bytes;
-      auto le32 = [&](ULONG value) {
-        for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<BYTE>(value >> shift));
-      };
-      le32(4);
-      le32(0);
-      le32(1);
-      le32(static_cast<ULONG>(deviceName.size() * 2 + 2));
-      for (char c : deviceName) bytes.insert(bytes.end(), {static_cast<BYTE>(c), 0});
-      bytes.insert(bytes.end(), {0, 0});
-      le32(900);
-      le32(0);
-      VARIANT blob;
-      VariantInit(&blob);
-      V_VT(&blob) = VT_ARRAY | VT_UI1;
-      V_ARRAY(&blob) = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-      std::memcpy(V_ARRAY(&blob)->pvData, bytes.data(), bytes.size());
-      ASSERT_EQ(S_OK, manager->put_MyBlob(btAsBinaryArray, blob));
-      VariantClear(&blob);
+      ASSERT_EQ(S_OK, putBlob(manager.p, managerBlob(1, deviceName)));
     }
-    trees::buildSample(manager.p);
+    buildSample(manager.p);
   }
 
   static void makePublisher(Ref<ITreePublisher> &publisher, const char *progId = "rvTreePublisher.TreePublisher") {
@@ -142,9 +110,7 @@ TEST_F(Publisher, PublishesTheManagersTreeWhereReadersFindIt) {
   EXPECT_EQ(first, found.bytes);
 
   // A later tree replaces the first one for readers.
-  Ref<IPerfObjects> objects;
-  manager->get_PerfObjects(objects.put());
-  trees::addObject(objects.p, 20, "Later", false, false);
+  addObject(objectsOf(manager.p), 20, "Later", false, false);
   ASSERT_EQ(S_OK, publisher->Publish(manager.p));
   EXPECT_EQ(2, generationOf(publisher.p));
   found = readTree(name);
@@ -212,57 +178,6 @@ TEST_F(Publisher, RefusesWhatItCannotPublishWithErrorInformation) {
   EXPECT_NE(std::string::npos, taken.description.find(name)) << taken.description;
   EXPECT_EQ("", deviceOf(second.p));
   EXPECT_EQ(published, readTree(name).bytes);
-}
-
-TEST_F(Publisher, AnswersByNameThroughIDispatch) {
-  const std::string name = device("Dispatch");
-  Ref<IPerfMgr> manager, otherDevice;
-  makeManager(name, manager);
-  makeManager(device("DispatchOther"), otherDevice);
-  Ref<ITreePublisher> typed;
-  makePublisher(typed);
-  Ref<IDispatch> publisher;
-  ASSERT_EQ(S_OK, typed->QueryInterface(IID_IDispatch, publisher.putVoid()));
-
-  // Calls a member by name with at most one argument; what failed is
-  // described in `described`.
-  VARIANT result;
-  VariantInit(&result);
-  std::string described;
-  auto call = [&](const char *member, WORD flags, VARIANT *argument) {
-    Text text = wide(member);
-    LPOLESTR names[] = {text.data()};
-    DISPID id = DISPID_UNKNOWN;
-    EXPECT_EQ(S_OK, publisher->GetIDsOfNames(IID_NULL, names, 1, 0x409, &id)) << member;
-    EXCEPINFO exception = {};
-    DISPPARAMS parameters = {argument, nullptr, argument ? 1u : 0u, 0};
-    UINT argumentError = 0;
-    VariantClear(&result);
-    HRESULT hr = publisher->Invoke(id, IID_NULL, 0x409, flags, &parameters, &result, &exception, &argumentError);
-    described = narrow(exception.bstrDescription);
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrHelpFile);
-    return hr == DISP_E_EXCEPTION ? exception.scode : hr;
-  };
-
-  VARIANT argument;
-  V_VT(&argument) = VT_DISPATCH;
-  V_DISPATCH(&argument) = manager.p;
-  ASSERT_EQ(S_OK, call("Publish", DISPATCH_METHOD, &argument));
-  ASSERT_EQ(S_OK, call("generation", DISPATCH_PROPERTYGET, nullptr));
-  EXPECT_EQ(VT_I4, V_VT(&result));
-  EXPECT_EQ(1, V_I4(&result));
-  EXPECT_EQ(blobOf(manager.p), readTree(name).bytes);
-  // The member's own failure and an argument that cannot be bound to its
-  // parameter (a script's null) both come back described.
-  V_DISPATCH(&argument) = otherDevice.p;
-  EXPECT_EQ(E_INVALIDARG, call("Publish", DISPATCH_METHOD, &argument));
-  EXPECT_NE(std::string::npos, described.find(device("DispatchOther"))) << described;
-  V_VT(&argument) = VT_NULL;
-  EXPECT_EQ(DISP_E_TYPEMISMATCH, call("Publish", DISPATCH_METHOD, &argument));
-  EXPECT_NE(std::string::npos, described.find("not an object")) << described;
-  VariantClear(&result);
 }
 
 // Runs last: it takes the registration away and puts it back.

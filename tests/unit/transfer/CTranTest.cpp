@@ -183,7 +183,7 @@ TEST_F(Transfer, CreateArrayAndWhatOpens) {
   EXPECT_EQ(8, room.tran.cursor());
 }
 
-TEST_F(Transfer, CursorPlacementAndTokens) {
+TEST_F(Transfer, CursorPlacementTokensAndTheLastByte) {
   // In a blob of 40 bytes: below 8 or at 40 starts at 8, anything else stays.
   const std::pair<LONG, LONG> cursors[] = {{0, 8}, {7, 8}, {-5, 8}, {8, 8}, {12, 12}, {40, 8}, {41, 41}};
   for (const auto &c : cursors) EXPECT_EQ(c.second, Open(Bytes(32), c.first).tran.cursor()) << c.first;
@@ -201,6 +201,18 @@ TEST_F(Transfer, CursorPlacementAndTokens) {
   EXPECT_EQ("Invalid CTran Array. 1st byte token validation failed.", e.description);
   EXPECT_EQ(0u, token1000.locks());
   EXPECT_EQ(0, token1000.cursorField());
+
+  // Writes end exactly at the last byte; one that would not fit writes nothing.
+  Open open(Bytes(12), 16);
+  const BYTE five[5] = {1, 2, 3, 4, 5};
+  const Err tooLong = raised([&] { open.tran.Write(five, 5); });
+  EXPECT_EQ(InternalCondition, tooLong.description);
+  EXPECT_EQ("Write", tooLong.procedure);
+  EXPECT_EQ(16, open.tran.cursor());
+  EXPECT_EQ(Bytes(12), open.blob.payload());
+  open.tran.Write(five, 4);
+  EXPECT_EQ(20, open.tran.cursor());
+  EXPECT_EQ(Bytes(8) + le32(0x04030201), open.blob.payload());
 }
 
 TEST_F(Transfer, LocksNestAndCloseOnEveryPath) {
@@ -246,19 +258,6 @@ TEST_F(Transfer, LocksNestAndCloseOnEveryPath) {
   Blob zeroing(Bytes(8), 12);
   { CTran tran(zeroing.get(), true); }
   EXPECT_EQ(0, zeroing.cursorField());
-}
-
-TEST_F(Transfer, WritesEndExactlyAtTheLastByte) {
-  Open open(Bytes(12), 16);
-  const BYTE five[5] = {1, 2, 3, 4, 5};
-  const Err e = raised([&] { open.tran.Write(five, 5); });
-  EXPECT_EQ(InternalCondition, e.description);
-  EXPECT_EQ("Write", e.procedure);
-  EXPECT_EQ(16, open.tran.cursor());
-  EXPECT_EQ(Bytes(12), open.blob.payload());
-  open.tran.Write(five, 4);
-  EXPECT_EQ(20, open.tran.cursor());
-  EXPECT_EQ(Bytes(8) + le32(0x04030201), open.blob.payload());
 }
 
 TEST_F(Transfer, Strings) {
