@@ -167,25 +167,13 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     }
   }
 
-  bool quickRecordSize(ULONGLONG &total) {
-    total += sizeof(LONG);
-    for (size_t at = 0; at < members_.size(); ++at) {
-      if (made_[at]) {
-        if (!own(at)->M::quickRecordSize(total)) return false;
-      } else if (ObjectRoot *node = ObjectRoot::ownNode(members_[at].get()); node == nullptr || !node->quickSize(total)) {
-        return false;
-      }
-    }
-    return true;
-  }
-
-  bool quickWriteRecord(PlainWriter &writer) {
+  template <class Out> bool quickRecord(Out &out) {
     const LONG count = static_cast<LONG>(members_.size());
-    if (!writer.write(&count, sizeof count)) return false;
+    if (!out.write(&count, sizeof count)) return false;
     for (size_t at = 0; at < members_.size(); ++at) {
       if (made_[at]) {
-        if (!own(at)->M::quickWriteRecord(writer)) return false;
-      } else if (ObjectRoot *node = ObjectRoot::ownNode(members_[at].get()); node == nullptr || !node->quickWrite(writer)) {
+        if (!own(at)->M::quickRecord(out)) return false;
+      } else if (ObjectRoot *node = ObjectRoot::ownNode(members_[at].get()); node == nullptr || !node->quickWalk(out)) {
         return false;
       }
     }

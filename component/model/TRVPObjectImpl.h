@@ -216,34 +216,23 @@ class TRVPObjectImpl : public ObjectRoot,
     for (IDispatch *child : children()) raiseIfFailed(RV_SITE(transferUnit()), transferOf(child)->TransferOut(blob));
   }
 
-  // The same record for the walks without frames: the common data, the
-  // fields, then each child, which must be one of this component's own.
-  bool quickRecordSize(ULONGLONG &total) {
-    total += sizeof id_;
-    if (!std::apply([&](auto &...field) { return (... && quickFieldSize(field, total)); },
+  // The same record for the walk without frames, counted or written: the
+  // common data, the fields, then each child, which must be one of this
+  // component's own.
+  template <class Out> bool quickRecord(Out &out) {
+    if (!out.write(&id_, sizeof id_) ||
+        !std::apply([&](auto &...field) { return (... && quickField(out, field)); },
                     static_cast<Derived *>(this)->recordFields()))
       return false;
     for (IDispatch *child : children()) {
       ObjectRoot *node = ObjectRoot::ownNode(child);
-      if (node == nullptr || !node->quickSize(total)) return false;
+      if (node == nullptr || !node->quickWalk(out)) return false;
     }
     return true;
   }
 
-  bool quickWriteRecord(PlainWriter &writer) {
-    if (!writer.write(&id_, sizeof id_) ||
-        !std::apply([&](auto &...field) { return (... && quickWriteField(writer, field)); },
-                    static_cast<Derived *>(this)->recordFields()))
-      return false;
-    for (IDispatch *child : children()) {
-      ObjectRoot *node = ObjectRoot::ownNode(child);
-      if (node == nullptr || !node->quickWrite(writer)) return false;
-    }
-    return true;
-  }
-
-  bool quickSize(ULONGLONG &total) override { return static_cast<Derived *>(this)->quickRecordSize(total); }
-  bool quickWrite(PlainWriter &writer) override { return static_cast<Derived *>(this)->quickWriteRecord(writer); }
+  bool quickWalk(PlainSizer &out) override { return static_cast<Derived *>(this)->quickRecord(out); }
+  bool quickWalk(PlainWriter &out) override { return static_cast<Derived *>(this)->quickRecord(out); }
 
   void readRecord(CTran &tran, VARIANT *blob) {
     ReadCmnData(tran);
@@ -322,26 +311,14 @@ class TRVPObjectImpl : public ObjectRoot,
     return sizeof(Number);
   }
 
-  static bool quickFieldSize(const TextField &field, ULONGLONG &total) {
-    PlainWriter::addStringSize(field.get(), total);
-    return true;
-  }
-  static bool quickFieldSize(const Variant &field, ULONGLONG &total) {
-    return PlainWriter::addVariantSize(field.get(), total);
-  }
-  template <typename Number> static bool quickFieldSize(const Number &, ULONGLONG &total) {
-    total += sizeof(Number);
-    return true;
-  }
-
-  static bool quickWriteField(PlainWriter &writer, const TextField &field) { return writer.writeString(field.get()); }
-  static bool quickWriteField(PlainWriter &writer, const Variant &field) { return writer.writeVariant(field.get()); }
-  template <typename Number> static bool quickWriteField(PlainWriter &writer, const Number &field) {
-    return writer.write(&field, sizeof field);
+  template <class Out> static bool quickField(Out &out, const TextField &field) { return out.writeString(field.get()); }
+  template <class Out> static bool quickField(Out &out, const Variant &field) { return out.writeVariant(field.get()); }
+  template <class Out, typename Number> static bool quickField(Out &out, const Number &field) {
+    return out.write(&field, sizeof field);
   }
 
   // The blob of a tree made only of this component's nodes and plain values
-  // is written by two walks without frames, since nothing in them can fail
+  // is counted, then written, by one walk without frames, since nothing in them can fail
   // and there is nothing to report: no interface calls, no cursor reopened
   // per node. S_OK with the blob; E_OUTOFMEMORY when its array cannot be
   // made; S_FALSE leaves the whole blob to the framed transfer, which also
@@ -350,10 +327,10 @@ class TRVPObjectImpl : public ObjectRoot,
   // is nothing to record: the member's own frame has just tried them).
   static HRESULT quickBlob(ObjectRoot &node, VARIANT *blob) {
     if (entryRecordsWanted()) return S_FALSE;
-    ULONGLONG payload = 0;
-    if (!node.quickSize(payload) || payload > ULONGLONG(MAXLONG - CTran::HeaderSize)) return S_FALSE;
-    return PlainWriter::makeBlob(blob, static_cast<LONG>(payload),
-                                 [&](PlainWriter &writer) { return node.quickWrite(writer); });
+    PlainSizer size;
+    if (!node.quickWalk(size) || size.total() > ULONGLONG(MAXLONG - CTran::HeaderSize)) return S_FALSE;
+    return PlainWriter::makeBlob(blob, static_cast<LONG>(size.total()),
+                                 [&](PlainWriter &writer) { return node.quickWalk(writer); });
   }
 
   static void writeField(CTran &tran, const TextField &field) { tran.WriteString(field.get()); }

@@ -13,6 +13,7 @@
 
 namespace rv {
 
+class PlainSizer;
 class PlainWriter;
 
 // Asked of a node to learn whether it is one of this component's own: only
@@ -40,12 +41,11 @@ class ObjectRoot {
   // reference to `unknown`.
   static ObjectRoot *ownNode(IUnknown *unknown);
 
-  // The blob walks without frames (see TRVPObjectImpl::quickBlob): the size
-  // of the node's record and everything below it added to `total`, and the
-  // same records written. false where the walk leaves the node to the framed
-  // transfer.
-  virtual bool quickSize(ULONGLONG &) { return false; }
-  virtual bool quickWrite(PlainWriter &) { return false; }
+  // The blob walk without frames (see TRVPObjectImpl::quickBlob): the
+  // node's record and everything below it, counted or written. false where
+  // the walk leaves the node to the framed transfer.
+  virtual bool quickWalk(PlainSizer &) { return false; }
+  virtual bool quickWalk(PlainWriter &) { return false; }
 
   // Creates an object of class T, plain or aggregated in `outer`, runs its
   // final construction with the count raised, and asks it for `riid`.

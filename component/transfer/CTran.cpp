@@ -512,14 +512,14 @@ bool isPlain(const VARIANT *value) {
 
 }  // namespace
 
-bool PlainWriter::addVariantSize(const VARIANT *value, ULONGLONG &total) {
+bool PlainSizer::writeVariant(const VARIANT *value) {
   if (value == nullptr || !isPlain(value)) return false;
   if (V_VT(value) != VT_BSTR) {
-    total += TagBytes + ULONG(scalarWidth(V_VT(value)));
+    total_ += TagBytes + ULONG(scalarWidth(V_VT(value)));
     return true;
   }
   const BSTR text = V_BSTR(value);
-  total += TagBytes + LengthBytes + (text == nullptr ? 0 : (ULONGLONG(unitsToZero(text)) + 1) * sizeof(OLECHAR));
+  total_ += TagBytes + LengthBytes + (text == nullptr ? 0 : (ULONGLONG(unitsToZero(text)) + 1) * sizeof(OLECHAR));
   return true;
 }
 

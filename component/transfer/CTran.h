@@ -154,12 +154,6 @@ class PlainWriter {
  public:
   PlainWriter(BYTE *at, BYTE *end) : at_(at), end_(end) {}
 
-  // Adds the bytes of a record to `total`; false for a value left to CTran.
-  static void addStringSize(BSTR text, ULONGLONG &total) {
-    total += text == nullptr ? 4 : 4 + ULONGLONG(byteLength(text)) + sizeof(OLECHAR);
-  }
-  [[nodiscard]] static bool addVariantSize(const VARIANT *value, ULONGLONG &total);
-
   [[nodiscard]] bool write(const void *source, size_t count) {
     if (count > size_t(end_ - at_)) return false;
     std::memcpy(at_, source, count);
@@ -213,6 +207,26 @@ class PlainWriter {
  private:
   BYTE *at_;
   BYTE *end_;
+};
+
+// Counts the bytes PlainWriter writes for the same calls, and refuses the
+// same values, so that one walk of the tree gives the size and the records.
+class PlainSizer {
+ public:
+  bool write(const void *, size_t count) {
+    total_ += count;
+    return true;
+  }
+  bool writeString(BSTR text) {
+    total_ += text == nullptr ? 4 : 4 + ULONGLONG(PlainWriter::byteLength(text)) + sizeof(OLECHAR);
+    return true;
+  }
+  [[nodiscard]] bool writeVariant(const VARIANT *value);
+
+  ULONGLONG total() const { return total_; }
+
+ private:
+  ULONGLONG total_ = 0;
 };
 
 }  // namespace rv
