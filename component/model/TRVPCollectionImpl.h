@@ -180,6 +180,48 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     return true;
   }
 
+  // The same record read without frames. A member that only this
+  // collection holds (see heldByParentOnly) is written over in place rather
+  // than replaced, since nobody could tell the two apart; every other one is
+  // replaced by a new member, and those beyond the count leave in list
+  // order. It stops where readRecord would raise.
+  bool quickReadRecord(PlainReader &in) {
+    LONG count = 0;
+    if (!in.read(&count, sizeof count)) return false;
+    const size_t wanted = count > 0 ? static_cast<size_t>(count) : 0;
+    if (wanted > members_.size()) {
+      members_.reserve(std::min(wanted, in.remaining() / sizeof(LONG)));
+      made_.reserve(members_.capacity());
+    }
+    for (size_t at = 0; at < wanted; ++at) {
+      if (!in.more()) return false;
+      if (at < members_.size() && made_[at] && own(at)->heldByParentOnly()) {
+        if (!own(at)->M::quickReadRecord(in)) return false;
+        continue;
+      }
+      ComPtr<E> created;
+      const HRESULT hr = ObjectRoot::create<M>(nullptr, iidOf<E>(), created.putVoid());
+      if (FAILED(hr)) return hr == E_OUTOFMEMORY && in.stopForMemory();
+      if (!static_cast<M *>(created.get())->M::quickReadRecord(in)) return false;
+      if (at < members_.size()) {
+        members_[at] = std::move(created);
+        made_[at] = true;
+      } else {
+        made_.reserve(members_.size() + 1);
+        members_.push_back(std::move(created));
+        made_.push_back(true);
+      }
+    }
+    if (members_.size() > wanted) {
+      std::vector<ComPtr<E>> leaving(std::make_move_iterator(members_.begin() + wanted),
+                                     std::make_move_iterator(members_.end()));
+      members_.resize(wanted);
+      made_.resize(wanted);
+      for (ComPtr<E> &member : leaving) member.reset();
+    }
+    return true;
+  }
+
   // Replaces every member with new ones read from the blob; nothing is
   // merged, and duplicate IDs come in as they are.
   void readRecord(CTran &tran, VARIANT *blob) {

@@ -14,6 +14,7 @@
 #include <oleauto.h>
 
 #include <array>
+#include <new>
 #include <span>
 #include <tuple>
 #include <type_traits>
@@ -114,11 +115,11 @@ class TRVPObjectImpl : public ObjectRoot,
       if (V_VT(&value) == VT_BSTR) {
         Variant bytes;
         raiseIfFailed(RV_SITE(TemplateUnit), VariantChangeType(bytes.get(), &value, 0, VT_ARRAY | VT_UI1));
-        raiseIfFailed(RV_SITE(TemplateUnit), TransferIn(*bytes.get()));
+        readBlob(*bytes.get(), RV_SITE(TemplateUnit));
         return S_OK;
       }
       if (V_VT(&value) != (VT_ARRAY | VT_UI1)) return reportDirect(iidOf<Main>(), 615, iidOf<Main>(), E_INVALIDARG);
-      raiseIfFailed(RV_SITE(TemplateUnit), TransferIn(value));
+      readBlob(value, RV_SITE(TemplateUnit));
       return S_OK;
     });
   }
@@ -140,7 +141,7 @@ class TRVPObjectImpl : public ObjectRoot,
         raiseIfFailed(RV_SITE(TemplateUnit), transfer->CreateArray(blob.get()));
         raiseIfFailed(RV_SITE(TemplateUnit), transfer->TransferOut(blob.get()));
       }
-      raiseIfFailed(RV_SITE(TemplateUnit), TransferIn(*blob.get()));
+      readBlob(*blob.get(), RV_SITE(TemplateUnit));
       return S_OK;
     });
   }
@@ -233,6 +234,34 @@ class TRVPObjectImpl : public ObjectRoot,
 
   bool quickWalk(PlainSizer &out) override { return static_cast<Derived *>(this)->quickRecord(out); }
   bool quickWalk(PlainWriter &out) override { return static_cast<Derived *>(this)->quickRecord(out); }
+
+  // The same record read without frames, in place: the common data, the
+  // fields, then each child's record. It stops where readRecord would raise.
+  bool quickReadRecord(PlainReader &in) {
+    if (!in.read(&id_, sizeof id_) ||
+        !std::apply([&](auto &...field) { return (... && quickReadField(in, field)); },
+                    static_cast<Derived *>(this)->recordFields()))
+      return false;
+    for (IDispatch *child : children()) {
+      ObjectRoot *node = ObjectRoot::ownNode(child);
+      if (!in.more() || node == nullptr || !node->quickRead(in)) return false;
+    }
+    return true;
+  }
+
+  bool quickRead(PlainReader &in) override { return static_cast<Derived *>(this)->quickReadRecord(in); }
+
+  // Whether nobody but its parent holds this node or its child collections,
+  // so that a read can write over it in place without anyone seeing it
+  // happen, instead of replacing it with a new node.
+  bool heldByParentOnly() {
+    if (!soleReference()) return false;
+    for (IDispatch *child : children()) {
+      ObjectRoot *node = ObjectRoot::ownNode(child);
+      if (node == nullptr || !node->soleReference()) return false;
+    }
+    return true;
+  }
 
   void readRecord(CTran &tran, VARIANT *blob) {
     ReadCmnData(tran);
@@ -331,6 +360,42 @@ class TRVPObjectImpl : public ObjectRoot,
     if (!node.quickWalk(size) || size.total() > ULONGLONG(MAXLONG - CTran::HeaderSize)) return S_FALSE;
     return PlainWriter::makeBlob(blob, static_cast<LONG>(size.total()),
                                  [&](PlainWriter &writer) { return node.quickWalk(writer); });
+  }
+
+  // Reads a blob into `node` by one walk without frames, which writes over
+  // the node and, in place, over the members nobody else holds (see
+  // heldByParentOnly): S_OK; E_OUTOFMEMORY when an allocation failed, the
+  // tree then holding what was read. S_FALSE leaves the whole read to the
+  // framed transfer, from the start: it writes over everything the walk
+  // changed (every member it reaches is replaced) and reports what stopped
+  // the walk. So does a trace level that records entries.
+  static HRESULT quickLoad(ObjectRoot &node, VARIANT &blob) {
+    if (entryRecordsWanted()) return S_FALSE;
+    return PlainReader::readBlob(blob, [&](PlainReader &in) {
+      try {
+        return node.quickRead(in);
+      } catch (const std::bad_alloc &) {
+        return in.stopForMemory();
+      }
+    });
+  }
+
+  // Reads `blob` into this node, by the walk without frames where it can.
+  void readBlob(VARIANT &blob, const Site &site) {
+    const HRESULT quick = quickLoad(*this, blob);
+    if (quick == E_OUTOFMEMORY) raiseResult(site, quick);
+    if (quick != S_OK) raiseIfFailed(site, TransferIn(blob));
+  }
+
+  static bool quickReadField(PlainReader &in, TextField &field) {
+    DWORD stored = 0;
+    const BYTE *bytes = nullptr;
+    if (!in.stringRecord(stored, bytes)) return false;
+    return field.assignStored(stored, bytes) || in.stopForMemory();
+  }
+  static bool quickReadField(PlainReader &in, Variant &field) { return in.readVariant(field.get()); }
+  template <typename Number> static bool quickReadField(PlainReader &in, Number &field) {
+    return in.read(&field, sizeof field);
   }
 
   static void writeField(CTran &tran, const TextField &field) { tran.WriteString(field.get()); }

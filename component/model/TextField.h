@@ -36,7 +36,7 @@ class TextField {
       release();
       return S_OK;
     }
-    BSTR copy = sharedEqualTo(text, textLength(text));
+    BSTR copy = sharedEqualTo(reinterpret_cast<const BYTE *>(text), textLength(text) * UINT(sizeof(OLECHAR)));
     if (copy == nullptr && (copy = SysAllocString(text)) == nullptr) return E_OUTOFMEMORY;
     release();
     value_ = copy;
@@ -54,13 +54,39 @@ class TextField {
     return &value_;
   }
   // Swaps the string that slot() left for the shared one when they read the
-  // same.
+  // same, byte for byte.
   void adopt() {
     if (value_ == nullptr || isShared()) return;
-    if (BSTR shared = sharedEqualTo(value_, SysStringLen(value_))) {
+    if (BSTR shared = sharedEqualTo(reinterpret_cast<const BYTE *>(value_), SysStringByteLen(value_))) {
       SysFreeString(value_);
       value_ = shared;
     }
+  }
+
+  // Takes the text of a string record in place: `stored` bytes at `bytes`,
+  // the last two of them the terminator (0: the field becomes absent). A
+  // string of the field's own of the same length is written over rather
+  // than replaced. false when a new string cannot be allocated; the field is
+  // then absent, as after a read that failed.
+  bool assignStored(DWORD stored, const BYTE *bytes) {
+    if (stored == 0) {
+      release();
+      return true;
+    }
+    const UINT length = stored - sizeof(OLECHAR);
+    if (BSTR shared = sharedEqualTo(bytes, length)) {
+      release();
+      value_ = shared;
+      return true;
+    }
+    if (value_ == nullptr || isShared() || SysStringByteLen(value_) != length) {
+      release();
+      if ((value_ = SysAllocStringByteLen(nullptr, length)) == nullptr) return false;
+    }
+    BYTE *text = reinterpret_cast<BYTE *>(value_);
+    std::memcpy(text, bytes, length);
+    std::memset(text + length, 0, sizeof(OLECHAR));
+    return true;
   }
 
  private:
@@ -80,9 +106,9 @@ class TextField {
     while (text[length] != 0) ++length;
     return length;
   }
-  // The shared string when `text` (`length` code units) reads the same, else null.
-  static BSTR sharedEqualTo(const OLECHAR *text, UINT length) {
-    if (length * sizeof(OLECHAR) != NoCalc.bytes) return nullptr;
+  // The shared string when the `bytes` bytes of `text` read the same, else null.
+  static BSTR sharedEqualTo(const BYTE *text, UINT bytes) {
+    if (bytes != NoCalc.bytes) return nullptr;
     return std::memcmp(text, NoCalc.text, NoCalc.bytes) == 0 ? sharedText() : nullptr;
   }
 

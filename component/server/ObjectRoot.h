@@ -13,6 +13,7 @@
 
 namespace rv {
 
+class PlainReader;
 class PlainSizer;
 class PlainWriter;
 
@@ -46,6 +47,13 @@ class ObjectRoot {
   // the walk leaves the node to the framed transfer.
   virtual bool quickWalk(PlainSizer &) { return false; }
   virtual bool quickWalk(PlainWriter &) { return false; }
+  // The read without frames of the node's record, in place (see
+  // TRVPObjectImpl::quickLoad); false where it leaves the read to the framed
+  // transfer.
+  virtual bool quickRead(PlainReader &) { return false; }
+
+  // Nobody holds the object but the one reference its owner keeps.
+  bool soleReference() const { return references_ == 1; }
 
   // Creates an object of class T, plain or aggregated in `outer`, runs its
   // final construction with the count raised, and asks it for `riid`.

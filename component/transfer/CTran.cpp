@@ -548,4 +548,63 @@ bool PlainWriter::writeVariant(const VARIANT *value) {
   return write(&stored, LengthBytes) && write(text, units * sizeof(OLECHAR)) && write(&terminator, sizeof terminator);
 }
 
+// ---- the plain reader -----------------------------------------------------
+
+bool PlainReader::stringRecord(DWORD &length, const BYTE *&bytes) {
+  if (!read(&length, LengthBytes)) return false;
+  // A length of 1 has no room for the terminator: CTran reports it.
+  if (length == 1 || length > remaining()) return false;
+  bytes = at_;
+  at_ += length;
+  return true;
+}
+
+bool PlainReader::readVariant(VARIANT *value) {
+  if (FAILED(VariantClear(value))) return false;
+  VARTYPE tag = VT_EMPTY;
+  if (!read(&tag, TagBytes)) return false;
+  if (isArrayRecord(tag)) return readArray(value, tag);
+  if (tag == VT_BSTR) {
+    DWORD length = 0;
+    const BYTE *bytes = nullptr;
+    if (!read(&length, LengthBytes) || length > remaining()) return false;
+    BSTR text = nullptr;
+    if (length != 0) {
+      bytes = at_;
+      at_ += length;
+      // CTran reports a string value it cannot allocate as a condition of
+      // its own, not as memory: that is left to it.
+      if ((text = allocateStored(length)) == nullptr) return false;
+      std::memcpy(text, bytes, length);
+      terminate(text, length);
+    }
+    V_BSTR(value) = text;
+    V_VT(value) = VT_BSTR;
+    return true;
+  }
+  const int width = scalarWidth(tag);
+  if (width < 0 || !read(&V_UI1(value), ULONG(width))) return false;
+  V_VT(value) = tag;
+  return true;
+}
+
+// An array of fixed-width numbers; arrays of variants are left to CTran,
+// and so is a count it would refuse.
+bool PlainReader::readArray(VARIANT *value, VARTYPE tag) {
+  const VARTYPE elementType = VARTYPE(tag & ~VT_ARRAY);
+  const ULONG width = fixedElementWidth(elementType);
+  LONG bounds[2];
+  if (width == 0 || !read(bounds, sizeof bounds)) return false;
+  const LONGLONG count = LONGLONG(bounds[1]) - bounds[0] + 1;
+  if (count < 0 || ULONGLONG(count) * width > remaining()) return false;
+  SAFEARRAY *array = SafeArrayCreateVector(elementType, bounds[0], ULONG(count));
+  if (array == nullptr) return stopForMemory();
+  V_ARRAY(value) = array;
+  V_VT(value) = tag;
+  if (SafeArrayGetElemsize(array) != width || FAILED(SafeArrayLock(array))) return false;
+  std::memcpy(array->pvData, at_, size_t(count) * width);
+  at_ += size_t(count) * width;
+  return SUCCEEDED(SafeArrayUnlock(array));
+}
+
 }  // namespace rv

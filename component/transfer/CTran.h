@@ -229,4 +229,84 @@ class PlainSizer {
   ULONGLONG total_ = 0;
 };
 
+// Reads records for a walk of the tree that runs without frames, the
+// counterpart of PlainWriter: it raises nothing and logs nothing. It stops
+// (false) wherever CTran's framed read would stop, and also at whatever it
+// does not decode itself (arrays, refused values); outOfMemory() then tells
+// whether the stop was an allocation that failed. Every other stop leaves
+// the whole read to CTran, which reports what it finds.
+class PlainReader {
+ public:
+  PlainReader(const BYTE *at, const BYTE *end) : at_(at), end_(end) {}
+
+  [[nodiscard]] bool read(void *destination, size_t count) {
+    if (count > size_t(end_ - at_)) return false;
+    std::memcpy(destination, at_, count);
+    at_ += count;
+    return true;
+  }
+  // A string record in place: its stored length (0 for a null string, else
+  // at least 2: the bytes and a terminator) and where those bytes lie.
+  [[nodiscard]] bool stringRecord(DWORD &length, const BYTE *&bytes);
+  // Clears `value` and reads a variant record into it: a scalar, a string
+  // or an array of fixed-width numbers.
+  [[nodiscard]] bool readVariant(VARIANT *value);
+
+  // Whether a record can begin here: a child's record never starts at the
+  // blob's end, where the framed read would start over after the header.
+  bool more() const { return at_ < end_; }
+  size_t remaining() const { return size_t(end_ - at_); }
+  const BYTE *at() const { return at_; }
+
+  // The stop was an allocation that failed.
+  bool stopForMemory() {
+    outOfMemory_ = true;
+    return false;
+  }
+  bool outOfMemory() const { return outOfMemory_; }
+
+  // Opens `blob` as CTran does (a one-dimensional byte array of at least 9
+  // bytes with a token below 1000; a cursor below 8 or at the end starts
+  // after the header), has `fill(PlainReader &)` read from the cursor and,
+  // when it read, moves the blob's cursor field past what it read: S_OK.
+  // E_OUTOFMEMORY when an allocation stopped it; S_FALSE for every other
+  // stop, with the blob as it was.
+  template <class Fill> static HRESULT readBlob(VARIANT &blob, Fill &&fill) {
+    if (V_VT(&blob) != (VT_ARRAY | VT_UI1)) return S_FALSE;
+    SAFEARRAY *array = V_ARRAY(&blob);
+    LONG lower = 0, upper = -1;
+    if (array == nullptr || SafeArrayGetDim(array) != 1 || FAILED(SafeArrayGetLBound(array, 1, &lower)) ||
+        FAILED(SafeArrayGetUBound(array, 1, &upper)))
+      return S_FALSE;
+    const LONGLONG length = LONGLONG(upper) - lower + 1;
+    if (length < CTran::HeaderSize + 1 || length > MAXLONG || FAILED(SafeArrayLock(array))) return S_FALSE;
+    HRESULT hr = S_FALSE;
+    if (BYTE *bytes = static_cast<BYTE *>(array->pvData)) {
+      LONG header[2];
+      std::memcpy(header, bytes, sizeof header);
+      const LONG start = header[1] < CTran::HeaderSize || header[1] == length ? CTran::HeaderSize : header[1];
+      if (header[0] < CTran::TokenLimit && start <= length) {
+        PlainReader reader(bytes + start, bytes + length);
+        if (fill(reader)) {
+          header[1] = LONG(reader.at() - bytes);
+          std::memcpy(bytes + sizeof header[0], &header[1], sizeof header[1]);
+          hr = S_OK;
+        } else if (reader.outOfMemory()) {
+          hr = E_OUTOFMEMORY;
+        }
+      }
+    }
+    // A lock this reader took is given back however the read ended.
+    SafeArrayUnlock(array);
+    return hr;
+  }
+
+ private:
+  bool readArray(VARIANT *value, VARTYPE tag);
+
+  const BYTE *at_;
+  const BYTE *end_;
+  bool outOfMemory_ = false;
+};
+
 }  // namespace rv

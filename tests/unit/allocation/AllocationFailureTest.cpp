@@ -158,6 +158,26 @@ TEST_F(AllocationFailure, EveryOperationAtEveryAllocation) {
   for (Ref<IPerfMgr> *made : {&target, &copy, &host, &destination}) create(CLSID_PerfMgr, IID_IPerfMgr, *made);
   VARIANT blob;
   VariantInit(&blob);
+  // The sample with some of its texts one character longer.
+  const Bytes renamed = [&] {
+    putBlob(target.p, expected);
+    IPerfObjects *objects = objectsOf(target.p);
+    for (LONG id : {2, 10}) {
+      Ref<IPerfObject> object;
+      objects->get_ItemByID(id, object.put());
+      TestBstr help("help text");
+      object->put_Help(help.value);
+    }
+    Ref<IPerfObject> object;
+    objects->get_ItemByID(2, object.put());
+    for (const char *name : {"alpha", "beta"}) {
+      IPerfInstance *named = instance(object.p, name);
+      TestBstr longer(std::string(name) + "!");
+      named->put_Name(longer.value);
+      counter(named, 4)->put_Name(longer.value);
+    }
+    return blobOf(target.p);
+  }();
 
   // The host's object with instances, found again in the tree a blob rebuilt.
   Ref<IPerfObject> requests;
@@ -213,7 +233,9 @@ TEST_F(AllocationFailure, EveryOperationAtEveryAllocation) {
   };
 
   const Operation operations[] = {
-      // No rollback: the tree holds what was read, and a whole read replaces it.
+      // No rollback: the tree holds what was read, and a whole read replaces
+      // it. Into an empty manager every node is new; over a tree of the same
+      // shape whose texts differ in length, the nodes are written over.
       {.name = "put_MyBlob",
        .prepare = [&] { return expected; },
        .attempt = [&] { return target->put_MyBlob(btAsBinaryArray, blob); },
@@ -222,12 +244,25 @@ TEST_F(AllocationFailure, EveryOperationAtEveryAllocation) {
            [&] {
              VariantClear(&blob);
              blob = arrayOf(expected);
+             objectsOf(target.p)->RemoveAll();
+           },
+       .again = [&] { return putBlob(target.p, expected); }},
+      {.name = "put_MyBlob over a tree",
+       .prepare = [&] { return expected; },
+       .attempt = [&] { return target->put_MyBlob(btAsBinaryArray, blob); },
+       .state = [&] { return blobOf(target.p); },
+       .setUp =
+           [&] {
+             VariantClear(&blob);
+             blob = arrayOf(expected);
+             putBlob(target.p, renamed);
            },
        .again = [&] { return putBlob(target.p, expected); }},
       {.name = "CopyFrom",
        .prepare = [&] { return expected; },
        .attempt = [&] { return copy->CopyFrom(sample.p); },
-       .state = [&] { return blobOf(copy.p); }},
+       .state = [&] { return blobOf(copy.p); },
+       .setUp = [&] { objectsOf(copy.p)->RemoveAll(); }},
       // An instance added before a later step failed stays in the collection,
       // as the operation promises; without it the tree is the one it started
       // from, and the operation then succeeds.

@@ -246,6 +246,46 @@ TEST_F(Blob, CopiesAndTheirChecks) {
   EXPECT_EQ(99, id);
 }
 
+// A blob read over a tree of the same shape: the nodes the host holds (an
+// instance, a counter of another one) keep their values and leave the tree,
+// which then reads exactly the blob; a blob damaged at its very end gives
+// the same error and the same tree over the old tree as in a new manager.
+TEST_F(Blob, ReadOverATreeLeavesWhatTheHostHoldsAlone) {
+  Ref<IPerfMgr> source, target, empty;
+  for (Ref<IPerfMgr> *made : {&source, &target, &empty}) create(CLSID_PerfMgr, IID_IPerfMgr, *made);
+  buildSample(source.p);
+  Ref<IPerfObject> requests;
+  objectsOf(source.p)->get_ItemByID(2, requests.put());
+  for (const char *name : {"alpha", "beta"}) setValue(counter(instance(requests.p, name), 8), "I4:3");
+  ASSERT_EQ(S_OK, putBlob(target.p, blobOf(source.p)));
+
+  Ref<IPerfObject> targetRequests;
+  objectsOf(target.p)->get_ItemByID(2, targetRequests.put());
+  Ref<IPerfInstance> alpha;
+  Ref<IPerfCounter> betaHandled;
+  (alpha.p = instance(targetRequests.p, "alpha"))->AddRef();
+  (betaHandled.p = counter(instance(targetRequests.p, "beta"), 4))->AddRef();
+  setValue(counter(instance(requests.p, "alpha"), 4), "I4:555");
+  setValue(counter(instance(requests.p, "beta"), 4), "I4:777");
+  const Bytes changed = blobOf(source.p);
+  ASSERT_EQ(S_OK, putBlob(target.p, changed));
+  EXPECT_EQ(changed, blobOf(target.p));
+  EXPECT_EQ("I4:100", valueOf(alpha.p, 4));
+  EXPECT_EQ("I4:101", valueOf(betaHandled.p));
+  objectsOf(target.p)->get_ItemByID(2, targetRequests.put());
+  EXPECT_NE(alpha.p, instance(targetRequests.p, "alpha"));
+  EXPECT_NE(betaHandled.p, counter(instance(targetRequests.p, "beta"), 4));
+
+  // The cursor field goes back to the start, so that the read runs into the cut.
+  const Bytes cut = Bytes(changed.begin(), changed.begin() + 4) + le32(0) + Bytes(changed.begin() + 8, changed.end() - 3);
+  EXPECT_EQ(E_FAIL, putBlob(target.p, cut));
+  const ErrorSeen overTree = takeError();
+  EXPECT_EQ(E_FAIL, putBlob(empty.p, cut));
+  EXPECT_EQ(takeError().description, overTree.description);
+  EXPECT_EQ(dump(empty.p), dump(target.p));
+  EXPECT_EQ(blobOf(empty.p), blobOf(target.p));
+}
+
 TEST_F(Blob, DamagedBlobs) {
   Ref<IPerfCounters> counters;
   create(CLSID_PerfCounters, IID_IPerfCounters, counters);
