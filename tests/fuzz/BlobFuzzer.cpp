@@ -3,6 +3,12 @@
 // holding the same bytes. A manager built from the bytes then calculates its
 // totals, sweeps and synchronises the tree it got.
 //
+// The put reads without frames where it can; the same bytes also go, as a
+// byte array, to a second node of the class through its framed TransferIn
+// alone. Both must answer alike, move the blob's cursor alike and leave
+// trees with the same blob, so the read without frames, writing over the
+// tree the earlier inputs left, ends wherever the framed read ends.
+//
 // An input is one byte that picks the class (its value modulo 7) and the form
 // (its value divided by 7, odd for the string form), then the blob's bytes,
 // header included. Whatever the bytes, the put must come back as a result
@@ -12,7 +18,10 @@
 //   mkdir -p corpus-blob && bin/blob_fuzzer corpus-blob -max_len=4096 -malloc_limit_mb=16 -runs=1000000
 // CTest runs it briefly (see tests/fuzz/CMakeLists.txt).
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "FuzzHost.h"
 #include "rvZedaZuvivurAzodav.h"
@@ -22,6 +31,33 @@ using namespace rv;
 namespace {
 
 IDispatch *nodes[ClassCount] = {};
+IDispatch *framedNodes[ClassCount] = {};
+
+void require(bool condition, const char *what) {
+  if (condition) return;
+  std::fprintf(stderr, "blob_fuzzer: %s\n", what);
+  std::abort();
+}
+
+void fillArray(Variant &blob, const uint8_t *data, size_t size) {
+  SAFEARRAY *array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size));
+  require(array != nullptr, "no array");
+  if (size != 0) std::memcpy(array->pvData, data, size);
+  V_VT(blob.get()) = VT_ARRAY | VT_UI1;
+  V_ARRAY(blob.get()) = array;
+}
+
+std::string bytesOf(const VARIANT *blob) {
+  if (V_VT(blob) != (VT_ARRAY | VT_UI1) || V_ARRAY(blob) == nullptr) return "<none>";
+  return std::string(static_cast<const char *>(V_ARRAY(blob)->pvData), V_ARRAY(blob)->rgsabound[0].cElements);
+}
+
+// The node's blob, or its failure.
+std::string blobOf(IPerfCommon *node) {
+  Variant out;
+  const HRESULT hr = node->get_MyBlob(btAsBinaryArray, out.get());
+  return SUCCEEDED(hr) ? bytesOf(out.get()) : "failed " + std::to_string(hr);
+}
 
 }  // namespace
 
@@ -29,7 +65,9 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   fuzz_host::start();
   for (size_t i = 0; i < ClassCount; ++i)
     if (FAILED(CoCreateInstance(*classTable()[i].clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                reinterpret_cast<void **>(&nodes[i]))))
+                                reinterpret_cast<void **>(&nodes[i]))) ||
+        FAILED(CoCreateInstance(*classTable()[i].clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                reinterpret_cast<void **>(&framedNodes[i]))))
       std::abort();
   return 0;
 }
@@ -41,32 +79,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   ++data;
   --size;
 
-  Variant blob;
-  if (asString) {
+  Variant blob, framedBlob;
+  fillArray(framedBlob, data, size);
+  if (!asString) {
+    fillArray(blob, data, size);
+  } else {
     V_VT(blob.get()) = VT_BSTR;
     V_BSTR(blob.get()) = SysAllocStringByteLen(reinterpret_cast<const char *>(data), static_cast<UINT>(size));
-  } else {
-    SAFEARRAY *array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size));
-    if (array == nullptr) return 0;
-    if (size != 0) std::memcpy(array->pvData, data, size);
-    V_VT(blob.get()) = VT_ARRAY | VT_UI1;
-    V_ARRAY(blob.get()) = array;
   }
 
   // MyBlob put through the node's main interface: the property put of
   // dispatch id 3 (objects) or 9 (collections).
-  ComPtr<IPerfCommon> common;
-  if (FAILED(nodes[which]->QueryInterface(IID_IPerfCommon, common.putVoid()))) std::abort();
-  common->put_MyBlob(btAsBinaryArray, *blob.get());
-
+  ComPtr<IPerfCommon> common, framedCommon;
+  ComPtr<IPerfTransfer> framed;
+  require(SUCCEEDED(nodes[which]->QueryInterface(IID_IPerfCommon, common.putVoid())) &&
+              SUCCEEDED(framedNodes[which]->QueryInterface(IID_IPerfCommon, framedCommon.putVoid())) &&
+              SUCCEEDED(framedNodes[which]->QueryInterface(IID_IPerfTransfer, framed.putVoid())),
+          "a node without its interfaces");
+  const HRESULT put = common->put_MyBlob(btAsBinaryArray, *blob.get());
+  // A string is read from a copy made as a byte array: its cursor goes nowhere.
+  require(put == framed->TransferIn(*framedBlob.get()), "MyBlob put and the framed read give different results");
+  if (!asString) require(bytesOf(blob.get()) == bytesOf(framedBlob.get()), "the reads move the cursor differently");
   // A node that took the blob must be able to give one back.
-  Variant out;
-  common->get_MyBlob(btAsBinaryArray, out.get());
+  require(blobOf(common.get()) == blobOf(framedCommon.get()), "the reads leave different trees");
 
   // A manager goes through every walk over its tree as well: totals, the
-  // time-out sweep, and a synchronisation from itself.
-  ComPtr<IPerfMgr> manager;
-  if (SUCCEEDED(nodes[which]->QueryInterface(IID_IPerfMgr, manager.putVoid()))) {
+  // time-out sweep, and a synchronisation from itself; the second node too,
+  // so that the next input finds the same trees.
+  for (IDispatch *node : {nodes[which], framedNodes[which]}) {
+    ComPtr<IPerfMgr> manager;
+    if (FAILED(node->QueryInterface(IID_IPerfMgr, manager.putVoid()))) break;
     manager->CreateTotalInstances();
     manager->CalcTotalInstances();
     manager->RemoveTimedOutInstances();
