@@ -354,12 +354,28 @@ class TRVPObjectImpl : public ObjectRoot,
   // reports whatever stopped this one. So does a trace level that records the
   // entries of the transfer's operations (without the trace settings there
   // is nothing to record: the member's own frame has just tried them).
+  //
+  // A host takes the blob of the same tree again and again, and a tree that
+  // kept its shape and its texts keeps its size: the size of the last blob
+  // this thread made, when it was of the same node, is tried first, and the
+  // count is walked only when the records do not fill exactly that much.
+  // (A node made at the address of one gone since only costs that try.)
   static HRESULT quickBlob(ObjectRoot &node, VARIANT *blob) {
     if (entryRecordsWanted()) return S_FALSE;
+    thread_local struct {
+      const ObjectRoot *node;
+      LONG payload;
+    } last{nullptr, 0};
+    const auto write = [&](PlainWriter &writer) { return node.quickWalk(writer); };
+    if (last.node == &node) {
+      const HRESULT hr = PlainWriter::makeBlob(blob, last.payload, write);
+      if (hr != S_FALSE) return hr;
+    }
     PlainSizer size;
     if (!node.quickWalk(size) || size.total() > ULONGLONG(MAXLONG - CTran::HeaderSize)) return S_FALSE;
-    return PlainWriter::makeBlob(blob, static_cast<LONG>(size.total()),
-                                 [&](PlainWriter &writer) { return node.quickWalk(writer); });
+    const HRESULT hr = PlainWriter::makeBlob(blob, static_cast<LONG>(size.total()), write);
+    if (hr == S_OK) last = {&node, static_cast<LONG>(size.total())};
+    return hr;
   }
 
   // Reads a blob into `node` by one walk without frames, which writes over
