@@ -232,7 +232,7 @@ class PlainSizer {
 // Reads records for a walk of the tree that runs without frames, the
 // counterpart of PlainWriter: it raises nothing and logs nothing. It stops
 // (false) wherever CTran's framed read would stop, and also at whatever it
-// does not decode itself (arrays, refused values); outOfMemory() then tells
+// does not decode itself (arrays of variants, refused values); outOfMemory() then tells
 // whether the stop was an allocation that failed. Every other stop leaves
 // the whole read to CTran, which reports what it finds.
 class PlainReader {
