@@ -267,13 +267,6 @@ TEST_F(Frame, FallbackFileByteForByte) {
   EXPECT_TRUE(doubles->logErrorCalls().empty());
 }
 
-TEST_F(Frame, ModuleVersionText) {
-  EXPECT_EQ("8.3.1202.0", moduleVersionText(wide(modulePath()).c_str()));
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(LoadLibraryA(DOUBLES_MODULE), path, MAX_PATH);
-  EXPECT_EQ("0.0.0.0", moduleVersionText(wide(path).c_str()));
-}
-
 // Runs last: once the trace settings have been read, they stay for the life
 // of the module.
 TEST_F(Frame, TraceSettingsAreReadUntilTheyAnswer) {

@@ -201,20 +201,4 @@ TEST_F(Collection, UntypedCollectionForwardsAndChecksTheMemberClass) {
   EXPECT_EQ(2, trees::countOf(untyped.p));
 }
 
-TEST_F(Collection, InstancesFindTheirMembersByNameAndID) {
-  Ref<IPerfInstances> instances;
-  create(CLSID_PerfInstances, IID_IPerfInstances, instances);
-  Ref<IPerfInstance> a, b;
-  ASSERT_EQ(S_OK, instances->AddNew(0, a.put()));
-  ASSERT_EQ(S_OK, instances->AddNew(0, b.put()));
-  TestBstr total("_Total");
-  b->put_Name(total.value);
-  Ref<IPerfInstance> found;
-  TestBstr wanted("_total");
-  ASSERT_EQ(S_OK, instances->get_ItemByName(wanted.value, found.put()));
-  EXPECT_EQ(b.p, found.p);
-  ASSERT_EQ(S_OK, instances->get_ItemByID(0, found.put()));
-  EXPECT_EQ(a.p, found.p);
-}
-
 }  // namespace
