@@ -296,7 +296,9 @@ TEST_F(Frame, TraceSettingsAreReadUntilTheyAnswer) {
   EXPECT_EQ("FrameTest", narrow(traces[0].file));
   const std::vector<ViewerCall> shown = doubles->viewerCalls();
   ASSERT_EQ(1u, shown.size());
+  EXPECT_EQ(5u, shown[0].argumentCount);
   EXPECT_EQ("QuietMember", narrow(shown[0].message));
+  EXPECT_EQ(VT_I4 | VT_BYREF, shown[0].levelType);
   EXPECT_EQ(5, shown[0].level);
   // Level-5 records reach the trace but never the error log component.
   EXPECT_TRUE(doubles->logErrorCalls().empty());
