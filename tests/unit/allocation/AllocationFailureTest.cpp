@@ -78,7 +78,6 @@ void walk(const Operation &operation) {
   const auto again = operation.again ? operation.again : operation.attempt;
   const auto recorded = [] { return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); };
   const int before = recorded();
-  long failurePoints = 0;
   for (long n = 1;; ++n) {
     operation.setUp();
     PlatformFailNthAllocation(n);
@@ -89,7 +88,6 @@ void walk(const Operation &operation) {
       EXPECT_TRUE(operation.succeeded(hr)) << "without a failure: " << std::hex << hr;
       break;
     }
-    ++failurePoints;
     SCOPED_TRACE("allocation " + std::to_string(n));
     operation.failed(hr, after);
     EXPECT_EQ(S_OK, again()) << "failed again";
@@ -100,7 +98,6 @@ void walk(const Operation &operation) {
     }
   }
   EXPECT_EQ(after, operation.state());
-  ::testing::Test::RecordProperty(operation.name, static_cast<int>(failurePoints));
 }
 
 // The error codes that counter values of the tree hold, in tree order.
