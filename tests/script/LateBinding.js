@@ -41,7 +41,7 @@ function run() {
   checkCounters(fromString, "from the string");
   // Without its form MyBlob is the byte array, which Wine's script engine
   // hands on untouched but cannot look inside.
-  fromArray.MyBlob = counters.MyBlob();
+  fromArray.MyBlob = counters.MyBlob;
   checkCounters(fromArray, "from the array");
 
   var instance = create("PerfInstance");
