@@ -110,8 +110,8 @@ TEST_F(Server, RegistrationWritesTheKeysOfEveryClassOnceAndTakesThemAway) {
   ASSERT_EQ(S_OK, entry("DllRegisterServer")());
 }
 
-// What the module answers for classes and class objects; the unload answer
-// is the thread test's.
+// A class object held by a client holds the module, as a lock does without
+// any object; the module's own reference to its class objects does not.
 TEST_F(Server, ClassObjects) {
   const CLSID unknown = {0x11111111, 0x2222, 0x3333, {4, 4, 4, 4, 4, 4, 4, 4}};
   IClassFactory *none = reinterpret_cast<IClassFactory *>(1);
@@ -119,15 +119,25 @@ TEST_F(Server, ClassObjects) {
   EXPECT_EQ(nullptr, none);
   EXPECT_EQ(E_POINTER, classObject(unknown, nullptr));
 
+  EXPECT_EQ(S_OK, canUnloadNow());
   Ref<IClassFactory> factory, again;
   ASSERT_EQ(S_OK, classObject(CLSID_PerfCounter, factory.put()));
   ASSERT_EQ(S_OK, classObject(CLSID_PerfCounter, again.put()));
   EXPECT_EQ(factory.p, again.p);
+  EXPECT_EQ(S_FALSE, canUnloadNow());
   IUnknown *object = reinterpret_cast<IUnknown *>(1);
   EXPECT_EQ(E_POINTER, factory->CreateInstance(nullptr, IID_IUnknown, nullptr));
   EXPECT_EQ(CLASS_E_NOAGGREGATION,
             factory->CreateInstance(factory.p, IID_IPerfCounter, reinterpret_cast<void **>(&object)));
   EXPECT_EQ(nullptr, object);
+  factory->LockServer(TRUE);
+  factory.reset();
+  again.reset();
+  EXPECT_EQ(S_FALSE, canUnloadNow());
+  ASSERT_EQ(S_OK, classObject(CLSID_PerfMgr, factory.put()));
+  factory->LockServer(FALSE);
+  factory.reset();
+  EXPECT_EQ(S_OK, canUnloadNow());
 }
 
 TEST_F(Server, EveryClassAnswersItsInterfaceTable) {
