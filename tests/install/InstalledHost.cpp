@@ -85,13 +85,11 @@ struct Leftovers {
 // lodctr installs no names) leaves the collector's own base, 10000.
 bool firstCounter(const std::string &service, DWORD *base) {
   HKEY key = nullptr;
-  *base = 10000;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, (service + "\\Performance").c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-    return false;
   DWORD size = sizeof *base;
   const bool found =
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, (service + "\\Performance").c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS &&
       RegQueryValueExA(key, "First Counter", nullptr, nullptr, reinterpret_cast<BYTE *>(base), &size) == ERROR_SUCCESS;
-  RegCloseKey(key);
+  if (key) RegCloseKey(key);
   if (!found) *base = 10000;
   return found;
 }
@@ -116,18 +114,18 @@ int host(const std::string &component, const std::string &collector, const std::
       "</Object></PerfData>";
   HANDLE file = CreateFileA((leftovers.folder + "\\RVCounters.xml").c_str(), GENERIC_WRITE, 0, nullptr,
                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return fail("writing the definition file", HRESULT_FROM_WIN32(GetLastError()));
   DWORD written = 0;
   const BOOL wrote = WriteFile(file, definition.data(), static_cast<DWORD>(definition.size()), &written, nullptr);
   CloseHandle(file);
   if (!wrote) return fail("writing the definition file", HRESULT_FROM_WIN32(GetLastError()));
 
   CLSID manager_class;
-  hr = CLSIDFromProgID(wide("rvZedaZuvivurAzodav_83.PerfMgr").c_str(), &manager_class);
-  if (FAILED(hr)) return fail("CLSIDFromProgID", hr);
   Ref<IPerfMgr> manager;
-  hr = CoCreateInstance(manager_class, nullptr, CLSCTX_INPROC_SERVER, IID_IPerfMgr, reinterpret_cast<void **>(&manager.p));
-  if (FAILED(hr)) return fail("creating the PerfMgr", hr);
+  if (FAILED(hr = CLSIDFromProgID(wide("rvZedaZuvivurAzodav_83.PerfMgr").c_str(), &manager_class)))
+    return fail("CLSIDFromProgID", hr);
+  if (FAILED(hr = CoCreateInstance(manager_class, nullptr, CLSCTX_INPROC_SERVER, IID_IPerfMgr,
+                                   reinterpret_cast<void **>(&manager.p))))
+    return fail("creating the PerfMgr", hr);
   OwnedBstr folder(leftovers.folder);
   if (FAILED(hr = manager.p->Load(folder.value))) return fail("Load", hr);
   if (FAILED(hr = manager.p->Register(folder.value))) return fail("Register", hr);
@@ -172,10 +170,7 @@ int host(const std::string &component, const std::string &collector, const std::
   GetExitCodeProcess(process.hProcess, &exitCode);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  if (exitCode != 0) {
-    fprintf(stderr, "installed_host: %s ended with %lu\n", command.c_str(), static_cast<unsigned long>(exitCode));
-    return 1;
-  }
+  if (exitCode != 0) return fail(command, static_cast<HRESULT>(exitCode));
   fflush(stdout);
   printf("installed_host: perfquery read the published value\n");
   return 0;
@@ -184,10 +179,6 @@ int host(const std::string &component, const std::string &collector, const std::
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc == 2 && std::string(argv[1]) == "--help") {
-    printf("usage: installed_host COMPONENT_MODULE COLLECTOR_MODULE PERFQUERY\n");
-    return 0;
-  }
   if (argc != 4) {
     fprintf(stderr, "usage: installed_host COMPONENT_MODULE COLLECTOR_MODULE PERFQUERY\n");
     return 2;

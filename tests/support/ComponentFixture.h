@@ -75,6 +75,19 @@ inline bool writeFileText(const std::string &path, const std::string &bytes) {
   return wrote && written == bytes.size();
 }
 
+// The name index base of a registered device: the range lodctr installed,
+// else the collector's fixed base, 10000 (Wine's lodctr installs no names).
+inline DWORD nameBase(const std::string &device) {
+  const std::string path = "SYSTEM\\CurrentControlSet\\Services\\" + device + "\\Performance";
+  DWORD base = 10000, size = sizeof base;
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return base;
+  if (RegQueryValueExA(key, "First Counter", nullptr, nullptr, reinterpret_cast<BYTE *>(&base), &size) != ERROR_SUCCESS)
+    base = 10000;
+  RegCloseKey(key);
+  return base;
+}
+
 // Reads a BSTR out parameter into a string and frees it.
 template <typename Getter> std::string readText(Getter &&getter) {
   BSTR text = nullptr;

@@ -118,13 +118,10 @@ class TraceSettingsDouble final : public Double<rv::ITraceSettings> {
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
     return answer(riid, rv::IID_ITraceSettings, object);
   }
-  HRESULT STDMETHODCALLTYPE TraceRecord(BSTR description, LONG one, LONG level, VARIANT_BOOL *show) override {
+  HRESULT STDMETHODCALLTYPE TraceRecord(BSTR description, LONG, LONG level, VARIANT_BOOL *show) override {
     TraceCall call = {};
     copy(call.description, description);
-    call.one = one;
     call.level = level;
-    copy(call.component, component_.c_str());
-    copy(call.module, module_.c_str());
     copy(call.file, file_.c_str());
     copy(call.procedure, procedure_.c_str());
     std::lock_guard<std::mutex> guard(lock);
@@ -132,8 +129,8 @@ class TraceSettingsDouble final : public Double<rv::ITraceSettings> {
     if (show) *show = settings.show;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE SetComponentName(BSTR name) override { return keep(component_, name); }
-  HRESULT STDMETHODCALLTYPE SetModuleName(BSTR name) override { return keep(module_, name); }
+  HRESULT STDMETHODCALLTYPE SetComponentName(BSTR) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE SetModuleName(BSTR) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE SetFileName(BSTR name) override { return keep(file_, name); }
   HRESULT STDMETHODCALLTYPE SetProcedureName(BSTR name) override { return keep(procedure_, name); }
   HRESULT STDMETHODCALLTYPE Slot13() override { return E_NOTIMPL; }
@@ -156,7 +153,7 @@ class TraceSettingsDouble final : public Double<rv::ITraceSettings> {
     field = value ? Text(value) : Text();
     return S_OK;
   }
-  Text component_, module_, file_, procedure_;
+  Text file_, procedure_;
 };
 
 class ViewerDouble final : public Double<IDispatch> {
@@ -164,26 +161,20 @@ class ViewerDouble final : public Double<IDispatch> {
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
     return answer(riid, IID_IDispatch, object);
   }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR *names, UINT count, LCID lcid, DISPID *ids) override {
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR *names, UINT count, LCID, DISPID *ids) override {
     const char expected[] = "LogMessage";
-    namesLocale_ = lcid;
     for (size_t i = 0; i < sizeof expected; ++i)
       if (count != 1 || names[0][i] != static_cast<OLECHAR>(expected[i])) return DISP_E_UNKNOWNNAME;
     ids[0] = 7;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID lcid, WORD flags, DISPPARAMS *parameters, VARIANT *,
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS *parameters, VARIANT *,
                                    EXCEPINFO *, UINT *) override {
     if (member != 7 || flags != DISPATCH_METHOD) return DISP_E_MEMBERNOTFOUND;
     ViewerCall call = {};
     call.argumentCount = parameters->cArgs;
-    call.namesLocale = namesLocale_;
-    call.invokeLocale = lcid;
     if (parameters->cArgs == 5) {
-      VARIANTARG *a = parameters->rgvarg;  // in reverse order
-      copy(call.procedure, V_VT(&a[0]) == VT_BSTR ? V_BSTR(&a[0]) : nullptr);
-      copy(call.module, V_VT(&a[1]) == VT_BSTR ? V_BSTR(&a[1]) : nullptr);
-      copy(call.component, V_VT(&a[2]) == VT_BSTR ? V_BSTR(&a[2]) : nullptr);
+      VARIANTARG *a = parameters->rgvarg;  // in reverse order: procedure, module, component, level, message
       call.levelType = V_VT(&a[3]);
       if (V_VT(&a[3]) == (VT_I4 | VT_BYREF)) call.level = *V_I4REF(&a[3]);
       copy(call.message, V_VT(&a[4]) == VT_BSTR ? V_BSTR(&a[4]) : nullptr);
@@ -192,9 +183,6 @@ class ViewerDouble final : public Double<IDispatch> {
     viewerCalls.push_back(call);
     return S_OK;
   }
-
- private:
-  LCID namesLocale_ = 0;
 };
 
 class FolderBrandingDouble final : public Double<rv::IFolderBranding> {

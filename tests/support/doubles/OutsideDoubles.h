@@ -27,10 +27,7 @@ struct LogErrorCall {
 
 struct TraceCall {
   WCHAR description[512];
-  LONG one;
   LONG level;
-  WCHAR component[64];
-  WCHAR module[64];
   WCHAR file[128];
   WCHAR procedure[128];
 };
@@ -40,11 +37,6 @@ struct ViewerCall {
   WCHAR message[512];
   VARTYPE levelType;
   LONG level;
-  WCHAR component[64];
-  WCHAR module[64];
-  WCHAR procedure[128];
-  LCID namesLocale;
-  LCID invokeLocale;
 };
 
 struct DoublesSettings {

@@ -79,20 +79,6 @@ class CollectorEndToEnd : public RegistrationFixture {
   }
   void TearDown() override { removeAll({"e2e.h", "e2e.ini"}); }
 
-  // The name index base the collector uses: lodctr's range where it
-  // installed one, its fixed base otherwise.
-  DWORD firstCounter() {
-    const std::string path = "SYSTEM\\CurrentControlSet\\Services\\" + device + "\\Performance";
-    DWORD value = 10000, size = sizeof value;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return value;
-    if (RegQueryValueExA(key, "First Counter", nullptr, nullptr, reinterpret_cast<BYTE *>(&value), &size) !=
-        ERROR_SUCCESS)
-      value = 10000;
-    RegCloseKey(key);
-    return value;
-  }
-
   // What a reader in another process sees for `query`, limited to `objects`.
   static std::string readElsewhere(const std::string &query, const std::vector<DWORD> &objects) {
     std::string indices;
@@ -109,7 +95,6 @@ class CollectorEndToEnd : public RegistrationFixture {
     std::remove(seen.c_str());
     return out;
   }
-
 };
 
 }  // namespace
@@ -121,7 +106,7 @@ TEST_F(CollectorEndToEnd, AReaderInAnotherProcessSeesWhatTheHostPublished) {
   Ref<IPerfObject> sessions, memory;
   objects->get_ItemByID(0, sessions.put());
   objects->get_ItemByID(6, memory.put());
-  const DWORD base = firstCounter();
+  const DWORD base = nameBase(device);
   const std::vector<DWORD> ours = {base, base + 6};
 
   IPerfInstance *alpha = instance(sessions.p, "alpha"), *beta = instance(sessions.p, "beta");

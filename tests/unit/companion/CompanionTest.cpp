@@ -1,6 +1,6 @@
 // rvCompanion registered beside the component: the component's failing
 // calls reach the error log file, tracing switched on in the registry
-// reaches the viewer file (which rotates at its limit), the branding folder
+// reaches the viewer file, the branding folder
 // comes from the registry or the install folder, and unregistration takes
 // every class away again.
 #include "ClassesKeys.h"
@@ -11,8 +11,6 @@
 #include <vector>
 
 namespace {
-
-using rv::companion::CLSID_ViewerHelper;
 
 const OLECHAR SettingsKey[] = OLESTR("SOFTWARE\\rvZedaZuvivurAzodav");
 
@@ -78,7 +76,7 @@ class Companion : public ComponentFixture {
   static void TearDownTestSuite() {
     companionEntry("DllUnregisterServer")();
     ComponentFixture::TearDownTestSuite();
-    for (const std::string &file : {viewerFile(), viewerFile() + ".1", errorFile()}) DeleteFileA(file.c_str());
+    for (const std::string &file : {viewerFile(), errorFile()}) DeleteFileA(file.c_str());
     RemoveDirectoryA(folder_.c_str());
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, SettingsKey);
   }
@@ -175,45 +173,6 @@ TEST_F(Companion, TracingSwitchedOnInTheRegistryReachesTheViewerFile) {
     EXPECT_EQ("1", records[at][1]);
     EXPECT_EQ("Load", records[at][4]);
   }
-  const size_t shown = records.size();
-
-  // A script's call by name, the level by value; wrong calls are refused.
-  CLSID clsid;
-  ASSERT_EQ(S_OK, CLSIDFromProgID(OLESTR("TraceConsole_83.ViewerHelper"), &clsid));
-  EXPECT_TRUE(IsEqualCLSID(CLSID_ViewerHelper, clsid));
-  Ref<IDispatch> viewer;
-  create(clsid, IID_IDispatch, viewer);
-  LPOLESTR name = const_cast<LPOLESTR>(OLESTR("logmessage"));
-  DISPID member = 0;
-  ASSERT_EQ(S_OK, viewer->GetIDsOfNames(IID_NULL, &name, 1, 0, &member));
-  TestBstr message("by\tname"), component("Script"), module("m"), procedure("p");
-  VARIANTARG arguments[5];
-  for (VARIANTARG &a : arguments) VariantInit(&a);
-  const BSTR texts[] = {procedure.value, module.value, component.value, nullptr, message.value};
-  for (int at : {0, 1, 2, 4}) V_VT(&arguments[at]) = VT_BSTR, V_BSTR(&arguments[at]) = texts[at];
-  V_VT(&arguments[3]) = VT_I4;
-  V_I4(&arguments[3]) = 2;
-  DISPPARAMS parameters = {arguments, nullptr, 5, 0};
-  EXPECT_EQ(S_OK, viewer->Invoke(member, IID_NULL, 0, DISPATCH_METHOD, &parameters, nullptr, nullptr, nullptr));
-  records = recordsOf(viewerFile());
-  ASSERT_EQ(shown + 1, records.size());
-  EXPECT_EQ((std::vector<std::string>{"2", "Script", "m", "p", "by name"}),
-            std::vector<std::string>(records.back().begin() + 1, records.back().end()));
-  parameters.cArgs = 4;
-  EXPECT_EQ(DISP_E_BADPARAMCOUNT,
-            viewer->Invoke(member, IID_NULL, 0, DISPATCH_METHOD, &parameters, nullptr, nullptr, nullptr));
-  name = const_cast<LPOLESTR>(OLESTR("Show"));
-  EXPECT_EQ(DISP_E_UNKNOWNNAME, viewer->GetIDsOfNames(IID_NULL, &name, 1, 0, &member));
-
-  // At its limit the file is renamed once to .1 and starts again.
-  setNumber(OLESTR("Trace"), "ViewerFileLimit", 2000);
-  for (int call = 0; call < 16; ++call) failOnce(manager.p);
-  const std::string current = fileText(viewerFile()), previous = fileText(viewerFile() + ".1");
-  EXPECT_LE(current.size(), 2000u);
-  EXPECT_LE(previous.size(), 2000u);
-  EXPECT_GT(previous.size(), 1000u);
-  EXPECT_EQ("<missing>", fileText(viewerFile() + ".2"));
-  EXPECT_NE(std::string::npos, current.find("\tLoad\t"));
   setNumber(OLESTR("Trace"), "Level", 5);
 }
 
@@ -266,7 +225,7 @@ TEST_F(Companion, BrandingFolderFromTheRegistryOrTheInstallFolder) {
 }
 
 TEST_F(Companion, UnregistrationRemovesEveryClass) {
-  const CLSID *classes[] = {&rv::CLSID_ErrorLog, &rv::CLSID_TraceSettings, &CLSID_ViewerHelper,
+  const CLSID *classes[] = {&rv::CLSID_ErrorLog, &rv::CLSID_TraceSettings, &rv::companion::CLSID_ViewerHelper,
                             &rv::CLSID_FolderBranding};
   for (const CLSID *clsid : classes) {
     Ref<IDispatch> object;

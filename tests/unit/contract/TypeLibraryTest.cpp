@@ -46,7 +46,6 @@ struct Member {
   INVOKEKIND kind;
   const char *name;
   std::vector<Param> params;
-  const char *help;
   bool restricted = false;
 };
 
@@ -57,82 +56,74 @@ constexpr INVOKEKIND Get = INVOKE_PROPERTYGET;
 constexpr INVOKEKIND Put = INVOKE_PROPERTYPUT;
 constexpr INVOKEKIND Method = INVOKE_FUNC;
 
-const char *const blobHelp = "Serializes or Unserializes object hierarchy to or from a Blob";
-
 std::vector<Member> commonMembers() {
   return {
-      {1, Get, "ID", {{"pVal", Retval, "long*", nullptr}}, "ID of the object"},
-      {1, Put, "ID", {{"", In, "long", nullptr}}, "ID of the object"},
-      {3, Get, "MyBlob", {{"tTranType", InOpt, "RVBlobTypeEnum", "0"}, {"pVal", Retval, "VARIANT*", nullptr}}, blobHelp},
-      {3, Put, "MyBlob", {{"tTranType", InOpt, "RVBlobTypeEnum", "0"}, {"", In, "VARIANT", nullptr}}, blobHelp},
-      {4, Method, "CopyFrom", {{"oFromObj", In, "IDispatch*", nullptr}}, "Clones an entire object hierarchy."},
+      {1, Get, "ID", {{"pVal", Retval, "long*", nullptr}}},
+      {1, Put, "ID", {{"", In, "long", nullptr}}},
+      {3, Get, "MyBlob", {{"tTranType", InOpt, "RVBlobTypeEnum", "0"}, {"pVal", Retval, "VARIANT*", nullptr}}},
+      {3, Put, "MyBlob", {{"tTranType", InOpt, "RVBlobTypeEnum", "0"}, {"", In, "VARIANT", nullptr}}},
+      {4, Method, "CopyFrom", {{"oFromObj", In, "IDispatch*", nullptr}}},
   };
 }
 
-void addProperty(std::vector<Member> &members, DISPID id, const char *name, const std::string &type,
-                 const char *help) {
-  members.push_back({id, Get, name, {{"pVal", Retval, type + "*", nullptr}}, help});
-  members.push_back({id, Put, name, {{"", In, type, nullptr}}, help});
+void addProperty(std::vector<Member> &members, DISPID id, const char *name, const std::string &type) {
+  members.push_back({id, Get, name, {{"pVal", Retval, type + "*", nullptr}}});
+  members.push_back({id, Put, name, {{"", In, type, nullptr}}});
 }
 
 std::vector<Member> counterMembers() {
   auto m = commonMembers();
-  addProperty(m, 5, "Value", "VARIANT", "Performance Counter Value");
-  addProperty(m, 6, "Name", "BSTR", "Performance Counter Name");
-  addProperty(m, 7, "Help", "BSTR", "Performance Counter Help string");
-  addProperty(m, 8, "DefaultScale", "long", "Performance Counter DefaultScale");
-  addProperty(m, 9, "CounterType", "long", "Performance Counter Type ");
-  addProperty(m, 10, "CounterSize", "long", "Performance Counter Byte Size");
-  m.push_back({11, Method, "ResetCounter", {}, "Reset Counter Values to Zero."});
-  addProperty(m, 12, "AutoCalcInstanceTotal", "BSTR", "Automatically calculates the _Total for all instances");
+  addProperty(m, 5, "Value", "VARIANT");
+  addProperty(m, 6, "Name", "BSTR");
+  addProperty(m, 7, "Help", "BSTR");
+  addProperty(m, 8, "DefaultScale", "long");
+  addProperty(m, 9, "CounterType", "long");
+  addProperty(m, 10, "CounterSize", "long");
+  m.push_back({11, Method, "ResetCounter", {}});
+  addProperty(m, 12, "AutoCalcInstanceTotal", "BSTR");
   return m;
 }
 
 std::vector<Member> objectMembers() {
   auto m = commonMembers();
-  addProperty(m, 5, "Name", "BSTR", "Perfomance Object Name");
-  m.push_back({6, Get, "PerfCounters", {{"pVal", Retval, "IPerfCounters**", nullptr}}, "property PerfCounters"});
-  addProperty(m, 7, "Help", "BSTR", "Perfomance Object Help string");
-  m.push_back({8, Get, "PerfInstances", {{"pVal", Retval, "IPerfInstances**", nullptr}}, "property PerfInstances"});
-  addProperty(m, 9, "InstanceTimeout", "long", "Perfomance Object Instance Timeout");
-  addProperty(m, 10, "HasInstances", "VARIANT_BOOL", "Perfomance Object Has Intances");
-  addProperty(m, 11, "AutoCreateInstanceTotal", "VARIANT_BOOL", "Automatically displays the _Total for all instances");
-  m.push_back({12, Method, "ResetCounters", {}, "Reset Counter Values to Zero."});
+  addProperty(m, 5, "Name", "BSTR");
+  m.push_back({6, Get, "PerfCounters", {{"pVal", Retval, "IPerfCounters**", nullptr}}});
+  addProperty(m, 7, "Help", "BSTR");
+  m.push_back({8, Get, "PerfInstances", {{"pVal", Retval, "IPerfInstances**", nullptr}}});
+  addProperty(m, 9, "InstanceTimeout", "long");
+  addProperty(m, 10, "HasInstances", "VARIANT_BOOL");
+  addProperty(m, 11, "AutoCreateInstanceTotal", "VARIANT_BOOL");
+  m.push_back({12, Method, "ResetCounters", {}});
   m.push_back({13, Method, "CreateInstance",
-               {{"sInstanceName", In, "BSTR", nullptr}, {"pVal", Retval, "IPerfInstance**", nullptr}},
-               "Create a _Total Instance if required"});
-  m.push_back({14, Method, "CalcTotalInstance", {}, "Calculate a _Total Instance if required"});
+               {{"sInstanceName", In, "BSTR", nullptr}, {"pVal", Retval, "IPerfInstance**", nullptr}}});
+  m.push_back({14, Method, "CalcTotalInstance", {}});
   return m;
 }
 
 std::vector<Member> instanceMembers() {
   auto m = commonMembers();
-  addProperty(m, 5, "Name", "BSTR", "Perfomance Object Name");
-  m.push_back({6, Get, "PerfCounters", {{"pVal", Retval, "IPerfCounters**", nullptr}}, "property PerfCounters"});
-  const char *stampHelp = "TimeStamp - time that counter value was set";
-  m.push_back({7, Put, "TimeStamp", {{"", In, "DATE", nullptr}}, stampHelp});
-  m.push_back({7, Get, "TimeStamp", {{"pVal", Retval, "DATE*", nullptr}}, stampHelp});
-  m.push_back({8, Method, "ResetCounters", {}, "Reset Counter Values to Zero."});
+  addProperty(m, 5, "Name", "BSTR");
+  m.push_back({6, Get, "PerfCounters", {{"pVal", Retval, "IPerfCounters**", nullptr}}});
+  m.push_back({7, Put, "TimeStamp", {{"", In, "DATE", nullptr}}});
+  m.push_back({7, Get, "TimeStamp", {{"pVal", Retval, "DATE*", nullptr}}});
+  m.push_back({8, Method, "ResetCounters", {}});
   return m;
 }
 
 std::vector<Member> managerMembers() {
   auto m = commonMembers();
-  m.push_back({5, Get, "PerfObjects", {{"pVal", Retval, "IPerfObjects**", nullptr}}, "property PerfObjects"});
-  m.push_back({6, Method, "Load", {{"sFilePathName", InOpt, "BSTR", ""}}, "Hydrate from file."});
-  m.push_back({7, Get, "InstallLocation", {{"pVal", Retval, "BSTR*", nullptr}},
-               "The directory where the dll has been installed to."});
-  m.push_back({8, Method, "Register", {{"sPath", InOpt, "BSTR", ""}}, "Register Counters with Windows."});
-  m.push_back({9, Get, "DeviceName", {{"pVal", Retval, "BSTR*", nullptr}}, "Device Name"});
-  m.push_back({10, Method, "RemoveTimedOutInstances", {}, "Removes Time'd out Instances"});
-  m.push_back({11, Get, "PerformanceSetting", {{"pVal", Retval, "RVPerformanceSetting*", nullptr}},
-               "property PerformanceSetting"});
-  addProperty(m, 12, "InstanceCleannupPolling", "long", "property InstanceCleannupPolling");
-  m.push_back({13, Method, "SyncronizeFrom", {{"pPerfMgrIn", In, "IPerfMgr*", nullptr}},
-               "Add missing counters and instances."});
-  m.push_back({14, Method, "ResetCounters", {}, "Reset Counter Values to Zero."});
-  m.push_back({15, Method, "CreateTotalInstances", {}, "Create a _Total Instances if required"});
-  m.push_back({16, Method, "CalcTotalInstances", {}, "Calculate a _Total Instances if required"});
+  m.push_back({5, Get, "PerfObjects", {{"pVal", Retval, "IPerfObjects**", nullptr}}});
+  m.push_back({6, Method, "Load", {{"sFilePathName", InOpt, "BSTR", ""}}});
+  m.push_back({7, Get, "InstallLocation", {{"pVal", Retval, "BSTR*", nullptr}}});
+  m.push_back({8, Method, "Register", {{"sPath", InOpt, "BSTR", ""}}});
+  m.push_back({9, Get, "DeviceName", {{"pVal", Retval, "BSTR*", nullptr}}});
+  m.push_back({10, Method, "RemoveTimedOutInstances", {}});
+  m.push_back({11, Get, "PerformanceSetting", {{"pVal", Retval, "RVPerformanceSetting*", nullptr}}});
+  addProperty(m, 12, "InstanceCleannupPolling", "long");
+  m.push_back({13, Method, "SyncronizeFrom", {{"pPerfMgrIn", In, "IPerfMgr*", nullptr}}});
+  m.push_back({14, Method, "ResetCounters", {}});
+  m.push_back({15, Method, "CreateTotalInstances", {}});
+  m.push_back({16, Method, "CalcTotalInstances", {}});
   return m;
 }
 
@@ -140,29 +131,24 @@ std::vector<Member> collectionMembers(const std::string &element, bool objects) 
   const std::string out = element + "**";
   const std::string in = element + "*";
   std::vector<Member> m = {
-      {1, Get, "Count", {{"pVal", Retval, "long*", nullptr}}, "The number of items in the collection"},
-      {0, Get, "Item", {{"lIndex", In, "long", nullptr}, {"oObject", Retval, out, nullptr}},
-       "Returns the object at the passed in index. The index is one based."},
-      {2, Get, "ItemByID", {{"lID", In, "long", nullptr}, {"oObject", Retval, out, nullptr}},
-       "Returns the object with the passed in id."},
-      {3, Method, "Remove", {{"lIndex", In, "long", nullptr}},
-       "Removes the object at the passed in index. Index is one based."},
-      {4, Method, "RemoveAll", {}, "Empties the collection."},
-      {5, Method, "RemoveByID", {{"lID", In, "long", nullptr}}, "Removes the object with the passed in id."},
-      {6, Method, "Add", {{"oObject", 0, in, nullptr}}, "Adds an object to the collection."},
-      {DISPID_NEWENUM, Get, "_NewEnum", {{"RetVal", Retval, "IUnknown**", nullptr}}, "Method NewEnum", true},
-      {7, Method, "CopyFrom", {{"oFromObj", In, "IDispatch*", nullptr}}, "Clones an entire object hierarchy."},
-      {8, Method, "AddNew", {{"lID", InOpt, "long", "0"}, {"oObject", Retval, out, nullptr}},
-       "Creates a new member and returns it."},
-      {9, Get, "MyBlob", {{"tTranType", InOpt, "RVBlobTypeEnum", "0"}, {"pVal", Retval, "VARIANT*", nullptr}}, blobHelp},
-      {9, Put, "MyBlob", {{"tTranType", InOpt, "RVBlobTypeEnum", "0"}, {"", In, "VARIANT", nullptr}}, blobHelp},
-      {10, Get, "ItemByName", {{"sName", In, "BSTR", nullptr}, {"oObject", Retval, out, nullptr}},
-       "Returns the object with the passed in name."},
-      {11, Method, "ResetCounters", {}, "Reset Counter Values to Zero."},
+      {1, Get, "Count", {{"pVal", Retval, "long*", nullptr}}},
+      {0, Get, "Item", {{"lIndex", In, "long", nullptr}, {"oObject", Retval, out, nullptr}}},
+      {2, Get, "ItemByID", {{"lID", In, "long", nullptr}, {"oObject", Retval, out, nullptr}}},
+      {3, Method, "Remove", {{"lIndex", In, "long", nullptr}}},
+      {4, Method, "RemoveAll", {}},
+      {5, Method, "RemoveByID", {{"lID", In, "long", nullptr}}},
+      {6, Method, "Add", {{"oObject", 0, in, nullptr}}},
+      {DISPID_NEWENUM, Get, "_NewEnum", {{"RetVal", Retval, "IUnknown**", nullptr}}, true},
+      {7, Method, "CopyFrom", {{"oFromObj", In, "IDispatch*", nullptr}}},
+      {8, Method, "AddNew", {{"lID", InOpt, "long", "0"}, {"oObject", Retval, out, nullptr}}},
+      {9, Get, "MyBlob", {{"tTranType", InOpt, "RVBlobTypeEnum", "0"}, {"pVal", Retval, "VARIANT*", nullptr}}},
+      {9, Put, "MyBlob", {{"tTranType", InOpt, "RVBlobTypeEnum", "0"}, {"", In, "VARIANT", nullptr}}},
+      {10, Get, "ItemByName", {{"sName", In, "BSTR", nullptr}, {"oObject", Retval, out, nullptr}}},
+      {11, Method, "ResetCounters", {}},
   };
   if (objects) {
-    m.push_back({12, Method, "CreateTotalInstances", {}, "Create a _Total Instances if required"});
-    m.push_back({13, Method, "CalcTotalInstances", {}, "Calculate a _Total Instances if required"});
+    m.push_back({12, Method, "CreateTotalInstances", {}});
+    m.push_back({13, Method, "CalcTotalInstances", {}});
   }
   return m;
 }
@@ -240,15 +226,9 @@ TEST_F(TypeLibrary, IdentityOfTheLibrary) {
   EXPECT_EQ(SYS_WIN64, attr->syskind);
   lib->ReleaseTLibAttr(attr);
 
-  OLECHAR text[64];
-  StringFromGUID2(LIBID_rvZedaZuvivurAzodav_83, text, 64);
-  EXPECT_EQ("{507DD558-5BC4-4529-A422-CF9A372E3052}", narrow(text));
-
-  Bstr name, help;
-  ASSERT_EQ(S_OK, lib->GetDocumentation(-1, &name.value, &help.value, nullptr, nullptr));
+  Bstr name;
+  ASSERT_EQ(S_OK, lib->GetDocumentation(-1, &name.value, nullptr, nullptr, nullptr));
   EXPECT_EQ("rvZedaZuvivurAzodav_83", name.str());
-  EXPECT_NE(std::string::npos, help.str().find("rvZedaZuvivurAzodav"));
-  EXPECT_NE(std::string::npos, help.str().find("8.3"));
 
   // Two enumerations, seven interfaces and seven classes; nothing else: the
   // internal interfaces stay out.
@@ -262,12 +242,11 @@ TEST_F(TypeLibrary, IdentityOfTheLibrary) {
 TEST_F(TypeLibrary, Enumerations) {
   struct Enum {
     const char *name;
-    const char *help;
     std::vector<std::pair<const char *, LONG>> members;
   };
   const std::vector<Enum> expected = {
-      {"RVBlobTypeEnum", "Norvale Binary Transfer Type", {{"btAsBinaryArray", 0}, {"btAsString", 1}}},
-      {"RVPerformanceSetting", "Norvale Performance Settings", {{"pmUnknown", -1}, {"pmDisabled", 0}, {"pmEnabled", 1}}},
+      {"RVBlobTypeEnum", {{"btAsBinaryArray", 0}, {"btAsString", 1}}},
+      {"RVPerformanceSetting", {{"pmUnknown", -1}, {"pmDisabled", 0}, {"pmEnabled", 1}}},
   };
   for (const Enum &e : expected) {
     SCOPED_TRACE(e.name);
@@ -294,9 +273,6 @@ TEST_F(TypeLibrary, Enumerations) {
       info->ReleaseVarDesc(var);
     }
     info->ReleaseTypeAttr(attr);
-    Bstr help;
-    info->GetDocumentation(MEMBERID_NIL, nullptr, &help.value, nullptr, nullptr);
-    EXPECT_EQ(e.help, help.str());
   }
 }
 
@@ -312,10 +288,9 @@ TEST_F(TypeLibrary, CoclassesAreCreatableWithTheirDefaultInterface) {
     EXPECT_EQ(1, attr->cImplTypes);
     info->ReleaseTypeAttr(attr);
 
-    Bstr name, help;
-    info->GetDocumentation(MEMBERID_NIL, &name.value, &help.value, nullptr, nullptr);
+    Bstr name;
+    info->GetDocumentation(MEMBERID_NIL, &name.value, nullptr, nullptr, nullptr);
     EXPECT_EQ(c.name, name.str());
-    EXPECT_EQ(std::string(c.name) + " Class", help.str());
 
     INT flags = 0;
     ASSERT_EQ(S_OK, info->GetImplTypeFlags(0, &flags));
@@ -352,9 +327,8 @@ TEST_F(TypeLibrary, InterfacesMemberByMember) {
     EXPECT_EQ(dualFlags, attr->wTypeFlags & dualFlags);
     EXPECT_TRUE(IsEqualGUID(attr->guid, *c.iid));
     ASSERT_EQ(c.members.size(), attr->cFuncs);
-    const UINT inherited = attr->cImplTypes;
+    EXPECT_EQ(1, attr->cImplTypes);
     info->ReleaseTypeAttr(attr);
-    EXPECT_EQ(1u, inherited);
 
     std::vector<DISPID> seen;
     for (UINT i = 0; i < c.members.size(); ++i) {
@@ -378,10 +352,6 @@ TEST_F(TypeLibrary, InterfacesMemberByMember) {
         EXPECT_EQ(m.params[p].defaultValue ? m.params[p].defaultValue : "<none>", defaultText(e.paramdesc));
       }
       info->ReleaseFuncDesc(f);
-
-      Bstr help;
-      info->GetDocumentation(m.id, nullptr, &help.value, nullptr, nullptr);
-      EXPECT_EQ(m.help, help.str());
 
       // GetNames answers for the first function with a member id: the
       // property get where there is one, the put of TimeStamp, which comes

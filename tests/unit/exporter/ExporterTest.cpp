@@ -192,17 +192,13 @@ TEST(PerfExporterProgram, AnswersHelpAndUsageErrors) {
     const char *arguments;
     const char *message;
   };
-  for (const Misuse &misuse :
-       {Misuse{"--bogus", "unknown option '--bogus'"}, Misuse{"metrics", "unexpected argument 'metrics'"},
-        Misuse{"--listen", "option --listen needs an address"}, Misuse{"--listen 127.0.0.1", "not '127.0.0.1'"},
-        Misuse{"--listen 127.0.0.1:0", "not '127.0.0.1:0'"}, Misuse{"--listen ::1:80", "not '::1:80'"},
-        Misuse{"--listen=[::1]:65536", "not '[::1]:65536'"}, Misuse{"--once --listen 127.0.0.1:80", "drop --listen"},
-        Misuse{"--once --once", "--once is given twice"}}) {
+  for (const Misuse &misuse : {Misuse{"--bogus", "unknown option '--bogus'"},
+                               Misuse{"--listen=[::1]:65536", "not '[::1]:65536'"},
+                               Misuse{"--once --listen 127.0.0.1:80", "drop --listen"}}) {
     output.clear();
     EXPECT_EQ(2, runExporter(misuse.arguments, output)) << misuse.arguments;
     EXPECT_NE(std::string::npos, output.find(misuse.message)) << output;
   }
-
 }
 
 // The test collector's object, named by installed names, through the

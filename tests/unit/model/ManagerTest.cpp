@@ -70,7 +70,6 @@ TEST_F(Manager, PerformanceSettingReadsEnabledFromTheDefinitionFile) {
       {"<PerfData Enabled=\"1\"/>", S_OK, pmEnabled},
       {"<PerfData Enabled=\"true\"/>", S_OK, pmDisabled},
       {"<PerfData Enabled=\" 1\"/>", S_OK, pmDisabled},
-      {"<PerfData Enabled=\"\"/>", S_OK, pmDisabled},
       {"<PerfData/>", E_POINTER, pmDisabled},
   };
   for (const Case &c : cases) {
@@ -195,8 +194,6 @@ TEST_F(Manager, SynchronisationCopiesValuesOnly) {
   // Without a source the call fails after the reset.
   setValue(counter(plain, 1), "I4:1");
   EXPECT_EQ(E_INVALIDARG, manager->SyncronizeFrom(nullptr));
-  EXPECT_EQ("Cannot perform this operation because the object being passed in is not valid.",
-            takeError().description);
   EXPECT_EQ("EMPTY", valueOf(plain, 1));
   // Nor with an object of another class, as a late-bound caller can pass.
   EXPECT_EQ(E_INVALIDARG, manager->SyncronizeFrom(reinterpret_cast<IPerfMgr *>(plain)));

