@@ -225,11 +225,7 @@ class TRVPObjectImpl : public ObjectRoot,
         !std::apply([&](auto &...field) { return (... && quickField(out, field)); },
                     static_cast<Derived *>(this)->recordFields()))
       return false;
-    for (IDispatch *child : children()) {
-      ObjectRoot *node = ObjectRoot::ownNode(child);
-      if (node == nullptr || !node->quickWalk(out)) return false;
-    }
-    return true;
+    return eachChildNode([&](ObjectRoot &node) { return node.quickWalk(out); });
   }
 
   bool quickWalk(PlainSizer &out) override { return static_cast<Derived *>(this)->quickRecord(out); }
@@ -242,11 +238,7 @@ class TRVPObjectImpl : public ObjectRoot,
         !std::apply([&](auto &...field) { return (... && quickReadField(in, field)); },
                     static_cast<Derived *>(this)->recordFields()))
       return false;
-    for (IDispatch *child : children()) {
-      ObjectRoot *node = ObjectRoot::ownNode(child);
-      if (!in.more() || node == nullptr || !node->quickRead(in)) return false;
-    }
-    return true;
+    return eachChildNode([&](ObjectRoot &node) { return in.more() && node.quickRead(in); });
   }
 
   bool quickRead(PlainReader &in) override { return static_cast<Derived *>(this)->quickReadRecord(in); }
@@ -255,12 +247,7 @@ class TRVPObjectImpl : public ObjectRoot,
   // so that a read can write over it in place without anyone seeing it
   // happen, instead of replacing it with a new node.
   bool heldByParentOnly() {
-    if (!soleReference()) return false;
-    for (IDispatch *child : children()) {
-      ObjectRoot *node = ObjectRoot::ownNode(child);
-      if (node == nullptr || !node->soleReference()) return false;
-    }
-    return true;
+    return soleReference() && eachChildNode([](ObjectRoot &node) { return node.soleReference(); });
   }
 
   void readRecord(CTran &tran, VARIANT *blob) {
@@ -455,6 +442,17 @@ class TRVPObjectImpl : public ObjectRoot,
     const size_t count = children().size();
     if (count == children_.size()) raiseInternalCondition(RV_SITE(Derived::rvSourceUnit));
     children_[count] = child.get();
+  }
+
+  // Hands each child's node to `step`, in order, while it answers true;
+  // false at the first child that `step` refuses or that is not one of this
+  // component's own nodes.
+  template <class Step> bool eachChildNode(Step &&step) {
+    for (IDispatch *child : children()) {
+      ObjectRoot *node = ObjectRoot::ownNode(child);
+      if (node == nullptr || !step(*node)) return false;
+    }
+    return true;
   }
 
   // The children made so far: the slots up to the first empty one.

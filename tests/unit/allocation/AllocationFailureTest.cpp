@@ -222,32 +222,26 @@ TEST_F(AllocationFailure, EveryOperationAtEveryAllocation) {
     return out;
   };
 
+  // MyBlob put of the sample into `target`, which `ready` prepares before each run.
+  auto putInto = [&](const char *name, std::function<void()> ready) {
+    return Operation{.name = name,
+                     .prepare = [&] { return expected; },
+                     .attempt = [&] { return target->put_MyBlob(btAsBinaryArray, blob); },
+                     .state = [&] { return blobOf(target.p); },
+                     .setUp =
+                         [&, ready] {
+                           VariantClear(&blob);
+                           blob = arrayOf(expected);
+                           ready();
+                         },
+                     .again = [&] { return putBlob(target.p, expected); }};
+  };
   const Operation operations[] = {
       // No rollback: the tree holds what was read, and a whole read replaces
       // it. Into an empty manager every node is new; over a tree of the same
       // shape whose texts differ in length, the nodes are written over.
-      {.name = "put_MyBlob",
-       .prepare = [&] { return expected; },
-       .attempt = [&] { return target->put_MyBlob(btAsBinaryArray, blob); },
-       .state = [&] { return blobOf(target.p); },
-       .setUp =
-           [&] {
-             VariantClear(&blob);
-             blob = arrayOf(expected);
-             objectsOf(target.p)->RemoveAll();
-           },
-       .again = [&] { return putBlob(target.p, expected); }},
-      {.name = "put_MyBlob over a tree",
-       .prepare = [&] { return expected; },
-       .attempt = [&] { return target->put_MyBlob(btAsBinaryArray, blob); },
-       .state = [&] { return blobOf(target.p); },
-       .setUp =
-           [&] {
-             VariantClear(&blob);
-             blob = arrayOf(expected);
-             putBlob(target.p, renamed);
-           },
-       .again = [&] { return putBlob(target.p, expected); }},
+      putInto("put_MyBlob", [&] { objectsOf(target.p)->RemoveAll(); }),
+      putInto("put_MyBlob over a tree", [&] { putBlob(target.p, renamed); }),
       {.name = "CopyFrom",
        .prepare = [&] { return expected; },
        .attempt = [&] { return copy->CopyFrom(sample.p); },
