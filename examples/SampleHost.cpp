@@ -39,7 +39,7 @@ using Text = std::basic_string<WCHAR>;
 enum ExitCode { Success = 0, Failure = 1, UsageError = 2 };
 
 const char usage[] =
-    "Usage: sample_host [--definitions FOLDER] [--duration SECONDS]\n"
+    "Usage: sample_host [--definitions FOLDER] [--duration SECONDS] [--steady FACTOR]\n"
     "       sample_host --unregister [--definitions FOLDER]\n"
     "       sample_host --help\n"
     "\n"
@@ -53,6 +53,11 @@ const char usage[] =
     "\n"
     "  --definitions FOLDER  where RVCounters.xml is, and where Register writes\n"
     "  --duration SECONDS    stop after this many seconds (1 to 2000000)\n"
+    "  --steady FACTOR       a load whose values are known (1 to 1000): sessions client-1\n"
+    "                        to client-3 that never close; client-k has k x F active\n"
+    "                        requests, completes 10 x k x F requests and sends\n"
+    "                        1000 x k x F bytes a second, and answers in 100 x F + k ms;\n"
+    "                        the heap holds F x 10^9 bytes, the cache 1000 x F entries\n"
     "  --unregister          run unlodctr for the device and remove its service key\n"
     "\n"
     "The component must be registered first: regsvr32 rvZedaZuvivurAzodav.dll\n"
@@ -259,7 +264,8 @@ void requestStop(int) { stopRequested = 1; }
 // a minute, and memory that follows them.
 class SampleServer {
  public:
-  SampleServer(IPerfMgr *manager) : manager_(manager), random_(static_cast<unsigned>(GetTickCount())) {
+  SampleServer(IPerfMgr *manager, unsigned steady)
+      : manager_(manager), random_(static_cast<unsigned>(GetTickCount())), steady_(steady) {
     sessions_ = objectNamed(manager, SessionsObject);
     check(sessions_->get_PerfInstances(instances_.put()), "reading the session instances");
     Com<IPerfObject> memory = objectNamed(manager, MemoryObject);
@@ -279,6 +285,27 @@ class SampleServer {
   // One second of the server's life, up to the calculated totals.
   Tick advance(double now, double elapsed) {
     Tick tick;
+    if (steady_ != 0) {
+      playSteady(now, tick);
+    } else {
+      playVarying(now, elapsed, tick);
+    }
+    check(manager_->CalcTotalInstances(), "CalcTotalInstances");
+    if (sweepSeconds_ > 0 && now - lastSweep_ >= sweepSeconds_) {
+      lastSweep_ = now;
+      tick.timedOut = sweep();
+    }
+    check(instances_->get_Count(&tick.sessions), "counting the sessions");
+    --tick.sessions;  // _Total
+    return tick;
+  }
+
+  std::vector<Session> sessions;
+
+ private:
+  // Sessions that open and close as the load rises and falls over a minute,
+  // with values that vary around it.
+  void playVarying(double now, double elapsed, Tick &tick) {
     const double load = 0.55 + 0.45 * std::sin(now * 2.0 * 3.14159265358979 / 60.0);
     closeFinished(now, tick);
     const size_t wanted = 2 + static_cast<size_t>(std::lround(5.0 * load));
@@ -313,19 +340,35 @@ class SampleServer {
     if (cacheEntries_ >= 50000.0) cacheEntries_ = 30000.0;  // the cache trims itself
     set(cache_, integer(static_cast<LONG>(cacheEntries_)), "Cache Entries");
 
-    check(manager_->CalcTotalInstances(), "CalcTotalInstances");
-    if (sweepSeconds_ > 0 && now - lastSweep_ >= sweepSeconds_) {
-      lastSweep_ = now;
-      tick.timedOut = sweep();
-    }
-    check(instances_->get_Count(&tick.sessions), "counting the sessions");
-    --tick.sessions;  // _Total
-    return tick;
   }
 
-  std::vector<Session> sessions;
+  // A load whose values are known at every moment: three sessions that
+  // never close; the k-th has k x F active requests, completes 10 x k x F
+  // requests and sends 1000 x k x F bytes a second, and answers in
+  // 100 x F + k ms; the heap holds F x 10^9 bytes and the cache 1000 x F
+  // entries (F the steady factor).
+  void playSteady(double now, Tick &tick) {
+    if (opened_ == 0) {
+      for (int first = 0; first < 3; ++first) open(now);
+      tick.opened = 3;
+    }
+    const DATE stamp = localNow();
+    const double factor = steady_;
+    for (size_t at = 0; at < sessions.size(); ++at) {
+      Session &session = sessions[at];
+      const double k = static_cast<double>(at + 1);
+      tick.requestsPerSecond += 10.0 * k * factor;
+      set(session.active, integer(static_cast<LONG>(k * factor)), "Active Requests");
+      set(session.requests, real(std::floor(10.0 * k * factor * now)), "Requests/sec");
+      set(session.bytes, real(std::floor(1000.0 * k * factor * now)), "Bytes Sent/sec");
+      set(session.responseTime, integer(static_cast<LONG>(100.0 * factor + k)), "Response Time ms");
+      check(session.instance->put_TimeStamp(stamp), "stamping a session");
+    }
+    tick.heapBytes = factor * 1.0e9;
+    set(heap_, real(tick.heapBytes), "Heap Bytes");
+    set(cache_, integer(static_cast<LONG>(1000.0 * factor)), "Cache Entries");
+  }
 
- private:
   bool chance(double p) { return std::uniform_real_distribution<double>(0.0, 1.0)(random_) < p; }
   double between(double low, double high) { return std::uniform_real_distribution<double>(low, high)(random_); }
 
@@ -404,6 +447,7 @@ class SampleServer {
   Com<IPerfInstances> instances_;
   Com<IPerfCounter> heap_, cache_;
   std::mt19937 random_;
+  unsigned steady_;  // the factor of a steady load, 0 for a varying one
   LONG sweepSeconds_ = 0;
   double lastSweep_ = 0.0, cacheEntries_ = 12000.0;
   unsigned opened_ = 0;
@@ -412,6 +456,7 @@ class SampleServer {
 struct Options {
   Text folder;
   ULONGLONG durationMilliseconds = 0;  // 0: until stopped
+  unsigned steady = 0;                 // 0: a varying load
   bool unregister = false, help = false;
 };
 
@@ -431,7 +476,8 @@ bool parseOptions(const std::vector<Text> &arguments, Options &options) {
       options.unregister = true;
       continue;
     }
-    if (argument != "--definitions" && argument != "--duration") return usageError("unknown argument '" + argument + "'");
+    if (argument != "--definitions" && argument != "--duration" && argument != "--steady")
+      return usageError("unknown argument '" + argument + "'");
     if (at + 1 == arguments.size()) return usageError(argument + " needs a value");
     const Text &value = arguments[++at];
     if (argument == "--definitions") {
@@ -440,12 +486,20 @@ bool parseOptions(const std::vector<Text> &arguments, Options &options) {
       continue;
     }
     const std::string digits = toUtf8(value);
+    if (argument == "--steady") {
+      if (digits.empty() || digits.size() > 4 || digits.find_first_not_of("0123456789") != std::string::npos ||
+          std::strtoul(digits.c_str(), nullptr, 10) < 1 || std::strtoul(digits.c_str(), nullptr, 10) > 1000)
+        return usageError("--steady needs a whole number from 1 to 1000, not '" + digits + "'");
+      options.steady = static_cast<unsigned>(std::strtoul(digits.c_str(), nullptr, 10));
+      continue;
+    }
     if (digits.empty() || digits.size() > 7 || digits.find_first_not_of("0123456789") != std::string::npos ||
         std::strtoul(digits.c_str(), nullptr, 10) < 1 || std::strtoul(digits.c_str(), nullptr, 10) > 2000000)
       return usageError("--duration needs a whole number of seconds from 1 to 2000000, not '" + digits + "'");
     options.durationMilliseconds = std::strtoull(digits.c_str(), nullptr, 10) * 1000;
   }
-  if (options.unregister && options.durationMilliseconds != 0) return usageError("--unregister takes no --duration");
+  if (options.unregister && (options.durationMilliseconds != 0 || options.steady != 0))
+    return usageError("--unregister takes no --duration or --steady");
   return true;
 }
 
@@ -517,12 +571,13 @@ int unregisterDevice(IPerfMgr *manager) {
   return Success;
 }
 
-int serve(IPerfMgr *manager, const Text &folder, ULONGLONG durationMilliseconds) {
+int serve(IPerfMgr *manager, const Text &folder, const Options &options) {
+  const ULONGLONG durationMilliseconds = options.durationMilliseconds;
   check(manager->Register(Bstr(folder).get()), "Register");
   Bstr device;
   check(manager->get_DeviceName(device.put()), "reading the device name");
   check(manager->CreateTotalInstances(), "CreateTotalInstances");
-  SampleServer server(manager);
+  SampleServer server(manager, options.steady);
   rv::publishing::TreePublisher publisher(device.text().c_str());
   std::printf("sample_host: publishing %s; stop with Ctrl-C\n", toUtf8(device.text()).c_str());
   std::fflush(stdout);
@@ -586,7 +641,7 @@ int main(int argc, char **argv) {
     checkReadable(folder + OLESTR("\\RVCounters.xml"));
     Com<IPerfMgr> manager = createManager();
     check(manager->Load(Bstr(folder).get()), "loading " + toUtf8(folder) + "\\RVCounters.xml");
-    return options.unregister ? unregisterDevice(manager.get()) : serve(manager.get(), folder, options.durationMilliseconds);
+    return options.unregister ? unregisterDevice(manager.get()) : serve(manager.get(), folder, options);
   } catch (const HostFailure &failure) {
     return report(failure);
   }

@@ -11,8 +11,10 @@ packages=(
   libxml2-dev libsqlite3-dev libffi-dev
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
   wine wine64 libwine-dev
-  libcpp-httplib-dev         # perf_exporter's HTTP server
-  python3-prometheus-client  # the OpenMetrics parser that checks the exporter's page
+  libboost-dev                         # perf_exporter's HTTP server (Boost.Beast, headers only, both targets)
+  zlib1g-dev libz-mingw-w64-dev        # perf_exporter's gzip answers, on each target
+  python3-prometheus-client            # the parsers that check the exporter's pages
+  prometheus                           # a real Prometheus scraping both targets in the tests, and promtool
 )
 
 missing=()

@@ -1,0 +1,210 @@
+#include "ExporterOptions.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <iterator>
+
+#ifdef _WIN32
+#include <shellapi.h>
+
+#include "Utf8Text.h"
+#endif
+
+namespace exporter {
+namespace {
+
+const char defaultAddress[] = "127.0.0.1:9464";
+
+enum class FlagId { ListenAddress, WithTotal, Once, InstallService, UninstallService, RunService, Help };
+
+struct Flag {
+  FlagId id;
+  const char *name;
+  const char *synonym;  // or null
+  const char *value;    // the value's name, null for a flag without one
+  const char *help;     // null for a flag users do not type
+  bool windowsOnly;
+  bool serving;  // whether a service keeps it
+};
+
+const Flag flags[] = {
+    {FlagId::ListenAddress, "--web.listen-address", "--listen", "ADDRESS",
+     "where to serve: HOST:PORT, [IPv6]:PORT, or :PORT for every interface (default 127.0.0.1:9464)", false, true},
+    {FlagId::WithTotal, "--with-total", nullptr, nullptr, "show the _Total instances too (left out by default)", false,
+     true},
+    {FlagId::Once, "--once", nullptr, nullptr, "print the page once on standard output (OpenMetrics) and exit", false,
+     false},
+    {FlagId::InstallService, "--install-service", nullptr, nullptr,
+     "install perf_exporter as the Windows service perf_exporter, started with the system, with the other options "
+     "given here",
+     true, false},
+    {FlagId::UninstallService, "--uninstall-service", nullptr, nullptr, "stop and remove that service", true, false},
+    {FlagId::RunService, "--service", nullptr, nullptr, nullptr, true, false},
+    {FlagId::Help, "--help", "-h", nullptr, "show this text", false, false},
+};
+
+const char about[] =
+    "Every counter of every performance object is one metric family,\n"
+    "perf_<object>_<counter>, named after the installed names in lower case (an\n"
+    "index where none is installed: perf_10000_10002); instances are the label\n"
+    "perf_instance. Counts that only grow are counters (samples end in _total),\n"
+    "everything else is a gauge; values are the raw counter data. The page also\n"
+    "holds perf_exporter_build_info, perf_exporter_collection_duration_seconds\n"
+    "and perf_exporter_collection_success.\n"
+    "\n"
+    "Serving goes on until interrupted (Ctrl+C, SIGTERM, a service stop).\n"
+    "\n"
+    "Exit status: 0 done, 1 failure (the address cannot be listened on, the\n"
+    "performance data cannot be read), 2 wrong usage.\n";
+
+bool usageError(const std::string &text) {
+  fprintf(stderr, "perf_exporter: %s\nTry 'perf_exporter --help'.\n", text.c_str());
+  return false;
+}
+
+#ifdef _WIN32
+constexpr bool onWindows = true;
+#else
+constexpr bool onWindows = false;
+#endif
+
+const Flag *findFlag(const std::string &argument, std::string &value, bool &valueAttached) {
+  for (const Flag &flag : flags) {
+    for (const char *name : {flag.name, flag.synonym}) {
+      if (name == nullptr) continue;
+      const std::string spelled = name;
+      if (argument == spelled) {
+        valueAttached = false;
+        return &flag;
+      }
+      if (flag.value != nullptr && argument.rfind(spelled + "=", 0) == 0) {
+        value = argument.substr(spelled.size() + 1);
+        valueAttached = true;
+        return &flag;
+      }
+    }
+  }
+  return nullptr;
+}
+
+Action actionOf(FlagId id) {
+  switch (id) {
+    case FlagId::Once:
+      return Action::Once;
+    case FlagId::InstallService:
+      return Action::InstallService;
+    case FlagId::UninstallService:
+      return Action::UninstallService;
+    case FlagId::RunService:
+      return Action::RunService;
+    default:
+      return Action::Help;
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> commandArguments(int argc, char **argv) {
+  std::vector<std::string> arguments;
+#ifdef _WIN32
+  (void)argc;
+  (void)argv;
+  int count = 0;
+  LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  for (int index = 1; wide != nullptr && index < count; ++index) {
+    arguments.push_back(perfdata::toUtf8(reinterpret_cast<const WCHAR *>(wide[index])));
+  }
+  LocalFree(wide);
+#else
+  for (int index = 1; index < argc; ++index) arguments.emplace_back(argv[index]);
+#endif
+  return arguments;
+}
+
+bool parseOptions(const std::vector<std::string> &arguments, Options &options) {
+  std::vector<const Flag *> given;
+  std::string address = defaultAddress;
+  bool addressGiven = false;
+  for (size_t at = 0; at < arguments.size(); ++at) {
+    const std::string &argument = arguments[at];
+    std::string value;
+    bool valueAttached = false;
+    const Flag *flag = findFlag(argument, value, valueAttached);
+    if (flag == nullptr || (flag->windowsOnly && !onWindows)) {
+      if (flag != nullptr) return usageError(std::string(flag->name) + " is for the Windows build only");
+      if (!argument.empty() && argument[0] == '-') return usageError("unknown option '" + argument + "'");
+      return usageError("unexpected argument '" + argument + "'");
+    }
+    if (flag->id == FlagId::Help) {
+      options.action = Action::Help;
+      return true;
+    }
+    for (const Flag *before : given) {
+      if (before == flag) return usageError(std::string(flag->name) + " is given twice");
+    }
+    given.push_back(flag);
+    if (flag->value != nullptr && !valueAttached) {
+      if (at + 1 == arguments.size()) {
+        return usageError(std::string("option ") + flag->name + " needs a value, " + flag->value);
+      }
+      value = arguments[++at];
+    }
+    if (flag->serving) {
+      options.servingArguments.push_back(flag->name);
+      if (flag->value != nullptr) options.servingArguments.push_back(value);
+    }
+    switch (flag->id) {
+      case FlagId::ListenAddress:
+        address = value;
+        addressGiven = true;
+        break;
+      case FlagId::WithTotal:
+        options.families.withTotal = true;
+        break;
+      default:
+        if (options.action != Action::Serve) {
+          return usageError(std::string("choose one of --once, --install-service, --uninstall-service, not ") +
+                            flag->name + " too");
+        }
+        options.action = actionOf(flag->id);
+    }
+  }
+  if (!parseListenAddress(address, options.address)) {
+    return usageError("--web.listen-address needs HOST:PORT, [IPv6]:PORT or :PORT with a port from 1 to 65535, not '" +
+                      address + "'");
+  }
+  if (options.action == Action::Once && addressGiven) {
+    return usageError("--once prints the page and listens nowhere: drop --web.listen-address");
+  }
+  if (options.action == Action::UninstallService && !options.servingArguments.empty()) {
+    return usageError("--uninstall-service takes no other options");
+  }
+  return true;
+}
+
+std::string usageText() {
+  std::string text =
+      "Usage:\n"
+      "  perf_exporter [OPTIONS]         serve the performance data at http://ADDRESS/metrics\n"
+      "  perf_exporter --once [OPTIONS]  print the page once\n";
+  if (onWindows) {
+    text +=
+        "  perf_exporter --install-service [OPTIONS]\n"
+        "  perf_exporter --uninstall-service\n";
+  }
+  text += "\nOptions:\n";
+  for (const Flag &flag : flags) {
+    if (flag.help == nullptr || (flag.windowsOnly && !onWindows)) continue;
+    std::string spelled = std::string("  ") + flag.name;
+    if (flag.value != nullptr) spelled += std::string(" ") + flag.value;
+    if (flag.synonym != nullptr) {
+      spelled += std::string(", ") + flag.synonym;
+      if (flag.value != nullptr) spelled += std::string(" ") + flag.value;
+    }
+    text += spelled + "\n      " + flag.help + "\n";
+  }
+  return text + "\n" + about;
+}
+
+}  // namespace exporter

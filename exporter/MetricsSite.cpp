@@ -1,0 +1,137 @@
+#include "MetricsSite.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "Gzip.h"
+
+namespace exporter {
+namespace {
+
+const char landingPage[] =
+    "<!DOCTYPE html>\n"
+    "<html><head><meta charset=\"utf-8\"><title>perf_exporter</title></head>\n"
+    "<body><h1>perf_exporter</h1>\n"
+    "<p>The performance counters of this machine for Prometheus: <a href=\"/metrics\">/metrics</a></p>\n"
+    "</body></html>\n";
+
+const char allowed[] = "GET, HEAD";
+
+std::string lower(std::string text) {
+  for (char &c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return text;
+}
+
+std::string trimmed(const std::string &text) {
+  size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// One element of a list header: its value and parameters, lower case.
+struct Element {
+  std::string value;
+  double q = 1.0;
+  std::string version;  // the "version" parameter, if any
+};
+
+std::vector<Element> listElements(const std::string &header) {
+  std::vector<Element> elements;
+  size_t start = 0;
+  while (start <= header.size()) {
+    size_t end = header.find(',', start);
+    if (end == std::string::npos) end = header.size();
+    std::string part = header.substr(start, end - start);
+    start = end + 1;
+    Element element;
+    size_t semicolon = part.find(';');
+    element.value = lower(trimmed(part.substr(0, semicolon)));
+    while (semicolon != std::string::npos) {
+      size_t next = part.find(';', semicolon + 1);
+      std::string parameter = part.substr(semicolon + 1, next == std::string::npos ? next : next - semicolon - 1);
+      semicolon = next;
+      size_t equals = parameter.find('=');
+      if (equals == std::string::npos) continue;
+      std::string name = lower(trimmed(parameter.substr(0, equals)));
+      std::string value = trimmed(parameter.substr(equals + 1));
+      if (name == "q") {
+        char *stop = nullptr;
+        double q = std::strtod(value.c_str(), &stop);
+        element.q = (stop != value.c_str() && *stop == '\0' && q >= 0 && q <= 1) ? q : 0;
+      } else if (name == "version") {
+        element.version = value;
+      }
+    }
+    if (!element.value.empty()) elements.push_back(element);
+  }
+  return elements;
+}
+
+HttpResponse plain(int status, const std::string &text) {
+  HttpResponse response;
+  response.status = status;
+  response.contentType = "text/plain; charset=utf-8";
+  response.body = text;
+  return response;
+}
+
+}  // namespace
+
+TextFormat negotiateFormat(const std::string &accept) {
+  double openMetrics = 0, text = 0;
+  for (const Element &element : listElements(accept)) {
+    if (element.value == "application/openmetrics-text") {
+      if (element.version.empty() || element.version == "1.0.0" || element.version == "0.0.1") {
+        openMetrics = std::max(openMetrics, element.q);
+      }
+    } else if (element.value == "text/plain" || element.value == "text/*" || element.value == "*/*") {
+      text = std::max(text, element.q);
+    }
+  }
+  return openMetrics > 0 && openMetrics >= text ? TextFormat::OpenMetrics : TextFormat::Classic;
+}
+
+bool acceptsGzip(const std::string &acceptEncoding) {
+  for (const Element &element : listElements(acceptEncoding)) {
+    if ((element.value == "gzip" || element.value == "x-gzip" || element.value == "*") && element.q > 0) return true;
+  }
+  return false;
+}
+
+void MetricsSite::answer(const HttpRequest &request, const Respond &respond) const {
+  const bool metrics = request.path == "/metrics";
+  if (!metrics && request.path != "/") {
+    respond(plain(404, "Not found: the metrics are at /metrics\n"));
+    return;
+  }
+  if (request.method != "GET" && request.method != "HEAD") {
+    HttpResponse refused = plain(405, "Method not allowed: " + request.method + " (" + allowed + ")\n");
+    refused.headers.emplace_back("Allow", allowed);
+    respond(refused);
+    return;
+  }
+  if (!metrics) {
+    respond(HttpResponse{200, "text/html; charset=utf-8", landingPage, {}});
+    return;
+  }
+  const TextFormat format = negotiateFormat(request.accept);
+  const bool packed = acceptsGzip(request.acceptEncoding);
+  readings_([format, packed, respond](std::shared_ptr<const Reading> reading) {
+    if (reading == nullptr) {
+      respond(plain(500, "The exporter had no memory for a reading\n"));
+      return;
+    }
+    HttpResponse response;
+    response.contentType = contentType(format);
+    response.body = renderPage(reading->families, format);
+    response.headers.emplace_back("Vary", "Accept, Accept-Encoding");
+    std::string compressed;
+    if (packed && gzip(response.body, compressed)) {
+      response.body = std::move(compressed);
+      response.headers.emplace_back("Content-Encoding", "gzip");
+    }
+    respond(std::move(response));
+  });
+}
+
+}  // namespace exporter

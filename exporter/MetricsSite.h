@@ -1,0 +1,41 @@
+// What perf_exporter answers, apart from the server that carries it: a
+// landing page at "/", the metrics at "/metrics" in the format and encoding
+// the request asks for, 405 with "Allow" for other methods there, 404
+// elsewhere.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "HttpServer.h"
+#include "MetricFamilies.h"
+#include "Scraper.h"
+#include "TextFormat.h"
+
+namespace exporter {
+
+// OpenMetrics when the request's Accept header takes it at least as gladly
+// as plain text (by its q values), the classic text format otherwise, as
+// Prometheus' client libraries decide.
+TextFormat negotiateFormat(const std::string &accept);
+
+// Whether an Accept-Encoding header takes gzip.
+bool acceptsGzip(const std::string &acceptEncoding);
+
+// Where the pages' readings come from: the scraper's request, or a test's.
+using ReadingSource = std::function<void(Delivery)>;
+
+class MetricsSite {
+ public:
+  explicit MetricsSite(ReadingSource readings) : readings_(std::move(readings)) {}
+
+  // Answers at once, or for the metrics once their reading is made (on the
+  // thread that made it). Safe from several threads at once.
+  void answer(const HttpRequest &request, const Respond &respond) const;
+
+ private:
+  ReadingSource readings_;
+};
+
+}  // namespace exporter

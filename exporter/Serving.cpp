@@ -1,0 +1,58 @@
+#include "Serving.h"
+
+#include <memory>
+
+#include "HttpServer.h"
+#include "MetricsSite.h"
+#include "Scraper.h"
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
+namespace exporter {
+namespace {
+
+#ifndef _WIN32
+// Each connection is a descriptor: let the process hold as many as the
+// server may accept.
+void allowConnections(unsigned connections) {
+  rlimit limit{};
+  const rlim_t wanted = connections + 64;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= wanted) return;
+  limit.rlim_cur = limit.rlim_max == RLIM_INFINITY || limit.rlim_max > wanted ? wanted : limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+#endif
+
+}  // namespace
+
+int serve(const Options &options, StopRequest &stop, const Log &log, const std::function<void()> &running) {
+  ServerLimits limits;
+#ifndef _WIN32
+  signal(SIGPIPE, SIG_IGN);
+  allowConnections(limits.connections);
+#endif
+  Scraper scraper(options.families, log);
+  MetricsSite site([&scraper](Delivery deliver) { scraper.request(std::move(deliver)); });
+  std::string failure;
+  std::unique_ptr<HttpServer> server =
+      startHttpServer(options.address, limits,
+                      [&site](const HttpRequest &request, Respond respond) { site.answer(request, respond); }, failure);
+  if (server == nullptr) {
+    log("cannot listen on " + options.address.text() + ": " + failure);
+    return Failure;
+  }
+  log("serving http://" + std::string(options.address.everyInterface() ? "*" : "") + options.address.text() +
+      "/metrics");
+  running();
+  stop.wait();
+  // No reading is handed to a connection once the server is gone.
+  scraper.stop();
+  server->stop();
+  log("stopped");
+  return Success;
+}
+
+}  // namespace exporter
