@@ -18,6 +18,7 @@
 #include "file_system.h"
 #include "handles.h"
 #include "section_store.h"
+#include "view_guard.h"
 
 namespace platform::kernel {
 
@@ -228,6 +229,7 @@ LPVOID mapView(HANDLE handle, DWORD access, DWORD offsetHigh, DWORD offsetLow, S
     munmap(view, length);
     throw;
   }
+  guardView(view, length, protection);
   return view;
 }
 
@@ -281,6 +283,7 @@ BOOL WINAPI UnmapViewOfFile(LPCVOID lpBaseAddress) {
   std::lock_guard<std::mutex> guard(table.lock);
   auto view = viewAt(table, lpBaseAddress);
   if (view == table.views.end()) return fail(ERROR_INVALID_ADDRESS, FALSE);
+  unguardView(reinterpret_cast<void *>(view->first));
   munmap(reinterpret_cast<void *>(view->first), view->second);
   table.views.erase(view);
   return TRUE;

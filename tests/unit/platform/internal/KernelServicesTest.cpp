@@ -1,8 +1,8 @@
 // The platform's own parts of the kernel services: where programs are found
 // and that no shell runs them, that started programs are reaped and how a
 // signal's end reads, the private temporary folder, links planted
-// in shared folders, and share records of processes that end without
-// closing their handles.
+// in shared folders, share records of processes that end without
+// closing their handles, and section views whose file is cut short.
 #include <windows.h>
 #include <gtest/gtest.h>
 
@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -186,4 +187,41 @@ TEST(ShareRecords, HeldByAnotherProcessUntilItEnds) {
   EXPECT_NE(INVALID_HANDLE_VALUE, file) << GetLastError();
   CloseHandle(file);
   DeleteFileA(path.c_str());
+}
+
+// A section's file cut short under its views, as anyone who may write the
+// file can: the bytes still there keep their values, the ones gone read as
+// zeros in every view, a write to them goes nowhere, and the process goes
+// on. In a child process, so that a bus error fails the test rather than
+// ending the test program.
+TEST(SectionViews, ReadZerosWhereTheirFileWasCutShort) {
+  const pid_t child = fork();
+  if (child == 0) {
+    const DWORD size = 65536, kept = 8192;
+    HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, u"Global\\CutShort");
+    auto *writer = static_cast<BYTE *>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, 0));
+    HANDLE opened = OpenFileMappingW(FILE_MAP_READ, FALSE, u"Global\\CutShort");
+    auto *reader = static_cast<const BYTE *>(MapViewOfFile(opened, FILE_MAP_READ, 0, 0, 0));
+    if (writer == nullptr || reader == nullptr) _exit(10);
+    memset(writer, 0xAB, size);
+    // The file: a header page, then the section's bytes.
+    const std::string file = rootFolder() + "/sections/global/fCutShort";
+    if (truncate(file.c_str(), static_cast<off_t>(sysconf(_SC_PAGESIZE)) + kept) != 0) _exit(11);
+    if (reader[0] != 0xAB || reader[kept - 1] != 0xAB || writer[kept - 1] != 0xAB) _exit(12);
+    if (reader[kept] != 0 || reader[size - 1] != 0 || writer[size / 2] != 0) _exit(13);
+    writer[size - 1] = 7;
+    struct stat status {};
+    if (stat(file.c_str(), &status) != 0 || status.st_size != static_cast<off_t>(sysconf(_SC_PAGESIZE)) + kept) {
+      _exit(14);
+    }
+    UnmapViewOfFile(reader);
+    UnmapViewOfFile(writer);
+    CloseHandle(opened);
+    CloseHandle(section);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status)) << "the child ended with signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  EXPECT_EQ(0, WIFEXITED(status) ? WEXITSTATUS(status) : -1) << "the step that failed, counted from 10";
 }
