@@ -94,11 +94,9 @@ RawValue readRawValue(const CounterDefinition &counter, const CounterBlock &bloc
   return value;
 }
 
-bool ratePerSecond(ULONGLONG countBefore, ULONGLONG countNow, DWORD width, const Sample &before, const Sample &now,
-                   double &rate) {
-  if (now.perfFreq <= 0 || now.perfTime <= before.perfTime) return false;
-  ULONGLONG change = countNow - countBefore;
-  if (width == sizeof(DWORD)) change &= 0xFFFFFFFFull;
+bool ratePerSecond(ULONGLONG countBefore, ULONGLONG countNow, const Sample &before, const Sample &now, double &rate) {
+  if (now.perfFreq <= 0 || now.perfTime <= before.perfTime || countNow < countBefore) return false;
+  const ULONGLONG change = countNow - countBefore;
   double seconds = static_cast<double>(now.perfTime - before.perfTime) / static_cast<double>(now.perfFreq);
   rate = static_cast<double>(change) / seconds;
   return true;
@@ -125,7 +123,7 @@ std::vector<CounterValue> displayValues(const std::vector<CounterDefinition> &co
         RawValue earlier = readRawValue(counter, *before->counters);
         value.form = CounterValue::Form::Rate;
         if (earlier.size != raw.size ||
-            !ratePerSecond(earlier.integer, raw.integer, raw.size, *before, now, value.number)) {
+            !ratePerSecond(earlier.integer, raw.integer, *before, now, value.number)) {
           value = undefined();
         }
       }
@@ -174,7 +172,7 @@ std::string formatValue(const CounterValue &value) {
     case CounterValue::Form::Undefined:
       break;
   }
-  return "n/a";
+  return "-";
 }
 
 std::vector<const Instance *> matchInstances(const Object &before, const Object &now) {

@@ -4,7 +4,8 @@
 // - PERF_COUNTER_COUNTER and PERF_COUNTER_BULK_COUNT are rates: the change
 //   of the count per second between two samples, timed by the data block's
 //   PerfTime and PerfFreq (their timer is PERF_TIMER_TICK); the first sample
-//   has no rate yet and shows its raw count, marked as such;
+//   has no rate yet and shows its raw count, marked as such, and a count
+//   that went down has none in that sample;
 // - PERF_RAW_FRACTION over the PERF_RAW_BASE defined right after it (and the
 //   PERF_LARGE_ pair) is a percentage;
 // - a counter of variable length shows its bytes, one of no size nothing;
@@ -57,14 +58,15 @@ struct CounterValue {
 std::vector<CounterValue> displayValues(const std::vector<CounterDefinition> &counters, const Sample &now,
                                         const Sample *before);
 
-// The change of a count per second between two samples: the count is
-// `width` bytes wide and taken to have wrapped once when it went down.
-// False when the clock did not advance or its frequency is not positive.
-bool ratePerSecond(ULONGLONG countBefore, ULONGLONG countNow, DWORD width, const Sample &before, const Sample &now,
-                   double &rate);
+// The change of a count per second between two samples. False when the
+// clock did not advance, its frequency is not positive, or the count went
+// down: a count of these types only grows, so a drop is a count that
+// started again (a _Total whose instance closed, a host that restarted, a
+// wrap), whose difference is no rate; the next sample counts from this one.
+bool ratePerSecond(ULONGLONG countBefore, ULONGLONG countNow, const Sample &before, const Sample &now, double &rate);
 
 // The value as text: "42", "12.50/s", "1000 (raw)", "37.50%", bytes in hex
-// ("0a ff"), "-" for nothing and "n/a" when undefined.
+// ("0a ff"), and "-" for nothing or no value in this sample.
 std::string formatValue(const CounterValue &value);
 
 // For each instance of `now`, the instance of the same object in the earlier

@@ -38,7 +38,9 @@ const char usage[] =
     "shown one line per instance (one line for an object without instances),\n"
     "COUNT times, SECONDS apart: -n alone samples every second, -i alone until\n"
     "stopped, neither once. A rate needs two samples: the first one shows the\n"
-    "raw count, marked \"(raw)\". Names not installed show as their index (#1234).\n"
+    "raw count, marked \"(raw)\"; a count that went down (a _Total whose\n"
+    "instance closed) shows - until the next sample. Names not installed show\n"
+    "as their index (#1234).\n"
     "\n"
     "Exit status: 0 done, 1 an unknown object or performance data that could not\n"
     "be read (standard error says which), 2 wrong usage.\n";

@@ -115,17 +115,24 @@ TEST(CounterValues, RatesPercentagesAndRawValuesAreShownByType) {
 
   EXPECT_EQ((std::vector<std::string>{"4294967280 (raw)", "1000 (raw)", "25.00%", "4", "7", "61 62 63", "-"}),
             shown(displayValues(counters, before, nullptr)));
-  // Half a second later: the DWORD count wrapped once (+32), the 64-bit one
-  // went up by 300; a fraction over a base of 0 has no value.
-  EXPECT_EQ((std::vector<std::string>{"64.00/s", "600.00/s", "n/a", "0", "7", "61 62 63", "-"}),
+  // Half a second later the DWORD count went down (a _Total whose instance
+  // closed, or a wrap: neither is a rate) and the 64-bit one went up by 300;
+  // a fraction over a base of 0 has no value.
+  EXPECT_EQ((std::vector<std::string>{"-", "600.00/s", "-", "0", "7", "61 62 63", "-"}),
             shown(displayValues(counters, now, &before)));
+  // The next sample counts from the one that went down; a 64-bit count
+  // that goes down has no rate either.
+  CounterBlock third = counterBlock({0x10ull + 100, 1000 + 299, 0ull, 7, 0x636261});
+  Sample later{&third, 11000, 1000};
+  EXPECT_EQ("200.00/s", shown(displayValues(counters, later, &now))[0]);
+  EXPECT_EQ("-", shown(displayValues(counters, later, &now))[1]);
   // A clock that did not advance, or has no frequency, gives no rate.
   Sample stopped{&second, 10000, 1000};
   Sample noFrequency{&second, 10500, 0};
-  EXPECT_EQ("n/a", shown(displayValues(counters, stopped, &before))[0]);
-  EXPECT_EQ("n/a", shown(displayValues(counters, noFrequency, &before))[1]);
+  EXPECT_EQ("-", shown(displayValues(counters, stopped, &before))[1]);
+  EXPECT_EQ("-", shown(displayValues(counters, noFrequency, &before))[1]);
   // A fraction whose base is not the next counter has none.
-  EXPECT_EQ("n/a", shown(displayValues({counters[2]}, before, nullptr))[0]);
+  EXPECT_EQ("-", shown(displayValues({counters[2]}, before, nullptr))[0]);
 }
 
 TEST(CounterValues, InstancesOfTwoSamplesAreMatchedByNameAndPlace) {
