@@ -43,12 +43,24 @@ std::string upper(std::string text) {
   return text;
 }
 
-std::optional<std::string> readFile(const std::string &path) {
+// Counter definitions take a few kilobytes; a file past this size is no
+// INI or header file of a performance library (a device such as /dev/zero
+// would otherwise be read without end).
+constexpr std::streamsize LargestFile = 16 * 1024 * 1024;
+
+// The file's bytes; nothing when it cannot be opened. A file past
+// LargestFile is refused, named as `shownPath`.
+std::optional<std::string> readFile(const std::string &path, const std::string &shownPath) {
   std::ifstream file(path, std::ios::binary);
   if (!file) return std::nullopt;
-  std::ostringstream content;
-  content << file.rdbuf();
-  return content.str();
+  std::string content(static_cast<size_t>(LargestFile) + 1, '\0');
+  file.read(content.data(), LargestFile + 1);
+  if (file.gcount() > LargestFile)
+    throw Failure{ERROR_INVALID_DATA, "The file " + shownPath + " is larger than " +
+                                            std::to_string(LargestFile / (1024 * 1024)) +
+                                            " MB; counter definitions never are."};
+  content.resize(static_cast<size_t>(file.gcount()));
+  return content;
 }
 
 std::vector<std::string> lines(const std::string &content) {
@@ -104,7 +116,7 @@ struct Ini {
 
 // The symbols of a header file: #define NAME offset, decimal or 0x hex.
 std::map<std::string, DWORD> readSymbols(const std::string &path, const std::string &shownPath) {
-  std::optional<std::string> content = readFile(path);
+  std::optional<std::string> content = readFile(path, shownPath);
   if (!content) throw Failure{ERROR_FILE_NOT_FOUND, "Unable to open the symbol file " + shownPath + "."};
   std::map<std::string, DWORD> symbols;
   int number = 0;
@@ -141,7 +153,7 @@ struct Install {
 };
 
 Install readIni(const std::string &iniPath) {
-  std::optional<std::string> content = readFile(platform::kernel::toPosixPath(iniPath));
+  std::optional<std::string> content = readFile(platform::kernel::toPosixPath(iniPath), iniPath);
   if (!content) throw Failure{ERROR_FILE_NOT_FOUND, "Unable to open the file " + iniPath + "."};
   Ini ini(*content);
   Install install;

@@ -188,9 +188,12 @@ int queryValue(HKEY key, const std::string &path, const Wide &name, const std::s
 int main(int argc, char **argv) {
   if (tools::asksForHelp(argc, argv) || (argc == 3 && equalsIgnoringCase(argv[1], "query") &&
                                          std::string(argv[2]) == "/?")) {
+    std::string roots;
+    for (const Root &root : Roots) roots += std::string(roots.empty() ? "" : ", ") + root.shortName;
     std::printf("Usage: reg query <key> [/v <value> | /ve] [/s]\n"
-                "  <key>  a root (HKLM, HKCU, HKCR, HKU, HKCC or its long name), then the path below it\n"
-                "  /v     only that value; /ve only the default value; /s every key below, too\n");
+                "  <key>  a root (%s or its long name), then the path below it\n"
+                "  /v     only that value; /ve only the default value; /s every key below, too\n",
+                roots.c_str());
     return 0;
   }
   if (argc < 3 || !equalsIgnoringCase(argv[1], "query")) return syntaxError();

@@ -199,6 +199,15 @@ TEST(Tools, AnswerHelpWithTheirUsageOnStandardOutput) {
       EXPECT_EQ(0, run.status) << tool << " " << help;
       EXPECT_TRUE(run.out.starts_with(std::string("Usage: ") + tool)) << tool << " " << help << ": " << run.out;
     }
+  // reg takes every root its help names.
+  const std::string help = runTool("reg", {"--help"}).out;
+  const size_t from = help.find("a root (") + 8, to = help.find(" or its long name");
+  ASSERT_LT(from, to) << help;
+  std::istringstream roots(help.substr(from, to - from));
+  for (std::string root; std::getline(roots >> std::ws, root, ',');) {
+    ToolRun query = runTool("reg", {"query", root});
+    EXPECT_EQ(std::string::npos, query.err.find("Invalid key name")) << root;
+  }
 }
 
 TEST(Lodctr, BadInputIsReportedAndChangesNothing) {
@@ -225,6 +234,7 @@ TEST(Lodctr, BadInputIsReportedAndChangesNothing) {
       {{"lodctr", "C:\\perf\\badheader.ini"}, "is not a definition"},
       {{"lodctr", "C:\\perf\\noservice.ini"}, "NoSuchService"},
       {{"lodctr", folder + "/nodriver.ini"}, "names no driver"},
+      {{"lodctr", "/dev/zero"}, "The file /dev/zero is larger than 16 MB"},
       {{"unlodctr", "MySvc"}, "The counters of MySvc are not installed."},
       {{"unlodctr", "NoSuchService"}, "does not exist"},
       {{"lodctr"}, "Usage: lodctr <ini file>\n"},
