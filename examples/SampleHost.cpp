@@ -17,10 +17,12 @@
 #include <oleauto.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -622,9 +624,19 @@ struct Apartment {
   }
 };
 
-}  // namespace
+// The exit code once standard output is flushed: output that could not be
+// written (a full disk, a pipe nobody reads) fails the run, said on standard
+// error.
+int finishOutput(int code) {
+  errno = 0;
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return code;
+  const int error = errno;
+  std::fprintf(stderr, "sample_host: cannot write to standard output: %s\n",
+               error != 0 ? std::strerror(error) : "the stream failed");
+  return code == Success ? Failure : code;
+}
 
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
   Options options;
   if (!parseOptions(commandArguments(argc, argv), options)) return UsageError;
   if (options.help) {
@@ -646,3 +658,7 @@ int main(int argc, char **argv) {
     return report(failure);
   }
 }
+
+}  // namespace
+
+int main(int argc, char **argv) { return finishOutput(run(argc, argv)); }

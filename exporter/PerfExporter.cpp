@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ExporterOptions.h"
+#include "ProgramOutput.h"
 #include "Scraper.h"
 #include "Serving.h"
 #include "StopRequest.h"
@@ -39,16 +40,11 @@ int printOnce(const Options &options) {
   // The page's lines end in LF alone, as the format asks, not in CR LF.
   _setmode(_fileno(stdout), _O_BINARY);
 #endif
-  if (fwrite(page.data(), 1, page.size(), stdout) != page.size() || fflush(stdout) != 0) {
-    toStandardError("cannot write the page to standard output");
-    return Failure;
-  }
+  fwrite(page.data(), 1, page.size(), stdout);
   return Success;
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
   Options options;
   if (!parseOptions(commandArguments(argc, argv), options)) return UsageError;
   switch (options.action) {
@@ -71,3 +67,7 @@ int main(int argc, char **argv) {
     }
   }
 }
+
+}  // namespace
+
+int main(int argc, char **argv) { return commandline::finishOutput("perf_exporter", run(argc, argv)); }

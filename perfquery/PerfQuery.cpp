@@ -14,6 +14,7 @@
 #include "NameTable.h"
 #include "PerfData.h"
 #include "PerfReader.h"
+#include "ProgramOutput.h"
 #include "Utf8Text.h"
 
 #ifdef _WIN32
@@ -367,7 +368,9 @@ int showValues(PerfReader &reader, const NameTable &names, const Request &reques
 
 }  // namespace
 
-int main(int argc, char **argv) {
+namespace {
+
+int run(int argc, char **argv) {
   Request request;
   if (!parseRequest(commandArguments(argc, argv), request)) return UsageError;
   if (request.action == Request::Action::Help) {
@@ -388,3 +391,7 @@ int main(int argc, char **argv) {
       return showValues(reader, names, request);
   }
 }
+
+}  // namespace
+
+int main(int argc, char **argv) { return commandline::finishOutput("perfquery", run(argc, argv)); }

@@ -3,6 +3,7 @@
 // then one line per value, indented four blanks, with its name, its type and
 // its data, separated by four blanks. Exit status 0 when something was
 // found, 1 otherwise.
+#include "ProgramOutput.h"
 #include "tool_support.h"
 
 #include <cstdio>
@@ -185,7 +186,9 @@ int queryValue(HKEY key, const std::string &path, const Wide &name, const std::s
 
 }  // namespace
 
-int main(int argc, char **argv) {
+namespace {
+
+int run(int argc, char **argv) {
   if (tools::asksForHelp(argc, argv) || (argc == 3 && equalsIgnoringCase(argv[1], "query") &&
                                          std::string(argv[2]) == "/?")) {
     std::string roots;
@@ -253,3 +256,7 @@ int main(int argc, char **argv) {
   if (recurse) std::printf("Search complete. Number of matches found: %d\n", found);
   return 0;
 }
+
+}  // namespace
+
+int main(int argc, char **argv) { return commandline::finishOutput("reg", run(argc, argv)); }

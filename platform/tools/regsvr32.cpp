@@ -3,6 +3,7 @@
 // The exit status is Windows' own: 0 done, 1 bad arguments, 3 the module
 // did not load, 4 the entry point is missing, 5 the entry point failed.
 #include "kernel/paths.h"
+#include "ProgramOutput.h"
 #include "tool_support.h"
 
 #include <sys/stat.h>
@@ -48,7 +49,9 @@ std::string modulePath(const std::string &given) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+namespace {
+
+int run(int argc, char **argv) {
   if (tools::asksForHelp(argc, argv)) {
     usage(stdout);
     return 0;
@@ -107,3 +110,7 @@ int main(int argc, char **argv) {
   if (!silent) std::printf("%s in %s succeeded.\n", entry, module.c_str());
   return Done;
 }
+
+}  // namespace
+
+int main(int argc, char **argv) { return commandline::finishOutput("regsvr32", run(argc, argv)); }

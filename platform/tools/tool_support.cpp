@@ -1,6 +1,9 @@
 #include "tool_support.h"
 
+#include "ProgramOutput.h"
+
 #include <cstdio>
+#include <cstring>
 
 namespace tools {
 
@@ -132,7 +135,9 @@ bool asksForHelp(int argc, char **argv) {
   return argument == "--help" || argument == "/?" || argument == "-?";
 }
 
-int runTool(int argc, char **argv, const char *usage, std::string (*work)(const std::string &argument)) {
+namespace {
+
+int runWork(int argc, char **argv, const char *usage, std::string (*work)(const std::string &argument)) {
   if (asksForHelp(argc, argv)) {
     std::printf("Usage: %s\n", usage);
     return 0;
@@ -148,6 +153,14 @@ int runTool(int argc, char **argv, const char *usage, std::string (*work)(const 
     std::fprintf(stderr, "Error: %s\n", failure.message.c_str());
     return exitStatus(failure.code);
   }
+}
+
+}  // namespace
+
+int runTool(int argc, char **argv, const char *usage, std::string (*work)(const std::string &argument)) {
+  // The usage line starts with the tool's name.
+  const std::string tool(usage, std::strcspn(usage, " "));
+  return commandline::finishOutput(tool.c_str(), runWork(argc, argv, usage, work));
 }
 
 }  // namespace tools
