@@ -84,14 +84,16 @@ void PerfCollector::close() {
   LeaveCriticalSection(&lock_);
 }
 
-bool PerfCollector::findPublishedTree(std::vector<BYTE> &blob, TitleBase &titles) const {
+std::vector<PerfCollector::PublishedTree> PerfCollector::publishedTrees() const {
+  std::vector<PublishedTree> trees;
   Key services;
-  if (!services.open(HKEY_LOCAL_MACHINE, ServicesPath)) return false;
+  if (!services.open(HKEY_LOCAL_MACHINE, ServicesPath)) return trees;
   WCHAR name[256];
+  DWORD position = 0;  // among the services that name this module
   for (DWORD index = 0;; ++index) {
     DWORD length = static_cast<DWORD>(sizeof name / sizeof name[0]);
     LONG status = RegEnumKeyExW(services.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
-    if (status == ERROR_NO_MORE_ITEMS) return false;
+    if (status == ERROR_NO_MORE_ITEMS) return trees;
     if (status != ERROR_SUCCESS) continue;
     Text performancePath = Text(name, length) + OLESTR("\\Performance");
     Key performance;
@@ -100,13 +102,15 @@ bool PerfCollector::findPublishedTree(std::vector<BYTE> &blob, TitleBase &titles
         !readText(performance.get(), OLESTR("Library"), library) || !readText(performance.get(), OLESTR("Open"), openName) ||
         openName != OpenEntryPoint || !sameText(fileNameOf(library), moduleFile_))
       continue;
-    // A service whose host is not running is passed over, so that a stale
-    // registration never hides a live one.
-    if (publishing::readPublishedTree(Text(name, length).c_str(), blob) != S_OK) continue;
-    if (!readDword(performance.get(), OLESTR("First Counter"), titles.firstCounter) ||
-        !readDword(performance.get(), OLESTR("First Help"), titles.firstHelp))
-      titles = {FallbackFirstCounter, FallbackFirstHelp};
-    return true;
+    const DWORD fallback = FallbackStep * position++;
+    // A service whose host is not running has nothing to show.
+    PublishedTree tree;
+    tree.device.assign(name, length);
+    if (publishing::readPublishedTree(tree.device.c_str(), tree.blob) != S_OK) continue;
+    if (!readDword(performance.get(), OLESTR("First Counter"), tree.titles.firstCounter) ||
+        !readDword(performance.get(), OLESTR("First Help"), tree.titles.firstHelp))
+      tree.titles = {FallbackFirstCounter + fallback, FallbackFirstHelp + fallback};
+    trees.push_back(std::move(tree));
   }
 }
 
@@ -132,27 +136,39 @@ DWORD PerfCollector::collect(const WCHAR *query, void **data, DWORD *bytes, DWOR
 }
 
 DWORD PerfCollector::collectFrom(bool opened, const WCHAR *query, void **data, DWORD *bytes, DWORD *objects,
-                                 DWORD capacity) const {
-  std::vector<BYTE> blob;
-  TitleBase titles;
-  if (!opened || !findPublishedTree(blob, titles)) return ERROR_SUCCESS;
-  TreeSnapshot tree;
-  std::string problem;
-  if (!readTreeSnapshot(blob.data(), blob.size(), tree, problem)) {
-    OutputDebugStringA(("rvPerfCollector: published tree refused: " + problem + "\n").c_str());
-    return ERROR_SUCCESS;
-  }
+                                 DWORD capacity) {
+  EnterCriticalSection(&lock_);
+  const bool servedAlready = servedEnd_ != nullptr && *data == servedEnd_;
+  LeaveCriticalSection(&lock_);
+  if (!opened || servedAlready) return ERROR_SUCCESS;
 
   LARGE_INTEGER time{}, frequency{};
   QueryPerformanceCounter(&time);
   QueryPerformanceFrequency(&frequency);
-  DWORD written = 0, count = 0;
-  DWORD status = writePerfData(tree, ObjectQuery(query), titles, {time.QuadPart, frequency.QuadPart},
-                               static_cast<BYTE *>(*data), capacity, written, count);
-  if (status != ERROR_SUCCESS) return status;
-  *data = static_cast<BYTE *>(*data) + written;
-  *bytes = written;
+  const ObjectQuery wanted(query);
+  BYTE *cursor = static_cast<BYTE *>(*data);
+  DWORD total = 0, count = 0;
+  for (const PublishedTree &published : publishedTrees()) {
+    TreeSnapshot tree;
+    std::string problem;
+    if (!readTreeSnapshot(published.blob.data(), published.blob.size(), tree, problem)) {
+      OutputDebugStringA(("rvPerfCollector: published tree refused: " + problem + "\n").c_str());
+      continue;
+    }
+    DWORD written = 0, objectsWritten = 0;
+    DWORD status = writePerfData(tree, wanted, published.titles, {time.QuadPart, frequency.QuadPart}, cursor,
+                                 capacity - total, written, objectsWritten);
+    if (status != ERROR_SUCCESS) return status;  // nothing of this query counts as written
+    cursor += written;
+    total += written;
+    count += objectsWritten;
+  }
+  *data = cursor;
+  *bytes = total;
   *objects = count;
+  EnterCriticalSection(&lock_);
+  servedEnd_ = total != 0 ? cursor : nullptr;
+  LeaveCriticalSection(&lock_);
   return ERROR_SUCCESS;
 }
 

@@ -1,9 +1,17 @@
-// The collector's state between Open and Close. It serves a service whose
+// The collector's state between Open and Close. It serves the services whose
 // Performance key names this very module as its Library and whose Open entry
-// point is this collector's: that service's name is the device under which
-// the host publishes its tree. The system cannot tell a collector which of
-// several such services it is called for, so one library serves one running
-// host: the first such service, in registry order, whose tree is published.
+// point is this collector's: each service's name is the device under which a
+// host publishes its tree.
+//
+// When several services name the module, the system loads it once and calls
+// Open and Collect once for each, and neither call says which service it is
+// for: Windows hands Open the names in a service's Linkage\Export, which
+// Register writes none of, and Wine (as the platform) hands it none at all.
+// So the first Collect of a query serves every published tree, in registry
+// order, each under its own service's title indices, and the others of the
+// same query serve nothing. A call belongs to the query that the previous
+// one served when the system hands it the buffer exactly where that one
+// stopped writing, as it does from one service to the next within a query.
 #pragma once
 #include <windows.h>
 
@@ -15,10 +23,13 @@ namespace rv::collector {
 
 // Name indices used when lodctr installed none ("First Counter" and "First
 // Help" missing, as under Wine, whose lodctr installs nothing): readers then
-// show the index itself. Names stay even and help texts odd, as lodctr would
-// number them.
+// show the index itself. The k-th service (from 0, in registry order) that
+// names this module numbers from FallbackFirstCounter + k * FallbackStep, so
+// that two devices never share an index. Names stay even and help texts
+// odd, as lodctr would number them.
 constexpr DWORD FallbackFirstCounter = 10000;
 constexpr DWORD FallbackFirstHelp = 10001;
+constexpr DWORD FallbackStep = 10000;
 
 class PerfCollector {
  public:
@@ -34,15 +45,24 @@ class PerfCollector {
   void close();
 
  private:
-  // Reads the tree of this collector's service and its title indices; false
-  // when no service that names this module has a tree published.
-  bool findPublishedTree(std::vector<BYTE> &blob, TitleBase &titles) const;
+  // A published tree and the title indices of its service.
+  struct PublishedTree {
+    Text device;
+    std::vector<BYTE> blob;
+    TitleBase titles;
+  };
+
+  // The trees of the services that name this module and whose host is
+  // running, in registry order.
+  std::vector<PublishedTree> publishedTrees() const;
   // Collect's work once the arguments are checked; `capacity` is the buffer's.
-  DWORD collectFrom(bool opened, const WCHAR *query, void **data, DWORD *bytes, DWORD *objects,
-                    DWORD capacity) const;
+  DWORD collectFrom(bool opened, const WCHAR *query, void **data, DWORD *bytes, DWORD *objects, DWORD capacity);
 
   Text moduleFile_;
   LONG opened_ = 0;
+  // Where the last call that served trees stopped writing; null when the
+  // last one served nothing.
+  const void *servedEnd_ = nullptr;
   CRITICAL_SECTION lock_;
 };
 

@@ -20,9 +20,22 @@ HMODULE thisModule() {
   return module;
 }
 
+// Wine loads the library for each service of each query and frees it right
+// after its Close. Pinned, it stays, and with it what the collector knows of
+// the query under way: which call served the trees.
+void pinThisModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCWSTR>(&pinThisModule), &module);
+}
+
 }  // namespace
 
-extern "C" DWORD WINAPI OpenNorvalePerfData(LPWSTR) { return collector().open(thisModule()); }
+extern "C" DWORD WINAPI OpenNorvalePerfData(LPWSTR) {
+  static const bool pinned = (pinThisModule(), true);
+  (void)pinned;
+  return collector().open(thisModule());
+}
 
 extern "C" DWORD WINAPI CollectNorvalePerfData(LPWSTR query, LPVOID *data, LPDWORD bytes, LPDWORD objects) {
   return collector().collect(query, data, bytes, objects);

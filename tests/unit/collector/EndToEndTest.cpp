@@ -136,6 +136,74 @@ TEST_F(CollectorEndToEnd, AReaderInAnotherProcessSeesWhatTheHostPublished) {
   EXPECT_EQ("", readElsewhere("Global", ours));
 }
 
+// Two devices whose services name the same collector: the system cannot tell
+// the collector which of them a call is for, yet every reader gets each
+// device's objects once, with that host's values, and nothing of a device
+// whose host is not running; merely registered, a device changes nothing.
+TEST_F(CollectorEndToEnd, TwoDevicesOfOneCollectorShowEachObjectOnce) {
+  const std::string second = device + "b", secondFolder = folder + "b";
+  CreateDirectoryA(secondFolder.c_str(), nullptr);
+  std::string definition = Definition;
+  definition.replace(definition.find("%DEVICE%"), 8, second);
+  ASSERT_TRUE(writeFileText(secondFolder + "\\RVCounters.xml", definition));
+  Ref<IPerfMgr> other;
+  create(CLSID_PerfMgr, IID_IPerfMgr, other);
+  TestBstr from(secondFolder);
+  ASSERT_EQ(S_OK, other->Load(from.value));
+  ASSERT_EQ(S_OK, other->Register(from.value)) << takeError().description;
+
+  // Each host's sessions object holds one instance named after it.
+  auto publishing = [](IPerfMgr *host, const char *name, const char *value) {
+    Ref<IPerfObjects> objects;
+    host->get_PerfObjects(objects.put());
+    Ref<IPerfObject> sessions;
+    objects->get_ItemByID(0, sessions.put());
+    setValue(counter(instance(sessions.p, name), 2), value);
+  };
+  publishing(manager.p, "first", "I4:11");
+  publishing(other.p, "second", "I4:22");
+  // Every sessions object of the block, named by its instances: the indices
+  // differ by device, and under Wine (no names installed) by the collector.
+  auto sessionsSeen = [&] {
+    std::vector<BYTE> bytes;
+    perfdata::PerfReader reader;
+    EXPECT_EQ(ERROR_SUCCESS, reader.queryData(wide("Global").c_str(), bytes));
+    perfdata::DataBlock block;
+    std::string problem;
+    EXPECT_TRUE(perfdata::parseDataBlock(bytes.data(), bytes.size(), block, problem)) << problem;
+    std::string seen;
+    for (const perfdata::Object &object : block.objects)
+      for (const perfdata::Instance &instance : object.instances) {
+        std::string name = narrow(instance.name.c_str());
+        if (name == "first" || name == "second") {
+          LONG value = 0;
+          std::memcpy(&value, instance.counters.bytes.data() + object.counters[0].counterOffset, sizeof value);
+          seen += name + "=" + std::to_string(value) + " ";
+        }
+      }
+    return seen;
+  };
+
+  rv::publishing::TreePublisher firstPublisher(wide(device).c_str());
+  ASSERT_EQ(S_OK, firstPublisher.publish(manager.p));
+  EXPECT_EQ("first=11 ", sessionsSeen()) << "the second device is registered, its host not running";
+  {
+    rv::publishing::TreePublisher secondPublisher(wide(second).c_str());
+    ASSERT_EQ(S_OK, secondPublisher.publish(other.p));
+    EXPECT_EQ("first=11 second=22 ", sessionsSeen());
+    firstPublisher.withdraw();
+    EXPECT_EQ("second=22 ", sessionsSeen());
+  }
+  EXPECT_EQ("", sessionsSeen());
+
+  DeleteFileA((secondFolder + "\\RVCounters.xml").c_str());
+  for (const char *file : {"e2e.h", "e2e.ini"}) DeleteFileA((secondFolder + "\\" + file).c_str());
+  RemoveDirectoryA(secondFolder.c_str());
+  const std::string service = "SYSTEM\\CurrentControlSet\\Services\\" + second;
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, service.c_str());
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, service.c_str());
+}
+
 // The reader's side, run as a child process by the test above.
 TEST(CollectorReader, DISABLED_Query) {
   const char *instructions = std::getenv(Instructions);
