@@ -575,9 +575,20 @@ int unregisterDevice(IPerfMgr *manager) {
 
 int serve(IPerfMgr *manager, const Text &folder, const Options &options) {
   const ULONGLONG durationMilliseconds = options.durationMilliseconds;
-  check(manager->Register(Bstr(folder).get()), "Register");
   Bstr device;
   check(manager->get_DeviceName(device.put()), "reading the device name");
+  // Register takes the device's counters out and installs them again: while
+  // another host publishes the device, its readers would lose the names, and
+  // this host could not publish anyway. So that is found out first.
+  std::vector<BYTE> published;
+  if (rv::publishing::readPublishedTree(device.text().c_str(), published) == S_OK) {
+    std::fprintf(stderr,
+                 "sample_host: %s is published by another host already; stop that one first, or give this one "
+                 "a deviceName of its own in %s\\RVCounters.xml\n",
+                 toUtf8(device.text()).c_str(), toUtf8(folder).c_str());
+    return Failure;
+  }
+  check(manager->Register(Bstr(folder).get()), "Register");
   check(manager->CreateTotalInstances(), "CreateTotalInstances");
   SampleServer server(manager, options.steady);
   rv::publishing::TreePublisher publisher(device.text().c_str());

@@ -1,6 +1,7 @@
 // The sample host as a user runs it: while it serves, perfquery in another
-// process shows its sessions, _Total and its memory, with values that move;
-// once it stops, its objects are gone; --unregister removes the service.
+// process shows its sessions, _Total and its memory, with values that move,
+// and a second host of the device stops without touching it; once it stops,
+// its objects are gone; --unregister removes the service.
 // Wrong usage and a missing definition file are told, not crashed on.
 #include "ComponentFixture.h"
 
@@ -126,6 +127,15 @@ TEST_F(SampleHost, AReaderSeesItsSessionsWhileItServesAndNothingAfter) {
   table >> heap >> entries;
   EXPECT_GT(heap, 0x100000000ull) << memory;
   EXPECT_GT(entries, 0ull) << memory;
+
+  // A second host of the device stops before it touches the registration:
+  // the first one's counters keep their names and their readers.
+  const DWORD base = nameBase(device);
+  std::string second;
+  EXPECT_EQ(1, host("--definitions " + folder + " --duration 1", second));
+  EXPECT_NE(std::string::npos, second.find(device + " is published by another host already")) << second;
+  EXPECT_EQ(base, nameBase(device));
+  EXPECT_EQ(0, perfquery(indexOf(0), sessions)) << sessions;
 
   EXPECT_EQ(0, server.finish());
   const std::string log = fileText(folder + "\\host.out");
