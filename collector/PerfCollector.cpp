@@ -106,7 +106,7 @@ std::vector<PerfCollector::PublishedTree> PerfCollector::publishedTrees() const 
     // A service whose host is not running has nothing to show.
     PublishedTree tree;
     tree.device.assign(name, length);
-    if (publishing::readPublishedTree(tree.device.c_str(), tree.blob) != S_OK) continue;
+    if (publishing::readPublishedTree(tree.device.c_str(), tree.blob, &tree.published) != S_OK) continue;
     if (!readDword(performance.get(), OLESTR("First Counter"), tree.titles.firstCounter) ||
         !readDword(performance.get(), OLESTR("First Help"), tree.titles.firstHelp))
       tree.titles = {FallbackFirstCounter + fallback, FallbackFirstHelp + fallback};
@@ -145,6 +145,7 @@ DWORD PerfCollector::collectFrom(bool opened, const WCHAR *query, void **data, D
   LARGE_INTEGER time{}, frequency{};
   QueryPerformanceCounter(&time);
   QueryPerformanceFrequency(&frequency);
+  const PerfClock now{time.QuadPart, frequency.QuadPart};
   const ObjectQuery wanted(query);
   BYTE *cursor = static_cast<BYTE *>(*data);
   DWORD total = 0, count = 0;
@@ -156,8 +157,14 @@ DWORD PerfCollector::collectFrom(bool opened, const WCHAR *query, void **data, D
       continue;
     }
     DWORD written = 0, objectsWritten = 0;
-    DWORD status = writePerfData(tree, wanted, published.titles, {time.QuadPart, frequency.QuadPart}, cursor,
-                                 capacity - total, written, objectsWritten);
+    // Each object carries its host's clock, the time the tree was published,
+    // so that a reader that samples faster than the host publishes sees no
+    // time pass where no count changed.
+    const PerfClock clock = published.published.frequency > 0
+                                ? PerfClock{published.published.time, published.published.frequency}
+                                : now;
+    DWORD status = writePerfData(tree, wanted, published.titles, clock, cursor, capacity - total, written,
+                                 objectsWritten);
     if (status != ERROR_SUCCESS) return status;  // nothing of this query counts as written
     cursor += written;
     total += written;

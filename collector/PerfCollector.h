@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "PerfDataWriter.h"
+#include "PublishedTree.h"
 
 namespace rv::collector {
 
@@ -50,6 +51,7 @@ class PerfCollector {
     Text device;
     std::vector<BYTE> blob;
     TitleBase titles;
+    publishing::PublishedClock published;
   };
 
   // The trees of the services that name this module and whose host is

@@ -94,6 +94,11 @@ RawValue readRawValue(const CounterDefinition &counter, const CounterBlock &bloc
   return value;
 }
 
+Sample sampleOf(const CounterBlock &counters, const Object &object, const DataBlock &block) {
+  if (object.perfFreq > 0) return Sample{&counters, object.perfTime, object.perfFreq};
+  return Sample{&counters, block.perfTime, block.perfFreq};
+}
+
 bool ratePerSecond(ULONGLONG countBefore, ULONGLONG countNow, const Sample &before, const Sample &now, double &rate) {
   if (now.perfFreq <= 0 || now.perfTime <= before.perfTime || countNow < countBefore) return false;
   const ULONGLONG change = countNow - countBefore;

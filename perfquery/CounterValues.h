@@ -3,7 +3,8 @@
 // small on purpose:
 // - PERF_COUNTER_COUNTER and PERF_COUNTER_BULK_COUNT are rates: the change
 //   of the count per second between two samples, timed by the data block's
-//   PerfTime and PerfFreq (their timer is PERF_TIMER_TICK); the first sample
+//   PerfTime and PerfFreq (their timer is PERF_TIMER_TICK), or by the
+//   object's own where it has one; the first sample
 //   has no rate yet and shows its raw count, marked as such, and a count
 //   that went down has none in that sample;
 // - PERF_RAW_FRACTION over the PERF_RAW_BASE defined right after it (and the
@@ -36,6 +37,12 @@ struct Sample {
   LONGLONG perfTime = 0;
   LONGLONG perfFreq = 0;
 };
+
+// The sample of a counter block of `object`, timed by the object's own clock
+// (its PerfTime and PerfFreq, which a provider with a clock of its own sets,
+// as this system's collector does with the time its host published) when it
+// has one, by the data block's otherwise.
+Sample sampleOf(const CounterBlock &counters, const Object &object, const DataBlock &block);
 
 struct CounterValue {
   enum class Form {

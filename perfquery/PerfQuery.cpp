@@ -311,7 +311,8 @@ std::string sampleTime(const SYSTEMTIME &time) {
   return text;
 }
 
-// One table of values; `before` is the previous sample of the same object.
+// One table of values; `before` is an earlier sample of the same object, in
+// `beforeBlock`, or null.
 void printValues(const NameTable &names, const DataBlock &block, const Object &object, const DataBlock *beforeBlock,
                  const Object *before) {
   std::vector<std::vector<std::string>> rows(1);
@@ -319,9 +320,8 @@ void printValues(const NameTable &names, const DataBlock &block, const Object &o
   for (const CounterDefinition &counter : object.counters) rows[0].push_back(toUtf8(names.name(counter.nameIndex)));
 
   auto addRow = [&](std::vector<std::string> row, const CounterBlock &counters, const CounterBlock *earlier) {
-    Sample now{&counters, block.perfTime, block.perfFreq};
-    Sample then{earlier, beforeBlock != nullptr ? beforeBlock->perfTime : 0,
-                beforeBlock != nullptr ? beforeBlock->perfFreq : 0};
+    Sample now = sampleOf(counters, object, block);
+    Sample then = earlier != nullptr ? sampleOf(*earlier, *before, *beforeBlock) : Sample{};
     for (const CounterValue &value : displayValues(object.counters, now, earlier != nullptr ? &then : nullptr)) {
       row.push_back(formatValue(value));
     }
@@ -340,35 +340,51 @@ void printValues(const NameTable &names, const DataBlock &block, const Object &o
   printTable(rows, object.hasInstances() ? 1 : 0);
 }
 
+// When an object's data was taken, by the clock that times its rates.
+LONGLONG takenAt(const Object &object, const DataBlock &block) {
+  return sampleOf(object.counterBlock, object, block).perfTime;
+}
+
 int showValues(PerfReader &reader, const NameTable &names, const Request &request) {
   std::vector<DWORD> indices = candidateIndices(request.object, names);
   if (indices.empty()) return unknownObject(request.object);
   Text query = indexQuery(indices);
   bool stamped = request.count > 1;
-  DataBlock blocks[2];
-  const Object *previous = nullptr;
+  // Rates are taken against the latest sample whose data is older than the
+  // new one's: a reader that samples faster than the host publishes gets
+  // the same data twice, which says nothing of a rate.
+  DataBlock current, latest, older;
   for (ULONGLONG sample = 0; sample < request.count; ++sample) {
     if (sample != 0) Sleep(request.intervalMilliseconds);
-    DataBlock &block = blocks[sample % 2];
     int exitCode = Success;
-    if (!readBlock(reader, query, block, exitCode)) return exitCode;
-    const Object *object = findObject(block, indices);
+    if (!readBlock(reader, query, current, exitCode)) return exitCode;
+    const Object *object = findObject(current, indices);
     if (object == nullptr && sample == 0) return unknownObject(request.object);
-    if (stamped) printf("%s%s\n", sample != 0 ? "\n" : "", sampleTime(block.systemTime).c_str());
+    if (stamped) printf("%s%s\n", sample != 0 ? "\n" : "", sampleTime(current.systemTime).c_str());
     if (object == nullptr) {
       printf("(the object is not in this sample)\n");
     } else {
-      printValues(names, block, *object, &blocks[(sample + 1) % 2], previous);
+      const LONGLONG now = takenAt(*object, current);
+      const DataBlock *beforeBlock = nullptr;
+      const Object *before = nullptr;
+      for (const DataBlock *candidate : {&latest, &older}) {
+        const Object *earlier = findObject(*candidate, indices);
+        if (earlier != nullptr && takenAt(*earlier, *candidate) < now) {
+          beforeBlock = candidate;
+          before = earlier;
+          break;
+        }
+      }
+      printValues(names, current, *object, beforeBlock, before);
+      const Object *last = findObject(latest, indices);
+      if (last != nullptr && takenAt(*last, latest) < now) older = std::move(latest);
     }
     fflush(stdout);
-    previous = object;
+    latest = std::move(current);
+    current = DataBlock();
   }
   return Success;
 }
-
-}  // namespace
-
-namespace {
 
 int run(int argc, char **argv) {
   Request request;

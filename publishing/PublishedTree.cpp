@@ -12,7 +12,7 @@ namespace rv::publishing {
 namespace {
 
 constexpr DWORD DirectoryMagic = 0x54505652;  // "RVPT"
-constexpr DWORD LayoutVersion = 1;
+constexpr DWORD LayoutVersion = 2;
 // A data section grows in whole steps, with room to spare, so that a tree
 // whose instances come and go does not move on every publish.
 constexpr size_t GrowthStep = 64 * 1024;
@@ -33,6 +33,10 @@ struct Directory {
   DWORD capacity;
   ULONG generation;
   DWORD reserved;
+  // When the host published the tree, by the system's performance counter,
+  // so that a reader times a count's change by the host's clock.
+  LONGLONG publishedTime;
+  LONGLONG publishedFrequency;
 };
 
 LONG loadSequence(Directory *directory) {
@@ -213,6 +217,11 @@ HRESULT TreePublisher::publish(const BYTE *blob, size_t size) {
     header->capacity = static_cast<DWORD>(capacity);
     header->length = static_cast<DWORD>(size);
     header->generation = ++sections_->generation;
+    LARGE_INTEGER now{}, frequency{};
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    header->publishedTime = now.QuadPart;
+    header->publishedFrequency = frequency.QuadPart;
     bumpSequence(header);
     // The old data section closes only now that the directory names the new
     // one; a reader still copying from it sees the sequence move and retries.
@@ -264,7 +273,7 @@ ULONG TreePublisher::generation() const {
   return generation;
 }
 
-HRESULT readPublishedTree(const WCHAR *device, std::vector<BYTE> &blob) {
+HRESULT readPublishedTree(const WCHAR *device, std::vector<BYTE> &blob, PublishedClock *clock) {
   blob.clear();
   Section directory;
   Text name;
@@ -286,6 +295,7 @@ HRESULT readPublishedTree(const WCHAR *device, std::vector<BYTE> &blob) {
     if (before & 1) continue;
     if (std::atomic_ref<DWORD>(header->magic).load(std::memory_order_acquire) != DirectoryMagic) return S_FALSE;
     DWORD number = header->dataSection, length = header->length, capacity = header->capacity;
+    const PublishedClock published{header->publishedTime, header->publishedFrequency};
     if (length > capacity) continue;
     // The view is exactly as large as the directory says; a section smaller
     // than that cannot be mapped at that size, so the copy below stays
@@ -298,7 +308,10 @@ HRESULT readPublishedTree(const WCHAR *device, std::vector<BYTE> &blob) {
     }
     blob.assign(data.view.bytes(), data.view.bytes() + length);
     std::atomic_thread_fence(std::memory_order_acquire);
-    if (loadSequence(header) == before) return S_OK;
+    if (loadSequence(header) == before) {
+      if (clock != nullptr) *clock = published;
+      return S_OK;
+    }
   }
   // The host kept writing, or died in the middle of a write.
   blob.clear();

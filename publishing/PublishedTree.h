@@ -4,7 +4,8 @@
 // Two kinds of section carry it. The directory, named after the device
 // ("<scope>rvZedaZuvivurAzodav.Tree.<device>"), is small and fixed; it tells
 // which data section ("<directory>#<n>") holds the tree, how many bytes it
-// holds, and carries a sequence number that is odd while the host writes.
+// holds and when it was published, and carries a sequence number that is odd
+// while the host writes.
 // A reader copies the bytes and keeps them only when the sequence was even
 // and unchanged around the copy, so it never keeps a torn tree. A tree that
 // outgrows its data section goes into a new, larger one, and the old one is
@@ -58,10 +59,17 @@ class TreePublisher {
   mutable CRITICAL_SECTION lock_;
 };
 
-// Copies the tree last published for `device` into `blob`. S_OK with the
-// bytes; S_FALSE when no host publishes one (none running, withdrawn, or a
-// host that died in the middle of a write); a failure code when a section
-// call fails otherwise.
-HRESULT readPublishedTree(const WCHAR *device, std::vector<BYTE> &blob);
+// When a tree was published: the system's performance counter and its
+// frequency, as QueryPerformanceCounter gives them in the host.
+struct PublishedClock {
+  LONGLONG time = 0;
+  LONGLONG frequency = 0;
+};
+
+// Copies the tree last published for `device` into `blob`, and when it was
+// published into `clock` if given. S_OK with the bytes; S_FALSE when no host
+// publishes one (none running, withdrawn, or a host that died in the middle
+// of a write); a failure code when a section call fails otherwise.
+HRESULT readPublishedTree(const WCHAR *device, std::vector<BYTE> &blob, PublishedClock *clock = nullptr);
 
 }  // namespace rv::publishing

@@ -48,6 +48,8 @@ struct DirectoryFields {
   DWORD capacity;
   ULONG generation;
   DWORD reserved;
+  LONGLONG publishedTime;
+  LONGLONG publishedFrequency;
 };
 
 rv::collector::PerfCollector *collector = nullptr;
@@ -109,13 +111,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   DirectoryFields fields{};
   fields.magic = (choices & 0x20) ? 0x54505653 : 0x54505652;
-  fields.version = 1;
+  fields.version = 2;
   fields.sequence = 2;
   fields.dataSection = 1;
   fields.length = static_cast<DWORD>((choices & 0x08) ? treeSize / 2 : treeSize);
   // Sections are whole pages, so a view may reach to the end of the last one.
   fields.capacity = static_cast<DWORD>((choices & 0x10) ? (treeSize + 4095) / 4096 * 4096 : treeSize);
   fields.generation = 1;
+  // A host's clock, or none (the collector then times the data itself).
+  fields.publishedTime = 123456789;
+  fields.publishedFrequency = (choices & 0x40) ? 0 : 10000000;
   Handle directoryHandle, dataHandle;
   View directoryView, dataView;
   if (!makeSection(Directory, &fields, sizeof fields, directoryHandle, directoryView) ||

@@ -128,6 +128,20 @@ TEST_F(SampleHost, AReaderSeesItsSessionsWhileItServesAndNothingAfter) {
   EXPECT_GT(heap, 0x100000000ull) << memory;
   EXPECT_GT(entries, 0ull) << memory;
 
+  // Sampled faster than the host publishes, the requests of _Total, which
+  // only grow while the host runs, never read as a rate of 0: samples of the
+  // same publish are not compared with each other.
+  std::string fast;
+  ASSERT_EQ(0, runProgram(std::string(PERFQUERY_PROGRAM) + " " + indexOf(0) + " -i 0.3 -n 7", fast)) << fast;
+  std::istringstream samples(fast);
+  int totals = 0;
+  for (std::string line; std::getline(samples, line);) {
+    if (line.rfind("_Total", 0) != 0) continue;
+    ++totals;
+    EXPECT_EQ(std::string::npos, line.find(" 0.00/s")) << fast;
+  }
+  EXPECT_EQ(7, totals) << fast;
+
   // A second host of the device stops before it touches the registration:
   // the first one's counters keep their names and their readers.
   const DWORD base = nameBase(device);

@@ -131,6 +131,16 @@ TEST(CounterValues, RatesPercentagesAndRawValuesAreShownByType) {
   Sample noFrequency{&second, 10500, 0};
   EXPECT_EQ("-", shown(displayValues(counters, stopped, &before))[1]);
   EXPECT_EQ("-", shown(displayValues(counters, noFrequency, &before))[1]);
+  // An object with a clock of its own is timed by it, any other by its block's.
+  Object timed;
+  DataBlock block;
+  block.perfTime = 50;
+  block.perfFreq = 10;
+  EXPECT_EQ(50, sampleOf(first, timed, block).perfTime);
+  timed.perfTime = 7;
+  timed.perfFreq = 1000;
+  const Sample own = sampleOf(first, timed, block);
+  EXPECT_TRUE(own.perfTime == 7 && own.perfFreq == 1000 && own.counters == &first);
   // A fraction whose base is not the next counter has none.
   EXPECT_EQ("-", shown(displayValues({counters[2]}, before, nullptr))[0]);
 }
