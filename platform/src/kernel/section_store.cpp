@@ -187,10 +187,16 @@ DWORD openHeld(int sections, const std::vector<std::string> &path, std::vector<D
     removeName(sections, path, *folders);
     return ERROR_FILE_NOT_FOUND;
   }
-  // A name that is no section is taken by an object of another kind.
+  // A name that is no section is taken by an object of another kind; a
+  // section whose file was cut short under its header or its bytes (which
+  // anyone who may write the file can do) is corrupt.
+  struct stat status;
+  if (fstat(file->get(), &status) != 0) return errorFromErrno(errno, {});
+  if (static_cast<uint64_t>(status.st_size) < sizeof *header) return ERROR_FILE_CORRUPT;
   if (pread(file->get(), header, sizeof *header, 0) != static_cast<ssize_t>(sizeof *header) ||
       std::memcmp(header->magic, Magic, sizeof Magic) != 0 || !fitsInAFile(header->size))
     return ERROR_INVALID_HANDLE;
+  if (static_cast<uint64_t>(status.st_size) < pageSize() + roundUp(header->size, pageSize())) return ERROR_FILE_CORRUPT;
   return takeHold(file->get()) ? ERROR_SUCCESS : errorFromErrno(errno, {});
 }
 

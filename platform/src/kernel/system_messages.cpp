@@ -79,6 +79,7 @@ constexpr SystemMessage system_messages[] = {
     {0x00000459u, u"No Unicode translation.\r\n"},  // ERROR_NO_UNICODE_TRANSLATION
     {0x0000046Cu, u"Incorrect alignment.\r\n"},  // ERROR_MAPPED_ALIGNMENT
     {0x00000490u, u"Element not found.\r\n"},  // ERROR_NOT_FOUND
+    {0x00000570u, u"File or directory corrupt.\r\n"},  // ERROR_FILE_CORRUPT
     {0x00000714u, u"Resource data not found.\r\n"},  // ERROR_RESOURCE_DATA_NOT_FOUND
     {0x00000715u, u"Resource type not found.\r\n"},  // ERROR_RESOURCE_TYPE_NOT_FOUND
     {0x00000716u, u"Resource name not found.\r\n"},  // ERROR_RESOURCE_NAME_NOT_FOUND

@@ -191,8 +191,8 @@ TEST(ShareRecords, HeldByAnotherProcessUntilItEnds) {
 
 // A section's file cut short under its views, as anyone who may write the
 // file can: the bytes still there keep their values, the ones gone read as
-// zeros in every view, a write to them goes nowhere, and the process goes
-// on. In a child process, so that a bus error fails the test rather than
+// zeros in every view, a write to them goes nowhere, the process goes on,
+// and opening the section again fails as corrupt. In a child process, so that a bus error fails the test rather than
 // ending the test program.
 TEST(SectionViews, ReadZerosWhereTheirFileWasCutShort) {
   const pid_t child = fork();
@@ -214,6 +214,9 @@ TEST(SectionViews, ReadZerosWhereTheirFileWasCutShort) {
     if (stat(file.c_str(), &status) != 0 || status.st_size != static_cast<off_t>(sysconf(_SC_PAGESIZE)) + kept) {
       _exit(14);
     }
+    // Opened anew, the section says that it is damaged.
+    if (OpenFileMappingW(FILE_MAP_READ, FALSE, u"Global\\CutShort") != nullptr || GetLastError() != ERROR_FILE_CORRUPT)
+      _exit(15);
     UnmapViewOfFile(reader);
     UnmapViewOfFile(writer);
     CloseHandle(opened);
