@@ -4,61 +4,17 @@
 #include <string>
 #include <vector>
 
+#include "CollectorServices.h"
 #include "PublishedTree.h"
 
 namespace rv::collector {
 
 namespace {
 
-const WCHAR ServicesPath[] = OLESTR("SYSTEM\\CurrentControlSet\\Services");
-const WCHAR OpenEntryPoint[] = OLESTR("OpenNorvalePerfData");
-
-class Key {
- public:
-  Key() = default;
-  Key(const Key &) = delete;
-  Key &operator=(const Key &) = delete;
-  ~Key() {
-    if (key_) RegCloseKey(key_);
-  }
-  bool open(HKEY parent, const WCHAR *path) { return RegOpenKeyExW(parent, path, 0, KEY_READ, &key_) == ERROR_SUCCESS; }
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
-
-bool readText(HKEY key, const WCHAR *name, Text &out) {
-  DWORD type = 0, size = 0;
-  if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
-  if ((type != REG_SZ && type != REG_EXPAND_SZ) || size > 64 * 1024) return false;
-  std::vector<WCHAR> units(size / sizeof(WCHAR) + 1, WCHAR());
-  if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE *>(units.data()), &size) != ERROR_SUCCESS)
-    return false;
-  units[size / sizeof(WCHAR)] = WCHAR();
-  out = units.data();
-  return true;
-}
-
-// A value that could not be read for want of memory is not a missing one:
-// the fallback would give the reader other name indices.
-bool readDword(HKEY key, const WCHAR *name, DWORD &out) {
-  DWORD type = 0, value = 0, size = sizeof value;
-  const LSTATUS status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE *>(&value), &size);
-  if (status == ERROR_NOT_ENOUGH_MEMORY) throw std::bad_alloc();
-  if (status != ERROR_SUCCESS || type != REG_DWORD) return false;
-  out = value;
-  return true;
-}
-
 // The file name of a path in either form, without its folder.
 Text fileNameOf(const Text &path) {
   size_t cut = path.find_last_of(OLESTR("\\/"));
   return cut == Text::npos ? path : path.substr(cut + 1);
-}
-
-bool sameText(const Text &a, const Text &b) {
-  return lstrcmpiW(a.c_str(), b.c_str()) == 0;
 }
 
 }  // namespace
@@ -86,32 +42,19 @@ void PerfCollector::close() {
 
 std::vector<PerfCollector::PublishedTree> PerfCollector::publishedTrees() const {
   std::vector<PublishedTree> trees;
-  Key services;
-  if (!services.open(HKEY_LOCAL_MACHINE, ServicesPath)) return trees;
-  WCHAR name[256];
   DWORD position = 0;  // among the services that name this module
-  for (DWORD index = 0;; ++index) {
-    DWORD length = static_cast<DWORD>(sizeof name / sizeof name[0]);
-    LONG status = RegEnumKeyExW(services.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
-    if (status == ERROR_NO_MORE_ITEMS) return trees;
-    if (status != ERROR_SUCCESS) continue;
-    Text performancePath = Text(name, length) + OLESTR("\\Performance");
-    Key performance;
-    Text library, openName;
-    if (!performance.open(services.get(), performancePath.c_str()) ||
-        !readText(performance.get(), OLESTR("Library"), library) || !readText(performance.get(), OLESTR("Open"), openName) ||
-        openName != OpenEntryPoint || !sameText(fileNameOf(library), moduleFile_))
-      continue;
+  for (const CollectorService &service : collectorServices()) {
+    if (lstrcmpiW(fileNameOf(service.library).c_str(), moduleFile_.c_str()) != 0) continue;
     const DWORD fallback = FallbackStep * position++;
     // A service whose host is not running has nothing to show.
     PublishedTree tree;
-    tree.device.assign(name, length);
+    tree.device = service.device;
     if (publishing::readPublishedTree(tree.device.c_str(), tree.blob, &tree.published) != S_OK) continue;
-    if (!readDword(performance.get(), OLESTR("First Counter"), tree.titles.firstCounter) ||
-        !readDword(performance.get(), OLESTR("First Help"), tree.titles.firstHelp))
-      tree.titles = {FallbackFirstCounter + fallback, FallbackFirstHelp + fallback};
+    tree.titles = service.titled ? service.titles
+                                 : TitleBase{FallbackFirstCounter + fallback, FallbackFirstHelp + fallback};
     trees.push_back(std::move(tree));
   }
+  return trees;
 }
 
 DWORD PerfCollector::collect(const WCHAR *query, void **data, DWORD *bytes, DWORD *objects) {

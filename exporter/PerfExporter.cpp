@@ -34,7 +34,8 @@ int printOnce(const Options &options) {
     toStandardError("out of memory");
     return Failure;
   }
-  if (!reading->succeeded) return Failure;  // the scraper said why
+  // The scraper said why; a page with what could be read is still printed.
+  if (!reading->succeeded && !reading->anyData) return Failure;
   std::string page = renderPage(reading->families, TextFormat::OpenMetrics);
 #ifdef _WIN32
   // The page's lines end in LF alone, as the format asks, not in CR LF.

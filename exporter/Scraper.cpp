@@ -5,6 +5,7 @@
 #include <chrono>
 #include <future>
 
+#include "CollectorServices.h"
 #include "PerfData.h"
 #include "SystemMessage.h"
 #include "Utf8Text.h"
@@ -87,7 +88,7 @@ Reading Scraper::readOnce() {
   const auto start = std::chrono::steady_clock::now();
   Reading reading;
   std::vector<MetricFamily> counters;
-  reading.succeeded = collect(counters, reading.failure);
+  reading.succeeded = collect(counters, reading.anyData, reading.failure);
   CollectionReport report;
   report.succeeded = reading.succeeded;
   report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -103,7 +104,7 @@ Reading Scraper::readOnce() {
   return reading;
 }
 
-bool Scraper::collect(std::vector<MetricFamily> &counters, std::string &failure) {
+bool Scraper::collect(std::vector<MetricFamily> &counters, bool &anyData, std::string &failure) {
   perfdata::NameTable names, help;
   if (!loadNames("Counter 009", names, failure) || !loadNames("Help 009", help, failure)) return false;
   std::vector<BYTE> bytes;
@@ -119,7 +120,15 @@ bool Scraper::collect(std::vector<MetricFamily> &counters, std::string &failure)
   }
   FamilyNames claimed;
   counters = counterFamilies(block, names, help, options_, claimed);
-  return true;
+  anyData = !block.objects.empty();
+  // A device whose tree the collector cannot read shows no objects; the
+  // page says that the reading failed, and the log which device and why.
+  for (const rv::collector::DeviceReport &report : rv::collector::reportDevices()) {
+    if (report.state != rv::collector::DeviceReport::State::Unreadable) continue;
+    failure += (failure.empty() ? "" : "; ") + std::string("device ") + perfdata::toUtf8(report.device) +
+               " shows no data: " + report.reason;
+  }
+  return failure.empty();
 }
 
 // A table that is not installed leaves the names empty; a damaged one is

@@ -15,11 +15,13 @@
 
 namespace exporter {
 
-// One reading: the page's families (the exporter's own series first), or
-// why the performance data could not be read.
+// One reading: the page's families (the exporter's own series first), and
+// why the performance data, or some device's part of them, could not be
+// read.
 struct Reading {
-  bool succeeded = false;
-  std::string failure;
+  bool succeeded = false;  // the data were read, every device's included
+  bool anyData = false;    // the data held at least one object
+  std::string failure;     // why not, when not
   std::vector<MetricFamily> families;
 };
 
@@ -55,7 +57,7 @@ class Scraper {
   void run();
   std::shared_ptr<const Reading> readSafely();
   Reading readOnce();
-  bool collect(std::vector<MetricFamily> &counters, std::string &failure);
+  bool collect(std::vector<MetricFamily> &counters, bool &anyData, std::string &failure);
   bool loadNames(const char *what, perfdata::NameTable &names, std::string &failure);
   void tell(const std::string &message, std::string &last);
 

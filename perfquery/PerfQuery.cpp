@@ -7,9 +7,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "CollectorServices.h"
 #include "CounterValues.h"
 #include "NameTable.h"
 #include "PerfData.h"
@@ -189,6 +191,20 @@ bool readBlock(PerfReader &reader, const Text &what, DataBlock &block, int &exit
     exitCode = QueryFailed;
     return false;
   }
+  // A device whose tree the collector cannot read shows no objects: say
+  // which and why, once each, and fail when nothing at all could be read.
+  static std::set<std::string> told;
+  bool unreadable = false;
+  for (const rv::collector::DeviceReport &report : rv::collector::reportDevices()) {
+    if (report.state != rv::collector::DeviceReport::State::Unreadable) continue;
+    unreadable = true;
+    const std::string message = "device " + toUtf8(report.device) + " shows no data: " + report.reason;
+    if (told.insert(message).second) fprintf(stderr, "perfquery: %s\n", message.c_str());
+  }
+  if (unreadable && block.objects.empty()) {
+    exitCode = QueryFailed;
+    return false;
+  }
   return true;
 }
 
@@ -266,6 +282,22 @@ int unknownObject(const Text &object) {
   return UnknownObject;
 }
 
+// An object whose name is installed, or asked for by its index, that the data
+// do not hold: its host is not running (or withdrew its tree).
+int absentObject(const Text &object) {
+  fprintf(stderr, "perfquery: \"%s\" is installed, but no host publishes it now: it has no data\n",
+          toUtf8(object).c_str());
+  return UnknownObject;
+}
+
+// An object not in the data: one installed under that name or index is
+// absent, any other unknown.
+int missingObject(const Text &object, const NameTable &names) {
+  DWORD index = 0;
+  if (parseIndex(object, index) && !names.has(index)) return unknownObject(object);
+  return absentObject(object);
+}
+
 int listCounters(PerfReader &reader, const NameTable &names, const Text &objectName) {
   std::vector<DWORD> indices = candidateIndices(objectName, names);
   if (indices.empty()) return unknownObject(objectName);
@@ -277,7 +309,7 @@ int listCounters(PerfReader &reader, const NameTable &names, const Text &objectN
   int exitCode = Success;
   if (!readBlock(reader, indexQuery(indices), block, exitCode)) return exitCode;
   const Object *object = findObject(block, indices);
-  if (object == nullptr) return unknownObject(objectName);
+  if (object == nullptr) return missingObject(objectName, names);
 
   printf("Object %s (index %lu): %zu counters, ", toUtf8(names.name(object->nameIndex)).c_str(),
          static_cast<unsigned long>(object->nameIndex), object->counters.size());
@@ -359,7 +391,7 @@ int showValues(PerfReader &reader, const NameTable &names, const Request &reques
     int exitCode = Success;
     if (!readBlock(reader, query, current, exitCode)) return exitCode;
     const Object *object = findObject(current, indices);
-    if (object == nullptr && sample == 0) return unknownObject(request.object);
+    if (object == nullptr && sample == 0) return missingObject(request.object, names);
     if (stamped) printf("%s%s\n", sample != 0 ? "\n" : "", sampleTime(current.systemTime).c_str());
     if (object == nullptr) {
       printf("(the object is not in this sample)\n");

@@ -289,32 +289,52 @@ HRESULT readPublishedTree(const WCHAR *device, std::vector<BYTE> &blob, Publishe
   auto header = reinterpret_cast<Directory *>(directory.view.bytes());
   Section data;
   DWORD mappedNumber = 0, mappedCapacity = 0;
+  const LONG first = loadSequence(header);
+  bool moved = false;
   for (int attempt = 0; attempt < ReadAttempts; ++attempt) {
     if (attempt) Sleep(attempt < 10 ? 0 : 1);
     LONG before = loadSequence(header);
+    moved = moved || before != first;
     if (before & 1) continue;
-    if (std::atomic_ref<DWORD>(header->magic).load(std::memory_order_acquire) != DirectoryMagic) return S_FALSE;
+    // What does not change while the host is not writing is no race but
+    // the state of the sections: a withdrawn tree, or damage to report.
+    auto stable = [&] { return loadSequence(header) == before; };
+    const DWORD magic = std::atomic_ref<DWORD>(header->magic).load(std::memory_order_acquire);
+    if (magic == 0) return S_FALSE;
+    if (magic != DirectoryMagic || header->version != LayoutVersion) {
+      if (stable()) return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+      continue;
+    }
     DWORD number = header->dataSection, length = header->length, capacity = header->capacity;
     const PublishedClock published{header->publishedTime, header->publishedFrequency};
-    if (length > capacity) continue;
+    if (length > capacity) {
+      if (stable()) return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+      continue;
+    }
     // The view is exactly as large as the directory says; a section smaller
     // than that cannot be mapped at that size, so the copy below stays
     // inside what is mapped even when the fields were read mid-write.
     if (!data.view || number != mappedNumber || capacity != mappedCapacity) {
       data = Section();
-      if (FAILED(openSection(dataName(name, number), capacity, data))) continue;
+      if (HRESULT opened = openSection(dataName(name, number), capacity, data); FAILED(opened)) {
+        if (stable()) return opened;
+        continue;
+      }
       mappedNumber = number;
       mappedCapacity = capacity;
     }
     blob.assign(data.view.bytes(), data.view.bytes() + length);
     std::atomic_thread_fence(std::memory_order_acquire);
-    if (loadSequence(header) == before) {
+    if (stable()) {
       if (clock != nullptr) *clock = published;
       return S_OK;
     }
   }
-  // The host kept writing, or died in the middle of a write.
   blob.clear();
+  // A sequence that stayed odd without moving is no write under way: the
+  // directory is damaged, or its host stopped in the middle of a write.
+  if (!moved && (first & 1)) return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+  // The host kept writing.
   return S_FALSE;
 }
 

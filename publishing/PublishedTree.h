@@ -69,7 +69,9 @@ struct PublishedClock {
 // Copies the tree last published for `device` into `blob`, and when it was
 // published into `clock` if given. S_OK with the bytes; S_FALSE when no host
 // publishes one (none running, withdrawn, or a host that died in the middle
-// of a write); a failure code when a section call fails otherwise.
+// of a write); the section call's failure when a section cannot be opened
+// (corrupt, not accessible); HRESULT_FROM_WIN32(ERROR_INVALID_DATA) when the
+// directory holds no tree of this layout, or a write that never ends.
 HRESULT readPublishedTree(const WCHAR *device, std::vector<BYTE> &blob, PublishedClock *clock = nullptr);
 
 }  // namespace rv::publishing
