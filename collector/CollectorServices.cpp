@@ -1,6 +1,5 @@
 #include "CollectorServices.h"
 
-#include <cstdio>
 #include <new>
 
 #include "PublishedTree.h"
@@ -51,29 +50,6 @@ bool readDword(HKEY key, const WCHAR *name, DWORD &out) {
   return true;
 }
 
-std::string narrow(const Text &text) {
-  if (text.empty()) return {};
-  const int length = static_cast<int>(text.size());
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-  std::string out(size > 0 ? static_cast<size_t>(size) : 0, '\0');
-  if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), length, out.data(), size, nullptr, nullptr);
-  return out;
-}
-
-// "error 0x80070005: Access denied." for a failed section call.
-std::string failureText(HRESULT code) {
-  LPWSTR buffer = nullptr;
-  const DWORD length =
-      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                     nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-  Text text = buffer != nullptr ? Text(buffer, length) : Text();
-  LocalFree(buffer);
-  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  char hex[16];
-  std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(static_cast<ULONG>(code)));
-  return "error " + std::string(hex) + (text.empty() ? std::string() : ": " + narrow(text));
-}
-
 }  // namespace
 
 std::vector<CollectorService> collectorServices() {
@@ -118,7 +94,8 @@ std::vector<DeviceReport> reportDevices() {
                       "of another version, or it stopped in the middle of a write)";
     } else if (FAILED(read)) {
       report.state = DeviceReport::State::Unreadable;
-      report.reason = "its published tree cannot be opened: " + failureText(read);
+      report.reason = "its published tree cannot be opened";
+      report.failure = read;
     } else if (!readTreeSnapshot(blob.data(), blob.size(), tree, problem)) {
       report.state = DeviceReport::State::Unreadable;
       report.reason = "its published tree is damaged: " + problem;

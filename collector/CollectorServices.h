@@ -36,6 +36,7 @@ struct DeviceReport {
   Text device;
   State state = State::NotRunning;
   std::string reason;
+  HRESULT failure = S_OK;  // the section call's, where one failed: the reason's cause
 };
 
 // Every service's device and what became of its tree, in registry order.

@@ -48,7 +48,7 @@ std::wstring quoted(const std::wstring &argument) {
 }
 
 int failed(const std::string &what, DWORD code) {
-  fprintf(stderr, "perf_exporter: %s: %s\n", what.c_str(), systemReason(code).c_str());
+  fprintf(stderr, "perf_exporter: %s: %s\n", what.c_str(), commandline::systemReason(code).c_str());
   return Failure;
 }
 

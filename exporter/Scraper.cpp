@@ -14,7 +14,7 @@ namespace exporter {
 namespace {
 
 std::string queryFailure(const char *what, LONG code) {
-  return std::string("reading performance data \"") + what + "\" failed: " + systemReason(static_cast<DWORD>(code));
+  return std::string("reading performance data \"") + what + "\" failed: " + commandline::systemReason(static_cast<DWORD>(code));
 }
 
 }  // namespace
@@ -126,7 +126,8 @@ bool Scraper::collect(std::vector<MetricFamily> &counters, bool &anyData, std::s
   for (const rv::collector::DeviceReport &report : rv::collector::reportDevices()) {
     if (report.state != rv::collector::DeviceReport::State::Unreadable) continue;
     failure += (failure.empty() ? "" : "; ") + std::string("device ") + perfdata::toUtf8(report.device) +
-               " shows no data: " + report.reason;
+               " shows no data: " + report.reason +
+               (FAILED(report.failure) ? ": " + commandline::systemReason(static_cast<DWORD>(report.failure)) : "");
   }
   return failure.empty();
 }

@@ -17,6 +17,7 @@
 #include "PerfData.h"
 #include "PerfReader.h"
 #include "ProgramOutput.h"
+#include "SystemMessage.h"
 #include "Utf8Text.h"
 
 #ifdef _WIN32
@@ -145,21 +146,9 @@ bool parseRequest(const std::vector<Text> &arguments, Request &request) {
   return true;
 }
 
-// The system's text for an error code, without its line end.
-std::string systemMessage(LONG code) {
-  LPWSTR buffer = nullptr;
-  DWORD length =
-      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                     nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-  Text text = buffer != nullptr ? Text(buffer, length) : Text();
-  LocalFree(buffer);
-  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  return text.empty() ? std::string("no text for this code") : toUtf8(text);
-}
-
 int queryFailure(const Text &what, LONG code) {
-  fprintf(stderr, "perfquery: reading performance data \"%s\" failed: error %ld: %s\n", toUtf8(what).c_str(),
-          static_cast<long>(code), systemMessage(code).c_str());
+  fprintf(stderr, "perfquery: reading performance data \"%s\" failed: %s\n", toUtf8(what).c_str(),
+          commandline::systemReason(static_cast<DWORD>(code)).c_str());
   return QueryFailed;
 }
 
@@ -198,7 +187,9 @@ bool readBlock(PerfReader &reader, const Text &what, DataBlock &block, int &exit
   for (const rv::collector::DeviceReport &report : rv::collector::reportDevices()) {
     if (report.state != rv::collector::DeviceReport::State::Unreadable) continue;
     unreadable = true;
-    const std::string message = "device " + toUtf8(report.device) + " shows no data: " + report.reason;
+    const std::string message =
+        "device " + toUtf8(report.device) + " shows no data: " + report.reason +
+        (FAILED(report.failure) ? ": " + commandline::systemReason(static_cast<DWORD>(report.failure)) : "");
     if (told.insert(message).second) fprintf(stderr, "perfquery: %s\n", message.c_str());
   }
   if (unreadable && block.objects.empty()) {

@@ -1,0 +1,15 @@
+// The system's text for an error code, as the programs show failures.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace commandline {
+
+// "error 5: Access denied." for a system error code, "error 0x80070570: File
+// or directory corrupt." for a result code: the system's text without its
+// line end, or "no text for this code" where the system has none.
+std::string systemReason(DWORD code);
+
+}  // namespace commandline
