@@ -588,6 +588,12 @@ int serve(IPerfMgr *manager, const Text &folder, const Options &options) {
                  toUtf8(device.text()).c_str(), toUtf8(folder).c_str());
     return Failure;
   }
+  // Register's tools speak for themselves: unlodctr says "not installed" on
+  // a first start, which is no failure.
+  std::printf("sample_host: registering %s: unlodctr takes out counters installed before, if any, then lodctr "
+              "installs them\n",
+              toUtf8(device.text()).c_str());
+  std::fflush(stdout);
   check(manager->Register(Bstr(folder).get()), "Register");
   check(manager->CreateTotalInstances(), "CreateTotalInstances");
   SampleServer server(manager, options.steady);
