@@ -32,12 +32,19 @@ inline int runProgram(const std::string &commandLine, std::string &output) {
   BOOL started =
       CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
   CloseHandle(writing);
+  // The output ends when the program does, not when the pipe closes: under
+  // Wine the desktop process that a program may start takes the program's
+  // standard error along and keeps it for as long as it lives.
   char buffer[4096];
-  DWORD got = 0;
-  while (started && ReadFile(reading, buffer, sizeof buffer, &got, nullptr) && got != 0) output.append(buffer, got);
+  for (bool ended = !started; !ended;) {
+    ended = WaitForSingleObject(process.hProcess, 20) == WAIT_OBJECT_0;
+    DWORD waiting = 0, got = 0;
+    while (PeekNamedPipe(reading, nullptr, 0, nullptr, &waiting, nullptr) && waiting != 0 &&
+           ReadFile(reading, buffer, sizeof buffer, &got, nullptr) && got != 0)
+      output.append(buffer, got);
+  }
   CloseHandle(reading);
   if (!started) return -1;
-  WaitForSingleObject(process.hProcess, INFINITE);
   DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);
   CloseHandle(process.hProcess);
