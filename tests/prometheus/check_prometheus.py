@@ -33,7 +33,7 @@ import urllib.request
 
 # The checks this script shares with the other loopback scripts.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from loopback_checks import check, failures, free_port  # noqa: E402
+from loopback_checks import check, failures, free_port, run_in_wine  # noqa: E402
 
 SCRAPE_SECONDS = 1
 # The hosts publish once a second, so a count moves in steps that a scrape
@@ -102,8 +102,7 @@ class Machines:
             subprocess.run([self.wine_run, self.wine_prefix, "--stop"], timeout=60)
 
     def wine(self, *arguments, timeout=120):
-        return subprocess.run([self.wine_run, self.wine_prefix, *arguments], capture_output=True, text=True,
-                              timeout=timeout)
+        return run_in_wine(self.wine_run, self.wine_prefix, *arguments, timeout=timeout)
 
 
 def posix_machine(machines, bin_dir, name, factor):

@@ -28,7 +28,7 @@ import time
 
 # The checks this script shares with the other loopback scripts.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
-from loopback_checks import check, failures, free_port  # noqa: E402
+from loopback_checks import check, failures, free_port, run_in_wine  # noqa: E402
 
 SCRAPE_LIMIT = 1.0  # seconds a scrape may take under load
 STOP_LIMIT = 2.0  # seconds a stop may take
@@ -336,7 +336,7 @@ def run_wine(program, wine_run):
     port = free_port()
 
     def wine(*arguments, timeout=120):
-        return subprocess.run([wine_run, prefix, *arguments], capture_output=True, text=True, timeout=timeout)
+        return run_in_wine(wine_run, prefix, *arguments, timeout=timeout)
 
     installed = False
     try:
@@ -345,7 +345,7 @@ def run_wine(program, wine_run):
         subprocess.run([wine_run, prefix, "--persist"], check=True, timeout=300)
         result = wine(program, "--install-service", "--web.listen-address", f"127.0.0.1:{port}")
         installed = result.returncode == 0
-        check(installed, "--install-service: " + (result.stdout + result.stderr).strip())
+        check(installed, "--install-service: " + result.stdout.strip())
         result = wine("net", "start", "perf_exporter")
         check(result.returncode == 0, "net start perf_exporter: " + result.stdout.strip())
         check(wait_until_serving(port, 30), f"the service serves on 127.0.0.1:{port}")
