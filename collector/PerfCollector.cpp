@@ -49,7 +49,7 @@ std::vector<PerfCollector::PublishedTree> PerfCollector::publishedTrees() const 
     // A service whose host is not running has nothing to show.
     PublishedTree tree;
     tree.device = service.device;
-    if (publishing::readPublishedTree(tree.device.c_str(), tree.blob, &tree.published) != S_OK) continue;
+    if (publishing::readPublishedTree(tree.device.c_str(), tree.blob, &tree.publishedAt) != S_OK) continue;
     tree.titles = service.titled ? service.titles
                                  : TitleBase{FallbackFirstCounter + fallback, FallbackFirstHelp + fallback};
     trees.push_back(std::move(tree));
@@ -103,9 +103,8 @@ DWORD PerfCollector::collectFrom(bool opened, const WCHAR *query, void **data, D
     // Each object carries its host's clock, the time the tree was published,
     // so that a reader that samples faster than the host publishes sees no
     // time pass where no count changed.
-    const PerfClock clock = published.published.frequency > 0
-                                ? PerfClock{published.published.time, published.published.frequency}
-                                : now;
+    const publishing::PublishedClock &at = published.publishedAt;
+    const PerfClock clock = at.frequency > 0 ? PerfClock{at.time, at.frequency} : now;
     DWORD status = writePerfData(tree, wanted, published.titles, clock, cursor, capacity - total, written,
                                  objectsWritten);
     if (status != ERROR_SUCCESS) return status;  // nothing of this query counts as written

@@ -51,7 +51,7 @@ class PerfCollector {
     Text device;
     std::vector<BYTE> blob;
     TitleBase titles;
-    publishing::PublishedClock published;
+    publishing::PublishedClock publishedAt;
   };
 
   // The trees of the services that name this module and whose host is

@@ -21,8 +21,9 @@ HMODULE thisModule() {
 }
 
 // Wine loads the library for each service of each query and frees it right
-// after its Close. Pinned, it stays, and with it what the collector knows of
-// the query under way: which call served the trees.
+// after its Close. Pinned (again at every Open, which changes nothing), it
+// stays, and with it what the collector knows of the query under way: which
+// call served the trees.
 void pinThisModule() {
   HMODULE module = nullptr;
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
@@ -32,8 +33,7 @@ void pinThisModule() {
 }  // namespace
 
 extern "C" DWORD WINAPI OpenNorvalePerfData(LPWSTR) {
-  static const bool pinned = (pinThisModule(), true);
-  (void)pinned;
+  pinThisModule();
   return collector().open(thisModule());
 }
 

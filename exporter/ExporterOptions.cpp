@@ -5,21 +5,17 @@
 #include <cstdio>
 #include <iterator>
 
-#ifdef _WIN32
-#include <shellapi.h>
-
-#include "Utf8Text.h"
-#endif
 
 namespace exporter {
 namespace {
 
 const char defaultAddress[] = "127.0.0.1:9464";
 
-enum class FlagId { ListenAddress, WithTotal, Once, InstallService, UninstallService, RunService, Help };
+enum class FlagId { ListenAddress, WithTotal, Action };
 
 struct Flag {
   FlagId id;
+  Action action;  // what the program does, for an Action flag
   const char *name;
   const char *synonym;  // or null
   const char *value;    // the value's name, null for a flag without one
@@ -29,19 +25,19 @@ struct Flag {
 };
 
 const Flag flags[] = {
-    {FlagId::ListenAddress, "--web.listen-address", "--listen", "ADDRESS",
+    {FlagId::ListenAddress, Action::Serve, "--web.listen-address", "--listen", "ADDRESS",
      "where to serve: HOST:PORT, [IPv6]:PORT, or :PORT for every interface (default 127.0.0.1:9464)", false, true},
-    {FlagId::WithTotal, "--with-total", nullptr, nullptr, "show the _Total instances too (left out by default)", false,
+    {FlagId::WithTotal, Action::Serve, "--with-total", nullptr, nullptr, "show the _Total instances too (left out by default)", false,
      true},
-    {FlagId::Once, "--once", nullptr, nullptr, "print the page once on standard output (OpenMetrics) and exit", false,
+    {FlagId::Action, Action::Once, "--once", nullptr, nullptr, "print the page once on standard output (OpenMetrics) and exit", false,
      false},
-    {FlagId::InstallService, "--install-service", nullptr, nullptr,
+    {FlagId::Action, Action::InstallService, "--install-service", nullptr, nullptr,
      "install perf_exporter as the Windows service perf_exporter, started with the system, with the other options "
      "given here",
      true, false},
-    {FlagId::UninstallService, "--uninstall-service", nullptr, nullptr, "stop and remove that service", true, false},
-    {FlagId::RunService, "--service", nullptr, nullptr, nullptr, true, false},
-    {FlagId::Help, "--help", "-h", nullptr, "show this text", false, false},
+    {FlagId::Action, Action::UninstallService, "--uninstall-service", nullptr, nullptr, "stop and remove that service", true, false},
+    {FlagId::Action, Action::RunService, "--service", nullptr, nullptr, nullptr, true, false},
+    {FlagId::Action, Action::Help, "--help", "-h", nullptr, "show this text", false, false},
 };
 
 const char about[] =
@@ -88,39 +84,7 @@ const Flag *findFlag(const std::string &argument, std::string &value, bool &valu
   return nullptr;
 }
 
-Action actionOf(FlagId id) {
-  switch (id) {
-    case FlagId::Once:
-      return Action::Once;
-    case FlagId::InstallService:
-      return Action::InstallService;
-    case FlagId::UninstallService:
-      return Action::UninstallService;
-    case FlagId::RunService:
-      return Action::RunService;
-    default:
-      return Action::Help;
-  }
-}
-
 }  // namespace
-
-std::vector<std::string> commandArguments(int argc, char **argv) {
-  std::vector<std::string> arguments;
-#ifdef _WIN32
-  (void)argc;
-  (void)argv;
-  int count = 0;
-  LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &count);
-  for (int index = 1; wide != nullptr && index < count; ++index) {
-    arguments.push_back(perfdata::toUtf8(reinterpret_cast<const WCHAR *>(wide[index])));
-  }
-  LocalFree(wide);
-#else
-  for (int index = 1; index < argc; ++index) arguments.emplace_back(argv[index]);
-#endif
-  return arguments;
-}
 
 bool parseOptions(const std::vector<std::string> &arguments, Options &options) {
   std::vector<const Flag *> given;
@@ -136,7 +100,7 @@ bool parseOptions(const std::vector<std::string> &arguments, Options &options) {
       if (!argument.empty() && argument[0] == '-') return usageError("unknown option '" + argument + "'");
       return usageError("unexpected argument '" + argument + "'");
     }
-    if (flag->id == FlagId::Help) {
+    if (flag->action == Action::Help) {
       options.action = Action::Help;
       return true;
     }
@@ -162,12 +126,12 @@ bool parseOptions(const std::vector<std::string> &arguments, Options &options) {
       case FlagId::WithTotal:
         options.families.withTotal = true;
         break;
-      default:
+      case FlagId::Action:
         if (options.action != Action::Serve) {
           return usageError(std::string("choose one of --once, --install-service, --uninstall-service, not ") +
                             flag->name + " too");
         }
-        options.action = actionOf(flag->id);
+        options.action = flag->action;
     }
   }
   if (!parseListenAddress(address, options.address)) {

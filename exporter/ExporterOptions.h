@@ -24,10 +24,6 @@ struct Options {
   std::vector<std::string> servingArguments;
 };
 
-// The program's arguments as UTF-8: on Windows from the command line itself,
-// since the narrow argv is in the ANSI code page; on POSIX argv as it is.
-std::vector<std::string> commandArguments(int argc, char **argv);
-
 // Reads the arguments (without the program's name). False, after writing
 // the usage error to standard error, for a command line that is wrong.
 bool parseOptions(const std::vector<std::string> &arguments, Options &options);

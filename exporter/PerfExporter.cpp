@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "CommandArguments.h"
 #include "ExporterOptions.h"
 #include "ProgramOutput.h"
 #include "Scraper.h"
@@ -47,7 +48,7 @@ int printOnce(const Options &options) {
 
 int run(int argc, char **argv) {
   Options options;
-  if (!parseOptions(commandArguments(argc, argv), options)) return UsageError;
+  if (!parseOptions(commandline::commandArguments(argc, argv), options)) return UsageError;
   switch (options.action) {
     case Action::Help:
       printf("%s", usageText().c_str());

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "CollectorServices.h"
+#include "CommandArguments.h"
 #include "CounterValues.h"
 #include "NameTable.h"
 #include "PerfData.h"
@@ -20,9 +21,6 @@
 #include "SystemMessage.h"
 #include "Utf8Text.h"
 
-#ifdef _WIN32
-#include <shellapi.h>
-#endif
 
 using namespace perfdata;
 
@@ -58,23 +56,6 @@ struct Request {
   ULONGLONG count = 1;
   bool countGiven = false;
 };
-
-// The arguments as UTF-16: on Windows the command line itself, since the
-// narrow argv is in the ANSI code page; on POSIX argv is UTF-8.
-std::vector<Text> commandArguments(int argc, char **argv) {
-  std::vector<Text> arguments;
-#ifdef _WIN32
-  (void)argc;
-  (void)argv;
-  int count = 0;
-  LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &count);
-  for (int index = 1; wide != nullptr && index < count; ++index) arguments.emplace_back(wide[index]);
-  LocalFree(wide);
-#else
-  for (int index = 1; index < argc; ++index) arguments.push_back(fromUtf8(argv[index]));
-#endif
-  return arguments;
-}
 
 bool usageError(const std::string &text) {
   fprintf(stderr, "perfquery: %s\nTry 'perfquery --help'.\n", text.c_str());
@@ -411,7 +392,9 @@ int showValues(PerfReader &reader, const NameTable &names, const Request &reques
 
 int run(int argc, char **argv) {
   Request request;
-  if (!parseRequest(commandArguments(argc, argv), request)) return UsageError;
+  std::vector<Text> arguments;
+  for (const std::string &argument : commandline::commandArguments(argc, argv)) arguments.push_back(fromUtf8(argument));
+  if (!parseRequest(arguments, request)) return UsageError;
   if (request.action == Request::Action::Help) {
     printf("%s", usage);
     return Success;

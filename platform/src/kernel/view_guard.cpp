@@ -66,13 +66,13 @@ void install() {
 bool guardView(void *base, size_t length, int protection) {
   install();
   for (Slot &slot : slots) {
-    uintptr_t free = 0;
-    // A slot is claimed by its length first, so that the handler never
-    // reads a base with another view's length.
+    // A slot is claimed by its length first, and its base, which the handler
+    // reads first, is published last: the handler never pairs a base with
+    // another view's length.
     size_t unclaimed = 0;
     if (!slot.length.compare_exchange_strong(unclaimed, length)) continue;
     slot.protection.store(protection, std::memory_order_relaxed);
-    slot.base.compare_exchange_strong(free, reinterpret_cast<uintptr_t>(base), std::memory_order_release);
+    slot.base.store(reinterpret_cast<uintptr_t>(base), std::memory_order_release);
     return true;
   }
   return false;
