@@ -257,17 +257,27 @@ int unknownObject(const Text &object) {
 // An object whose name is installed, or asked for by its index, that the data
 // do not hold: its host is not running (or withdrew its tree).
 int absentObject(const Text &object) {
-  fprintf(stderr, "perfquery: \"%s\" is installed, but no host publishes it now: it has no data\n",
+  fprintf(stderr, "perfquery: \"%s\" is installed, but no host publishes it now, so it has no data\n",
           toUtf8(object).c_str());
   return UnknownObject;
 }
 
 // An object not in the data: one installed under that name or index is
-// absent, any other unknown.
+// absent. An index without an installed name (Wine installs none) may be
+// the object of a device whose host is not running; those are named.
 int missingObject(const Text &object, const NameTable &names) {
   DWORD index = 0;
-  if (parseIndex(object, index) && !names.has(index)) return unknownObject(object);
-  return absentObject(object);
+  if (!parseIndex(object, index) || names.has(index)) return absentObject(object);
+  std::string idle;
+  for (const rv::collector::DeviceReport &report : rv::collector::reportDevices()) {
+    if (report.state == rv::collector::DeviceReport::State::NotRunning) {
+      idle += (idle.empty() ? "" : ", ") + toUtf8(report.device);
+    }
+  }
+  if (idle.empty()) return unknownObject(object);
+  fprintf(stderr, "perfquery: no performance object \"%s\" is in the data now; no host publishes for %s\n",
+          toUtf8(object).c_str(), idle.c_str());
+  return UnknownObject;
 }
 
 int listCounters(PerfReader &reader, const NameTable &names, const Text &objectName) {

@@ -366,6 +366,15 @@ TEST(PerfExporterProgram, PrintsACollectorsDataOnce) {
       total + "{perf_instance=\"Alpha\"} 1234567890123\n"))
       << page;
   EXPECT_NE(std::string::npos, page.find("\nperf_exporter_collection_success 1\n")) << page;
+#ifdef _WIN32
+  const char platform[] = "windows";
+#else
+  const char platform[] = "posix";
+#endif
+  EXPECT_NE(std::string::npos, page.find(std::string("\nperf_exporter_build_info{version=\"" PROJECT_VERSION_TEXT
+                                                     "\",platform=\"") +
+                                         platform + "\"} 1\n"))
+      << page;
   EXPECT_EQ(page.size() - 6, page.rfind("# EOF\n")) << page;
 
   std::string help;

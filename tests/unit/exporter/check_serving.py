@@ -110,6 +110,12 @@ def check_answers(port):
         check(statuses == [200, 200, 200], "three requests over one kept-alive connection")
     finally:
         connection.close()
+    status, _, _ = request(port, headers={"X-Large": "a" * 40000})
+    check(status == 431, f"headers past 32 KB: 431, not {status}")
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as sock:
+        sock.sendall(b"GET /metrics HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nno colon here\r\n\r\n" % port)
+        answer = sock.recv(100)
+    check(answer.startswith(b"HTTP/1.1 400"), f"a malformed request: 400, not {answer[:20]!r}")
 
 
 class Load:
@@ -346,6 +352,12 @@ def run_wine(program, wine_run):
         result = wine(program, "--install-service", "--web.listen-address", f"127.0.0.1:{port}")
         installed = result.returncode == 0
         check(installed, "--install-service: " + result.stdout.strip())
+        again = wine(program, "--install-service")
+        check(again.returncode == 1 and "installed already; --uninstall-service first" in again.stdout,
+              "--install-service a second time: " + again.stdout.strip())
+        console = wine(program, "--service")
+        check(console.returncode == 1 and "--service is for the service control manager" in console.stdout,
+              "--service from a console: " + console.stdout.strip())
         result = wine("net", "start", "perf_exporter")
         check(result.returncode == 0, "net start perf_exporter: " + result.stdout.strip())
         check(wait_until_serving(port, 30), f"the service serves on 127.0.0.1:{port}")
@@ -362,6 +374,9 @@ def run_wine(program, wine_run):
             result = wine(program, "--uninstall-service")
             check(result.returncode == 0, "--uninstall-service: " + result.stdout.strip())
             check(wine("sc", "query", "perf_exporter").returncode != 0, "the service is gone")
+            result = wine(program, "--uninstall-service")
+            check(result.returncode == 0 and "not installed; nothing to remove" in result.stdout,
+                  "--uninstall-service once it is gone: " + result.stdout.strip())
         subprocess.run([wine_run, prefix, "--stop"], timeout=60)
         shutil.rmtree(prefix, ignore_errors=True)
 
