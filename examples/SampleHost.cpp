@@ -13,6 +13,7 @@
 // The component must be installed (regsvr32) beforehand: a host creates it,
 // it does not register it.
 #include <windows.h>
+#include <msxml2.h>
 #include <objbase.h>
 #include <oleauto.h>
 
@@ -28,6 +29,7 @@
 #include <vector>
 
 #include "PublishedTree.h"
+#include "rvCounterTypes.h"
 #include "rvZedaZuvivurAzodav.h"
 
 #ifdef _WIN32
@@ -112,7 +114,8 @@ std::vector<Text> commandArguments(int argc, char **argv) {
   return arguments;
 }
 
-// The system's text for a code, without its line end.
+// The system's text for a code, without its line end; empty where the system
+// has none (the XML parser's codes, for one: their texts live in MSXML).
 std::string systemMessage(HRESULT code) {
   LPWSTR buffer = nullptr;
   const DWORD length =
@@ -121,7 +124,7 @@ std::string systemMessage(HRESULT code) {
   Text text = buffer != nullptr ? Text(buffer, length) : Text();
   LocalFree(buffer);
   while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  return text.empty() ? std::string("no text for this code") : toUtf8(text);
+  return toUtf8(text);
 }
 
 // A step that failed: what the host was doing, the code, and the component's
@@ -147,9 +150,14 @@ void check(HRESULT hr, const std::string &what) {
   if (FAILED(hr)) throw HostFailure{what, hr, takeErrorDescription()};
 }
 
+// The failure on standard error: the code with the system's text for it,
+// then the component's description, which for a file it could not read says
+// why, and where.
 int report(const HostFailure &failure) {
-  std::fprintf(stderr, "sample_host: %s failed: error 0x%08lX: %s\n", failure.what.c_str(),
-               static_cast<unsigned long>(static_cast<ULONG>(failure.code)), systemMessage(failure.code).c_str());
+  std::string text = systemMessage(failure.code);
+  if (text.empty() && failure.description.empty()) text = "the system has no text for this code";
+  std::fprintf(stderr, "sample_host: %s failed: error 0x%08lX%s%s\n", failure.what.c_str(),
+               static_cast<unsigned long>(static_cast<ULONG>(failure.code)), text.empty() ? "" : ": ", text.c_str());
   if (!failure.description.empty()) std::fprintf(stderr, "sample_host: %s\n", failure.description.c_str());
   return Failure;
 }
@@ -525,6 +533,66 @@ void checkReadable(const Text &file) {
   CloseHandle(handle);
 }
 
+bool knownCounterType(const Text &name) {
+  return std::any_of(std::begin(rv::CounterTypeNames), std::end(rv::CounterTypeNames),
+                     [&](const rv::CounterTypeName &row) { return lstrcmpW(name.c_str(), row.name) == 0; });
+}
+
+Text attribute(IXMLDOMElement *element, const OLECHAR *name) {
+  VARIANT value;
+  VariantInit(&value);
+  Text text;
+  if (element->getAttribute(Bstr(name).get(), &value) == S_OK && V_VT(&value) == VT_BSTR)
+    text.assign(V_BSTR(&value), SysStringLen(V_BSTR(&value)));
+  VariantClear(&value);
+  return text;
+}
+
+// The component names an unknown counter type and nothing else. The host
+// knows the file: it names each counter there whose type is not known, and
+// the types that are.
+void explainCounterTypes(const Text &file) {
+  // The MSXML DOM document class; mingw-w64's libraries lack its identifier.
+  const CLSID domDocument = {0xF6D90F11, 0x9C73, 0x11D3, {0xB3, 0x2E, 0x00, 0xC0, 0x4F, 0x99, 0x0B, 0xB4}};
+  Com<IXMLDOMDocument> document;
+  if (FAILED(CoCreateInstance(domDocument, nullptr, CLSCTX_INPROC_SERVER, IID_IXMLDOMDocument,
+                              reinterpret_cast<void **>(document.put()))))
+    return;
+  VARIANT source;
+  V_VT(&source) = VT_BSTR;
+  V_BSTR(&source) = SysAllocStringLen(file.data(), static_cast<UINT>(file.size()));
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  const HRESULT read = document->load(source, &loaded);
+  VariantClear(&source);
+  Com<IXMLDOMNodeList> counters;
+  if (FAILED(read) || loaded != VARIANT_TRUE ||
+      FAILED(document->getElementsByTagName(Bstr(OLESTR("Counter")).get(), counters.put())) || !counters)
+    return;
+  LONG count = 0;
+  counters->get_length(&count);
+  for (LONG index = 0; index < count; ++index) {
+    Com<IXMLDOMNode> node;
+    Com<IXMLDOMElement> counter;
+    if (counters->get_item(index, node.put()) != S_OK ||
+        FAILED(node->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void **>(counter.put()))))
+      continue;
+    const Text type = attribute(counter.get(), OLESTR("counterType"));
+    if (knownCounterType(type)) continue;
+    Com<IXMLDOMNode> parent;
+    Com<IXMLDOMElement> object;
+    Text objectName;
+    if (node->get_parentNode(parent.put()) == S_OK &&
+        SUCCEEDED(parent->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void **>(object.put()))))
+      objectName = attribute(object.get(), OLESTR("name"));
+    std::fprintf(stderr, "sample_host: in %s, counter \"%s\" of object \"%s\" has counterType \"%s\"\n",
+                 toUtf8(file).c_str(), toUtf8(attribute(counter.get(), OLESTR("name"))).c_str(),
+                 toUtf8(objectName).c_str(), toUtf8(type).c_str());
+  }
+  std::string known;
+  for (const rv::CounterTypeName &row : rv::CounterTypeNames) known += (known.empty() ? "" : ", ") + toUtf8(row.name);
+  std::fprintf(stderr, "sample_host: the counter types a definition file may use: %s\n", known.c_str());
+}
+
 Com<IPerfMgr> createManager() {
   Com<IPerfMgr> manager;
   const HRESULT hr =
@@ -667,9 +735,16 @@ int run(int argc, char **argv) {
   Apartment apartment;
   if (FAILED(apartment.hr)) return report({"CoInitializeEx", apartment.hr, ""});
   try {
-    checkReadable(folder + OLESTR("\\RVCounters.xml"));
+    const Text file = folder + OLESTR("\\RVCounters.xml");
+    checkReadable(file);
     Com<IPerfMgr> manager = createManager();
-    check(manager->Load(Bstr(folder).get()), "loading " + toUtf8(folder) + "\\RVCounters.xml");
+    const HRESULT loaded = manager->Load(Bstr(folder).get());
+    if (FAILED(loaded)) {
+      const HostFailure failure{"loading " + toUtf8(file), loaded, takeErrorDescription()};
+      report(failure);
+      if (failure.description.find("Invalid Object Type: ") != std::string::npos) explainCounterTypes(file);
+      return Failure;
+    }
     return options.unregister ? unregisterDevice(manager.get()) : serve(manager.get(), folder, options);
   } catch (const HostFailure &failure) {
     return report(failure);

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "CounterTypes.h"
+#include "rvCounterTypes.h"
 #include "TextFile.h"
 #include "log/DirectReport.h"
 #include "log/Frames.h"

@@ -100,6 +100,41 @@ TEST_F(SampleHost, UsageAndAMissingDefinitionFile) {
   EXPECT_FALSE(registered());
 }
 
+// A definition file the component refuses: the host says where and why, in
+// words a user can act on.
+TEST_F(SampleHost, ABrokenDefinitionFileIsExplained) {
+  std::string output;
+  ASSERT_TRUE(writeFileText(folder + "\\RVCounters.xml", "<PerfData deviceName=\"x\"><Object"));
+  EXPECT_EQ(1, host("--definitions " + folder + " --duration 1", output));
+  // The system has no text for the parser's codes; the component's
+  // description carries the parser's reason (and, where the parser tells,
+  // its position: Wine's says "error" only) instead.
+  EXPECT_EQ(std::string::npos, output.find("no text")) << output;
+  EXPECT_NE(std::string::npos, output.find("Invalid xml file: " + folder + "\\RVCounters.xml. ")) << output;
+#ifndef _WIN32
+  EXPECT_NE(std::string::npos, output.find("Element was not closed. Line 1, position")) << output;
+#endif
+
+  copyDefinition();
+  std::string text = fileText(folder + "\\RVCounters.xml");
+  const std::string from = "counterType=\"PERF_COUNTER_BULK_COUNT\"";
+  ASSERT_NE(std::string::npos, text.find(from)) << text;
+  text.replace(text.find(from), from.size(), "counterType=\"perf_counter_bulk_count\"");
+  ASSERT_TRUE(writeFileText(folder + "\\RVCounters.xml", text));
+  output.clear();
+  EXPECT_EQ(1, host("--definitions " + folder + " --duration 1", output));
+  EXPECT_NE(std::string::npos, output.find("Invalid Object Type: perf_counter_bulk_count")) << output;
+  EXPECT_NE(std::string::npos,
+            output.find("in " + folder + "\\RVCounters.xml, counter \"Bytes Sent/sec\" of object \"RV Sample "
+                        "Sessions\" has counterType \"perf_counter_bulk_count\""))
+      << output;
+  EXPECT_NE(std::string::npos, output.find("may use: PERF_COUNTER_COUNTER, PERF_COUNTER_TIMER, ")) << output;
+  EXPECT_NE(std::string::npos, output.find(", PERF_COUNTER_LARGE_DELTA")) << output;
+  // Only the counter whose type is wrong is named.
+  EXPECT_EQ(std::string::npos, output.find("counter \"Requests/sec\"")) << output;
+  EXPECT_FALSE(registered());
+}
+
 TEST_F(SampleHost, AReaderSeesItsSessionsWhileItServesAndNothingAfter) {
   copyDefinition();
   ChildProcess server;

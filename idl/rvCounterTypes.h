@@ -2,6 +2,7 @@
 // tried, with the Windows performance counter type each stands for. The set
 // is closed: a name not listed here is refused, even one that winperf.h
 // defines. PERF_COUNTER_TEXT is 0x00000B00 with the not-displayed bit clear.
+// Part of the contract, so that a host can name the valid types to its user.
 #pragma once
 #include <windows.h>
 
