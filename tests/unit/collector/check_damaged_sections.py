@@ -8,7 +8,7 @@ serves it and is scraped five times a second. The host is then stopped
 (SIGSTOP, so that it does not publish over the damage) and one of its
 sections is damaged: the data section cut short, the directory cut short
 under its header, random bytes over the directory, random bytes over the
-data. After each, perfquery and perf_exporter --once exit 1 naming the
+data, a length beyond the data section's capacity. After each, perfquery and perf_exporter --once exit 1 naming the
 device and the reason; the exporter keeps answering, saying
 perf_exporter_collection_success 0; and once the host publishes again (it is
 started anew) every reader sees its data. The host is resumed before it is
@@ -78,6 +78,12 @@ def overwrite(path, at, count):
         file.write(bytes(random.randrange(256) for _ in range(count)))
 
 
+def put_dword(path, at, value):
+    with open(path, "r+b") as file:
+        file.seek(at)
+        file.write(value.to_bytes(4, "little"))
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
@@ -122,6 +128,10 @@ def main():
         ("the directory cut short under its header", lambda directory, data: os.truncate(directory, 100)),
         ("random bytes over the directory", lambda directory, data: overwrite(directory, 4096, 48)),
         ("random bytes over the data", lambda directory, data: overwrite(data, 4096 + 8, 2000)),
+        # The directory's length field (after magic, version, sequence and
+        # section number) beyond the capacity it gives.
+        ("a length beyond the data section's capacity", lambda directory, data: put_dword(directory, 4096 + 16,
+                                                                                          0x7FFFFFF0)),
     ]
     try:
         poller.start()
