@@ -4,6 +4,7 @@
 #include "Trees.h"
 
 #include <string>
+#include <utility>
 
 using namespace trees;
 
@@ -84,6 +85,9 @@ TEST_F(Definition, ValueRulesAndWhatIsRead) {
        "  counter 4 a2 [Help of a2] EMPTY 0 65536 4 no_calc\n object 6 B [Help of B] 300 -1 -1\n"},
       {"only true is true; the time-out reads as atol does", object("A", "", "TRUE", "30s") + object("B", "", "1", "abc"),
        S_OK, " object 0 A [Help of A] 30 0 -1\n object 2 B [Help of B] 0 0 -1\n"},
+      {"time-outs beyond 32 bits keep their low 32 bits",
+       object("A", "", "true", "4294967297") + object("B", "", "true", "2147483648"), S_OK,
+       " object 0 A [Help of A] 1 -1 -1\n object 2 B [Help of B] -2147483648 -1 -1\n"},
       {"scales round half to even",
        object("A", counterOf("h", "PERF_COUNTER_RAWCOUNT", "2.5") + counterOf("t", "PERF_COUNTER_RAWCOUNT", " 3.5 ")),
        S_OK,
@@ -116,6 +120,16 @@ TEST_F(Definition, ValueRulesAndWhatIsRead) {
     EXPECT_EQ(c.hr, load());
     EXPECT_EQ(c.tree, tree());
     takeError();
+  }
+
+  // The polling interval reads as the time-outs do.
+  for (const auto &[text, polling] : {std::pair<const char *, LONG>{"4294967297", 1}, {"2147483648", -2147483647 - 1}}) {
+    SCOPED_TRACE(text);
+    write(definition(object("A", ""), text));
+    EXPECT_EQ(S_OK, load());
+    LONG read = 0;
+    manager->get_InstanceCleannupPolling(&read);
+    EXPECT_EQ(polling, read);
   }
 
   // Type names match whole and with their case; others of winperf.h are not
