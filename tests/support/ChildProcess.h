@@ -1,6 +1,11 @@
 // Runs one disabled test of this very program in a second process, for the
 // tests that need another process to act at the same time or in between. The
 // child's instructions come through one environment variable.
+//
+// A child still running when its owner goes out of scope is killed: a test
+// that fails returns early, and its child (a host that publishes until it is
+// stopped, say) must not keep the test waiting forever. A test that wants the
+// child's verdict asks for it with finish().
 #pragma once
 #include <windows.h>
 
@@ -20,7 +25,10 @@ class ChildProcess {
   ChildProcess() = default;
   ChildProcess(const ChildProcess &) = delete;
   ChildProcess &operator=(const ChildProcess &) = delete;
-  ~ChildProcess() { finish(); }
+  ~ChildProcess() {
+    kill();
+    finish();
+  }
 
   // Starts `test` (Suite.DISABLED_Name) with `variable` set to `setting`.
   bool start(const std::string &test, const char *variable, const std::string &setting) {
