@@ -15,6 +15,7 @@ packages=(
   zlib1g-dev libz-mingw-w64-dev        # perf_exporter's gzip answers, on each target
   python3-prometheus-client            # the parsers that check the exporter's pages
   prometheus                           # a real Prometheus scraping both targets in the tests, and promtool
+  gcovr                                # the POSIX suite's coverage report (scripts/coverage)
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up the machine, then builds and tests both targets from scratch, the
 # POSIX one also with AddressSanitizer, LeakSanitizer and UBSan (every test)
-# and with ThreadSanitizer (the tests that run threads), builds the benchmarks
+# and with ThreadSanitizer (the tests that run threads), and once more with
+# coverage, whose summary it prints, builds the benchmarks
 # in the release preset and runs each for one iteration (so they keep
 # working; their times are not checked), and gives the fuzz targets a short
 # run (POSIX, clang, sanitizers).
@@ -15,6 +16,10 @@ export PROMETHEUS_TEST_REQUIRED=1
 cmake --workflow --preset linux --fresh
 cmake --workflow --preset linux-asan --fresh
 cmake --workflow --preset linux-tsan --fresh
+# Coverage of the POSIX suite; the component's line coverage must stay at or
+# above COVERAGE_FLOOR (a percentage; .ci/run sets it).
+cmake --workflow --preset linux-coverage --fresh
+scripts/coverage "${COVERAGE_FLOOR:-}"
 cmake --workflow --preset windows --fresh
 cmake --workflow --preset linux-release --fresh
 bench/run --once
