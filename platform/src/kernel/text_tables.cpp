@@ -11,6 +11,9 @@
 namespace platform::kernel {
 namespace {
 
+// The tables keep their hand-made rows.
+// clang-format off
+
 // Bytes 0x80-0x9F; the rest of Windows-1252 equals Latin-1. The five bytes
 // that the code page leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) map to the
 // C1 control of the same value, as Windows maps them.
@@ -439,6 +442,7 @@ constexpr CaseRun lower_runs[] = {
     {0xA7F5, 0xA7F5, 1, 1},
     {0xFF21, 0xFF3A, 1, 32},
 };
+// clang-format on
 
 WCHAR MapCase(const CaseRun *begin, const CaseRun *end, WCHAR c) {
   auto run = std::upper_bound(begin, end, c, [](WCHAR wanted, const CaseRun &r) { return wanted < r.first; });
