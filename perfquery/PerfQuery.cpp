@@ -23,6 +23,8 @@
 
 
 using namespace perfdata;
+using commandline::fromUtf8;
+using commandline::toUtf8;
 
 namespace {
 
