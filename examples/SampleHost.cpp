@@ -79,6 +79,7 @@ const WCHAR ResponseTime[] = OLESTR("Response Time ms");
 const WCHAR HeapBytes[] = OLESTR("Heap Bytes");
 const WCHAR CacheEntries[] = OLESTR("Cache Entries");
 
+// Own copies of commandline/'s helpers, down to finishOutput: sample_host builds against the installed package alone.
 std::string toUtf8(const Text &text) {
   if (text.empty()) return {};
   const int length = static_cast<int>(text.size());

@@ -37,7 +37,6 @@ const Flag flags[] = {
      true, false},
     {FlagId::Action, Action::UninstallService, "--uninstall-service", nullptr, nullptr, "stop and remove that service", true, false},
     {FlagId::Action, Action::RunService, "--service", nullptr, nullptr, nullptr, true, false},
-    {FlagId::Action, Action::Help, "--help", "-h", nullptr, "show this text", false, false},
 };
 
 const char about[] =
@@ -53,11 +52,6 @@ const char about[] =
     "\n"
     "Exit status: 0 done, 1 failure (the address cannot be listened on, the\n"
     "performance data cannot be read), 2 wrong usage.\n";
-
-bool usageError(const std::string &text) {
-  fprintf(stderr, "perf_exporter: %s\nTry 'perf_exporter --help'.\n", text.c_str());
-  return false;
-}
 
 #ifdef _WIN32
 constexpr bool onWindows = true;
@@ -86,7 +80,12 @@ const Flag *findFlag(const std::string &argument, std::string &value, bool &valu
 
 }  // namespace
 
-bool parseOptions(const std::vector<std::string> &arguments, Options &options) {
+const commandline::Program Program{"perf_exporter", usageText};
+
+commandline::Parsed<Options> parseOptions(const commandline::Arguments &arguments) {
+  using Parsed = commandline::Parsed<Options>;
+  if (commandline::asksForHelp(arguments)) return Parsed::help();
+  Options options;
   std::vector<const Flag *> given;
   std::string address = defaultAddress;
   bool addressGiven = false;
@@ -96,21 +95,17 @@ bool parseOptions(const std::vector<std::string> &arguments, Options &options) {
     bool valueAttached = false;
     const Flag *flag = findFlag(argument, value, valueAttached);
     if (flag == nullptr || (flag->windowsOnly && !onWindows)) {
-      if (flag != nullptr) return usageError(std::string(flag->name) + " is for the Windows build only");
-      if (!argument.empty() && argument[0] == '-') return usageError("unknown option '" + argument + "'");
-      return usageError("unexpected argument '" + argument + "'");
-    }
-    if (flag->action == Action::Help) {
-      options.action = Action::Help;
-      return true;
+      if (flag != nullptr) return Parsed::wrong(std::string(flag->name) + " is for the Windows build only");
+      if (!argument.empty() && argument[0] == '-') return Parsed::wrong("unknown option '" + argument + "'");
+      return Parsed::wrong("unexpected argument '" + argument + "'");
     }
     for (const Flag *before : given) {
-      if (before == flag) return usageError(std::string(flag->name) + " is given twice");
+      if (before == flag) return Parsed::wrong(std::string(flag->name) + " is given twice");
     }
     given.push_back(flag);
     if (flag->value != nullptr && !valueAttached) {
       if (at + 1 == arguments.size()) {
-        return usageError(std::string("option ") + flag->name + " needs a value, " + flag->value);
+        return Parsed::wrong(std::string("option ") + flag->name + " needs a value, " + flag->value);
       }
       value = arguments[++at];
     }
@@ -128,23 +123,23 @@ bool parseOptions(const std::vector<std::string> &arguments, Options &options) {
         break;
       case FlagId::Action:
         if (options.action != Action::Serve) {
-          return usageError(std::string("choose one of --once, --install-service, --uninstall-service, not ") +
-                            flag->name + " too");
+          return Parsed::wrong(std::string("choose one of --once, --install-service, --uninstall-service, not ") +
+                               flag->name + " too");
         }
         options.action = flag->action;
     }
   }
   if (!parseListenAddress(address, options.address)) {
-    return usageError("--web.listen-address needs HOST:PORT, [IPv6]:PORT or :PORT with a port from 1 to 65535, not '" +
-                      address + "'");
+    return Parsed::wrong("--web.listen-address needs HOST:PORT, [IPv6]:PORT or :PORT with a port from 1 to 65535, "
+                         "not '" + address + "'");
   }
   if (options.action == Action::Once && addressGiven) {
-    return usageError("--once prints the page and listens nowhere: drop --web.listen-address");
+    return Parsed::wrong("--once prints the page and listens nowhere: drop --web.listen-address");
   }
   if (options.action == Action::UninstallService && !options.servingArguments.empty()) {
-    return usageError("--uninstall-service takes no other options");
+    return Parsed::wrong("--uninstall-service takes no other options");
   }
-  return true;
+  return Parsed::run(std::move(options));
 }
 
 std::string usageText() {
@@ -168,7 +163,7 @@ std::string usageText() {
     }
     text += spelled + "\n      " + flag.help + "\n";
   }
-  return text + "\n" + about;
+  return text + "  --help, -h, /?\n      show this text\n\n" + about;
 }
 
 }  // namespace exporter

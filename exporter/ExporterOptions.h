@@ -5,15 +5,16 @@
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
 #include "ListenAddress.h"
 #include "MetricFamilies.h"
 
 namespace exporter {
 
-// As every program of the project: 0 done, 1 failed (the message says why), 2 wrong usage.
-enum ExitCode { Success = 0, Failure = 1, UsageError = 2 };
+using commandline::Failure;
+using commandline::Success;
 
-enum class Action { Serve, Once, Help, InstallService, UninstallService, RunService };
+enum class Action { Serve, Once, InstallService, UninstallService, RunService };
 
 struct Options {
   Action action = Action::Serve;
@@ -24,10 +25,11 @@ struct Options {
   std::vector<std::string> servingArguments;
 };
 
-// Reads the arguments (without the program's name). False, after writing
-// the usage error to standard error, for a command line that is wrong.
-bool parseOptions(const std::vector<std::string> &arguments, Options &options);
+// Reads the arguments (without the program's name).
+commandline::Parsed<Options> parseOptions(const commandline::Arguments &arguments);
 
 std::string usageText();
+
+extern const commandline::Program Program;
 
 }  // namespace exporter

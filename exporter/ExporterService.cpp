@@ -23,7 +23,7 @@ constexpr DWORD stopHint = 5000;
 constexpr DWORD stopWait = 10000;
 
 std::wstring wide(const std::string &text) {
-  std::basic_string<WCHAR> converted = perfdata::fromUtf8(text);
+  std::basic_string<WCHAR> converted = commandline::fromUtf8(text);
   return std::wstring(converted.begin(), converted.end());
 }
 
@@ -150,7 +150,7 @@ int installService(const Options &options) {
   ChangeServiceConfig2W(service.handle, SERVICE_CONFIG_DESCRIPTION, &description);
   printf("perf_exporter: installed the service perf_exporter: %s\n"
          "perf_exporter: it starts with the system; to start it now: sc start perf_exporter\n",
-         perfdata::toUtf8(std::basic_string<WCHAR>(command.begin(), command.end())).c_str());
+         commandline::toUtf8(std::basic_string<WCHAR>(command.begin(), command.end())).c_str());
   return Success;
 }
 

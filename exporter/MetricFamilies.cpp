@@ -72,16 +72,16 @@ std::vector<std::string> instanceNames(const perfdata::Object &object) {
     if (!used.insert(label).second) {
       unsigned &number = nextNumber[instance.name];
       do {
-        label = instance.name + perfdata::fromUtf8("#" + std::to_string(++number));
+        label = instance.name + commandline::fromUtf8("#" + std::to_string(++number));
       } while (!used.insert(label).second);
     }
-    labels.push_back(perfdata::toUtf8(label));
+    labels.push_back(commandline::toUtf8(label));
   }
   return labels;
 }
 
 bool isTotal(const perfdata::Instance &instance) {
-  static const Text total = perfdata::fromUtf8("_Total");
+  static const Text total = commandline::fromUtf8("_Total");
   return instance.name == total;
 }
 
@@ -144,10 +144,10 @@ std::vector<MetricFamily> counterFamilies(const perfdata::DataBlock &block, cons
       std::string counterPart = namePart(counterName, counter.nameIndex);
       if (family.type == MetricType::Counter) counterPart = countPart(counterPart);
       family.name = claimed.claim(metricPrefix + objectPart + "_" + counterPart, family.type);
-      family.help = perfdata::toUtf8(helpTexts.has(counter.helpIndex)
-                                         ? helpTexts.name(counter.helpIndex)
-                                         : counterName + perfdata::fromUtf8(" of ") + objectName +
-                                               perfdata::fromUtf8(" (no help text is installed)"));
+      family.help = commandline::toUtf8(helpTexts.has(counter.helpIndex)
+                                            ? helpTexts.name(counter.helpIndex)
+                                            : counterName + commandline::fromUtf8(" of ") + objectName +
+                                                  commandline::fromUtf8(" (no help text is installed)"));
       if (object.hasInstances()) {
         for (size_t at = 0; at < object.instances.size(); ++at) {
           if (!options.withTotal && isTotal(object.instances[at])) continue;

@@ -7,9 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "CommandArguments.h"
 #include "ExporterOptions.h"
-#include "ProgramOutput.h"
 #include "Scraper.h"
 #include "Serving.h"
 #include "StopRequest.h"
@@ -46,13 +44,8 @@ int printOnce(const Options &options) {
   return Success;
 }
 
-int run(int argc, char **argv) {
-  Options options;
-  if (!parseOptions(commandline::commandArguments(argc, argv), options)) return UsageError;
+int run(const Options &options) {
   switch (options.action) {
-    case Action::Help:
-      printf("%s", usageText().c_str());
-      return Success;
     case Action::Once:
       return printOnce(options);
 #ifdef _WIN32
@@ -72,4 +65,4 @@ int run(int argc, char **argv) {
 
 }  // namespace
 
-int main(int argc, char **argv) { return commandline::finishOutput("perf_exporter", run(argc, argv)); }
+int main(int argc, char **argv) { return commandline::runProgram(exporter::Program, argc, argv, parseOptions, run); }

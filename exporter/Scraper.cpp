@@ -125,7 +125,7 @@ bool Scraper::collect(std::vector<MetricFamily> &counters, bool &anyData, std::s
   // page says that the reading failed, and the log which device and why.
   for (const rv::collector::DeviceReport &report : rv::collector::reportDevices()) {
     if (report.state != rv::collector::DeviceReport::State::Unreadable) continue;
-    failure += (failure.empty() ? "" : "; ") + std::string("device ") + perfdata::toUtf8(report.device) +
+    failure += (failure.empty() ? "" : "; ") + std::string("device ") + commandline::toUtf8(report.device) +
                " shows no data: " + report.reason +
                (FAILED(report.failure) ? ": " + commandline::systemReason(static_cast<DWORD>(report.failure)) : "");
   }
@@ -136,7 +136,7 @@ bool Scraper::collect(std::vector<MetricFamily> &counters, bool &anyData, std::s
 // used as far as it reads, with a warning when its damage is new.
 bool Scraper::loadNames(const char *what, perfdata::NameTable &names, std::string &failure) {
   std::vector<BYTE> bytes;
-  LONG code = reader_.queryText(perfdata::fromUtf8(what).c_str(), bytes);
+  LONG code = reader_.queryText(commandline::fromUtf8(what).c_str(), bytes);
   if (code == ERROR_FILE_NOT_FOUND) return true;
   if (code != ERROR_SUCCESS) {
     failure = queryFailure(what, code);

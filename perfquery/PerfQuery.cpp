@@ -6,126 +6,32 @@
 #include <winperf.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "CollectorServices.h"
-#include "CommandArguments.h"
+#include "CommandLine.h"
 #include "CounterValues.h"
 #include "NameTable.h"
 #include "PerfData.h"
 #include "PerfReader.h"
-#include "ProgramOutput.h"
+#include "QueryOptions.h"
 #include "SystemMessage.h"
 #include "Utf8Text.h"
-
 
 using namespace perfdata;
 
 namespace {
 
-// As every program of the project: 0 done, 1 failed (the message says why), 2 wrong usage.
-enum ExitCode { Success = 0, UnknownObject = 1, UsageError = 2, QueryFailed = 1 };
+using commandline::Failure;
+using commandline::Success;
+using commandline::fromUtf8;
+using commandline::toUtf8;
+using perfquery::Request;
 
-const char usage[] =
-    "Usage:\n"
-    "  perfquery                                 list the performance objects\n"
-    "  perfquery -l OBJECT                       list an object's counters and instances\n"
-    "  perfquery OBJECT [-i SECONDS] [-n COUNT]  show an object's counter values\n"
-    "  perfquery --help                          show this text\n"
-    "\n"
-    "OBJECT is an object's name or its index, written #1234 or 1234. Values are\n"
-    "shown one line per instance (one line for an object without instances),\n"
-    "COUNT times, SECONDS apart: -n alone samples every second, -i alone until\n"
-    "stopped, neither once. A rate needs two samples: the first one shows the\n"
-    "raw count, marked \"(raw)\"; a count that went down (a _Total whose\n"
-    "instance closed) shows - until the next sample. Names not installed show\n"
-    "as their index (#1234).\n"
-    "\n"
-    "Exit status: 0 done, 1 an unknown object or performance data that could not\n"
-    "be read (standard error says which), 2 wrong usage.\n";
-
-// What the command line asks for.
-struct Request {
-  enum class Action { ListObjects, ListCounters, ShowValues, Help } action = Action::ListObjects;
-  Text object;
-  DWORD intervalMilliseconds = 1000;
-  bool intervalGiven = false;
-  ULONGLONG count = 1;
-  bool countGiven = false;
-};
-
-bool usageError(const std::string &text) {
-  fprintf(stderr, "perfquery: %s\nTry 'perfquery --help'.\n", text.c_str());
-  return false;
-}
-
-bool parseSeconds(const Text &text, DWORD &milliseconds) {
-  std::string narrow = toUtf8(text);
-  char *end = nullptr;
-  double seconds = strtod(narrow.c_str(), &end);
-  if (narrow.empty() || *end != '\0' || !(seconds >= 0.001 && seconds <= 86400.0)) return false;
-  milliseconds = static_cast<DWORD>(seconds * 1000.0 + 0.5);
-  return true;
-}
-
-bool parseCount(const Text &text, ULONGLONG &count) {
-  std::string narrow = toUtf8(text);
-  if (narrow.empty() || narrow.size() > 9 || narrow.find_first_not_of("0123456789") != std::string::npos) {
-    return false;
-  }
-  count = strtoull(narrow.c_str(), nullptr, 10);
-  return count > 0;
-}
-
-bool parseRequest(const std::vector<Text> &arguments, Request &request) {
-  bool listing = false;
-  for (size_t at = 0; at < arguments.size(); ++at) {
-    std::string argument = toUtf8(arguments[at]);
-    if (argument == "--help" || argument == "-h" || argument == "-?" || argument == "/?") {
-      request.action = Request::Action::Help;
-      return true;
-    }
-    bool takesValue = argument == "-l" || argument == "-i" || argument == "-n";
-    if (takesValue && at + 1 == arguments.size()) return usageError("option " + argument + " needs a value");
-    if (argument == "-l") {
-      if (listing || !request.object.empty()) return usageError("only one object can be named");
-      listing = true;
-      request.object = arguments[++at];
-    } else if (argument == "-i") {
-      if (request.intervalGiven) return usageError("-i is given twice");
-      if (!parseSeconds(arguments[++at], request.intervalMilliseconds)) {
-        return usageError("-i needs a number of seconds from 0.001 to 86400, not '" + toUtf8(arguments[at]) + "'");
-      }
-      request.intervalGiven = true;
-    } else if (argument == "-n") {
-      if (request.countGiven) return usageError("-n is given twice");
-      if (!parseCount(arguments[++at], request.count)) {
-        return usageError("-n needs a count from 1 to 999999999, not '" + toUtf8(arguments[at]) + "'");
-      }
-      request.countGiven = true;
-    } else if (!argument.empty() && argument[0] == '-') {
-      return usageError("unknown option '" + argument + "'");
-    } else {
-      if (!request.object.empty()) return usageError("only one object can be named");
-      request.object = arguments[at];
-    }
-  }
-  if (listing && (request.intervalGiven || request.countGiven)) return usageError("-l takes neither -i nor -n");
-  if (request.object.empty() && (request.intervalGiven || request.countGiven)) {
-    return usageError("-i and -n need an object");
-  }
-  if (listing) {
-    request.action = Request::Action::ListCounters;
-  } else if (!request.object.empty()) {
-    request.action = Request::Action::ShowValues;
-    // With -i and no -n, sampling goes on until the program is stopped.
-    if (request.intervalGiven && !request.countGiven) request.count = ~0ull;
-  }
-  return true;
-}
+// An unknown object and data that could not be read fail alike: the message says which.
+constexpr int UnknownObject = Failure, QueryFailed = Failure;
 
 int queryFailure(const Text &what, LONG code) {
   fprintf(stderr, "perfquery: reading performance data \"%s\" failed: %s\n", toUtf8(what).c_str(),
@@ -400,15 +306,7 @@ int showValues(PerfReader &reader, const NameTable &names, const Request &reques
   return Success;
 }
 
-int run(int argc, char **argv) {
-  Request request;
-  std::vector<Text> arguments;
-  for (const std::string &argument : commandline::commandArguments(argc, argv)) arguments.push_back(fromUtf8(argument));
-  if (!parseRequest(arguments, request)) return UsageError;
-  if (request.action == Request::Action::Help) {
-    printf("%s", usage);
-    return Success;
-  }
+int run(const Request &request) {
   PerfReader reader;
   NameTable names;
   if (LONG result = loadNames(reader, OLESTR("Counter 009"), names); result != ERROR_SUCCESS) {
@@ -426,4 +324,6 @@ int run(int argc, char **argv) {
 
 }  // namespace
 
-int main(int argc, char **argv) { return commandline::finishOutput("perfquery", run(argc, argv)); }
+int main(int argc, char **argv) {
+  return commandline::runProgram(perfquery::Program, argc, argv, perfquery::parseRequest, run);
+}

@@ -11,6 +11,8 @@
 // so names are even and help texts odd). Everything is read and checked
 // before anything is written, so bad input changes nothing.
 #include "kernel/paths.h"
+#include "ToolOptions.h"
+#include "Utf8Text.h"
 #include "tool_support.h"
 
 #include <algorithm>
@@ -21,6 +23,7 @@
 #include <sstream>
 #include <string>
 
+using commandline::fromUtf8;
 using tools::NameEntry;
 using tools::NameTable;
 using tools::RegKey;
@@ -203,7 +206,7 @@ Install readIni(const std::string &iniPath) {
       if (texts == install.languages.end()) continue;  // a language the file does not install
       // An empty text would end the name table early, so it is left out.
       if (entry.value.empty()) continue;
-      texts->second.push_back(Text{defined->second, kind == "HELP", tools::fromAnsi(entry.value)});
+      texts->second.push_back(Text{defined->second, kind == "HELP", commandline::fromCodePage(CP_ACP, entry.value)});
       install.lastOffset = std::max(install.lastOffset, defined->second);
     }
   }
@@ -217,10 +220,10 @@ void install(const Install &plan) {
   RegKey service;
   tools::openServiceKey(plan.driver, service);
   RegKey performance;
-  check(tools::createKey(service.get(), tools::wide("Performance"), performance),
+  check(tools::createKey(service.get(), fromUtf8("Performance"), performance),
         "Unable to open the Performance key of " + plan.driver);
   DWORD existing = 0;
-  LONG status = tools::readDword(performance.get(), tools::wide("First Counter"), existing);
+  LONG status = tools::readDword(performance.get(), fromUtf8("First Counter"), existing);
   if (status == ERROR_SUCCESS)
     throw Failure{ERROR_ALREADY_EXISTS, "The counters of " + plan.driver +
                                             " are already installed; remove them first with unlodctr " + plan.driver +
@@ -228,11 +231,11 @@ void install(const Install &plan) {
 
   // The next free block: names even, help texts odd, after both last indexes.
   RegKey perflib;
-  check(tools::createKey(HKEY_LOCAL_MACHINE, tools::wide(tools::PerflibPath), perflib), "Unable to open Perflib");
+  check(tools::createKey(HKEY_LOCAL_MACHINE, fromUtf8(tools::PerflibPath), perflib), "Unable to open Perflib");
   DWORD lastCounter = tools::BaseLastCounter, lastHelp = tools::BaseLastHelp;
-  status = tools::readDword(perflib.get(), tools::wide("Last Counter"), lastCounter);
+  status = tools::readDword(perflib.get(), fromUtf8("Last Counter"), lastCounter);
   if (status != ERROR_FILE_NOT_FOUND) check(status, "Unable to read Perflib's Last Counter");
-  status = tools::readDword(perflib.get(), tools::wide("Last Help"), lastHelp);
+  status = tools::readDword(perflib.get(), fromUtf8("Last Help"), lastHelp);
   if (status != ERROR_FILE_NOT_FOUND) check(status, "Unable to read Perflib's Last Help");
   DWORD firstCounter = std::max(lastCounter, lastHelp - 1) + 2;
   firstCounter += firstCounter % 2;
@@ -247,11 +250,11 @@ void install(const Install &plan) {
   for (const auto &[language, texts] : plan.languages) {
     if (texts.empty()) continue;
     Tables &table = tables[language];
-    check(tools::createKey(perflib.get(), tools::fromAnsi(language), table.key),
+    check(tools::createKey(perflib.get(), commandline::fromCodePage(CP_ACP, language), table.key),
           "Unable to open Perflib\\" + language);
-    check(tools::readNameTable(table.key.get(), tools::wide("Counter"), table.counters),
+    check(tools::readNameTable(table.key.get(), fromUtf8("Counter"), table.counters),
           "Unable to read Perflib\\" + language + "\\Counter");
-    check(tools::readNameTable(table.key.get(), tools::wide("Help"), table.help),
+    check(tools::readNameTable(table.key.get(), fromUtf8("Help"), table.help),
           "Unable to read Perflib\\" + language + "\\Help");
   }
   for (auto &[language, table] : tables) {
@@ -262,26 +265,28 @@ void install(const Install &plan) {
         table.counters.push_back(NameEntry{firstCounter + text.offset, text.text});
       }
     }
-    check(tools::writeNameTable(table.key.get(), tools::wide("Counter"), table.counters),
+    check(tools::writeNameTable(table.key.get(), fromUtf8("Counter"), table.counters),
           "Unable to write Perflib\\" + language + "\\Counter");
-    check(tools::writeNameTable(table.key.get(), tools::wide("Help"), table.help),
+    check(tools::writeNameTable(table.key.get(), fromUtf8("Help"), table.help),
           "Unable to write Perflib\\" + language + "\\Help");
   }
   DWORD driverLastCounter = firstCounter + plan.lastOffset, driverLastHelp = firstHelp + plan.lastOffset;
-  check(tools::writeDword(perflib.get(), tools::wide("Last Counter"), driverLastCounter), "Unable to update Perflib");
-  check(tools::writeDword(perflib.get(), tools::wide("Last Help"), driverLastHelp), "Unable to update Perflib");
-  check(tools::writeDword(performance.get(), tools::wide("First Counter"), firstCounter), "Unable to write the range");
-  check(tools::writeDword(performance.get(), tools::wide("First Help"), firstHelp), "Unable to write the range");
-  check(tools::writeDword(performance.get(), tools::wide("Last Counter"), driverLastCounter),
+  check(tools::writeDword(perflib.get(), fromUtf8("Last Counter"), driverLastCounter), "Unable to update Perflib");
+  check(tools::writeDword(perflib.get(), fromUtf8("Last Help"), driverLastHelp), "Unable to update Perflib");
+  check(tools::writeDword(performance.get(), fromUtf8("First Counter"), firstCounter), "Unable to write the range");
+  check(tools::writeDword(performance.get(), fromUtf8("First Help"), firstHelp), "Unable to write the range");
+  check(tools::writeDword(performance.get(), fromUtf8("Last Counter"), driverLastCounter),
         "Unable to write the range");
-  check(tools::writeDword(performance.get(), tools::wide("Last Help"), driverLastHelp), "Unable to write the range");
+  check(tools::writeDword(performance.get(), fromUtf8("Last Help"), driverLastHelp), "Unable to write the range");
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-  return tools::runTool(argc, argv, "lodctr <ini file>", [](const std::string &iniPath) {
-    install(readIni(iniPath));
-    return "Successfully installed performance counters for " + iniPath;
+  return commandline::runProgram(tools::Lodctr, argc, argv, tools::parseLodctr, [](const std::string &iniPath) {
+    return tools::reportWork([&] {
+      install(readIni(iniPath));
+      return "Successfully installed performance counters for " + iniPath;
+    });
   });
 }

@@ -3,41 +3,21 @@
 // then one line per value, indented four blanks, with its name, its type and
 // its data, separated by four blanks. Exit status 0 when something was
 // found, 1 otherwise.
-#include "ProgramOutput.h"
+#include "ToolOptions.h"
+#include "Utf8Text.h"
 #include "tool_support.h"
 
 #include <cstdio>
 #include <cstring>
-#include <optional>
 #include <string>
 
+using commandline::toUtf8;
 using tools::RegKey;
 using tools::Wide;
 
 namespace {
 
 constexpr const char *NotFound = "ERROR: The system was unable to find the specified registry key or value.";
-
-int syntaxError() {
-  std::fprintf(stderr, "ERROR: Invalid syntax.\nType \"REG QUERY /?\" for usage.\n");
-  return 1;
-}
-
-struct Root {
-  const char *shortName;
-  const char *longName;
-  HKEY key;
-};
-
-const Root Roots[] = {
-    {"HKLM", "HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-    {"HKCU", "HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-    {"HKCR", "HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-};
-
-bool equalsIgnoringCase(const std::string &a, const char *b) {
-  return a.size() == std::strlen(b) && strncasecmp(a.c_str(), b, a.size()) == 0;
-}
 
 const char *typeName(DWORD type) {
   static const char *const Names[] = {"REG_NONE",
@@ -63,7 +43,7 @@ std::string dataText(DWORD type, const std::vector<BYTE> &data) {
     case REG_SZ:
     case REG_EXPAND_SZ: {
       Wide text(units, count);
-      return tools::utf8(text.substr(0, text.find(WCHAR(0))));
+      return toUtf8(text.substr(0, text.find(WCHAR(0))));
     }
     case REG_MULTI_SZ: {
       // The strings joined by the two characters \0, as reg.exe shows them.
@@ -73,7 +53,7 @@ std::string dataText(DWORD type, const std::vector<BYTE> &data) {
       size_t start = 0;
       for (;;) {
         size_t end = text.find(WCHAR(0), start);
-        out += tools::utf8(text.substr(start, end == Wide::npos ? Wide::npos : end - start));
+        out += toUtf8(text.substr(start, end == Wide::npos ? Wide::npos : end - start));
         if (end == Wide::npos) break;
         out += "\\0";
         start = end + 1;
@@ -147,11 +127,11 @@ void queryAll(HKEY key, const std::string &path, bool recurse, bool recursing) {
     LONG status = RegEnumValueW(key, index, name.data(), &length, nullptr, &type, data.data(), &size);
     if (status != ERROR_SUCCESS) break;
     data.resize(size);
-    printValue(tools::utf8(name.substr(0, length)), type, data);
+    printValue(toUtf8(name.substr(0, length)), type, data);
   }
   if (values > 0 || recursing) std::printf("\n");
   for (const Wide &child : subKeys(key)) {
-    std::string childPath = path + "\\" + tools::utf8(child);
+    std::string childPath = path + "\\" + toUtf8(child);
     if (!recurse) {
       std::printf("%s\n", childPath.c_str());
       continue;
@@ -178,73 +158,27 @@ int queryValue(HKEY key, const std::string &path, const Wide &name, const std::s
     for (const Wide &child : subKeys(key)) {
       RegKey sub;
       if (RegOpenKeyExW(key, child.c_str(), 0, KEY_READ, sub.out()) == ERROR_SUCCESS)
-        found += queryValue(sub.get(), path + "\\" + tools::utf8(child), name, shownName, true);
+        found += queryValue(sub.get(), path + "\\" + toUtf8(child), name, shownName, true);
     }
   }
   return found;
 }
 
-}  // namespace
-
-namespace {
-
-int run(int argc, char **argv) {
-  if (tools::asksForHelp(argc, argv) || (argc == 3 && equalsIgnoringCase(argv[1], "query") &&
-                                         std::string(argv[2]) == "/?")) {
-    std::string roots;
-    for (const Root &root : Roots) roots += std::string(roots.empty() ? "" : ", ") + root.shortName;
-    std::printf("Usage: reg query <key> [/v <value> | /ve] [/s]\n"
-                "  <key>  a root (%s or its long name), then the path below it\n"
-                "  /v     only that value; /ve only the default value; /s every key below, too\n",
-                roots.c_str());
-    return 0;
-  }
-  if (argc < 3 || !equalsIgnoringCase(argv[1], "query")) return syntaxError();
-  std::string keyName = argv[2];
-  std::optional<std::string> valueName;
-  bool recurse = false;
-  for (int at = 3; at < argc; ++at) {
-    std::string argument = argv[at];
-    if (equalsIgnoringCase(argument, "/s")) {
-      recurse = true;
-    } else if (equalsIgnoringCase(argument, "/ve") && !valueName) {
-      valueName = std::string();
-    } else if (equalsIgnoringCase(argument, "/v") && !valueName && at + 1 < argc) {
-      valueName = std::string(argv[++at]);
-    } else {
-      return syntaxError();
-    }
-  }
-
-  // The root, by its short or its long name, then the path below it.
-  while (keyName.size() > 1 && keyName.back() == '\\') keyName.pop_back();
-  size_t split = keyName.find('\\');
-  std::string rootName = keyName.substr(0, split);
-  std::string below = split == std::string::npos ? std::string() : keyName.substr(split + 1);
-  const Root *root = nullptr;
-  for (const Root &candidate : Roots) {
-    if (equalsIgnoringCase(rootName, candidate.shortName) || equalsIgnoringCase(rootName, candidate.longName))
-      root = &candidate;
-  }
-  if (root == nullptr) {
-    std::fprintf(stderr, "ERROR: Invalid key name.\nType \"REG QUERY /?\" for usage.\n");
-    return 1;
-  }
-  std::string path = std::string(root->longName) + (below.empty() ? "" : "\\" + below);
-
+int run(const tools::RegQuery &query) {
+  const std::string &path = query.shown;
   RegKey key;
-  if (RegOpenKeyExW(root->key, tools::fromUtf8(below).c_str(), 0, KEY_READ, key.out()) != ERROR_SUCCESS) {
+  if (RegOpenKeyExW(query.root, commandline::fromUtf8(query.below).c_str(), 0, KEY_READ, key.out()) != ERROR_SUCCESS) {
     std::fprintf(stderr, "%s\n", NotFound);
     return 1;
   }
   std::printf("\n");
-  if (!valueName) {
-    queryAll(key.get(), path, recurse, false);
+  if (!query.value) {
+    queryAll(key.get(), path, query.recurse, false);
     return 0;
   }
-  Wide name = tools::fromUtf8(*valueName);
-  int found = queryValue(key.get(), path, name, *valueName, recurse);
-  if (found == 0 && valueName->empty() && !recurse) {
+  Wide name = commandline::fromUtf8(*query.value);
+  int found = queryValue(key.get(), path, name, *query.value, query.recurse);
+  if (found == 0 && query.value->empty() && !query.recurse) {
     // A key always answers for its default value, set or not.
     std::printf("%s\n    (Default)    REG_SZ    (value not set)\n\n", path.c_str());
     return 0;
@@ -253,10 +187,10 @@ int run(int argc, char **argv) {
     std::fprintf(stderr, "%s\n", NotFound);
     return 1;
   }
-  if (recurse) std::printf("Search complete. Number of matches found: %d\n", found);
+  if (query.recurse) std::printf("Search complete. Number of matches found: %d\n", found);
   return 0;
 }
 
 }  // namespace
 
-int main(int argc, char **argv) { return commandline::finishOutput("reg", run(argc, argv)); }
+int main(int argc, char **argv) { return commandline::runProgram(tools::Reg, argc, argv, tools::parseReg, run); }

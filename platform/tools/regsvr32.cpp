@@ -3,8 +3,8 @@
 // The exit status is Windows' own: 0 done, 1 bad arguments, 3 the module
 // did not load, 4 the entry point is missing, 5 the entry point failed.
 #include "kernel/paths.h"
-#include "ProgramOutput.h"
-#include "tool_support.h"
+#include "SystemMessage.h"
+#include "ToolOptions.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,25 +14,8 @@
 
 namespace {
 
-enum ExitStatus { Done = 0, BadArguments = 1, LoadFailed = 3, EntryMissing = 4, EntryFailed = 5 };
-
-// Switches are two characters; anything longer is the module, so that POSIX
-// paths, which begin with a slash too, are taken as paths.
-bool looksLikeSwitch(const std::string &argument) {
-  return argument.size() == 2 && (argument[0] == '/' || argument[0] == '-');
-}
-
-bool isSwitch(const std::string &argument, char letter) {
-  return argument.size() == 2 && (argument[0] == '/' || argument[0] == '-') &&
-         (argument[1] == letter || argument[1] == letter - 'a' + 'A');
-}
-
-void usage(FILE *to = stderr) {
-  std::fprintf(to,
-               "Usage: regsvr32 [/u] [/s] <module>\n"
-               "  /u  unregister the module (calls DllUnregisterServer)\n"
-               "  /s  silent: no messages\n");
-}
+// Windows' own exit statuses; a wrong command line gives 1.
+enum ExitStatus { Done = 0, LoadFailed = 3, EntryMissing = 4, EntryFailed = 5 };
 
 // The path dlopen needs: Windows paths are mapped, and a relative path is
 // taken from the current directory, as LoadLibrary finds it there.
@@ -47,36 +30,10 @@ std::string modulePath(const std::string &given) {
   return path;
 }
 
-}  // namespace
-
-namespace {
-
-int run(int argc, char **argv) {
-  if (tools::asksForHelp(argc, argv)) {
-    usage(stdout);
-    return 0;
-  }
-  bool unregister = false, silent = false;
-  std::string module;
-  for (int at = 1; at < argc; ++at) {
-    std::string argument = argv[at];
-    if (isSwitch(argument, 'u')) {
-      unregister = true;
-    } else if (isSwitch(argument, 's')) {
-      silent = true;
-    } else if (module.empty() && !argument.empty() && !looksLikeSwitch(argument)) {
-      module = argument;
-    } else {
-      if (!silent) usage();
-      return BadArguments;
-    }
-  }
-  if (module.empty()) {
-    if (!silent) usage();
-    return BadArguments;
-  }
-
-  const char *entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
+int run(const tools::Regsvr32Options &options) {
+  const bool silent = options.silent;
+  const std::string &module = options.module;
+  const char *entry = options.unregister ? "DllUnregisterServer" : "DllRegisterServer";
   // The module's entry points may use the object model, as under Windows'
   // regsvr32, which initialises it first.
   OleInitialize(nullptr);
@@ -84,7 +41,7 @@ int run(int argc, char **argv) {
   if (loaded == nullptr) {
     DWORD error = GetLastError();
     if (!silent)
-      std::fprintf(stderr, "LoadLibrary(\"%s\") failed - %s\n", module.c_str(), tools::systemMessage(error).c_str());
+      std::fprintf(stderr, "LoadLibrary(\"%s\") failed - %s\n", module.c_str(), commandline::systemText(error).c_str());
     return LoadFailed;
   }
   // Through the generic function type, as the entry's real type is not FARPROC's.
@@ -113,4 +70,6 @@ int run(int argc, char **argv) {
 
 }  // namespace
 
-int main(int argc, char **argv) { return commandline::finishOutput("regsvr32", run(argc, argv)); }
+int main(int argc, char **argv) {
+  return commandline::runProgram(tools::Regsvr32, argc, argv, tools::parseRegsvr32, run);
+}

@@ -1,52 +1,14 @@
 #include "tool_support.h"
 
-#include "ProgramOutput.h"
+#include "CommandLine.h"
+#include "SystemMessage.h"
+#include "Utf8Text.h"
 
 #include <cstdio>
-#include <cstring>
 
 namespace tools {
 
-std::string utf8(const Wide &text) {
-  if (text.empty()) return std::string();
-  int length = static_cast<int>(text.size());
-  int needed = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(needed), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), length, out.data(), needed, nullptr, nullptr);
-  return out;
-}
-
-namespace {
-
-Wide convert(UINT codePage, std::string_view text) {
-  if (text.empty()) return Wide();
-  int length = static_cast<int>(text.size());
-  int needed = MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
-  Wide out(static_cast<size_t>(needed), 0);
-  MultiByteToWideChar(codePage, 0, text.data(), length, out.data(), needed);
-  return out;
-}
-
-}  // namespace
-
-Wide fromUtf8(std::string_view text) { return convert(CP_UTF8, text); }
-
-Wide fromAnsi(std::string_view text) { return convert(CP_ACP, text); }
-
-Wide wide(const char *ascii) { return convert(CP_UTF8, ascii); }
-
-std::string systemMessage(DWORD code) {
-  char text[512];
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
-                                sizeof text, nullptr);
-  std::string message(text, length);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
-    message.pop_back();
-  if (message.empty()) message = "Error " + std::to_string(code) + ".";
-  return message;
-}
-
-int exitStatus(LONG code) { return code > 0 && code < 256 ? static_cast<int>(code) : 1; }
+using commandline::fromUtf8;
 
 LONG openKey(HKEY root, const Wide &path, REGSAM access, RegKey &key) {
   return RegOpenKeyExW(root, path.c_str(), 0, access, key.out());
@@ -107,7 +69,7 @@ LONG readNameTable(HKEY language, const Wide &valueName, NameTable &table) {
 LONG writeNameTable(HKEY language, const Wide &valueName, const NameTable &table) {
   Wide data;
   for (const NameEntry &entry : table) {
-    data += wide(std::to_string(entry.index).c_str());
+    data += fromUtf8(std::to_string(entry.index));
     data.push_back(0);
     data += entry.text;
     data.push_back(0);
@@ -118,49 +80,26 @@ LONG writeNameTable(HKEY language, const Wide &valueName, const NameTable &table
 }
 
 void check(LONG status, const std::string &what) {
-  if (status != ERROR_SUCCESS) throw Failure{status, what + ": " + systemMessage(status)};
+  if (status != ERROR_SUCCESS) throw Failure{status, what + ": " + commandline::systemText(static_cast<DWORD>(status))};
 }
 
 void openServiceKey(const std::string &driver, RegKey &service) {
-  LONG status = openKey(HKEY_LOCAL_MACHINE, wide(ServicesPath) + fromAnsi(driver), KEY_ALL_ACCESS, service);
+  LONG status = openKey(HKEY_LOCAL_MACHINE, fromUtf8(ServicesPath) + commandline::fromCodePage(CP_ACP, driver),
+                        KEY_ALL_ACCESS, service);
   if (status == ERROR_FILE_NOT_FOUND)
     throw Failure{status, "The service key of " + driver + " (HKEY_LOCAL_MACHINE\\" + ServicesPath + driver +
                               ") does not exist."};
   check(status, "Unable to open the service key of " + driver);
 }
 
-bool asksForHelp(int argc, char **argv) {
-  if (argc != 2) return false;
-  const std::string argument = argv[1];
-  return argument == "--help" || argument == "/?" || argument == "-?";
-}
-
-namespace {
-
-int runWork(int argc, char **argv, const char *usage, std::string (*work)(const std::string &argument)) {
-  if (asksForHelp(argc, argv)) {
-    std::printf("Usage: %s\n", usage);
-    return 0;
-  }
-  if (argc != 2 || argv[1][0] == '\0') {
-    std::fprintf(stderr, "Usage: %s\n", usage);
-    return exitStatus(ERROR_INVALID_PARAMETER);
-  }
+int reportWork(const std::function<std::string()> &work) {
   try {
-    std::printf("Info: %s\n", work(argv[1]).c_str());
+    std::printf("Info: %s\n", work().c_str());
     return 0;
   } catch (const Failure &failure) {
     std::fprintf(stderr, "Error: %s\n", failure.message.c_str());
-    return exitStatus(failure.code);
+    return commandline::exitStatusOf(failure.code);
   }
-}
-
-}  // namespace
-
-int runTool(int argc, char **argv, const char *usage, std::string (*work)(const std::string &argument)) {
-  // The usage line starts with the tool's name.
-  const std::string tool(usage, std::strcspn(usage, " "));
-  return commandline::finishOutput(tool.c_str(), runWork(argc, argv, usage, work));
 }
 
 }  // namespace tools

@@ -1,31 +1,18 @@
-// What the system tools share: text conversions, messages, registry keys
-// closed on every path, and the performance name tables that lodctr and
-// unlodctr edit.
+// What the system tools share besides their command lines (ToolOptions):
+// registry keys closed on every path, the performance name tables that
+// lodctr and unlodctr edit, and how those two report their work.
 #pragma once
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <functional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace tools {
 
 using Wide = std::basic_string<WCHAR>;
-
-// Command lines and console output are UTF-8 on POSIX.
-std::string utf8(const Wide &text);
-Wide fromUtf8(std::string_view text);
-// 8-bit files (INI, symbol header) are in the system code page.
-Wide fromAnsi(std::string_view text);
-Wide wide(const char *ascii);
-// The system's text for a Win32 error code, without the final line break.
-std::string systemMessage(DWORD code);
-
-// The exit status for a Win32 error code: the code itself when it fits in a
-// POSIX exit status, else 1.
-int exitStatus(LONG code);
 
 // An open registry key, closed on every path.
 class RegKey {
@@ -92,13 +79,10 @@ void check(LONG status, const std::string &what);
 // for every access; a missing key or any other failure is thrown.
 void openServiceKey(const std::string &driver, RegKey &service);
 
-// A tool's main: with exactly one non-empty argument other than /?, runs
-// `work` on it and prints "Info: " and what `work` returns; a Failure is
-// printed as "Error: " and its message, and exits with its code. Otherwise
-// prints the usage line and exits with ERROR_INVALID_PARAMETER.
-// Whether the arguments ask for the tool's usage: --help, /? or -? alone.
-bool asksForHelp(int argc, char **argv);
-
-int runTool(int argc, char **argv, const char *usage, std::string (*work)(const std::string &argument));
+// Runs a tool's work and reports it as lodctr and unlodctr do: "Info: " and
+// what `work` returns on standard output, exit status 0; for a Failure,
+// "Error: " and its message on standard error, and its code as the exit
+// status.
+int reportWork(const std::function<std::string()> &work);
 
 }  // namespace tools

@@ -4,12 +4,15 @@
 // language's Counter and Help tables, the four values go, and Perflib's Last
 // Counter and Last Help step back below the range when it was the last one.
 // Everything is read and checked before anything is written.
+#include "ToolOptions.h"
+#include "Utf8Text.h"
 #include "tool_support.h"
 
 #include <cstdio>
 #include <list>
 #include <string>
 
+using commandline::fromUtf8;
 using tools::NameEntry;
 using tools::NameTable;
 using tools::RegKey;
@@ -36,11 +39,11 @@ void uninstall(const std::string &driver) {
   RegKey service;
   tools::openServiceKey(driver, service);
   RegKey performance;
-  LONG status = tools::openKey(service.get(), tools::wide("Performance"), KEY_ALL_ACCESS, performance);
+  LONG status = tools::openKey(service.get(), fromUtf8("Performance"), KEY_ALL_ACCESS, performance);
   Range range;
   DWORD *fields[] = {&range.firstCounter, &range.lastCounter, &range.firstHelp, &range.lastHelp};
   for (size_t at = 0; at < 4 && status == ERROR_SUCCESS; ++at)
-    status = tools::readDword(performance.get(), tools::wide(RangeValues[at]), *fields[at]);
+    status = tools::readDword(performance.get(), fromUtf8(RangeValues[at]), *fields[at]);
   if (status == ERROR_FILE_NOT_FOUND)
     throw Failure{status, "The counters of " + driver + " are not installed."};
   check(status, "Unable to read the counter range of " + driver);
@@ -48,11 +51,11 @@ void uninstall(const std::string &driver) {
     throw Failure{ERROR_INVALID_DATA, "The counter range of " + driver + " is not valid."};
 
   RegKey perflib;
-  check(tools::openKey(HKEY_LOCAL_MACHINE, tools::wide(tools::PerflibPath), KEY_ALL_ACCESS, perflib),
+  check(tools::openKey(HKEY_LOCAL_MACHINE, fromUtf8(tools::PerflibPath), KEY_ALL_ACCESS, perflib),
         "Unable to open Perflib");
   DWORD lastCounter = 0, lastHelp = 0;
-  check(tools::readDword(perflib.get(), tools::wide("Last Counter"), lastCounter), "Unable to read Last Counter");
-  check(tools::readDword(perflib.get(), tools::wide("Last Help"), lastHelp), "Unable to read Last Help");
+  check(tools::readDword(perflib.get(), fromUtf8("Last Counter"), lastCounter), "Unable to read Last Counter");
+  check(tools::readDword(perflib.get(), fromUtf8("Last Help"), lastHelp), "Unable to read Last Help");
 
   // Every language's tables are read and edited before any is written.
   struct Tables {
@@ -69,12 +72,12 @@ void uninstall(const std::string &driver) {
     if (status == ERROR_NO_MORE_ITEMS) break;
     check(status, "Unable to list the languages of Perflib");
     Tables &tables = languages.emplace_back();
-    tables.name = tools::utf8(Wide(name, length));
+    tables.name = commandline::toUtf8(Wide(name, length));
     check(tools::openKey(perflib.get(), Wide(name, length), KEY_ALL_ACCESS, tables.key),
           "Unable to open Perflib\\" + tables.name);
-    check(tools::readNameTable(tables.key.get(), tools::wide("Counter"), tables.counters),
+    check(tools::readNameTable(tables.key.get(), fromUtf8("Counter"), tables.counters),
           "Unable to read Perflib\\" + tables.name + "\\Counter");
-    check(tools::readNameTable(tables.key.get(), tools::wide("Help"), tables.help),
+    check(tools::readNameTable(tables.key.get(), fromUtf8("Help"), tables.help),
           "Unable to read Perflib\\" + tables.name + "\\Help");
     bool counters = removeRange(tables.counters, range.firstCounter, range.lastCounter);
     bool help = removeRange(tables.help, range.firstHelp, range.lastHelp);
@@ -83,25 +86,27 @@ void uninstall(const std::string &driver) {
 
   for (Tables &tables : languages) {
     if (!tables.changed) continue;
-    check(tools::writeNameTable(tables.key.get(), tools::wide("Counter"), tables.counters),
+    check(tools::writeNameTable(tables.key.get(), fromUtf8("Counter"), tables.counters),
           "Unable to write Perflib\\" + tables.name + "\\Counter");
-    check(tools::writeNameTable(tables.key.get(), tools::wide("Help"), tables.help),
+    check(tools::writeNameTable(tables.key.get(), fromUtf8("Help"), tables.help),
           "Unable to write Perflib\\" + tables.name + "\\Help");
   }
   if (lastCounter == range.lastCounter && lastHelp == range.lastHelp) {
-    check(tools::writeDword(perflib.get(), tools::wide("Last Counter"), range.firstCounter - 2),
+    check(tools::writeDword(perflib.get(), fromUtf8("Last Counter"), range.firstCounter - 2),
           "Unable to update Perflib");
-    check(tools::writeDword(perflib.get(), tools::wide("Last Help"), range.firstHelp - 2), "Unable to update Perflib");
+    check(tools::writeDword(perflib.get(), fromUtf8("Last Help"), range.firstHelp - 2), "Unable to update Perflib");
   }
   for (const char *value : RangeValues)
-    check(RegDeleteValueW(performance.get(), tools::wide(value).c_str()), "Unable to remove the counter range");
+    check(RegDeleteValueW(performance.get(), fromUtf8(value).c_str()), "Unable to remove the counter range");
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-  return tools::runTool(argc, argv, "unlodctr <driver name>", [](const std::string &driver) {
-    uninstall(driver);
-    return "Successfully uninstalled the performance counters of " + driver;
+  return commandline::runProgram(tools::Unlodctr, argc, argv, tools::parseUnlodctr, [](const std::string &driver) {
+    return tools::reportWork([&] {
+      uninstall(driver);
+      return "Successfully uninstalled the performance counters of " + driver;
+    });
   });
 }

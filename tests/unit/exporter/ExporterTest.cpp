@@ -275,45 +275,49 @@ TEST(MetricsSite, AnswersByPathMethodAndRequestHeaders) {
 TEST(ExporterOptions, ReadTheCommandLineAsExportersDo) {
   struct Line {
     std::vector<std::string> arguments;
-    bool accepted;
+    const char *error;  // the start of the usage error, null for a line that runs
     Action action = Action::Serve;
     const char *address = "";
     bool withTotal = false;
   };
   const Line lines[] = {
-      {{}, true, Action::Serve, "127.0.0.1:9464", false},
-      {{"--web.listen-address", ":9100"}, true, Action::Serve, ":9100", false},
-      {{"--listen=[::1]:80", "--with-total"}, true, Action::Serve, "[::1]:80", true},
-      {{"--web.listen-address=0.0.0.0:65535"}, true, Action::Serve, "0.0.0.0:65535", false},
-      {{"--once", "--with-total"}, true, Action::Once, "127.0.0.1:9464", true},
-      {{"--bogus"}, false},
-      {{"--listen", ":9100", "--web.listen-address", ":9200"}, false},
-      {{"--web.listen-address"}, false},
-      {{"--web.listen-address", "::1:80"}, false},
-      {{"--web.listen-address", ":0"}, false},
-      {{"--once", "--listen", ":9100"}, false},
-      {{"metrics"}, false},
+      {{}, nullptr, Action::Serve, "127.0.0.1:9464", false},
+      {{"--web.listen-address", ":9100"}, nullptr, Action::Serve, ":9100", false},
+      {{"--listen=[::1]:80", "--with-total"}, nullptr, Action::Serve, "[::1]:80", true},
+      {{"--web.listen-address=0.0.0.0:65535"}, nullptr, Action::Serve, "0.0.0.0:65535", false},
+      {{"--once", "--with-total"}, nullptr, Action::Once, "127.0.0.1:9464", true},
+      {{"--bogus"}, "unknown option '--bogus'"},
+      {{"--listen", ":9100", "--web.listen-address", ":9200"}, "--web.listen-address is given twice"},
+      {{"--web.listen-address"}, "option --web.listen-address needs a value, ADDRESS"},
+      {{"--web.listen-address", "::1:80"}, "--web.listen-address needs HOST:PORT"},
+      {{"--web.listen-address", ":0"}, "--web.listen-address needs HOST:PORT"},
+      {{"--once", "--listen", ":9100"}, "--once prints the page and listens nowhere"},
+      {{"metrics"}, "unexpected argument 'metrics'"},
 #ifdef _WIN32
-      {{"--install-service", "--listen", ":9100"}, true, Action::InstallService, ":9100", false},
-      {{"--uninstall-service", "--with-total"}, false},
-      {{"--install-service", "--once"}, false},
+      {{"--install-service", "--listen", ":9100"}, nullptr, Action::InstallService, ":9100", false},
+      {{"--uninstall-service", "--with-total"}, "--uninstall-service takes no other options"},
+      {{"--install-service", "--once"}, "choose one of --once, --install-service, --uninstall-service, not --once"},
 #else
-      {{"--install-service"}, false},
+      {{"--install-service"}, "--install-service is for the Windows build only"},
 #endif
   };
   for (const Line &line : lines) {
-    Options options;
     std::string shown;
     for (const std::string &argument : line.arguments) shown += argument + " ";
-    ASSERT_EQ(line.accepted, parseOptions(line.arguments, options)) << shown;
-    if (!line.accepted) continue;
-    EXPECT_EQ(line.action, options.action) << shown;
-    EXPECT_EQ(line.address, options.address.text()) << shown;
-    EXPECT_EQ(line.withTotal, options.families.withTotal) << shown;
+    const commandline::Parsed<Options> parsed = parseOptions(line.arguments);
+    if (line.error != nullptr) {
+      ASSERT_EQ(commandline::Parsed<Options>::Outcome::UsageError, parsed.outcome) << shown;
+      EXPECT_EQ(0u, parsed.error.rfind(line.error, 0)) << shown << ": " << parsed.error;
+      continue;
+    }
+    ASSERT_EQ(commandline::Parsed<Options>::Outcome::Run, parsed.outcome) << shown << parsed.error;
+    EXPECT_EQ(line.action, parsed.options.action) << shown;
+    EXPECT_EQ(line.address, parsed.options.address.text()) << shown;
+    EXPECT_EQ(line.withTotal, parsed.options.families.withTotal) << shown;
   }
-  Options installing;
-  ASSERT_TRUE(parseOptions({"--listen=:9100", "--with-total"}, installing));
-  EXPECT_EQ((std::vector<std::string>{"--web.listen-address", ":9100", "--with-total"}), installing.servingArguments);
+  const commandline::Parsed<Options> installing = parseOptions({"--listen=:9100", "--with-total"});
+  EXPECT_EQ((std::vector<std::string>{"--web.listen-address", ":9100", "--with-total"}),
+            installing.options.servingArguments);
 }
 
 // The test collector's object, named by installed names where the system

@@ -194,7 +194,7 @@ TEST(Lodctr, InstallsTextsAndUnlodctrRestoresTheTablesExactly) {
 
 TEST(Tools, AnswerHelpWithTheirUsageOnStandardOutput) {
   for (const char *tool : {"regsvr32", "reg", "lodctr", "unlodctr"})
-    for (const char *help : {"--help", "/?"}) {
+    for (const char *help : {"--help", "-h", "/?"}) {
       ToolRun run = runTool(tool, {help});
       EXPECT_EQ(0, run.status) << tool << " " << help;
       EXPECT_TRUE(run.out.starts_with(std::string("Usage: ") + tool)) << tool << " " << help << ": " << run.out;

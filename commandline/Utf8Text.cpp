@@ -1,8 +1,8 @@
 #include "Utf8Text.h"
 
-namespace perfdata {
+namespace commandline {
 
-std::string toUtf8(const std::basic_string<WCHAR> &text) {
+std::string toUtf8(std::basic_string_view<WCHAR> text) {
   if (text.empty()) return {};
   int length = static_cast<int>(text.size());
   int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
@@ -11,13 +11,15 @@ std::string toUtf8(const std::basic_string<WCHAR> &text) {
   return utf8;
 }
 
-std::basic_string<WCHAR> fromUtf8(const std::string &text) {
+std::basic_string<WCHAR> fromCodePage(UINT codePage, std::string_view text) {
   if (text.empty()) return {};
   int length = static_cast<int>(text.size());
-  int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
+  int size = MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
   std::basic_string<WCHAR> wide(size > 0 ? static_cast<size_t>(size) : 0, 0);
-  if (size > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), length, wide.data(), size);
+  if (size > 0) MultiByteToWideChar(codePage, 0, text.data(), length, wide.data(), size);
   return wide;
 }
 
-}  // namespace perfdata
+std::basic_string<WCHAR> fromUtf8(std::string_view text) { return fromCodePage(CP_UTF8, text); }
+
+}  // namespace commandline
