@@ -207,6 +207,12 @@ class Walker {
       fail("%s: CounterOffset %lu overlaps the counter block's own ByteLength", label.c_str(),
            ul(fields.CounterOffset));
     }
+    // A counter sits on a multiple of its own size, as readers that load it
+    // with one instruction expect.
+    if (fields.CounterSize != 0 && fields.CounterOffset % fields.CounterSize != 0) {
+      fail("%s: CounterOffset %lu is not a multiple of its CounterSize %lu", label.c_str(), ul(fields.CounterOffset),
+           ul(fields.CounterSize));
+    }
     definition.offset = static_cast<DWORD>(at);
     definition.byteLength = fields.ByteLength;
     definition.nameIndex = fields.CounterNameTitleIndex;
