@@ -1,5 +1,7 @@
 // The enumerator a collection hands out for its _NewEnum: it walks its own
 // snapshot of the members, so later changes to the collection never reach it.
+// It is code of the module and holds the module while it lives, even when it
+// outlives every object (an enumerator of an empty collection holds none).
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
@@ -7,6 +9,7 @@
 #include <vector>
 
 #include "server/ComPtr.h"
+#include "server/Module.h"
 
 namespace rv {
 
@@ -24,8 +27,8 @@ class EnumVariant final : public IEnumVARIANT {
   HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT **copy) override;
 
  private:
-  EnumVariant() = default;
-  ~EnumVariant() = default;
+  EnumVariant() { Module::lock(); }
+  ~EnumVariant() { Module::unlock(); }
 
   LONG volatile references_ = 1;
   std::vector<ComPtr<IDispatch>> items_;
