@@ -8,8 +8,8 @@
 
 #include <vector>
 
+#include "Module.h"
 #include "server/ComPtr.h"
-#include "server/Module.h"
 
 namespace rv {
 
@@ -27,9 +27,10 @@ class EnumVariant final : public IEnumVARIANT {
   HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT **copy) override;
 
  private:
-  EnumVariant() { Module::lock(); }
-  ~EnumVariant() { Module::unlock(); }
+  EnumVariant() = default;
+  ~EnumVariant() = default;
 
+  inproc::ModuleHold hold_;
   LONG volatile references_ = 1;
   std::vector<ComPtr<IDispatch>> items_;
   size_t position_ = 0;

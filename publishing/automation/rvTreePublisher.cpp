@@ -8,9 +8,10 @@
 
 #include <vector>
 
-#include "ComPtr.h"
-#include "InprocServer.h"
-#include "PublisherModule.h"
+#include "Boundary.h"
+#include "ClassObject.h"
+#include "Module.h"
+#include "Registration.h"
 #include "TreePublisherObject.h"
 #include "rvTreePublisher.h"
 
@@ -23,7 +24,12 @@ const OLECHAR ProgId[] = OLESTR("rvTreePublisher.TreePublisher");
 const OLECHAR VersionedProgId[] = OLESTR("rvTreePublisher.TreePublisher.1");
 const OLECHAR Title[] = OLESTR("TreePublisher Class");
 
-inproc::ClassObject classObject(TreePublisherObject::create, {lockModule, unlockModule});
+struct ClassRow {
+  const CLSID *clsid;
+  mutable inproc::ClassObject classObject;
+};
+
+const ClassRow Classes[] = {{&CLSID_TreePublisher, inproc::ClassObject(TreePublisherObject::create)}};
 
 // The keys the registration owns; each goes with its whole subtree.
 std::vector<Text> ownedKeys() { return {ProgId, VersionedProgId, inproc::classKey(CLSID_TreePublisher)}; }
@@ -49,41 +55,19 @@ std::vector<inproc::RegistryValue> registryValues(const Text &module) {
 
 }  // namespace
 
-STDAPI DllCanUnloadNow(void) { return moduleLocks() == 0 ? S_OK : S_FALSE; }
+STDAPI DllCanUnloadNow(void) { return Module::canUnloadNow(); }
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID *ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  *ppv = nullptr;
-  if (!IsEqualCLSID(rclsid, CLSID_TreePublisher)) return CLASS_E_CLASSNOTAVAILABLE;
-  return classObject.QueryInterface(riid, ppv);
+  return inproc::boundary([&] { return inproc::getClassObject(Classes, rclsid, riid, ppv); });
 }
 
 STDAPI DllRegisterServer(void) {
-  const Text module = modulePath();
-  // Values left by an earlier registration of another module file go first.
-  inproc::removeKeys(ownedKeys());
-  HRESULT hr = inproc::writeValues(registryValues(module));
-  ComPtr<ITypeLib> library;
-  if (SUCCEEDED(hr)) hr = loadTypeLibrary(library.put());
-  if (SUCCEEDED(hr)) {
-    Text path = module;
-    const size_t slash = module.find_last_of('\\');
-    Text helpFolder = slash == Text::npos ? Text() : module.substr(0, slash);
-    hr = RegisterTypeLib(library.get(), path.data(), helpFolder.data());
-  }
-  // A class half registered would be found and fail to start; none is left.
-  if (FAILED(hr)) inproc::removeKeys(ownedKeys());
-  return hr;
+  return inproc::boundary([] { return inproc::registerServer(ownedKeys(), registryValues(Module::path()), true); });
 }
 
 STDAPI DllUnregisterServer(void) {
-  inproc::removeKeys(ownedKeys());
-  ComPtr<ITypeLib> library;
-  TLIBATTR *attributes = nullptr;
-  if (SUCCEEDED(loadTypeLibrary(library.put())) && SUCCEEDED(library->GetLibAttr(&attributes))) {
-    UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
-                      attributes->syskind);
-    library->ReleaseTLibAttr(attributes);
-  }
-  return S_OK;
+  return inproc::boundary([] {
+    inproc::unregisterServer(ownedKeys(), true);
+    return S_OK;
+  });
 }

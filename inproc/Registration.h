@@ -1,0 +1,48 @@
+// Registration of a module's classes under HKEY_CLASSES_ROOT, as values the
+// module lists, and of the module's own type library.
+#pragma once
+#include <windows.h>
+#include <objbase.h>
+
+#include <string>
+#include <vector>
+
+namespace rv::inproc {
+
+using Text = std::basic_string<OLECHAR>;
+
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"
+Text guidText(REFGUID guid);
+
+// "CLSID\{...}"
+Text classKey(REFCLSID clsid);
+
+// One value the registration writes: the key under HKEY_CLASSES_ROOT, the
+// value's name (null for the key's default value) and its text.
+struct RegistryValue {
+  Text key;
+  const OLECHAR *name;
+  Text data;
+};
+
+// Writes the module's registration. The keys it owns go first, each with its
+// whole subtree (what an earlier registration of another module file left),
+// then the values, in order, then, with `typeLibrary`, the module's type
+// library (TypeInformation.h). On a failure, given as its result code, none
+// of the keys is left: a class half registered would be found and fail to
+// start.
+HRESULT registerServer(const std::vector<Text> &ownedKeys, const std::vector<RegistryValue> &values,
+                       bool typeLibrary);
+
+// Removes the keys with their subtrees and, with `typeLibrary`, the type
+// library's registration. Whatever is not there is no failure.
+void unregisterServer(const std::vector<Text> &ownedKeys, bool typeLibrary);
+
+// Registers the module's own type library, with the module's folder as its
+// help folder.
+HRESULT registerTypeLibrary();
+
+// Removes the registration of the module's own type library.
+void unregisterTypeLibrary();
+
+}  // namespace rv::inproc
