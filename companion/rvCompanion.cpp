@@ -11,11 +11,8 @@
 
 #include <vector>
 
-#include "Boundary.h"
-#include "ClassObject.h"
 #include "CompanionModule.h"
-#include "Module.h"
-#include "Registration.h"
+#include "EntryPoints.h"
 #include "log/OutsideComponents.h"
 
 using namespace rv;
@@ -68,21 +65,9 @@ std::vector<inproc::RegistryValue> registryValues(const Text &module) {
   return values;
 }
 
+// The settings are not the registration's: they stay when the module goes.
+const inproc::ServerRegistration Registration = {ownedKeys, registryValues, false};
+
 }  // namespace
 
-STDAPI DllCanUnloadNow(void) { return Module::canUnloadNow(); }
-
-STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID *ppv) {
-  return inproc::boundary([&] { return inproc::getClassObject(Classes, rclsid, riid, ppv); });
-}
-
-STDAPI DllRegisterServer(void) {
-  return inproc::boundary([] { return inproc::registerServer(ownedKeys(), registryValues(Module::path()), false); });
-}
-
-STDAPI DllUnregisterServer(void) {
-  return inproc::boundary([] {
-    inproc::unregisterServer(ownedKeys(), false);
-    return S_OK;
-  });
-}
+INPROC_ENTRY_POINTS(Classes, Registration)

@@ -2,6 +2,7 @@
 
 #include <oleauto.h>
 
+#include "Boundary.h"
 #include "Module.h"
 #include "TypeInformation.h"
 
@@ -42,18 +43,23 @@ Text guidText(REFGUID guid) {
 
 Text classKey(REFCLSID clsid) { return OLESTR("CLSID\\") + guidText(clsid); }
 
-HRESULT registerServer(const std::vector<Text> &ownedKeys, const std::vector<RegistryValue> &values,
-                       bool typeLibrary) {
-  removeKeys(ownedKeys);
-  HRESULT hr = writeValues(values);
-  if (SUCCEEDED(hr) && typeLibrary) hr = registerTypeLibrary();
-  if (FAILED(hr)) removeKeys(ownedKeys);
-  return hr;
+HRESULT registerServer(const ServerRegistration &server) noexcept {
+  return boundary([&] {
+    const std::vector<Text> owned = server.ownedKeys();
+    removeKeys(owned);
+    HRESULT hr = writeValues(server.values(Module::path()));
+    if (SUCCEEDED(hr) && server.typeLibrary) hr = registerTypeLibrary();
+    if (FAILED(hr)) removeKeys(owned);
+    return hr;
+  });
 }
 
-void unregisterServer(const std::vector<Text> &ownedKeys, bool typeLibrary) {
-  removeKeys(ownedKeys);
-  if (typeLibrary) unregisterTypeLibrary();
+HRESULT unregisterServer(const ServerRegistration &server) noexcept {
+  return boundary([&] {
+    removeKeys(server.ownedKeys());
+    if (server.typeLibrary) unregisterTypeLibrary();
+    return S_OK;
+  });
 }
 
 HRESULT registerTypeLibrary() {

@@ -25,18 +25,24 @@ struct RegistryValue {
   Text data;
 };
 
-// Writes the module's registration. The keys it owns go first, each with its
-// whole subtree (what an earlier registration of another module file left),
-// then the values, in order, then, with `typeLibrary`, the module's type
-// library (TypeInformation.h). On a failure, given as its result code, none
-// of the keys is left: a class half registered would be found and fail to
-// start.
-HRESULT registerServer(const std::vector<Text> &ownedKeys, const std::vector<RegistryValue> &values,
-                       bool typeLibrary);
+// What a module registers besides its classes' scripts: the keys it owns,
+// each with its whole subtree; the values it writes, for the module's file;
+// and whether its own type library goes with them (TypeInformation.h).
+struct ServerRegistration {
+  std::vector<Text> (*ownedKeys)();
+  std::vector<RegistryValue> (*values)(const Text &module);
+  bool typeLibrary;
+};
 
-// Removes the keys with their subtrees and, with `typeLibrary`, the type
-// library's registration. Whatever is not there is no failure.
-void unregisterServer(const std::vector<Text> &ownedKeys, bool typeLibrary);
+// DllRegisterServer: the keys owned go first (what an earlier registration
+// of another module file left), then the values, in order, then the type
+// library. On a failure, given as its result code, none of the keys is left:
+// a class half registered would be found and fail to start.
+HRESULT registerServer(const ServerRegistration &server) noexcept;
+
+// DllUnregisterServer: removes the keys and the type library's registration.
+// Whatever is not there is no failure.
+HRESULT unregisterServer(const ServerRegistration &server) noexcept;
 
 // Registers the module's own type library, with the module's folder as its
 // help folder.

@@ -31,7 +31,7 @@ HRESULT runScripts(bool registering) {
 STDAPI DllCanUnloadNow(void) { return Module::canUnloadNow(); }
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID *ppv) {
-  return inproc::boundary([&] { return inproc::getClassObject(classTable(), rclsid, riid, ppv); });
+  return inproc::getClassObject(classTable(), rclsid, riid, ppv);
 }
 
 STDAPI DllRegisterServer(void) {

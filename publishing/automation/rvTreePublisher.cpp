@@ -8,10 +8,7 @@
 
 #include <vector>
 
-#include "Boundary.h"
-#include "ClassObject.h"
-#include "Module.h"
-#include "Registration.h"
+#include "EntryPoints.h"
 #include "TreePublisherObject.h"
 #include "rvTreePublisher.h"
 
@@ -53,21 +50,8 @@ std::vector<inproc::RegistryValue> registryValues(const Text &module) {
   };
 }
 
+const inproc::ServerRegistration Registration = {ownedKeys, registryValues, true};
+
 }  // namespace
 
-STDAPI DllCanUnloadNow(void) { return Module::canUnloadNow(); }
-
-STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID *ppv) {
-  return inproc::boundary([&] { return inproc::getClassObject(Classes, rclsid, riid, ppv); });
-}
-
-STDAPI DllRegisterServer(void) {
-  return inproc::boundary([] { return inproc::registerServer(ownedKeys(), registryValues(Module::path()), true); });
-}
-
-STDAPI DllUnregisterServer(void) {
-  return inproc::boundary([] {
-    inproc::unregisterServer(ownedKeys(), true);
-    return S_OK;
-  });
-}
+INPROC_ENTRY_POINTS(Classes, Registration)
