@@ -4,12 +4,11 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include <string>
 #include <vector>
 
-namespace rv::inproc {
+#include "Module.h"
 
-using Text = std::basic_string<OLECHAR>;
+namespace rv::inproc {
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"
 Text guidText(REFGUID guid);

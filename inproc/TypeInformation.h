@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include <string>
+#include "Module.h"
 
 namespace rv::inproc {
 
@@ -20,7 +20,7 @@ HRESULT loadRegisteredLibrary(REFGUID libid, WORD major, WORD minor, LCID lcid, 
 // The module's own library: type library resource 1 of the module, else the
 // .tlb file of the module's name beside it. `loadedFrom`, when given, names
 // the file it came from.
-HRESULT loadModuleLibrary(ITypeLib **library, std::basic_string<OLECHAR> *loadedFrom = nullptr);
+HRESULT loadModuleLibrary(ITypeLib **library, Text *loadedFrom = nullptr);
 
 // The descriptions of interface `iid`, each a new reference where asked for;
 // fails with the loader's or the lookup's result.
