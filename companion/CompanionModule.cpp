@@ -6,62 +6,53 @@ namespace rv::companion {
 
 namespace {
 
-struct ModuleState {
-  LONG volatile locks = 0;
-  HMODULE instance = nullptr;
-  // Appends and renames of the files of this process, one at a time, so that
-  // a rotation never cuts between the size check and the write of another
-  // thread's line.
-  CriticalSection files;
-
-  ModuleState() {
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&moduleLocks), &instance);
-  }
-};
-
-ModuleState &state() {
-  static ModuleState module;
-  return module;
+// Appends and renames of the files of this process, one at a time, so that a
+// rotation never cuts between the size check and the write of another
+// thread's line.
+CriticalSection &fileLock() {
+  static CriticalSection files;
+  return files;
 }
 
 const OLECHAR SettingsRoot[] = OLESTR("SOFTWARE\\rvZedaZuvivurAzodav");
 
 // A registry value read raw: its type and bytes, or nothing.
 std::optional<std::pair<DWORD, std::vector<BYTE>>> readValue(const Text &keyPath, const OLECHAR *name) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-    return std::nullopt;
+  struct OpenKey {
+    HKEY key = nullptr;
+    ~OpenKey() {
+      if (key != nullptr) RegCloseKey(key);
+    }
+  } opened;
+  LONG error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_QUERY_VALUE, &opened.key);
+  if (error != ERROR_SUCCESS) return nothingUnlessOutOfMemory(error);
   DWORD type = 0, size = 0;
   std::vector<BYTE> data;
-  LONG error = RegQueryValueExW(key, name, nullptr, &type, nullptr, &size);
+  error = RegQueryValueExW(opened.key, name, nullptr, &type, nullptr, &size);
   // The value may grow between the two calls; one more try covers that.
   for (int attempt = 0; attempt < 2 && error == ERROR_SUCCESS; ++attempt) {
     data.resize(size);
-    error = RegQueryValueExW(key, name, nullptr, &type, data.data(), &size);
+    error = RegQueryValueExW(opened.key, name, nullptr, &type, data.data(), &size);
     if (error != ERROR_MORE_DATA) break;
     error = ERROR_SUCCESS;
   }
-  RegCloseKey(key);
-  if (error != ERROR_SUCCESS) return std::nullopt;
+  if (error != ERROR_SUCCESS) return nothingUnlessOutOfMemory(error);
   data.resize(size);
   return std::make_pair(type, std::move(data));
 }
 
-LONG writeValue(const Text &keyPath, const OLECHAR *name, DWORD type, const void *data, DWORD size) {
+HRESULT writeValue(const Text &keyPath, const OLECHAR *name, DWORD type, const void *data, DWORD size) {
   HKEY key = nullptr;
   LONG error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                KEY_SET_VALUE, nullptr, &key, nullptr);
-  if (error != ERROR_SUCCESS) return error;
-  error = RegSetValueExW(key, name, 0, type, static_cast<const BYTE *>(data), size);
-  RegCloseKey(key);
-  return error;
+  if (error == ERROR_SUCCESS) {
+    error = RegSetValueExW(key, name, 0, type, static_cast<const BYTE *>(data), size);
+    RegCloseKey(key);
+  }
+  return error == ERROR_SUCCESS ? S_OK : inproc::resultOfError(static_cast<DWORD>(error));
 }
 
-HRESULT lastError() {
-  const DWORD error = GetLastError();
-  return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
-}
+HRESULT lastError() { return inproc::resultOfError(GetLastError()); }
 
 std::string utf8(const Text &text) {
   if (text.empty()) return std::string();
@@ -86,21 +77,9 @@ ULONGLONG sizeOf(const Text &path) {
 
 }  // namespace
 
-void lockModule() { InterlockedIncrement(&state().locks); }
-
-void unlockModule() { InterlockedDecrement(&state().locks); }
-
-LONG moduleLocks() { return InterlockedCompareExchange(&state().locks, 0, 0); }
-
-Text modulePath() {
-  OLECHAR path[MAX_PATH + 1] = {};
-  const DWORD length = GetModuleFileNameW(state().instance, path, MAX_PATH);
-  return Text(path, length);
-}
-
-Text folderOf(const Text &path) {
-  const size_t slash = path.find_last_of('\\');
-  return slash == Text::npos ? Text() : path.substr(0, slash);
+std::nullopt_t nothingUnlessOutOfMemory(LONG error) {
+  if (inproc::resultOfError(static_cast<DWORD>(error)) == E_OUTOFMEMORY) throw inproc::Failure{E_OUTOFMEMORY};
+  return std::nullopt;
 }
 
 Text settingsKey(const OLECHAR *subkey) {
@@ -130,11 +109,11 @@ std::optional<Text> readText(const Text &key, const OLECHAR *name) {
   return text;
 }
 
-LONG writeNumber(const Text &key, const OLECHAR *name, DWORD value) {
+HRESULT writeNumber(const Text &key, const OLECHAR *name, DWORD value) {
   return writeValue(key, name, REG_DWORD, &value, sizeof value);
 }
 
-LONG writeText(const Text &key, const OLECHAR *name, const Text &value) {
+HRESULT writeText(const Text &key, const OLECHAR *name, const Text &value) {
   return writeValue(key, name, REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(OLECHAR)));
 }
 
@@ -148,7 +127,7 @@ Text inTemporaryFolder(const OLECHAR *name) {
 
 HRESULT appendLine(const Text &path, const Text &line, DWORD limit) {
   const std::string bytes = utf8(line + OLESTR("\r\n"));
-  Lock guard(state().files);
+  Lock guard(fileLock());
   if (limit != 0 && sizeOf(path) != 0 && sizeOf(path) + bytes.size() > limit) {
     // A rename that fails (another process holds the file open) leaves the
     // file to grow a little past its limit rather than losing the line.

@@ -1,7 +1,8 @@
-// What the rvCompanion module shares between its four classes: the count
-// that decides whether it may be unloaded, its own path, the settings it
-// reads from the registry, the files it appends lines to, and the object
-// template that gives every class its reference count and interfaces.
+// What the rvCompanion module shares between its four classes: the settings
+// it reads from the registry, the files it appends lines to, and the object
+// template that gives every class its reference count and interfaces. The
+// module's lock and path are the kit's (inproc/Module.h); every member runs
+// inside the kit's entry boundary (inproc/Boundary.h).
 //
 // Settings, all under HKEY_LOCAL_MACHINE\SOFTWARE\rvZedaZuvivurAzodav:
 //   Trace      Level (DWORD, 0 = off), Viewer (DWORD, 1 = on), ViewerFile
@@ -20,34 +21,31 @@
 #include <optional>
 #include <string>
 
+#include "Boundary.h"
 #include "ComPtr.h"
+#include "Module.h"
 
 namespace rv::companion {
 
-using Text = std::basic_string<OLECHAR>;
-
-// Every live object and every reference a client holds on a class object
-// holds the module.
-void lockModule();
-void unlockModule();
-LONG moduleLocks();
-
-// The file the module was loaded from, in the system's form.
-Text modulePath();
-
-// The folder of a file path, without its last backslash.
-Text folderOf(const Text &path);
+using inproc::Text;
 
 // The key of the settings, below HKEY_LOCAL_MACHINE, and a subkey of it.
 Text settingsKey(const OLECHAR *subkey);
 
 // A setting; nothing when the key or value is missing or of another type.
-// A text setting that is empty counts as missing.
+// A text setting that is empty counts as missing. A registry that runs out of
+// memory throws inproc::Failure with E_OUTOFMEMORY rather than passing for a
+// setting that is not there.
 std::optional<DWORD> readNumber(const Text &key, const OLECHAR *name);
 std::optional<Text> readText(const Text &key, const OLECHAR *name);
-// Writes a setting, making its key. ERROR_SUCCESS or the registry's error.
-LONG writeNumber(const Text &key, const OLECHAR *name, DWORD value);
-LONG writeText(const Text &key, const OLECHAR *name, const Text &value);
+// Nothing, for a registry call that failed with `error`: what is not there
+// or may not be read counts as missing. Running out of memory is no missing
+// setting, and throws inproc::Failure with E_OUTOFMEMORY.
+std::nullopt_t nothingUnlessOutOfMemory(LONG error);
+
+// Writes a setting, making its key. S_OK or the registry's failure.
+HRESULT writeNumber(const Text &key, const OLECHAR *name, DWORD value);
+HRESULT writeText(const Text &key, const OLECHAR *name, const Text &value);
 
 // The system's temporary folder followed by `name`.
 Text inTemporaryFolder(const OLECHAR *name);
@@ -58,7 +56,7 @@ Text inTemporaryFolder(const OLECHAR *name);
 // the limit is kept. Lines from the threads of this process never
 // interleave; other processes append to the same file with whole writes.
 // S_OK, or the failure of the file system as an HRESULT (a full disk is
-// HRESULT_FROM_WIN32(ERROR_DISK_FULL)).
+// HRESULT_FROM_WIN32(ERROR_DISK_FULL), running out of memory E_OUTOFMEMORY).
 HRESULT appendLine(const Text &path, const Text &line, DWORD limit = 0);
 
 // The local time as "YYYY-MM-DD hh:mm:ss.mmm".
@@ -71,11 +69,11 @@ Text decimal(LONG value);
 // record stays one line whose fields the tabs separate.
 Text oneLine(const OLECHAR *text);
 
-// The four classes' creation, each asked for `riid`.
-HRESULT createErrorLog(REFIID riid, void **object);
-HRESULT createTraceSettings(REFIID riid, void **object);
-HRESULT createViewer(REFIID riid, void **object);
-HRESULT createFolderBranding(REFIID riid, void **object);
+// The four classes' creation, each asked for `riid`; never aggregated.
+HRESULT createErrorLog(IUnknown *outer, REFIID riid, void **object);
+HRESULT createTraceSettings(IUnknown *outer, REFIID riid, void **object);
+HRESULT createViewer(IUnknown *outer, REFIID riid, void **object);
+HRESULT createFolderBranding(IUnknown *outer, REFIID riid, void **object);
 
 // The class of the viewer, which the component finds by ProgID.
 // {0C8F2D4B-5A31-4E7C-9B6D-2F1E8A4C7D35}
@@ -87,7 +85,7 @@ inline constexpr CLSID CLSID_ViewerHelper = {0x0C8F2D4B, 0x5A31, 0x4E7C, {0x9B, 
 // are called through their function table. The object holds the module.
 template <typename I, const IID &iid> class Object : public I {
  public:
-  template <typename Derived> static HRESULT create(REFIID riid, void **object) {
+  template <typename Derived> static HRESULT create(IUnknown *, REFIID riid, void **object) {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     Derived *made = new (std::nothrow) Derived;
@@ -132,10 +130,11 @@ template <typename I, const IID &iid> class Object : public I {
   }
 
  protected:
-  Object() { lockModule(); }
-  virtual ~Object() { unlockModule(); }
+  Object() = default;
+  virtual ~Object() = default;
 
  private:
+  inproc::ModuleHold hold_;
   LONG references_ = 1;
 };
 

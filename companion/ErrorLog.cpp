@@ -46,6 +46,13 @@ class ErrorLog final : public Object<IErrorLog, rv::IID_IErrorLog> {
   HRESULT STDMETHODCALLTYPE LogError(BSTR source, LONG hr, BSTR description, LONG line, BSTR component,
                                      BSTR version, BSTR module, BSTR file, BSTR procedure, SHORT setErrorInfo,
                                      SHORT raised) override {
+    return inproc::boundary([&] { return log(source, hr, description, line, component, version, module, file,
+                                             procedure, setErrorInfo, raised); });
+  }
+
+ private:
+  static HRESULT log(BSTR source, LONG hr, BSTR description, LONG line, BSTR component, BSTR version,
+                     BSTR module, BSTR file, BSTR procedure, SHORT setErrorInfo, SHORT raised) {
     const OLECHAR tab[] = {'\t', 0};
     const Text fields[] = {timestamp(),
                            hexadecimal(hr),
@@ -71,6 +78,8 @@ class ErrorLog final : public Object<IErrorLog, rv::IID_IErrorLog> {
 
 }  // namespace
 
-HRESULT createErrorLog(REFIID riid, void **object) { return ErrorLog::create<ErrorLog>(riid, object); }
+HRESULT createErrorLog(IUnknown *outer, REFIID riid, void **object) {
+  return ErrorLog::create<ErrorLog>(outer, riid, object);
+}
 
 }  // namespace rv::companion

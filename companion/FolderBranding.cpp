@@ -20,13 +20,14 @@ std::optional<Text> componentModulePath() {
   StringFromGUID2(CLSID_PerfMgr, clsid, 40);
   const Text keyPath = OLESTR("CLSID\\") + Text(clsid) + OLESTR("\\InprocServer32");
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-    return std::nullopt;
+  const LONG opened = RegOpenKeyExW(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, KEY_QUERY_VALUE, &key);
+  if (opened != ERROR_SUCCESS) return nothingUnlessOutOfMemory(opened);
   OLECHAR path[MAX_PATH + 1] = {};
   DWORD size = sizeof(path) - sizeof(OLECHAR), type = 0;
   const LONG error = RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE *>(path), &size);
   RegCloseKey(key);
-  if (error != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || path[0] == 0) return std::nullopt;
+  if (error != ERROR_SUCCESS) return nothingUnlessOutOfMemory(error);
+  if ((type != REG_SZ && type != REG_EXPAND_SZ) || path[0] == 0) return std::nullopt;
   return Text(path);
 }
 
@@ -41,13 +42,28 @@ Text withoutFinalBackslash(Text folder) {
 // module's own.
 Text installFolder() {
   const auto component = componentModulePath();
-  const Text folder = component ? folderOf(*component) : Text();
-  return folder.empty() ? folderOf(modulePath()) : folder;
+  const Text folder = component ? inproc::folderOf(*component) : Text();
+  return folder.empty() ? inproc::folderOf(Module::path()) : folder;
 }
 
 class FolderBranding final : public Object<IFolderBranding, rv::IID_IFolderBranding> {
  public:
   HRESULT STDMETHODCALLTYPE SetFolder(BSTR folder) override {
+    return inproc::boundary([&] { return store(folder); });
+  }
+
+  HRESULT STDMETHODCALLTYPE GetFolder(BSTR *folder) override {
+    if (folder == nullptr) return E_POINTER;
+    return inproc::boundary([&] {
+      const auto configured = readText(settingsKey(OLESTR("Branding")), FolderValue);
+      const Text chosen = withoutFinalBackslash(configured ? *configured : installFolder());
+      *folder = SysAllocStringLen(chosen.data(), static_cast<UINT>(chosen.size()));
+      return *folder != nullptr ? S_OK : E_OUTOFMEMORY;
+    });
+  }
+
+ private:
+  static HRESULT store(BSTR folder) {
     const Text key = settingsKey(OLESTR("Branding"));
     LONG error;
     if (folder == nullptr || folder[0] == 0) {
@@ -59,24 +75,16 @@ class FolderBranding final : public Object<IFolderBranding, rv::IID_IFolderBrand
       }
       if (error == ERROR_FILE_NOT_FOUND) error = ERROR_SUCCESS;
     } else {
-      error = writeText(key, FolderValue, folder);
+      return writeText(key, FolderValue, folder);
     }
-    return error == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(error);
-  }
-
-  HRESULT STDMETHODCALLTYPE GetFolder(BSTR *folder) override {
-    if (folder == nullptr) return E_POINTER;
-    const auto configured = readText(settingsKey(OLESTR("Branding")), FolderValue);
-    const Text chosen = withoutFinalBackslash(configured ? *configured : installFolder());
-    *folder = SysAllocStringLen(chosen.data(), static_cast<UINT>(chosen.size()));
-    return *folder != nullptr ? S_OK : E_OUTOFMEMORY;
+    return error == ERROR_SUCCESS ? S_OK : inproc::resultOfError(static_cast<DWORD>(error));
   }
 };
 
 }  // namespace
 
-HRESULT createFolderBranding(REFIID riid, void **object) {
-  return FolderBranding::create<FolderBranding>(riid, object);
+HRESULT createFolderBranding(IUnknown *outer, REFIID riid, void **object) {
+  return FolderBranding::create<FolderBranding>(outer, riid, object);
 }
 
 }  // namespace rv::companion

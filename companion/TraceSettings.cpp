@@ -21,16 +21,20 @@ class TraceSettings final : public Object<ITraceSettings, rv::IID_ITraceSettings
  public:
   HRESULT STDMETHODCALLTYPE TraceRecord(BSTR, LONG, LONG level, VARIANT_BOOL *show) override {
     if (show == nullptr) return E_POINTER;
-    const LONG traced = static_cast<LONG>(setting(LevelValue));
-    *show = level >= 1 && level <= traced ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
+    return inproc::boundary([&] {
+      const LONG traced = static_cast<LONG>(setting(LevelValue));
+      *show = level >= 1 && level <= traced ? VARIANT_TRUE : VARIANT_FALSE;
+      return S_OK;
+    });
   }
   // A name that is no single key name (empty, or holding a backslash) has
   // no key of its own and reads the shared settings.
   HRESULT STDMETHODCALLTYPE SetComponentName(BSTR name) override {
-    component_ = name != nullptr ? Text(name) : Text();
-    if (component_.find('\\') != Text::npos) component_.clear();
-    return S_OK;
+    return inproc::boundary([&] {
+      component_ = name != nullptr ? Text(name) : Text();
+      if (component_.find('\\') != Text::npos) component_.clear();
+      return S_OK;
+    });
   }
   // The rest of a record's origin reaches the viewer with the record itself;
   // the settings do not depend on it.
@@ -40,18 +44,24 @@ class TraceSettings final : public Object<ITraceSettings, rv::IID_ITraceSettings
 
   HRESULT STDMETHODCALLTYPE SetTraceLevel(LONG level) override {
     if (level < 0) return E_INVALIDARG;
-    return store(LevelValue, static_cast<DWORD>(level));
+    return inproc::boundary([&] { return store(LevelValue, static_cast<DWORD>(level)); });
   }
   HRESULT STDMETHODCALLTYPE GetTraceLevel(LONG *level) override {
     if (level == nullptr) return E_POINTER;
-    *level = static_cast<LONG>(setting(LevelValue));
-    return S_OK;
+    return inproc::boundary([&] {
+      *level = static_cast<LONG>(setting(LevelValue));
+      return S_OK;
+    });
   }
-  HRESULT STDMETHODCALLTYPE SetViewerSwitch(VARIANT_BOOL on) override { return store(ViewerValue, on != 0 ? 1 : 0); }
+  HRESULT STDMETHODCALLTYPE SetViewerSwitch(VARIANT_BOOL on) override {
+    return inproc::boundary([&] { return store(ViewerValue, on != 0 ? 1 : 0); });
+  }
   HRESULT STDMETHODCALLTYPE GetViewerSwitch(VARIANT_BOOL *on) override {
     if (on == nullptr) return E_POINTER;
-    *on = setting(ViewerValue) != 0 ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
+    return inproc::boundary([&] {
+      *on = setting(ViewerValue) != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+      return S_OK;
+    });
   }
 
  private:
@@ -69,8 +79,7 @@ class TraceSettings final : public Object<ITraceSettings, rv::IID_ITraceSettings
   HRESULT store(const OLECHAR *name, DWORD value) const {
     Text key = settingsKey(OLESTR("Trace"));
     if (!component_.empty()) key += OLESTR("\\") + component_;
-    const LONG error = writeNumber(key, name, value);
-    return error == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(error);
+    return writeNumber(key, name, value);
   }
 
   Text component_;
@@ -78,8 +87,8 @@ class TraceSettings final : public Object<ITraceSettings, rv::IID_ITraceSettings
 
 }  // namespace
 
-HRESULT createTraceSettings(REFIID riid, void **object) {
-  return TraceSettings::create<TraceSettings>(riid, object);
+HRESULT createTraceSettings(IUnknown *outer, REFIID riid, void **object) {
+  return TraceSettings::create<TraceSettings>(outer, riid, object);
 }
 
 }  // namespace rv::companion

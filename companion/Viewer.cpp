@@ -30,6 +30,7 @@ HRESULT argument(VARIANTARG &given, VARTYPE type, Variant &out) {
 
 class Viewer final : public Object<IDispatch, IID_IDispatch> {
  public:
+  // Matching a name allocates nothing, so no boundary is needed here.
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR *names, UINT count, LCID, DISPID *ids) override {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     if (names == nullptr || ids == nullptr || count == 0) return E_INVALIDARG;
@@ -49,13 +50,19 @@ class Viewer final : public Object<IDispatch, IID_IDispatch> {
     if (parameters->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
     if (parameters->cArgs != ArgumentCount) return DISP_E_BADPARAMCOUNT;
     if (result != nullptr) VariantInit(result);
+    return inproc::boundary([&] { return logMessage(*parameters, argumentError); });
+  }
 
+ private:
+  static HRESULT logMessage(DISPPARAMS &parameters, UINT *argumentError) {
     // In the array the arguments stand in reverse order: message, level,
     // component, module, procedure are at 4, 3, 2, 1, 0.
     const VARTYPE types[ArgumentCount] = {VT_BSTR, VT_BSTR, VT_BSTR, VT_I4, VT_BSTR};
     Variant values[ArgumentCount];
     for (UINT at = 0; at < ArgumentCount; ++at)
-      if (FAILED(argument(parameters->rgvarg[at], types[at], values[at]))) {
+      if (const HRESULT hr = argument(parameters.rgvarg[at], types[at], values[at]); FAILED(hr)) {
+        // Running out of memory is no fault of the argument's.
+        if (hr == E_OUTOFMEMORY) return hr;
         if (argumentError != nullptr) *argumentError = at;
         return DISP_E_TYPEMISMATCH;
       }
@@ -63,7 +70,6 @@ class Viewer final : public Object<IDispatch, IID_IDispatch> {
                 V_BSTR(values[0].get()));
   }
 
- private:
   // The line: time, level, component, module, procedure and message.
   static HRESULT show(BSTR message, LONG level, BSTR component, BSTR module, BSTR procedure) {
     const OLECHAR tab[] = {'\t', 0};
@@ -78,6 +84,6 @@ class Viewer final : public Object<IDispatch, IID_IDispatch> {
 
 }  // namespace
 
-HRESULT createViewer(REFIID riid, void **object) { return Viewer::create<Viewer>(riid, object); }
+HRESULT createViewer(IUnknown *outer, REFIID riid, void **object) { return Viewer::create<Viewer>(outer, riid, object); }
 
 }  // namespace rv::companion

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "CompanionModule.h"
-#include "InprocServer.h"
+#include "EntryPoints.h"
 #include "log/OutsideComponents.h"
 
 using namespace rv;
@@ -22,74 +22,52 @@ namespace {
 
 // One class of the module. The ProgID is registered only where a caller
 // creates the class by it.
-struct ClassEntry {
-  const CLSID &clsid;
-  inproc::ClassObject::Create create;
+struct ClassRow {
+  const CLSID *clsid;
   const OLECHAR *title;
   const OLECHAR *progId;
+  mutable inproc::ClassObject classObject;
 };
 
-const ClassEntry Classes[] = {
-    {rv::CLSID_ErrorLog, createErrorLog, OLESTR("rvCompanion ErrorLog Class"), nullptr},
-    {rv::CLSID_TraceSettings, createTraceSettings, OLESTR("rvCompanion TraceSettings Class"), nullptr},
-    {CLSID_ViewerHelper, createViewer, OLESTR("TraceConsole_83 ViewerHelper Class"), ViewerProgId},
-    {rv::CLSID_FolderBranding, createFolderBranding, OLESTR("rvCompanion FolderBranding Class"), nullptr},
+const ClassRow Classes[] = {
+    {&rv::CLSID_ErrorLog, OLESTR("rvCompanion ErrorLog Class"), nullptr, inproc::ClassObject(createErrorLog)},
+    {&rv::CLSID_TraceSettings, OLESTR("rvCompanion TraceSettings Class"), nullptr,
+     inproc::ClassObject(createTraceSettings)},
+    {&CLSID_ViewerHelper, OLESTR("TraceConsole_83 ViewerHelper Class"), ViewerProgId,
+     inproc::ClassObject(createViewer)},
+    {&rv::CLSID_FolderBranding, OLESTR("rvCompanion FolderBranding Class"), nullptr,
+     inproc::ClassObject(createFolderBranding)},
 };
-
-constexpr inproc::ModuleLock Module{lockModule, unlockModule};
-inproc::ClassObject classObjects[] = {
-    inproc::ClassObject(Classes[0].create, Module), inproc::ClassObject(Classes[1].create, Module),
-    inproc::ClassObject(Classes[2].create, Module), inproc::ClassObject(Classes[3].create, Module)};
-static_assert(std::size(classObjects) == std::size(Classes));
 
 // The keys the registration owns; each goes with its whole subtree.
 std::vector<Text> ownedKeys() {
   std::vector<Text> keys;
-  for (const ClassEntry &entry : Classes) {
-    keys.push_back(inproc::classKey(entry.clsid));
-    if (entry.progId != nullptr) keys.push_back(entry.progId);
+  for (const ClassRow &row : Classes) {
+    keys.push_back(inproc::classKey(*row.clsid));
+    if (row.progId != nullptr) keys.push_back(row.progId);
   }
   return keys;
 }
 
 std::vector<inproc::RegistryValue> registryValues(const Text &module) {
   std::vector<inproc::RegistryValue> values;
-  for (const ClassEntry &entry : Classes) {
-    const Text key = inproc::classKey(entry.clsid);
-    values.push_back({key, nullptr, entry.title});
+  for (const ClassRow &row : Classes) {
+    const Text key = inproc::classKey(*row.clsid);
+    values.push_back({key, nullptr, row.title});
     values.push_back({key + OLESTR("\\InprocServer32"), nullptr, module});
     values.push_back({key + OLESTR("\\InprocServer32"), OLESTR("ThreadingModel"), OLESTR("Both")});
-    if (entry.progId == nullptr) continue;
-    const Text progId = entry.progId;
+    if (row.progId == nullptr) continue;
+    const Text progId = row.progId;
     values.push_back({key + OLESTR("\\ProgID"), nullptr, progId});
-    values.push_back({progId, nullptr, entry.title});
-    values.push_back({progId + OLESTR("\\CLSID"), nullptr, inproc::guidText(entry.clsid)});
+    values.push_back({progId, nullptr, row.title});
+    values.push_back({progId + OLESTR("\\CLSID"), nullptr, inproc::guidText(*row.clsid)});
   }
   return values;
 }
 
+// The settings are not the registration's: they stay when the module goes.
+const inproc::ServerRegistration Registration = {ownedKeys, registryValues, false};
+
 }  // namespace
 
-STDAPI DllCanUnloadNow(void) { return moduleLocks() == 0 ? S_OK : S_FALSE; }
-
-STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID *ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  *ppv = nullptr;
-  for (size_t at = 0; at < std::size(Classes); ++at)
-    if (IsEqualCLSID(rclsid, Classes[at].clsid)) return classObjects[at].QueryInterface(riid, ppv);
-  return CLASS_E_CLASSNOTAVAILABLE;
-}
-
-STDAPI DllRegisterServer(void) {
-  // Values left by an earlier registration of another module file go first.
-  inproc::removeKeys(ownedKeys());
-  const HRESULT hr = inproc::writeValues(registryValues(modulePath()));
-  // A class half registered would be found and fail to start; none is left.
-  if (FAILED(hr)) inproc::removeKeys(ownedKeys());
-  return hr;
-}
-
-STDAPI DllUnregisterServer(void) {
-  inproc::removeKeys(ownedKeys());
-  return S_OK;
-}
+INPROC_ENTRY_POINTS(Classes, Registration)

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 namespace rv::publishing {
@@ -19,6 +20,19 @@ constexpr size_t GrowthStep = 64 * 1024;
 // How often a reader retries a copy that the host overwrote meanwhile before
 // it reports no data; a host writes a tree in well under a millisecond.
 constexpr int ReadAttempts = 200;
+
+// Holds a critical section for a scope; a name or a section that cannot be
+// allocated throws, and the section is left all the same.
+class Held {
+ public:
+  explicit Held(CRITICAL_SECTION &lock) : lock_(lock) { EnterCriticalSection(&lock_); }
+  Held(const Held &) = delete;
+  Held &operator=(const Held &) = delete;
+  ~Held() { LeaveCriticalSection(&lock_); }
+
+ private:
+  CRITICAL_SECTION &lock_;
+};
 
 const WCHAR GlobalScope[] = OLESTR("Global\\");
 const WCHAR LocalScope[] = OLESTR("Local\\");
@@ -164,10 +178,10 @@ TreePublisher::~TreePublisher() {
 HRESULT TreePublisher::publish(const BYTE *blob, size_t size) {
   if (!blob && size) return E_POINTER;
   if (size > 0x7FFFFFFF) return E_INVALIDARG;
-  EnterCriticalSection(&lock_);
+  Held guard(lock_);
   HRESULT hr = S_OK;
   if (!sections_) {
-    auto fresh = new Sections;
+    auto fresh = std::make_unique<Sections>();
     bool existed = false;
     for (const WCHAR *scope : {GlobalScope, LocalScope}) {
       fresh->directoryName = directoryName(scope, device_.c_str());
@@ -177,16 +191,12 @@ HRESULT TreePublisher::publish(const BYTE *blob, size_t size) {
     // A second host of the same device would overwrite the first one's tree
     // under its feet; the first one keeps it.
     if (SUCCEEDED(hr) && existed) hr = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
-    if (FAILED(hr)) {
-      delete fresh;
-      LeaveCriticalSection(&lock_);
-      return hr;
-    }
+    if (FAILED(hr)) return hr;
     Directory *header = fresh->header();
     header->version = LayoutVersion;
     header->sequence = 0;
     std::atomic_ref<DWORD>(header->magic).store(DirectoryMagic, std::memory_order_release);
-    sections_ = fresh;
+    sections_ = fresh.release();
   }
 
   Directory *header = sections_->header();
@@ -227,29 +237,31 @@ HRESULT TreePublisher::publish(const BYTE *blob, size_t size) {
     // one; a reader still copying from it sees the sequence move and retries.
     if (moving) sections_->data = std::move(grown);
   }
-  LeaveCriticalSection(&lock_);
   return hr;
 }
 
 HRESULT TreePublisher::publish(IPerfMgr *manager) {
   if (!manager) return E_POINTER;
-  VARIANT blob;
-  VariantInit(&blob);
-  HRESULT hr = manager->get_MyBlob(static_cast<RVBlobTypeEnum>(0), &blob);
-  if (SUCCEEDED(hr) && blob.vt != (VT_ARRAY | VT_UI1)) hr = DISP_E_TYPEMISMATCH;
-  if (SUCCEEDED(hr)) {
-    void *bytes = nullptr;
-    hr = SafeArrayAccessData(blob.parray, &bytes);
-    if (SUCCEEDED(hr)) {
-      LONG lower = 0, upper = -1;
-      SafeArrayGetLBound(blob.parray, 1, &lower);
-      SafeArrayGetUBound(blob.parray, 1, &upper);
-      hr = publish(static_cast<const BYTE *>(bytes), static_cast<size_t>(upper - lower + 1));
-      SafeArrayUnaccessData(blob.parray);
+  // The blob and its access go on every path, a publish that throws included.
+  struct Blob {
+    VARIANT value;
+    bool accessed = false;
+    Blob() { VariantInit(&value); }
+    ~Blob() {
+      if (accessed) SafeArrayUnaccessData(value.parray);
+      VariantClear(&value);
     }
-  }
-  VariantClear(&blob);
-  return hr;
+  } blob;
+  HRESULT hr = manager->get_MyBlob(static_cast<RVBlobTypeEnum>(0), &blob.value);
+  if (SUCCEEDED(hr) && blob.value.vt != (VT_ARRAY | VT_UI1)) hr = DISP_E_TYPEMISMATCH;
+  void *bytes = nullptr;
+  if (SUCCEEDED(hr)) hr = SafeArrayAccessData(blob.value.parray, &bytes);
+  if (FAILED(hr)) return hr;
+  blob.accessed = true;
+  LONG lower = 0, upper = -1;
+  SafeArrayGetLBound(blob.value.parray, 1, &lower);
+  SafeArrayGetUBound(blob.value.parray, 1, &upper);
+  return publish(static_cast<const BYTE *>(bytes), static_cast<size_t>(upper - lower + 1));
 }
 
 void TreePublisher::withdraw() {

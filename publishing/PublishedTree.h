@@ -41,7 +41,8 @@ class TreePublisher {
 
   // Publishes a whole blob as MyBlob gives it (header included). S_OK, or the
   // code of the section call that failed; a failed publish leaves the last
-  // tree readable.
+  // tree readable. Running out of memory for a section's name throws
+  // std::bad_alloc, and leaves the last tree readable too.
   HRESULT publish(const BYTE *blob, size_t size);
   // Publishes the manager's MyBlob.
   HRESULT publish(IPerfMgr *manager);

@@ -1,6 +1,6 @@
 #include "DirectReport.h"
 
-#include "server/Module.h"
+#include "Module.h"
 #include "server/Text.h"
 
 namespace rv {
@@ -30,7 +30,7 @@ void setDirectErrorInfo(REFCLSID clsid, const WideString &description, REFIID ii
 
 HRESULT reportDirect(REFCLSID clsid, UINT stringId, REFIID iid, HRESULT hr) {
   OLECHAR buffer[1024];
-  const int length = LoadStringW(Module::resourceInstance(), stringId, buffer, 1024);
+  const int length = LoadStringW(Module::instance(), stringId, buffer, 1024);
   setDirectErrorInfo(clsid, length > 0 ? WideString(buffer, static_cast<size_t>(length)) : toWide("Unknown Error"),
                      iid);
   return hr == 0 ? static_cast<HRESULT>(0x80040000u + stringId) : hr;

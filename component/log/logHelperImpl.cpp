@@ -5,7 +5,7 @@
 #include "Err.h"
 #include "Frames.h"
 #include "OutsideComponents.h"
-#include "server/Module.h"
+#include "Module.h"
 #include "server/Text.h"
 
 namespace rv {

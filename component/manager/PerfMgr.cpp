@@ -8,7 +8,7 @@
 #include "log/Frames.h"
 #include "model/Members.h"
 #include "model/TRVPCollectionImpl.h"
-#include "server/Module.h"
+#include "Module.h"
 #include "server/Text.h"
 #include "xml/DomAccess.h"
 #include "xml/XmlResourceHelper.h"

@@ -1,11 +1,14 @@
 // The enumerator a collection hands out for its _NewEnum: it walks its own
 // snapshot of the members, so later changes to the collection never reach it.
+// It is code of the module and holds the module while it lives, even when it
+// outlives every object (an enumerator of an empty collection holds none).
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
 
 #include <vector>
 
+#include "Module.h"
 #include "server/ComPtr.h"
 
 namespace rv {
@@ -27,6 +30,7 @@ class EnumVariant final : public IEnumVARIANT {
   EnumVariant() = default;
   ~EnumVariant() = default;
 
+  inproc::ModuleHold hold_;
   LONG volatile references_ = 1;
   std::vector<ComPtr<IDispatch>> items_;
   size_t position_ = 0;

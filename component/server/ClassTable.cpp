@@ -14,31 +14,23 @@ namespace rv {
 
 namespace {
 
+// Every class can be aggregated, as its objects' controlling unknown allows.
+template <typename T> inproc::ClassObject classObjectOf() {
+  return inproc::ClassObject(&ObjectRoot::create<T>, inproc::Aggregation::Allowed);
+}
+
 const ClassRow rows[ClassCount] = {
-    {&CLSID_PerfCounter, "PerfCounter", OLESTR("rvZedaZuvivurAzodav_83.PerfCounter"), IDR_PERFCOUNTER,
-     &IID_IPerfCounter, &ObjectRoot::create<PerfCounter>},
-    {&CLSID_PerfObject, "PerfObject", OLESTR("rvZedaZuvivurAzodav_83.PerfObject"), IDR_PERFOBJECT, &IID_IPerfObject,
-     &ObjectRoot::create<PerfObject>},
-    {&CLSID_PerfCounters, "PerfCounters", OLESTR("rvZedaZuvivurAzodav_83.PerfCounters"), IDR_PERFCOUNTERS,
-     &IID_IPerfCounters, &ObjectRoot::create<PerfCounters>},
-    {&CLSID_PerfObjects, "PerfObjects", OLESTR("rvZedaZuvivurAzodav_83.PerfObjects"), IDR_PERFOBJECTS,
-     &IID_IPerfObjects, &ObjectRoot::create<PerfObjects>},
-    {&CLSID_PerfMgr, "PerfMgr", OLESTR("rvZedaZuvivurAzodav_83.PerfMgr"), IDR_PERFMGR, &IID_IPerfMgr,
-     &ObjectRoot::create<PerfMgr>},
-    {&CLSID_PerfInstance, "PerfInstance", OLESTR("rvZedaZuvivurAzodav_83.PerfInstance"), IDR_PERFINSTANCE,
-     &IID_IPerfInstance, &ObjectRoot::create<PerfInstance>},
-    {&CLSID_PerfInstances, "PerfInstances", OLESTR("rvZedaZuvivurAzodav_83.PerfInstances"), IDR_PERFINSTANCES,
-     &IID_IPerfInstances, &ObjectRoot::create<PerfInstances>},
+    {&CLSID_PerfCounter, "PerfCounter", IDR_PERFCOUNTER, classObjectOf<PerfCounter>()},
+    {&CLSID_PerfObject, "PerfObject", IDR_PERFOBJECT, classObjectOf<PerfObject>()},
+    {&CLSID_PerfCounters, "PerfCounters", IDR_PERFCOUNTERS, classObjectOf<PerfCounters>()},
+    {&CLSID_PerfObjects, "PerfObjects", IDR_PERFOBJECTS, classObjectOf<PerfObjects>()},
+    {&CLSID_PerfMgr, "PerfMgr", IDR_PERFMGR, classObjectOf<PerfMgr>()},
+    {&CLSID_PerfInstance, "PerfInstance", IDR_PERFINSTANCE, classObjectOf<PerfInstance>()},
+    {&CLSID_PerfInstances, "PerfInstances", IDR_PERFINSTANCES, classObjectOf<PerfInstances>()},
 };
 
 }  // namespace
 
 std::span<const ClassRow, ClassCount> classTable() { return std::span<const ClassRow, ClassCount>(rows); }
-
-const ClassRow *findClass(REFCLSID clsid) {
-  for (const ClassRow &row : rows)
-    if (IsEqualCLSID(clsid, *row.clsid)) return &row;
-  return nullptr;
-}
 
 }  // namespace rv

@@ -1,28 +1,24 @@
 // The seven creatable classes, in the order registration walks them and the
-// class object lookup searches them.
+// class object lookup searches them: each with its name, the registration
+// script among the module's resources and its class object.
 #pragma once
 #include <windows.h>
 
 #include <span>
 
-namespace rv {
+#include "ClassObject.h"
 
-using InstanceCreator = HRESULT (*)(IUnknown *outer, REFIID riid, void **object);
+namespace rv {
 
 struct ClassRow {
   const CLSID *clsid;
   const char *name;
-  const OLECHAR *progId;
   UINT registrationScript;
-  const IID *defaultInterface;
-  InstanceCreator create;
+  mutable inproc::ClassObject classObject;
 };
 
 inline constexpr size_t ClassCount = 7;
 
 std::span<const ClassRow, ClassCount> classTable();
-
-// The row of a class identifier, or null.
-const ClassRow *findClass(REFCLSID clsid);
 
 }  // namespace rv

@@ -1,16 +1,24 @@
 // IDispatch for one dual interface, answered from the registered type
 // library. The internal interfaces have no entry there, so their dispatch
 // members fail with the lookup's result; the component calls them through
-// their function tables only.
+// their function tables only. Each member runs inside the kit's entry
+// boundary.
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
 
+#include "Boundary.h"
 #include "ComPtr.h"
 #include "InterfaceIds.h"
-#include "Module.h"
+#include "TypeInformation.h"
+#include "rvZedaZuvivurAzodav.h"
 
 namespace rv {
+
+// The contract's registered type library, version 1.0.
+inline HRESULT loadContract(LCID lcid, ITypeLib **library) {
+  return inproc::loadRegisteredLibrary(LIBID_rvZedaZuvivurAzodav_83, 1, 0, lcid, library);
+}
 
 template <typename I> class DispatchFromTypeLibrary : public I {
  public:
@@ -24,29 +32,33 @@ template <typename I> class DispatchFromTypeLibrary : public I {
     if (info == nullptr) return E_POINTER;
     *info = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
-    return Module::typeInfo(iidOf<I>(), lcid, info, nullptr);
+    return inproc::boundary([&] { return inproc::typeInfo(iidOf<I>(), lcid, loadContract, info, nullptr); });
   }
 
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR *names, UINT count, LCID lcid,
                                           DISPID *ids) override {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    ComPtr<ITypeInfo> info;
-    HRESULT hr = Module::typeInfo(iidOf<I>(), lcid, nullptr, info.put());
-    if (FAILED(hr)) return hr;
-    return DispGetIDsOfNames(info.get(), names, count, ids);
+    return inproc::boundary([&] {
+      ComPtr<ITypeInfo> info;
+      HRESULT hr = inproc::typeInfo(iidOf<I>(), lcid, loadContract, nullptr, info.put());
+      if (FAILED(hr)) return hr;
+      return DispGetIDsOfNames(info.get(), names, count, ids);
+    });
   }
 
   HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID riid, LCID lcid, WORD flags, DISPPARAMS *parameters,
                                    VARIANT *result, EXCEPINFO *exception, UINT *argumentError) override {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    ComPtr<ITypeInfo> info;
-    HRESULT hr = Module::typeInfo(iidOf<I>(), lcid, nullptr, info.put());
-    if (FAILED(hr)) return hr;
-    // The enumerator is a property; some script engines ask for it as a
-    // method only, which the type information alone would refuse.
-    if (member == DISPID_NEWENUM && flags == DISPATCH_METHOD) flags |= DISPATCH_PROPERTYGET;
-    return DispInvoke(static_cast<I *>(this), info.get(), member, flags, parameters, result, exception,
-                      argumentError);
+    return inproc::boundary([&] {
+      ComPtr<ITypeInfo> info;
+      HRESULT hr = inproc::typeInfo(iidOf<I>(), lcid, loadContract, nullptr, info.put());
+      if (FAILED(hr)) return hr;
+      // The enumerator is a property; some script engines ask for it as a
+      // method only, which the type information alone would refuse.
+      if (member == DISPID_NEWENUM && flags == DISPATCH_METHOD) flags |= DISPATCH_PROPERTYGET;
+      return DispInvoke(static_cast<I *>(this), info.get(), member, flags, parameters, result, exception,
+                        argumentError);
+    });
   }
 };
 

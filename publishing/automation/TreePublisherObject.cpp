@@ -3,6 +3,8 @@
 #include <new>
 #include <utility>
 
+#include "Boundary.h"
+#include "TypeInformation.h"
 #include "rvZedaZuvivurAzodav.h"
 
 namespace rv::automation {
@@ -12,6 +14,14 @@ namespace {
 const OLECHAR Source[] = OLESTR("rvTreePublisher.TreePublisher");
 // The dispatch identifier of Publish in the type library.
 constexpr DISPID DispatchIdOfPublish = 1;
+
+// The descriptions of ITreePublisher, from the module's own type library, so
+// that an object dispatches whether or not the library is registered.
+HRESULT publisherTypeInfo(ITypeInfo **dispatchInfo, ITypeInfo **vtableInfo) {
+  return inproc::typeInfo(
+      IID_ITreePublisher, 0, [](LCID, ITypeLib **library) { return inproc::loadModuleLibrary(library); },
+      dispatchInfo, vtableInfo);
+}
 
 // Hands the thread an error description for a failure of ITreePublisher, for
 // the caller to read through GetErrorInfo (a script as e.description), and
@@ -94,7 +104,7 @@ HRESULT describeArgumentFailure(ITypeInfo *info, DISPID member, HRESULT hr, EXCE
 
 }  // namespace
 
-HRESULT TreePublisherObject::create(REFIID riid, void **object) {
+HRESULT TreePublisherObject::create(IUnknown *, REFIID riid, void **object) {
   auto made = new (std::nothrow) TreePublisherObject;
   if (made == nullptr) return E_OUTOFMEMORY;
   const HRESULT hr = made->QueryInterface(riid, object);
@@ -132,29 +142,45 @@ HRESULT TreePublisherObject::GetTypeInfo(UINT index, LCID, ITypeInfo **info) {
   if (info == nullptr) return E_POINTER;
   *info = nullptr;
   if (index != 0) return DISP_E_BADINDEX;
-  return publisherTypeInfo(info, nullptr);
+  return inproc::boundary([&] { return publisherTypeInfo(info, nullptr); });
 }
 
 HRESULT TreePublisherObject::GetIDsOfNames(REFIID riid, LPOLESTR *names, UINT count, LCID, DISPID *ids) {
   if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-  ComPtr<ITypeInfo> info;
-  const HRESULT hr = publisherTypeInfo(nullptr, info.put());
-  if (FAILED(hr)) return hr;
-  return DispGetIDsOfNames(info.get(), names, count, ids);
+  return inproc::boundary([&] {
+    ComPtr<ITypeInfo> info;
+    const HRESULT hr = publisherTypeInfo(nullptr, info.put());
+    if (FAILED(hr)) return hr;
+    return DispGetIDsOfNames(info.get(), names, count, ids);
+  });
 }
 
 HRESULT TreePublisherObject::Invoke(DISPID member, REFIID riid, LCID, WORD flags, DISPPARAMS *parameters,
                                     VARIANT *result, EXCEPINFO *exception, UINT *argumentError) {
   if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-  ComPtr<ITypeInfo> info;
-  const HRESULT hr = publisherTypeInfo(nullptr, info.put());
-  if (FAILED(hr)) return hr;
-  const HRESULT invoked = DispInvoke(static_cast<ITreePublisher *>(this), info.get(), member, flags, parameters,
-                                     result, exception, argumentError);
-  return describeArgumentFailure(info.get(), member, invoked, exception);
+  return inproc::boundary([&] {
+    ComPtr<ITypeInfo> info;
+    const HRESULT hr = publisherTypeInfo(nullptr, info.put());
+    if (FAILED(hr)) return hr;
+    const HRESULT invoked = DispInvoke(static_cast<ITreePublisher *>(this), info.get(), member, flags, parameters,
+                                       result, exception, argumentError);
+    return describeArgumentFailure(info.get(), member, invoked, exception);
+  });
 }
 
+// A failure that comes as an exception leaves no error information of the
+// manager's behind it: a script reads the failure's own.
 HRESULT TreePublisherObject::Publish(IDispatch *manager) {
+  return inproc::boundary([&] { return publish(manager); },
+                          [](HRESULT hr) {
+                            SetErrorInfo(0, nullptr);
+                            return fail(hr, hr == E_OUTOFMEMORY
+                                                ? OLESTR("There is no memory left to publish the tree.")
+                                                : OLESTR("Publishing the tree failed unexpectedly."));
+                          });
+}
+
+HRESULT TreePublisherObject::publish(IDispatch *manager) {
   if (manager == nullptr) return fail(E_POINTER, OLESTR("Publish needs a PerfMgr object; none was given."));
   ComPtr<IPerfMgr> perfMgr;
   if (FAILED(manager->QueryInterface(IID_IPerfMgr, perfMgr.putVoid())))
@@ -193,23 +219,29 @@ HRESULT TreePublisherObject::Publish(IDispatch *manager) {
 }
 
 HRESULT TreePublisherObject::Withdraw() {
-  Lock guard(lock_);
-  if (publisher_) publisher_->withdraw();
-  return S_OK;
+  return inproc::boundary([&] {
+    Lock guard(lock_);
+    if (publisher_) publisher_->withdraw();
+    return S_OK;
+  });
 }
 
 HRESULT TreePublisherObject::get_Generation(LONG *value) {
   if (value == nullptr) return E_POINTER;
-  Lock guard(lock_);
-  *value = publisher_ ? static_cast<LONG>(publisher_->generation()) : 0;
-  return S_OK;
+  return inproc::boundary([&] {
+    Lock guard(lock_);
+    *value = publisher_ ? static_cast<LONG>(publisher_->generation()) : 0;
+    return S_OK;
+  });
 }
 
 HRESULT TreePublisherObject::get_DeviceName(BSTR *value) {
   if (value == nullptr) return E_POINTER;
-  Lock guard(lock_);
-  *value = SysAllocString(publisher_ ? publisher_->device().c_str() : OLESTR(""));
-  return *value != nullptr ? S_OK : E_OUTOFMEMORY;
+  return inproc::boundary([&] {
+    Lock guard(lock_);
+    *value = SysAllocString(publisher_ ? publisher_->device().c_str() : OLESTR(""));
+    return *value != nullptr ? S_OK : E_OUTOFMEMORY;
+  });
 }
 
 HRESULT TreePublisherObject::InterfaceSupportsErrorInfo(REFIID riid) {

@@ -3,7 +3,8 @@
 // component under the manager's device name; the first tree published fixes
 // that device for the object's life, so that readers of one device never see
 // another device's tree under its name. Failures come back with error
-// information that a script reads as e.number and e.description.
+// information that a script reads as e.number and e.description. Every
+// member runs inside the kit's entry boundary.
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
@@ -11,16 +12,18 @@
 #include <memory>
 
 #include "ComPtr.h"
+#include "Module.h"
 #include "PublishedTree.h"
-#include "PublisherModule.h"
 #include "rvTreePublisher.h"
 
 namespace rv::automation {
 
+using inproc::Text;
+
 class TreePublisherObject final : public ITreePublisher, public ISupportErrorInfo {
  public:
-  // A new object, asked for `riid`.
-  static HRESULT create(REFIID riid, void **object);
+  // A new object, asked for `riid`; never aggregated.
+  static HRESULT create(IUnknown *outer, REFIID riid, void **object);
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override;
   ULONG STDMETHODCALLTYPE AddRef() override;
@@ -41,9 +44,12 @@ class TreePublisherObject final : public ITreePublisher, public ISupportErrorInf
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
 
  private:
-  TreePublisherObject() { lockModule(); }
-  ~TreePublisherObject() { unlockModule(); }
+  TreePublisherObject() = default;
+  ~TreePublisherObject() = default;
 
+  HRESULT publish(IDispatch *manager);
+
+  inproc::ModuleHold hold_;
   LONG references_ = 1;
   CriticalSection lock_;
   // Made by the first Publish that succeeds; it names the device from then on.

@@ -8,9 +8,7 @@
 
 #include <vector>
 
-#include "ComPtr.h"
-#include "InprocServer.h"
-#include "PublisherModule.h"
+#include "EntryPoints.h"
 #include "TreePublisherObject.h"
 #include "rvTreePublisher.h"
 
@@ -23,7 +21,12 @@ const OLECHAR ProgId[] = OLESTR("rvTreePublisher.TreePublisher");
 const OLECHAR VersionedProgId[] = OLESTR("rvTreePublisher.TreePublisher.1");
 const OLECHAR Title[] = OLESTR("TreePublisher Class");
 
-inproc::ClassObject classObject(TreePublisherObject::create, {lockModule, unlockModule});
+struct ClassRow {
+  const CLSID *clsid;
+  mutable inproc::ClassObject classObject;
+};
+
+const ClassRow Classes[] = {{&CLSID_TreePublisher, inproc::ClassObject(TreePublisherObject::create)}};
 
 // The keys the registration owns; each goes with its whole subtree.
 std::vector<Text> ownedKeys() { return {ProgId, VersionedProgId, inproc::classKey(CLSID_TreePublisher)}; }
@@ -47,43 +50,8 @@ std::vector<inproc::RegistryValue> registryValues(const Text &module) {
   };
 }
 
+const inproc::ServerRegistration Registration = {ownedKeys, registryValues, true};
+
 }  // namespace
 
-STDAPI DllCanUnloadNow(void) { return moduleLocks() == 0 ? S_OK : S_FALSE; }
-
-STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID *ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  *ppv = nullptr;
-  if (!IsEqualCLSID(rclsid, CLSID_TreePublisher)) return CLASS_E_CLASSNOTAVAILABLE;
-  return classObject.QueryInterface(riid, ppv);
-}
-
-STDAPI DllRegisterServer(void) {
-  const Text module = modulePath();
-  // Values left by an earlier registration of another module file go first.
-  inproc::removeKeys(ownedKeys());
-  HRESULT hr = inproc::writeValues(registryValues(module));
-  ComPtr<ITypeLib> library;
-  if (SUCCEEDED(hr)) hr = loadTypeLibrary(library.put());
-  if (SUCCEEDED(hr)) {
-    Text path = module;
-    const size_t slash = module.find_last_of('\\');
-    Text helpFolder = slash == Text::npos ? Text() : module.substr(0, slash);
-    hr = RegisterTypeLib(library.get(), path.data(), helpFolder.data());
-  }
-  // A class half registered would be found and fail to start; none is left.
-  if (FAILED(hr)) inproc::removeKeys(ownedKeys());
-  return hr;
-}
-
-STDAPI DllUnregisterServer(void) {
-  inproc::removeKeys(ownedKeys());
-  ComPtr<ITypeLib> library;
-  TLIBATTR *attributes = nullptr;
-  if (SUCCEEDED(loadTypeLibrary(library.put())) && SUCCEEDED(library->GetLibAttr(&attributes))) {
-    UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
-                      attributes->syskind);
-    library->ReleaseTLibAttr(attributes);
-  }
-  return S_OK;
-}
+INPROC_ENTRY_POINTS(Classes, Registration)

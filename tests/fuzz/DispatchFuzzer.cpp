@@ -402,12 +402,12 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   OLECHAR temp[MAX_PATH] = {};
   GetTempPathW(MAX_PATH, temp);
   const WideString file = WideString(temp) + OLESTR("contract.tlb");
-  HRSRC found = FindResourceW(Module::resourceInstance(), MAKEINTRESOURCEW(1), OLESTR("TYPELIB"));
-  const void *bytes = found != nullptr ? LockResource(LoadResource(Module::resourceInstance(), found)) : nullptr;
+  HRSRC found = FindResourceW(Module::instance(), MAKEINTRESOURCEW(1), OLESTR("TYPELIB"));
+  const void *bytes = found != nullptr ? LockResource(LoadResource(Module::instance(), found)) : nullptr;
   HANDLE out = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   DWORD written = 0;
   if (bytes == nullptr || out == INVALID_HANDLE_VALUE ||
-      !WriteFile(out, bytes, SizeofResource(Module::resourceInstance(), found), &written, nullptr))
+      !WriteFile(out, bytes, SizeofResource(Module::instance(), found), &written, nullptr))
     std::abort();
   CloseHandle(out);
   ComPtr<ITypeLib> library;

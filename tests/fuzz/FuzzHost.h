@@ -15,7 +15,7 @@
 #include "doubles/DoublesHarness.h"
 #include "server/ClassTable.h"
 #include "server/ComPtr.h"
-#include "server/Module.h"
+#include "Module.h"
 
 namespace fuzz_host {
 
@@ -35,7 +35,7 @@ inline void start() {
   for (const rv::ClassRow &row : rv::classTable()) {
     IUnknown *factory = nullptr;
     DWORD cookie = 0;
-    if (FAILED(Module::classObject(row, IID_IUnknown, reinterpret_cast<void **>(&factory))) ||
+    if (FAILED(row.classObject.QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&factory))) ||
         FAILED(CoRegisterClassObject(*row.clsid, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie)))
       std::abort();
     factory->Release();

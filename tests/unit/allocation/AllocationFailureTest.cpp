@@ -20,9 +20,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "CompanionInterfaces.h"
+#include "CompanionModule.h"
 #include "PerfCollector.h"
 #include "PublishedTree.h"
 #include "platform/fault_injection.h"
+#include "rvTreePublisher.h"
 
 // The program's operator new counts in the platform's count, so that the
 // component's, the platform's and the standard library's own allocations
@@ -81,7 +84,15 @@ void walk(const Operation &operation) {
   for (long n = 1;; ++n) {
     operation.setUp();
     PlatformFailNthAllocation(n);
-    const HRESULT hr = operation.attempt();
+    // An exception that leaves a COM call would end the caller's process;
+    // here it fails the operation at the allocation that threw it.
+    HRESULT hr = S_OK;
+    bool escaped = false;
+    try {
+      hr = operation.attempt();
+    } catch (...) {
+      escaped = true;
+    }
     const long seen = PlatformAllocationsSeen();
     PlatformStopFailingAllocations();
     if (seen < n) {
@@ -89,6 +100,10 @@ void walk(const Operation &operation) {
       break;
     }
     SCOPED_TRACE("allocation " + std::to_string(n));
+    if (escaped) {
+      ADD_FAILURE() << "a C++ exception left the call";
+      break;
+    }
     operation.failed(hr, after);
     EXPECT_EQ(S_OK, again()) << "failed again";
     EXPECT_EQ(after, operation.state());
@@ -407,6 +422,251 @@ TEST_F(AllocationFailure, EveryOperationAtEveryAllocation) {
   unsetenv("WINPLATFORM_TOOLS");
   for (const char *name : {"unlodctr", "lodctr"}) unlink((std::string(tools) + "/" + name).c_str());
   rmdir(tools);
+}
+
+// An object of another in-process module, made through its class object
+// without registration.
+template <typename I> void createIn(HMODULE module, REFCLSID clsid, REFIID iid, Ref<I> &out) {
+  using GetClassObject = HRESULT(STDAPICALLTYPE *)(REFCLSID, REFIID, void **);
+  const auto get =
+      reinterpret_cast<GetClassObject>(reinterpret_cast<void *>(GetProcAddress(module, "DllGetClassObject")));
+  ASSERT_NE(nullptr, get);
+  Ref<IClassFactory> factory;
+  ASSERT_EQ(S_OK, get(clsid, IID_IClassFactory, factory.putVoid()));
+  ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, iid, out.putVoid()));
+}
+
+Bytes bytesOf(const std::string &text) { return Bytes(text.begin(), text.end()); }
+
+// The companion's settings, under HKEY_LOCAL_MACHINE.
+const Text CompanionSettings = wide("SOFTWARE\\rvZedaZuvivurAzodav");
+
+void setSetting(const char *subkey, const char *name, const std::string &value) {
+  HKEY key = nullptr;
+  const Text path = CompanionSettings + wide(std::string("\\") + subkey), text = wide(value);
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                           &key, nullptr));
+  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key, wide(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
+                                          static_cast<DWORD>((text.size() + 1) * sizeof(OLECHAR))));
+  RegCloseKey(key);
+}
+
+// The lines of a record file without their first field, the time.
+Bytes recordsWithoutTime(const std::string &path) {
+  std::string out;
+  const std::string text = fileText(path);
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    end = end == std::string::npos ? text.size() : end + 1;
+    const size_t tab = text.find('\t', start);
+    out += tab < end ? text.substr(tab, end - tab) : text.substr(start, end - start);
+    start = end;
+  }
+  return bytesOf(out);
+}
+
+// The calls into the tree publisher and the companion, which run in the
+// caller's process: running out of memory anywhere in them comes back as
+// E_OUTOFMEMORY and leaves the object as usable as before, never as an
+// exception that would end the caller, and never as a success that did
+// something else (a record written to another file, a setting read as its
+// default).
+TEST_F(AllocationFailure, TreePublisherAndCompanionAtEveryAllocation) {
+  writeDefinition(Definition);
+  const TestBstr where(folder);
+  ASSERT_EQ(S_OK, manager->Load(where.value));
+  const Text deviceName = wide(device);
+
+  HMODULE publisherModule = LoadLibraryA(PUBLISHER_MODULE), companionModule = LoadLibraryA(COMPANION_MODULE);
+  ASSERT_NE(nullptr, publisherModule);
+  ASSERT_NE(nullptr, companionModule);
+  Ref<ITreePublisher> publisher;
+  Ref<rv::companion::IErrorLog> log;
+  Ref<rv::companion::ITraceSettings> trace;
+  Ref<IDispatch> viewer;
+  Ref<rv::companion::IFolderBranding> branding;
+  createIn(publisherModule, CLSID_TreePublisher, IID_ITreePublisher, publisher);
+  createIn(companionModule, rv::CLSID_ErrorLog, rv::IID_IErrorLog, log);
+  createIn(companionModule, rv::CLSID_TraceSettings, rv::IID_ITraceSettings, trace);
+  createIn(companionModule, rv::companion::CLSID_ViewerHelper, IID_IDispatch, viewer);
+  createIn(companionModule, rv::CLSID_FolderBranding, rv::IID_IFolderBranding, branding);
+
+  // The published tree, or "none" while no host publishes one.
+  auto published = [&] {
+    std::vector<BYTE> blob;
+    return rv::publishing::readPublishedTree(deviceName.c_str(), blob) == S_OK ? Bytes(blob.begin(), blob.end())
+                                                                               : bytesOf("none");
+  };
+  auto publish = [&] { return publisher->Publish(manager.p); };
+
+  const std::string errorFile = folder + "\\errors.txt", viewerFile = folder + "\\viewer.txt";
+  setSetting("ErrorLog", "File", errorFile);
+  setSetting("Trace", "ViewerFile", viewerFile);
+  const Text ownTraceKey = CompanionSettings + wide("\\Trace\\Kit");
+  const TestBstr source("source"), description("one\ttwo"), component("Component"), version("1.0"),
+      module("module"), file("file.cpp"), procedure("Procedure"), brand("C:\\Brand"), name("Kit");
+  auto logError = [&] {
+    return log->LogError(source.value, E_INVALIDARG, description.value, 12, component.value, version.value,
+                         module.value, file.value, procedure.value, 0, 1);
+  };
+  // LogMessage(message, level, component, module, procedure), by name.
+  auto logMessage = [&] {
+    VARIANT arguments[5];
+    for (VARIANT &argument : arguments) VariantInit(&argument);
+    const BSTR texts[] = {procedure.value, module.value, component.value, nullptr, description.value};
+    for (int at = 0; at < 5; ++at) {
+      V_VT(&arguments[at]) = at == 3 ? VT_I4 : VT_BSTR;
+      if (at == 3)
+        V_I4(&arguments[at]) = 3;
+      else
+        V_BSTR(&arguments[at]) = texts[at];
+    }
+    DISPPARAMS parameters = {arguments, nullptr, 5, 0};
+    return viewer->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &parameters, nullptr, nullptr, nullptr);
+  };
+  LONG level = 0;
+  VARIANT_BOOL shown = VARIANT_FALSE;
+  BSTR folderRead = nullptr;
+  auto getFolder = [&] {
+    SysFreeString(folderRead);
+    folderRead = nullptr;
+    return branding->GetFolder(&folderRead);
+  };
+  auto levelSetting = [&] {
+    DWORD value = 0, size = sizeof value;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ownTraceKey.c_str(), 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+      RegQueryValueExW(key, OLESTR("Level"), nullptr, nullptr, reinterpret_cast<BYTE *>(&value), &size);
+      RegCloseKey(key);
+    }
+    return bytesOf(std::to_string(value));
+  };
+
+  // A call that appends one record to a file that starts out missing.
+  auto recordInto = [&](const char *name, std::function<HRESULT()> call, const std::string &path) {
+    auto records = [path] { return recordsWithoutTime(path); };
+    return Operation{.name = name,
+                     .prepare =
+                         [=] {
+                           EXPECT_EQ(S_OK, call());
+                           return records();
+                         },
+                     .attempt = call,
+                     .state = records,
+                     .setUp = [path] { DeleteFileA(path.c_str()); }};
+  };
+
+  const Operation operations[] = {
+      {.name = "Publish",
+       .prepare =
+           [&] {
+             EXPECT_EQ(S_OK, publish());
+             return published();
+           },
+       .attempt = publish,
+       .state = published,
+       .setUp = [&] { publisher->Withdraw(); },
+       // A section the system cannot make for want of memory fails with the
+       // system's code for that, described like every failure of Publish.
+       .failed =
+           [&](HRESULT hr, const Bytes &) {
+             const ErrorSeen error = takeError();
+             if (hr != HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY)) {
+               EXPECT_EQ(E_OUTOFMEMORY, hr);
+             }
+             EXPECT_TRUE(error.description.find("memory") != std::string::npos ||
+                         error.description.find("0x80070008") != std::string::npos)
+                 << error.description;
+           }},
+      {.name = "Withdraw",
+       .prepare =
+           [&] {
+             EXPECT_EQ(S_OK, publish());
+             EXPECT_EQ(S_OK, publisher->Withdraw());
+             return published();
+           },
+       .attempt = [&] { return publisher->Withdraw(); },
+       .state = published,
+       .setUp = [&] { ASSERT_EQ(S_OK, publish()); },
+       // Taking the tree away needs no memory of its own: whatever the
+       // system could not allocate while it closed the sections, the tree
+       // is gone.
+       .failed =
+           [&](HRESULT hr, const Bytes &after) {
+             EXPECT_EQ(S_OK, hr);
+             EXPECT_EQ(after, published());
+           }},
+      recordInto("LogError", logError, errorFile),
+      recordInto("LogMessage", logMessage, viewerFile),
+      {.name = "SetTraceLevel",
+       .prepare =
+           [&] {
+             EXPECT_EQ(S_OK, trace->SetComponentName(name.value));
+             EXPECT_EQ(S_OK, trace->SetTraceLevel(4));
+             return levelSetting();
+           },
+       .attempt = [&] { return trace->SetTraceLevel(4); },
+       .state = levelSetting,
+       .setUp = [&] { RegDeleteTreeW(HKEY_LOCAL_MACHINE, ownTraceKey.c_str()); }},
+      {.name = "GetTraceLevel",
+       .prepare =
+           [&] {
+             EXPECT_EQ(S_OK, trace->SetTraceLevel(4));
+             EXPECT_EQ(S_OK, trace->GetTraceLevel(&level));
+             return bytesOf(std::to_string(level));
+           },
+       .attempt = [&] { return trace->GetTraceLevel(&level); },
+       .state = [&] { return bytesOf(std::to_string(level)); },
+       .setUp = [&] { level = -1; }},
+      {.name = "TraceRecord",
+       .prepare =
+           [&] {
+             EXPECT_EQ(S_OK, trace->TraceRecord(description.value, 1, 3, &shown));
+             return bytesOf(std::to_string(shown));
+           },
+       .attempt = [&] { return trace->TraceRecord(description.value, 1, 3, &shown); },
+       .state = [&] { return bytesOf(std::to_string(shown)); },
+       .setUp = [&] { shown = VARIANT_FALSE; }},
+      {.name = "SetFolder",
+       .prepare =
+           [&] {
+             EXPECT_EQ(S_OK, branding->SetFolder(brand.value));
+             EXPECT_EQ(S_OK, getFolder());
+             return bytesOf(narrow(folderRead));
+           },
+       .attempt = [&] { return branding->SetFolder(brand.value); },
+       .state =
+           [&] {
+             getFolder();
+             return bytesOf(narrow(folderRead));
+           },
+       .setUp = [&] { branding->SetFolder(nullptr); }},
+      {.name = "GetFolder",
+       .prepare =
+           [&] {
+             EXPECT_EQ(S_OK, getFolder());
+             return bytesOf(narrow(folderRead));
+           },
+       .attempt = getFolder,
+       .state = [&] { return bytesOf(narrow(folderRead)); }},
+  };
+  for (const Operation &operation : operations) walk(operation);
+
+  SysFreeString(folderRead);
+  EXPECT_EQ(S_OK, publisher->Withdraw());
+  publisher.reset();
+  log.reset();
+  trace.reset();
+  viewer.reset();
+  branding.reset();
+  using Entry = HRESULT(STDAPICALLTYPE *)();
+  for (HMODULE loaded : {publisherModule, companionModule})
+    EXPECT_EQ(S_OK, reinterpret_cast<Entry>(reinterpret_cast<void *>(GetProcAddress(loaded, "DllCanUnloadNow")))());
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, CompanionSettings.c_str());
+  DeleteFileA(errorFile.c_str());
+  DeleteFileA(viewerFile.c_str());
+  FreeLibrary(companionModule);
+  FreeLibrary(publisherModule);
 }
 
 }  // namespace

@@ -163,6 +163,36 @@ TEST_F(Publisher, RefusesWhatItCannotPublishWithErrorInformation) {
 }
 
 // Runs last: it takes the registration away and puts it back.
+// The class object is the module's: a client's reference and a server lock
+// hold the module, as an object does; it knows only its own class and makes
+// no object for an outer one, whatever interface is asked for.
+TEST_F(Publisher, ClassObjectHoldsTheModuleAndRefusesAggregation) {
+  using GetClassObject = HRESULT(STDAPICALLTYPE *)(REFCLSID, REFIID, void **);
+  const auto get = reinterpret_cast<GetClassObject>(
+      reinterpret_cast<void *>(GetProcAddress(publisherModule_, "DllGetClassObject")));
+  const Entry canUnloadNow = publisherEntry("DllCanUnloadNow");
+  ASSERT_EQ(S_OK, canUnloadNow());
+  Ref<IClassFactory> factory;
+  EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, get(CLSID_PerfMgr, IID_IClassFactory, factory.putVoid()));
+  EXPECT_EQ(nullptr, factory.p);
+  ASSERT_EQ(S_OK, get(CLSID_TreePublisher, IID_IClassFactory, factory.putVoid()));
+  EXPECT_EQ(S_FALSE, canUnloadNow());
+
+  Ref<ITreePublisher> inner;
+  for (const IID *iid : {&IID_IUnknown, &IID_ITreePublisher})
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(factory.p, *iid, inner.putVoid()));
+  EXPECT_EQ(nullptr, inner.p);
+  ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_ITreePublisher, inner.putVoid()));
+  EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+  factory.reset();
+  inner.reset();
+  EXPECT_EQ(S_FALSE, canUnloadNow());
+  ASSERT_EQ(S_OK, get(CLSID_TreePublisher, IID_IClassFactory, factory.putVoid()));
+  EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+  factory.reset();
+  EXPECT_EQ(S_OK, canUnloadNow());
+}
+
 TEST_F(Publisher, RegistrationWritesTheClassAndBothProgIdsAndRemovesThem) {
   CLSID clsid;
   for (const OLECHAR *progId : {OLESTR("rvTreePublisher.TreePublisher"), OLESTR("rvTreePublisher.TreePublisher.1")}) {

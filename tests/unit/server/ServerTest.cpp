@@ -226,6 +226,32 @@ TEST_F(Server, AggregatedCounterCollection) {
   EXPECT_EQ(S_OK, canUnloadNow());
 }
 
+// An enumerator is code of the module: while a client holds one, even of an
+// empty collection whose objects are all gone, the module stays loaded, and
+// so does it for the enumerator's clone.
+TEST_F(Server, AnEnumeratorHoldsTheModule) {
+  Ref<IPerfCounters> counters;
+  create(CLSID_PerfCounters, IID_IPerfCounters, counters);
+  Ref<IUnknown> enumerator;
+  ASSERT_EQ(S_OK, counters->get__NewEnum(enumerator.put()));
+  counters.reset();
+  EXPECT_EQ(S_FALSE, canUnloadNow());
+
+  Ref<IEnumVARIANT> items, clone;
+  ASSERT_EQ(S_OK, enumerator->QueryInterface(IID_IEnumVARIANT, items.putVoid()));
+  enumerator.reset();
+  ASSERT_EQ(S_OK, items->Clone(clone.put()));
+  items.reset();
+  EXPECT_EQ(S_FALSE, canUnloadNow());
+  VARIANT item;
+  VariantInit(&item);
+  ULONG fetched = 1;
+  EXPECT_EQ(S_FALSE, clone->Next(1, &item, &fetched));
+  EXPECT_EQ(0u, fetched);
+  clone.reset();
+  EXPECT_EQ(S_OK, canUnloadNow());
+}
+
 // Names are matched without regard to case (the scripts' own spelling is
 // the JScript suites' business); the internal interfaces are not in the
 // library, so their dispatch fails.
