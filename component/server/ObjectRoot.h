@@ -1,14 +1,13 @@
 // What every object of the seven classes is as a COM object: a reference
-// count, the controlling unknown for aggregation, the interface table walk,
-// the module lock and the per-object lock. The interfaces themselves come
-// from the class (see model/TRVPObjectImpl.h).
+// count, the controlling unknown for aggregation, the interface table walk
+// and the module lock. The interfaces themselves come from the class (see
+// model/TRVPObjectImpl.h).
 #pragma once
 #include <windows.h>
 
 #include <cstddef>
 #include <new>
 
-#include "ComPtr.h"
 #include "Module.h"
 
 namespace rv {
@@ -26,8 +25,7 @@ class ObjectRoot {
   ObjectRoot() { Module::lock(); }
   ObjectRoot(const ObjectRoot &) = delete;
   ObjectRoot &operator=(const ObjectRoot &) = delete;
-  // The class's own destructor runs first, then the module lock is given
-  // back, then the per-object lock goes with the members.
+  // The class's own destructor runs first, then the module lock is given back.
   virtual ~ObjectRoot() { Module::unlock(); }
 
   // The non-delegating IUnknown: what an aggregating outer object holds.
@@ -64,8 +62,6 @@ class ObjectRoot {
   virtual void *findInterface(REFIID riid) = 0;
   virtual HRESULT FinalConstruct() { return S_OK; }
 
-  CriticalSection &objectLock() { return objectLock_; }
-
  private:
   // The non-delegating IUnknown. It finds its object from its own address:
   // every object has thousands of siblings in a tree, so it keeps no
@@ -82,7 +78,6 @@ class ObjectRoot {
 
   Inner inner_;
   IUnknown *controlling_ = nullptr;
-  CriticalSection objectLock_;
   // Last, so that a class's first small field can share its padding.
   LONG volatile references_ = 0;
 };
