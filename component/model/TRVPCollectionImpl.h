@@ -167,25 +167,25 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     }
   }
 
-  template <class Out> bool quickRecord(Out &out) {
+  template <class Out> bool plainRecord(Out &out) {
     const LONG count = static_cast<LONG>(members_.size());
     if (!out.write(&count, sizeof count)) return false;
     for (size_t at = 0; at < members_.size(); ++at) {
       if (made_[at]) {
-        if (!own(at)->M::quickRecord(out)) return false;
-      } else if (ObjectRoot *node = ObjectRoot::ownNode(members_[at].get()); node == nullptr || !node->quickWalk(out)) {
+        if (!own(at)->M::plainRecord(out)) return false;
+      } else if (ObjectRoot *node = ObjectRoot::ownNode(members_[at].get()); node == nullptr || !node->plainWalk(out)) {
         return false;
       }
     }
     return true;
   }
 
-  // The same record read without frames. A member that only this
+  // The same record read by the plain walk. A member that only this
   // collection holds (see heldByParentOnly) is written over in place rather
   // than replaced, since nobody could tell the two apart; every other one is
   // replaced by a new member, and those beyond the count leave in list
   // order. It stops where readRecord would raise.
-  bool quickReadRecord(PlainReader &in) {
+  bool plainReadRecord(PlainReader &in) {
     LONG count = 0;
     if (!in.read(&count, sizeof count)) return false;
     const size_t wanted = count > 0 ? static_cast<size_t>(count) : 0;
@@ -196,13 +196,13 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     for (size_t at = 0; at < wanted; ++at) {
       if (!in.more()) return false;
       if (at < members_.size() && made_[at] && own(at)->heldByParentOnly()) {
-        if (!own(at)->M::quickReadRecord(in)) return false;
+        if (!own(at)->M::plainReadRecord(in)) return false;
         continue;
       }
       ComPtr<E> created;
       const HRESULT hr = ObjectRoot::create<M>(nullptr, iidOf<E>(), created.putVoid());
       if (FAILED(hr)) return hr == E_OUTOFMEMORY && in.stopForMemory();
-      if (!static_cast<M *>(created.get())->M::quickReadRecord(in)) return false;
+      if (!static_cast<M *>(created.get())->M::plainReadRecord(in)) return false;
       if (at < members_.size()) {
         members_[at] = std::move(created);
         made_[at] = true;

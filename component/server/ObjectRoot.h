@@ -40,15 +40,15 @@ class ObjectRoot {
   // reference to `unknown`.
   static ObjectRoot *ownNode(IUnknown *unknown);
 
-  // The blob walk without frames (see TRVPObjectImpl::quickBlob): the
+  // The plain walk of a blob (see TRVPObjectImpl::plainBlob): the
   // node's record and everything below it, counted or written. false where
   // the walk leaves the node to the framed transfer.
-  virtual bool quickWalk(PlainSizer &) { return false; }
-  virtual bool quickWalk(PlainWriter &) { return false; }
-  // The read without frames of the node's record, in place (see
-  // TRVPObjectImpl::quickLoad); false where it leaves the read to the framed
+  virtual bool plainWalk(PlainSizer &) { return false; }
+  virtual bool plainWalk(PlainWriter &) { return false; }
+  // The plain read of the node's record, in place (see
+  // TRVPObjectImpl::plainLoad); false where it leaves the read to the framed
   // transfer.
-  virtual bool quickRead(PlainReader &) { return false; }
+  virtual bool plainRead(PlainReader &) { return false; }
 
   // Nobody holds the object but the one reference its owner keeps.
   bool soleReference() const { return references_ == 1; }
