@@ -3,7 +3,7 @@
 // imports as a table. The file is the ErrorLog key's File value, by default
 // rvZedaZuvivurAzodav.ErrorLog.txt in the temporary folder, beside the file
 // the component falls back to when this component is not installed.
-#include "CompanionInterfaces.h"
+#include "rvOutsideComponents.h"
 #include "CompanionModule.h"
 
 #include <iterator>

@@ -4,7 +4,7 @@
 // registered from (the InprocServer32 of its PerfMgr class), and where the
 // component is not registered, this module's own folder, as when both are
 // installed side by side.
-#include "CompanionInterfaces.h"
+#include "rvOutsideComponents.h"
 #include "CompanionModule.h"
 #include "rvZedaZuvivurAzodav.h"
 

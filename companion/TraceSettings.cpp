@@ -7,7 +7,7 @@
 // Level 0 traces nothing; 1 shows error records; higher levels show records
 // of up to that level (the component writes an entry record for every
 // member it runs at level 5 and above).
-#include "CompanionInterfaces.h"
+#include "rvOutsideComponents.h"
 #include "CompanionModule.h"
 
 namespace rv::companion {

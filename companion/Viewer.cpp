@@ -9,7 +9,7 @@
 // line would pass it, the file becomes "<file>.1", replacing the one
 // before, and a new file starts.
 #include "CompanionModule.h"
-#include "log/OutsideComponents.h"
+#include "rvOutsideComponents.h"
 
 namespace rv::companion {
 

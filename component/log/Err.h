@@ -35,7 +35,7 @@ struct Site {
 #define RV_SITE(unit) (::rv::Site{unit, rvOperation, __LINE__})
 #define RV_HERE RV_SITE(rvSourceUnit)
 
-class Err {
+class Err final {
  public:
   HRESULT hr = 0;
   std::string source;
@@ -49,17 +49,14 @@ class Err {
   Err() = default;
   Err(HRESULT hr, std::string source, std::string description, std::string module, const std::string &filePath,
       std::string procedure, LONG line, LONG level);
-  Err(const Err &) = default;
-  Err &operator=(const Err &) = default;
-  virtual ~Err() = default;
 
   // Logs the error, then discards whatever error information the thread holds.
-  virtual void logAndClear();
+  void logAndClear();
   // Logs the error and sets it as the calling thread's error information.
   // Any failure on the way leaves hr at E_FAIL.
-  virtual void report();
+  void report();
   // Replaces `text` with the XML error information of this error.
-  virtual void toXml(std::string &text) const;
+  void toXml(std::string &text) const;
 
   void assign(HRESULT hr, std::string source, std::string description, std::string module,
               const std::string &filePath, std::string procedure, LONG line, LONG level);

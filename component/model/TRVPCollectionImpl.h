@@ -5,6 +5,7 @@
 // a walk from the front; nothing is indexed.
 #pragma once
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <type_traits>
 #include <utility>
@@ -27,6 +28,45 @@ template <typename Derived, typename Main, typename E, typename M>
 class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection> {
   using Base = TRVPObjectImpl<Derived, Main, IPerfCollection>;
 
+  // One member as the collection holds it: the collection's reference and
+  // whether the collection made it. A member it made is known to be of
+  // class M, and transfers call it directly as such instead of asking it for
+  // its transfer interface; a member added from outside is reached through
+  // its interfaces only. The flag rides in the lowest bit of the pointer,
+  // which an interface pointer never uses (it points at a method table
+  // pointer and is aligned like one), so a member costs the one word a bare
+  // reference would: trees hold hundreds of thousands of them.
+  class Member {
+   public:
+    Member(ComPtr<E> member, bool made)
+        : bits_(reinterpret_cast<std::uintptr_t>(member.detach()) | (made ? MadeBit : 0)) {}
+    Member(Member &&other) noexcept : bits_(std::exchange(other.bits_, 0)) {}
+    // A swap: what this member held goes with `other`. Removing a member
+    // from the front half of a long list moves every later one, so a move
+    // is kept to two loads and two stores.
+    Member &operator=(Member &&other) noexcept {
+      std::swap(bits_, other.bits_);
+      return *this;
+    }
+    Member(const Member &) = delete;
+    Member &operator=(const Member &) = delete;
+    ~Member() { reset(); }
+
+    E *get() const { return reinterpret_cast<E *>(bits_ & ~MadeBit); }
+    bool made() const { return (bits_ & MadeBit) != 0; }
+    // The member as class M; only for a member the collection made.
+    M *own() const { return static_cast<M *>(get()); }
+    // Gives up the reference; the member is empty before it is released.
+    void reset() {
+      if (E *member = reinterpret_cast<E *>(std::exchange(bits_, 0) & ~MadeBit)) member->Release();
+    }
+
+   private:
+    static constexpr std::uintptr_t MadeBit = 1;
+    static_assert(alignof(E) > MadeBit, "an interface pointer leaves its lowest bit clear");
+    std::uintptr_t bits_;
+  };
+
  public:
   HRESULT STDMETHODCALLTYPE get_Count(LONG *count) override {
     if (count == nullptr) return E_POINTER;
@@ -39,7 +79,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     return memberFrame(RV_SITE(TemplateUnit), [&] {
       if (member == nullptr) return E_POINTER;
       *member = index >= 1 && index <= static_cast<LONG>(members_.size())
-                    ? ComPtr<E>(members_[static_cast<size_t>(index - 1)]).detach()
+                    ? ComPtr<E>(members_[static_cast<size_t>(index - 1)].get()).detach()
                     : nullptr;
       return S_OK;
     });
@@ -51,7 +91,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
       if (member == nullptr) return E_POINTER;
       *member = nullptr;
       const size_t at = findById(id);
-      if (at < members_.size()) *member = ComPtr<E>(members_[at]).detach();
+      if (at < members_.size()) *member = ComPtr<E>(members_[at].get()).detach();
       return S_OK;
     });
   }
@@ -61,9 +101,8 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     return memberFrame(RV_SITE(TemplateUnit), [&] {
       if (index <= 0 || index > static_cast<LONG>(members_.size()))
         return reportDirect(iidOf<Main>(), 603, iidOf<Main>(), E_INVALIDARG);
-      ComPtr<E> removed = std::move(members_[static_cast<size_t>(index - 1)]);
+      Member removed = std::move(members_[static_cast<size_t>(index - 1)]);
       members_.erase(members_.begin() + (index - 1));
-      made_.erase(made_.begin() + (index - 1));
       return S_OK;
     });
   }
@@ -72,10 +111,9 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     RV_OPERATION("RemoveAll");
     return memberFrame(RV_SITE(TemplateUnit), [&] {
       // Members lose the collection's reference in list order.
-      std::vector<ComPtr<E>> removed = std::move(members_);
+      std::vector<Member> removed = std::move(members_);
       members_.clear();
-      made_.clear();
-      for (ComPtr<E> &member : removed) member.reset();
+      for (Member &member : removed) member.reset();
       return S_OK;
     });
   }
@@ -88,9 +126,8 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
       size_t at = members_.size();
       swallowingFrame(RV_SITE(TemplateUnit), frame, [&] { at = findById(id); });
       if (at >= members_.size()) return reportDirect(iidOf<Main>(), 603, iidOf<Main>(), E_INVALIDARG);
-      ComPtr<E> removed = std::move(members_[at]);
+      Member removed = std::move(members_[at]);
       members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(at));
-      made_.erase(made_.begin() + static_cast<std::ptrdiff_t>(at));
       return S_OK;
     });
   }
@@ -103,7 +140,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
   HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown **enumerator) override {
     std::vector<ComPtr<IDispatch>> snapshot;
     snapshot.reserve(members_.size());
-    for (const ComPtr<E> &member : members_) snapshot.emplace_back(member.get());
+    for (const Member &member : members_) snapshot.emplace_back(member.get());
     return EnumVariant::Create(std::move(snapshot), enumerator);
   }
 
@@ -134,11 +171,11 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
   HRESULT STDMETHODCALLTYPE ResetCounters() override {
     RV_OPERATION("ResetCounters");
     return memberFrame(RV_SITE(Derived::rvSourceUnit), [&] {
-      for (const ComPtr<E> &member : members_) {
+      for (const Member &member : members_) {
         if constexpr (std::is_same_v<E, IPerfCounter>)
-          raiseIfFailed(RV_SITE(Derived::rvSourceUnit), member->ResetCounter());
+          raiseIfFailed(RV_SITE(Derived::rvSourceUnit), member.get()->ResetCounter());
         else
-          raiseIfFailed(RV_SITE(Derived::rvSourceUnit), member->ResetCounters());
+          raiseIfFailed(RV_SITE(Derived::rvSourceUnit), member.get()->ResetCounters());
       }
       return S_OK;
     });
@@ -149,9 +186,10 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     RV_OPERATION("GetSize");
     LONGLONG total = 4;
     for (size_t at = 0; at < members_.size(); ++at) {
+      const Member &member = members_[at];
       LONG size = 0;
-      raiseIfFailed(RV_SITE(TemplateUnit), made_[at] ? own(at)->M::GetSize(&size)
-                                                     : Base::transferOf(members_[at].get())->GetSize(&size));
+      raiseIfFailed(RV_SITE(TemplateUnit), member.made() ? member.own()->M::GetSize(&size)
+                                                         : Base::transferOf(member.get())->GetSize(&size));
       total += size;
     }
     return total;
@@ -162,62 +200,56 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     const LONG count = static_cast<LONG>(members_.size());
     tran.Write(&count, sizeof count);
     for (size_t at = 0; at < members_.size(); ++at) {
-      raiseIfFailed(RV_SITE(TemplateUnit), made_[at] ? own(at)->M::TransferOut(blob)
-                                                     : Base::transferOf(members_[at].get())->TransferOut(blob));
+      const Member &member = members_[at];
+      raiseIfFailed(RV_SITE(TemplateUnit), member.made() ? member.own()->M::TransferOut(blob)
+                                                         : Base::transferOf(member.get())->TransferOut(blob));
     }
   }
 
-  template <class Out> bool quickRecord(Out &out) {
+  template <class Out> bool plainRecord(Out &out) {
     const LONG count = static_cast<LONG>(members_.size());
     if (!out.write(&count, sizeof count)) return false;
     for (size_t at = 0; at < members_.size(); ++at) {
-      if (made_[at]) {
-        if (!own(at)->M::quickRecord(out)) return false;
-      } else if (ObjectRoot *node = ObjectRoot::ownNode(members_[at].get()); node == nullptr || !node->quickWalk(out)) {
+      const Member &member = members_[at];
+      if (member.made()) {
+        if (!member.own()->M::plainRecord(out)) return false;
+      } else if (ObjectRoot *node = ObjectRoot::ownNode(member.get()); node == nullptr || !node->plainWalk(out)) {
         return false;
       }
     }
     return true;
   }
 
-  // The same record read without frames. A member that only this
+  // The same record read by the plain walk. A member that only this
   // collection holds (see heldByParentOnly) is written over in place rather
   // than replaced, since nobody could tell the two apart; every other one is
   // replaced by a new member, and those beyond the count leave in list
   // order. It stops where readRecord would raise.
-  bool quickReadRecord(PlainReader &in) {
+  bool plainReadRecord(PlainReader &in) {
     LONG count = 0;
     if (!in.read(&count, sizeof count)) return false;
     const size_t wanted = count > 0 ? static_cast<size_t>(count) : 0;
-    if (wanted > members_.size()) {
-      members_.reserve(std::min(wanted, in.remaining() / sizeof(LONG)));
-      made_.reserve(members_.capacity());
-    }
+    if (wanted > members_.size()) members_.reserve(std::min(wanted, in.remaining() / sizeof(LONG)));
     for (size_t at = 0; at < wanted; ++at) {
       if (!in.more()) return false;
-      if (at < members_.size() && made_[at] && own(at)->heldByParentOnly()) {
-        if (!own(at)->M::quickReadRecord(in)) return false;
+      if (at < members_.size() && members_[at].made() && members_[at].own()->heldByParentOnly()) {
+        if (!members_[at].own()->M::plainReadRecord(in)) return false;
         continue;
       }
       ComPtr<E> created;
       const HRESULT hr = ObjectRoot::create<M>(nullptr, iidOf<E>(), created.putVoid());
       if (FAILED(hr)) return hr == E_OUTOFMEMORY && in.stopForMemory();
-      if (!static_cast<M *>(created.get())->M::quickReadRecord(in)) return false;
-      if (at < members_.size()) {
-        members_[at] = std::move(created);
-        made_[at] = true;
-      } else {
-        made_.reserve(members_.size() + 1);
-        members_.push_back(std::move(created));
-        made_.push_back(true);
-      }
+      if (!static_cast<M *>(created.get())->M::plainReadRecord(in)) return false;
+      if (at < members_.size())
+        members_[at] = Member(std::move(created), true);
+      else
+        members_.emplace_back(std::move(created), true);
     }
     if (members_.size() > wanted) {
-      std::vector<ComPtr<E>> leaving(std::make_move_iterator(members_.begin() + wanted),
-                                     std::make_move_iterator(members_.end()));
-      members_.resize(wanted);
-      made_.resize(wanted);
-      for (ComPtr<E> &member : leaving) member.reset();
+      const auto kept = members_.begin() + static_cast<std::ptrdiff_t>(wanted);
+      std::vector<Member> leaving(std::make_move_iterator(kept), std::make_move_iterator(members_.end()));
+      members_.erase(kept, members_.end());
+      for (Member &member : leaving) member.reset();
     }
     return true;
   }
@@ -236,13 +268,12 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     if (count > 0) {
       const size_t fit = static_cast<size_t>(std::max<LONG>(tran.size() - tran.cursor(), 0)) / sizeof(LONG);
       members_.reserve(std::min(static_cast<size_t>(count), fit));
-      made_.reserve(members_.capacity());
     }
     for (LONG i = 0; i < count; ++i) {
       ComPtr<E> member;
       Base::readChild(tran, blob, [&]() -> M * {
         raiseIfFailed(RV_SITE(TemplateUnit), AddNew(0, member.put()));
-        return own(members_.size() - 1);
+        return members_.back().own();
       });
     }
   }
@@ -273,22 +304,30 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     if (name == nullptr) return;
     std::optional<WideString> wanted;
     for (size_t at = 0; at < members_.size(); ++at) {
+      const Member &candidate = members_[at];
       Bstr copy;
       BSTR candidateName;
-      if (made_[at]) {
-        candidateName = own(at)->nameText();
+      if (candidate.made()) {
+        candidateName = candidate.own()->nameText();
       } else {
-        raiseIfFailed(site, members_[at]->get_Name(copy.put()));
+        raiseIfFailed(site, candidate.get()->get_Name(copy.put()));
         candidateName = copy.get();
       }
       if (sameFoldedName(name, candidateName, wanted)) {
-        *member = ComPtr<E>(members_[at]).detach();
+        *member = ComPtr<E>(members_[at].get()).detach();
         return;
       }
     }
   }
 
-  const std::vector<ComPtr<E>> &members() const { return members_; }
+  // The members as they stand, each with a reference of its own, for a walk
+  // that calls out while the list may change under it.
+  std::vector<ComPtr<E>> members() const {
+    std::vector<ComPtr<E>> snapshot;
+    snapshot.reserve(members_.size());
+    for (const Member &member : members_) snapshot.emplace_back(member.get());
+    return snapshot;
+  }
 
  private:
   static constexpr const char *TemplateUnit = Base::TemplateUnit;
@@ -318,20 +357,17 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     return *other == *folded;
   }
 
-  M *own(size_t at) const { return static_cast<M *>(members_[at].get()); }
-
   size_t findById(LONG id) {
     RV_OPERATION("get_ItemByID");
     for (size_t at = 0; at < members_.size(); ++at) {
       LONG memberId = 0;
-      raiseIfFailed(RV_SITE(TemplateUnit), members_[at]->get_ID(&memberId));
+      raiseIfFailed(RV_SITE(TemplateUnit), members_[at].get()->get_ID(&memberId));
       if (memberId == id) return at;
     }
     return members_.size();
   }
 
-  // A member this collection made is known to be of class M; a member added
-  // from outside is reached through its interfaces only.
+  // Appends `given`, which this collection made or not (see Member).
   HRESULT append(E *given, const Site &site, bool made = false) {
     // A late-bound caller can hand any object where a member belongs, and the
     // dispatcher passes it on as it is: the member is taken through its own
@@ -345,9 +381,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     // ID 0 may occur any number of times.
     if (id != 0 && findById(id) < members_.size())
       return reportDirect(iidOf<Main>(), 602, iidOf<Main>(), E_FAIL);
-    made_.reserve(members_.size() + 1);
-    members_.push_back(std::move(member));
-    made_.push_back(made);
+    members_.emplace_back(std::move(member), made);
     return S_OK;
   }
 
@@ -368,12 +402,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     return hr;
   }
 
-  std::vector<ComPtr<E>> members_;
-  // For each member, whether this collection created it: transfers then call
-  // it directly as class M instead of asking it for its transfer interface.
-  // Bytes rather than bits, so that removing a member moves memory in one
-  // go instead of bit by bit.
-  std::vector<unsigned char> made_;
+  std::vector<Member> members_;
 };
 
 }  // namespace rv

@@ -90,9 +90,9 @@ class TRVPObjectImpl : public ObjectRoot,
       if (value == nullptr) raiseNullPointer(RV_SITE(TemplateUnit));
       raiseIfFailed(RV_SITE(TemplateUnit), VariantClear(value));
       Variant blob;
-      const HRESULT quick = quickBlob(*this, blob.get());
-      if (quick == E_OUTOFMEMORY) raiseResult(RV_SITE(TemplateUnit), quick);
-      if (quick != S_OK) {
+      const HRESULT plain = plainBlob(*this, blob.get());
+      if (plain == E_OUTOFMEMORY) raiseResult(RV_SITE(TemplateUnit), plain);
+      if (plain != S_OK) {
         raiseIfFailed(RV_SITE(TemplateUnit), CreateArray(blob.get()));
         raiseIfFailed(RV_SITE(TemplateUnit), TransferOut(blob.get()));
       }
@@ -135,9 +135,9 @@ class TRVPObjectImpl : public ObjectRoot,
       raiseIfFailed(RV_SITE(TemplateUnit), same.query(IID_IPerfTransfer, transfer));
       Variant blob;
       ObjectRoot *node = ObjectRoot::ownNode(same.get());
-      const HRESULT quick = node != nullptr ? quickBlob(*node, blob.get()) : S_FALSE;
-      if (quick == E_OUTOFMEMORY) raiseResult(RV_SITE(TemplateUnit), quick);
-      if (quick != S_OK) {
+      const HRESULT plain = node != nullptr ? plainBlob(*node, blob.get()) : S_FALSE;
+      if (plain == E_OUTOFMEMORY) raiseResult(RV_SITE(TemplateUnit), plain);
+      if (plain != S_OK) {
         raiseIfFailed(RV_SITE(TemplateUnit), transfer->CreateArray(blob.get()));
         raiseIfFailed(RV_SITE(TemplateUnit), transfer->TransferOut(blob.get()));
       }
@@ -217,31 +217,31 @@ class TRVPObjectImpl : public ObjectRoot,
     for (IDispatch *child : children()) raiseIfFailed(RV_SITE(transferUnit()), transferOf(child)->TransferOut(blob));
   }
 
-  // The same record for the walk without frames, counted or written: the
+  // The same record for the plain walk, counted or written: the
   // common data, the fields, then each child, which must be one of this
   // component's own.
-  template <class Out> bool quickRecord(Out &out) {
+  template <class Out> bool plainRecord(Out &out) {
     if (!out.write(&id_, sizeof id_) ||
-        !std::apply([&](auto &...field) { return (... && quickField(out, field)); },
+        !std::apply([&](auto &...field) { return (... && plainField(out, field)); },
                     static_cast<Derived *>(this)->recordFields()))
       return false;
-    return eachChildNode([&](ObjectRoot &node) { return node.quickWalk(out); });
+    return eachChildNode([&](ObjectRoot &node) { return node.plainWalk(out); });
   }
 
-  bool quickWalk(PlainSizer &out) override { return static_cast<Derived *>(this)->quickRecord(out); }
-  bool quickWalk(PlainWriter &out) override { return static_cast<Derived *>(this)->quickRecord(out); }
+  bool plainWalk(PlainSizer &out) override { return static_cast<Derived *>(this)->plainRecord(out); }
+  bool plainWalk(PlainWriter &out) override { return static_cast<Derived *>(this)->plainRecord(out); }
 
-  // The same record read without frames, in place: the common data, the
+  // The same record read by the plain walk, in place: the common data, the
   // fields, then each child's record. It stops where readRecord would raise.
-  bool quickReadRecord(PlainReader &in) {
+  bool plainReadRecord(PlainReader &in) {
     if (!in.read(&id_, sizeof id_) ||
-        !std::apply([&](auto &...field) { return (... && quickReadField(in, field)); },
+        !std::apply([&](auto &...field) { return (... && plainReadField(in, field)); },
                     static_cast<Derived *>(this)->recordFields()))
       return false;
-    return eachChildNode([&](ObjectRoot &node) { return in.more() && node.quickRead(in); });
+    return eachChildNode([&](ObjectRoot &node) { return in.more() && node.plainRead(in); });
   }
 
-  bool quickRead(PlainReader &in) override { return static_cast<Derived *>(this)->quickReadRecord(in); }
+  bool plainRead(PlainReader &in) override { return static_cast<Derived *>(this)->plainReadRecord(in); }
 
   // Whether nobody but its parent holds this node or its child collections,
   // so that a read can write over it in place without anyone seeing it
@@ -327,16 +327,16 @@ class TRVPObjectImpl : public ObjectRoot,
     return sizeof(Number);
   }
 
-  template <class Out> static bool quickField(Out &out, const TextField &field) { return out.writeString(field.get()); }
-  template <class Out> static bool quickField(Out &out, const Variant &field) { return out.writeVariant(field.get()); }
-  template <class Out, typename Number> static bool quickField(Out &out, const Number &field) {
+  template <class Out> static bool plainField(Out &out, const TextField &field) { return out.writeString(field.get()); }
+  template <class Out> static bool plainField(Out &out, const Variant &field) { return out.writeVariant(field.get()); }
+  template <class Out, typename Number> static bool plainField(Out &out, const Number &field) {
     return out.write(&field, sizeof field);
   }
 
-  // The blob of a tree made only of this component's nodes and plain values
-  // is counted, then written, by one walk without frames, since nothing in them can fail
-  // and there is nothing to report: no interface calls, no cursor reopened
-  // per node. S_OK with the blob; E_OUTOFMEMORY when its array cannot be
+  // The blob of a tree made only of this component's nodes and simple values
+  // is counted, then written, by one plain walk, since nothing in them can
+  // fail and there is nothing to report: no interface calls, no cursor
+  // reopened per node. S_OK with the blob; E_OUTOFMEMORY when its array cannot be
   // made; S_FALSE leaves the whole blob to the framed transfer, which also
   // reports whatever stopped this one. So does a trace level that records the
   // entries of the transfer's operations (without the trace settings there
@@ -347,57 +347,57 @@ class TRVPObjectImpl : public ObjectRoot,
   // this thread made, when it was of the same node, is tried first, and the
   // count is walked only when the records do not fill exactly that much.
   // (A node made at the address of one gone since only costs that try.)
-  static HRESULT quickBlob(ObjectRoot &node, VARIANT *blob) {
+  static HRESULT plainBlob(ObjectRoot &node, VARIANT *blob) {
     if (entryRecordsWanted()) return S_FALSE;
     thread_local struct {
       const ObjectRoot *node;
       LONG payload;
     } last{nullptr, 0};
-    const auto write = [&](PlainWriter &writer) { return node.quickWalk(writer); };
+    const auto write = [&](PlainWriter &writer) { return node.plainWalk(writer); };
     if (last.node == &node) {
       const HRESULT hr = PlainWriter::makeBlob(blob, last.payload, write);
       if (hr != S_FALSE) return hr;
     }
     PlainSizer size;
-    if (!node.quickWalk(size) || size.total() > ULONGLONG(MAXLONG - CTran::HeaderSize)) return S_FALSE;
+    if (!node.plainWalk(size) || size.total() > ULONGLONG(MAXLONG - CTran::HeaderSize)) return S_FALSE;
     const HRESULT hr = PlainWriter::makeBlob(blob, static_cast<LONG>(size.total()), write);
     if (hr == S_OK) last = {&node, static_cast<LONG>(size.total())};
     return hr;
   }
 
-  // Reads a blob into `node` by one walk without frames, which writes over
+  // Reads a blob into `node` by one plain walk, which writes over
   // the node and, in place, over the members nobody else holds (see
   // heldByParentOnly): S_OK; E_OUTOFMEMORY when an allocation failed, the
   // tree then holding what was read. S_FALSE leaves the whole read to the
   // framed transfer, from the start: it writes over everything the walk
   // changed (every member it reaches is replaced) and reports what stopped
   // the walk. So does a trace level that records entries.
-  static HRESULT quickLoad(ObjectRoot &node, VARIANT &blob) {
+  static HRESULT plainLoad(ObjectRoot &node, VARIANT &blob) {
     if (entryRecordsWanted()) return S_FALSE;
     return PlainReader::readBlob(blob, [&](PlainReader &in) {
       try {
-        return node.quickRead(in);
+        return node.plainRead(in);
       } catch (const std::bad_alloc &) {
         return in.stopForMemory();
       }
     });
   }
 
-  // Reads `blob` into this node, by the walk without frames where it can.
+  // Reads `blob` into this node, by the plain walk where it can.
   void readBlob(VARIANT &blob, const Site &site) {
-    const HRESULT quick = quickLoad(*this, blob);
-    if (quick == E_OUTOFMEMORY) raiseResult(site, quick);
-    if (quick != S_OK) raiseIfFailed(site, TransferIn(blob));
+    const HRESULT plain = plainLoad(*this, blob);
+    if (plain == E_OUTOFMEMORY) raiseResult(site, plain);
+    if (plain != S_OK) raiseIfFailed(site, TransferIn(blob));
   }
 
-  static bool quickReadField(PlainReader &in, TextField &field) {
+  static bool plainReadField(PlainReader &in, TextField &field) {
     DWORD stored = 0;
     const BYTE *bytes = nullptr;
     if (!in.stringRecord(stored, bytes)) return false;
     return field.assignStored(stored, bytes) || in.stopForMemory();
   }
-  static bool quickReadField(PlainReader &in, Variant &field) { return in.readVariant(field.get()); }
-  template <typename Number> static bool quickReadField(PlainReader &in, Number &field) {
+  static bool plainReadField(PlainReader &in, Variant &field) { return in.readVariant(field.get()); }
+  template <typename Number> static bool plainReadField(PlainReader &in, Number &field) {
     return in.read(&field, sizeof field);
   }
 

@@ -1,5 +1,5 @@
 // Small owners of automation resources, so that every reference, string,
-// variant and array lock is released on every path.
+// variant and lock is released on every path.
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
@@ -122,22 +122,6 @@ class Variant {
 
  private:
   VARIANT v_;
-};
-
-// Holds a safe array locked for the scope.
-class SafeArrayLockGuard {
- public:
-  explicit SafeArrayLockGuard(SAFEARRAY *array) : array_(array), hr_(SafeArrayLock(array)) {}
-  SafeArrayLockGuard(const SafeArrayLockGuard &) = delete;
-  SafeArrayLockGuard &operator=(const SafeArrayLockGuard &) = delete;
-  ~SafeArrayLockGuard() {
-    if (SUCCEEDED(hr_)) SafeArrayUnlock(array_);
-  }
-  HRESULT result() const { return hr_; }
-
- private:
-  SAFEARRAY *array_;
-  HRESULT hr_;
 };
 
 // A critical section and its scoped owner.

@@ -1,14 +1,13 @@
 // What every object of the seven classes is as a COM object: a reference
-// count, the controlling unknown for aggregation, the interface table walk,
-// the module lock and the per-object lock. The interfaces themselves come
-// from the class (see model/TRVPObjectImpl.h).
+// count, the controlling unknown for aggregation, the interface table walk
+// and the module lock. The interfaces themselves come from the class (see
+// model/TRVPObjectImpl.h).
 #pragma once
 #include <windows.h>
 
 #include <cstddef>
 #include <new>
 
-#include "ComPtr.h"
 #include "Module.h"
 
 namespace rv {
@@ -26,8 +25,7 @@ class ObjectRoot {
   ObjectRoot() { Module::lock(); }
   ObjectRoot(const ObjectRoot &) = delete;
   ObjectRoot &operator=(const ObjectRoot &) = delete;
-  // The class's own destructor runs first, then the module lock is given
-  // back, then the per-object lock goes with the members.
+  // The class's own destructor runs first, then the module lock is given back.
   virtual ~ObjectRoot() { Module::unlock(); }
 
   // The non-delegating IUnknown: what an aggregating outer object holds.
@@ -42,15 +40,15 @@ class ObjectRoot {
   // reference to `unknown`.
   static ObjectRoot *ownNode(IUnknown *unknown);
 
-  // The blob walk without frames (see TRVPObjectImpl::quickBlob): the
+  // The plain walk of a blob (see TRVPObjectImpl::plainBlob): the
   // node's record and everything below it, counted or written. false where
   // the walk leaves the node to the framed transfer.
-  virtual bool quickWalk(PlainSizer &) { return false; }
-  virtual bool quickWalk(PlainWriter &) { return false; }
-  // The read without frames of the node's record, in place (see
-  // TRVPObjectImpl::quickLoad); false where it leaves the read to the framed
+  virtual bool plainWalk(PlainSizer &) { return false; }
+  virtual bool plainWalk(PlainWriter &) { return false; }
+  // The plain read of the node's record, in place (see
+  // TRVPObjectImpl::plainLoad); false where it leaves the read to the framed
   // transfer.
-  virtual bool quickRead(PlainReader &) { return false; }
+  virtual bool plainRead(PlainReader &) { return false; }
 
   // Nobody holds the object but the one reference its owner keeps.
   bool soleReference() const { return references_ == 1; }
@@ -63,8 +61,6 @@ class ObjectRoot {
   // The entry of the class's interface table for `riid`, or null.
   virtual void *findInterface(REFIID riid) = 0;
   virtual HRESULT FinalConstruct() { return S_OK; }
-
-  CriticalSection &objectLock() { return objectLock_; }
 
  private:
   // The non-delegating IUnknown. It finds its object from its own address:
@@ -82,7 +78,6 @@ class ObjectRoot {
 
   Inner inner_;
   IUnknown *controlling_ = nullptr;
-  CriticalSection objectLock_;
   // Last, so that a class's first small field can share its padding.
   LONG volatile references_ = 0;
 };

@@ -144,12 +144,13 @@ class CTran {
   bool zeroOnClose_ = false;
 };
 
-// Writes records into memory already sized for them, for a walk of the tree
-// that runs without frames: it raises nothing and logs nothing. Whatever it
-// does not encode itself (arrays, by-reference and refused values, a string
-// value of an odd byte length, a record that does not fit) it answers with
-// false, and the caller leaves the whole blob to CTran, whose framed path
-// reports what it finds. The records are byte for byte CTran's.
+// Writes records into memory already sized for them, for the plain walk of
+// the tree: the walk that runs without frames, raises nothing and logs
+// nothing. Whatever it does not encode itself (arrays, by-reference and
+// refused values, a string value of an odd byte length, a record that does
+// not fit) it answers with false, and the caller leaves the whole blob to
+// CTran, whose framed path reports what it finds. The records are byte for
+// byte CTran's.
 class PlainWriter {
  public:
   PlainWriter(BYTE *at, BYTE *end) : at_(at), end_(end) {}
@@ -229,10 +230,10 @@ class PlainSizer {
   ULONGLONG total_ = 0;
 };
 
-// Reads records for a walk of the tree that runs without frames, the
-// counterpart of PlainWriter: it raises nothing and logs nothing. It stops
-// (false) wherever CTran's framed read would stop, and also at whatever it
-// does not decode itself (arrays of variants, refused values); outOfMemory() then tells
+// Reads records for the plain walk of the tree, the counterpart of
+// PlainWriter: it raises nothing and logs nothing. It stops (false) wherever
+// CTran's framed read would stop, and also at whatever it does not decode
+// itself (arrays of variants, refused values); outOfMemory() then tells
 // whether the stop was an allocation that failed. Every other stop leaves
 // the whole read to CTran, which reports what it finds.
 class PlainReader {

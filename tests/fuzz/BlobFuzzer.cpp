@@ -3,11 +3,11 @@
 // holding the same bytes. A manager built from the bytes then calculates its
 // totals, sweeps and synchronises the tree it got.
 //
-// The put reads without frames where it can; the same bytes also go, as a
+// The put reads by the plain walk where it can; the same bytes also go, as a
 // byte array, to a second node of the class through its framed TransferIn
 // alone. Both must answer alike, move the blob's cursor alike and leave
-// trees with the same blob, so the read without frames, writing over the
-// tree the earlier inputs left, ends wherever the framed read ends.
+// trees with the same blob, so the plain read, writing over the tree the
+// earlier inputs left, ends wherever the framed read ends.
 //
 // An input is one byte that picks the class (its value modulo 7) and the form
 // (its value divided by 7, odd for the string form), then the blob's bytes,

@@ -13,7 +13,7 @@
 
 #include "ClassesKeys.h"
 #include "OutsideDoubles.h"
-#include "log/OutsideComponents.h"
+#include "rvOutsideComponents.h"
 
 class DoublesHarness {
  public:

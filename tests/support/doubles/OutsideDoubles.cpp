@@ -8,7 +8,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "log/OutsideComponents.h"
+#include "rvOutsideComponents.h"
 
 namespace {
 
@@ -133,14 +133,14 @@ class TraceSettingsDouble final : public Double<rv::ITraceSettings> {
   HRESULT STDMETHODCALLTYPE SetModuleName(BSTR) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE SetFileName(BSTR name) override { return keep(file_, name); }
   HRESULT STDMETHODCALLTYPE SetProcedureName(BSTR name) override { return keep(procedure_, name); }
-  HRESULT STDMETHODCALLTYPE Slot13() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetTraceLevel(LONG) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetTraceLevel(LONG *level) override {
     std::lock_guard<std::mutex> guard(lock);
     ++counts.traceLevelReads;
     *level = settings.traceLevel;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Slot15() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetViewerSwitch(VARIANT_BOOL) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetViewerSwitch(VARIANT_BOOL *on) override {
     std::lock_guard<std::mutex> guard(lock);
     *on = settings.viewerSwitch;
@@ -190,7 +190,7 @@ class FolderBrandingDouble final : public Double<rv::IFolderBranding> {
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
     return answer(riid, rv::IID_IFolderBranding, object);
   }
-  HRESULT STDMETHODCALLTYPE Slot8() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetFolder(BSTR) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetFolder(BSTR *folder) override {
     std::lock_guard<std::mutex> guard(lock);
     *folder = SysAllocString(settings.brandingFolder);

@@ -4,7 +4,7 @@
 // comes from the registry or the install folder, and unregistration takes
 // every class away again.
 #include "ClassesKeys.h"
-#include "CompanionInterfaces.h"
+#include "rvOutsideComponents.h"
 #include "CompanionModule.h"
 #include "ComponentFixture.h"
 
@@ -130,7 +130,7 @@ TEST_F(Companion, FailingCallsAreLoggedOneLineEach) {
   // A file that cannot be written fails the record, not the caller: the
   // component's call fails with its own code as before.
   setText(OLESTR("ErrorLog"), "File", folder_ + "\\missing\\errors.txt");
-  Ref<rv::companion::IErrorLog> log;
+  Ref<rv::IErrorLog> log;
   create(rv::CLSID_ErrorLog, rv::IID_IErrorLog, log);
   TestBstr text("text");
   EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND),
@@ -197,7 +197,7 @@ TEST_F(Companion, BrandingFolderFromTheRegistryOrTheInstallFolder) {
   EXPECT_EQ(S_OK, manager->get_PerformanceSetting(&setting));
   EXPECT_EQ(pmEnabled, setting);
 #endif
-  Ref<rv::companion::IFolderBranding> branding;
+  Ref<rv::IFolderBranding> branding;
   create(rv::CLSID_FolderBranding, rv::IID_IFolderBranding, branding);
   EXPECT_TRUE(sameFolder(branded, readText([&](BSTR *t) { return branding->GetFolder(t); })));
 
@@ -222,6 +222,68 @@ TEST_F(Companion, BrandingFolderFromTheRegistryOrTheInstallFolder) {
   SetCurrentDirectoryA(previous);
   DeleteFileA(definition.c_str());
   RemoveDirectoryA(branded.c_str());
+}
+
+// Callers built apart from this project reach the outside components by
+// their position in the method table, as a C client does through lpVtbl. The
+// members are called here through raw slots (IUnknown takes 0 to 2,
+// IDispatch 3 to 6), so a member moved, added or dropped in the one
+// declaration that the component, this module and the doubles share fails
+// here although all three would still agree with each other.
+template <typename... Args> HRESULT callSlot(IUnknown *object, size_t slot, Args... args) {
+  using Method = HRESULT(STDMETHODCALLTYPE *)(IUnknown *, Args...);
+  void *const *table = *reinterpret_cast<void *const *const *>(object);
+  return reinterpret_cast<Method>(table[slot])(object, args...);
+}
+
+TEST_F(Companion, MembersKeepTheirSlots) {
+  // ITraceSettings: 7 TraceRecord, 8 to 11 the record's origin, then the
+  // level and the viewer switch, each stored, then read.
+  Ref<rv::ITraceSettings> trace;
+  create(rv::CLSID_TraceSettings, rv::IID_ITraceSettings, trace);
+  TestBstr component("SlotCheck"), origin("origin");
+  ASSERT_EQ(S_OK, callSlot(trace.p, 8, component.value));
+  for (size_t slot : {9, 10, 11}) EXPECT_EQ(S_OK, callSlot(trace.p, slot, origin.value));
+  ASSERT_EQ(S_OK, callSlot(trace.p, 12, LONG{3}));
+  LONG level = 0;
+  ASSERT_EQ(S_OK, callSlot(trace.p, 13, &level));
+  EXPECT_EQ(3, level);
+  VARIANT_BOOL show = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, callSlot(trace.p, 7, origin.value, LONG{1}, LONG{3}, &show));
+  EXPECT_EQ(VARIANT_TRUE, show);
+  ASSERT_EQ(S_OK, callSlot(trace.p, 7, origin.value, LONG{1}, LONG{4}, &show));
+  EXPECT_EQ(VARIANT_FALSE, show);
+  // The shared setting switches the viewer on; the key of the component
+  // named in slot 8 now switches it off.
+  ASSERT_EQ(S_OK, callSlot(trace.p, 14, VARIANT_BOOL{VARIANT_FALSE}));
+  VARIANT_BOOL on = VARIANT_TRUE;
+  ASSERT_EQ(S_OK, callSlot(trace.p, 15, &on));
+  EXPECT_EQ(VARIANT_FALSE, on);
+  const Text ownKey = Text(SettingsKey) + OLESTR("\\Trace\\SlotCheck");
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_LOCAL_MACHINE, ownKey.c_str()));
+
+  // IFolderBranding: 7 SetFolder, 8 GetFolder.
+  Ref<rv::IFolderBranding> branding;
+  create(rv::CLSID_FolderBranding, rv::IID_IFolderBranding, branding);
+  TestBstr folder("C:\\slot check");
+  ASSERT_EQ(S_OK, callSlot(branding.p, 7, folder.value));
+  EXPECT_EQ("C:\\slot check", readText([&](BSTR *text) { return callSlot(branding.p, 8, text); }));
+  ASSERT_EQ(S_OK, callSlot(branding.p, 7, BSTR{nullptr}));
+
+  // IErrorLog: 7 LogError, every argument in its place.
+  DeleteFileA(errorFile().c_str());
+  Ref<rv::IErrorLog> log;
+  create(rv::CLSID_ErrorLog, rv::IID_IErrorLog, log);
+  TestBstr source("source"), text("description"), version("version"), module("module"), file("file"),
+      procedure("procedure");
+  ASSERT_EQ(S_OK, callSlot(log.p, 7, source.value, LONG{E_FAIL}, text.value, LONG{12}, component.value,
+                           version.value, module.value, file.value, procedure.value, SHORT{0}, SHORT{1}));
+  const auto records = recordsOf(errorFile());
+  ASSERT_EQ(1u, records.size());
+  const std::vector<std::string> expected = {std::to_string(LONG{E_FAIL}), "source", "description", "SlotCheck",
+                                             "version", "module", "file", "procedure", "12", "raised"};
+  ASSERT_EQ(14u, records[0].size());
+  EXPECT_EQ(expected, std::vector<std::string>(records[0].begin() + 2, records[0].begin() + 12));
 }
 
 TEST_F(Companion, UnregistrationRemovesEveryClass) {

@@ -159,16 +159,16 @@ TEST_F(Blob, MyBlobWritesWhatTheTransferWritesForEveryKindOfValue) {
     Ref<IPerfCounter> counter;
     create(CLSID_PerfCounter, IID_IPerfCounter, counter);
     ASSERT_EQ(S_OK, putBlob(counter.p, blob));
-    const Bytes quick = blobOf(counter.p);
+    const Bytes plain = blobOf(counter.p);
     Ref<IPerfTransfer> transfer;
     ASSERT_EQ(S_OK, counter->QueryInterface(IID_IPerfTransfer, transfer.putVoid()));
     VARIANT framed;
     VariantInit(&framed);
     ASSERT_EQ(S_OK, transfer->CreateArray(&framed));
     ASSERT_EQ(S_OK, transfer->TransferOut(&framed));
-    EXPECT_EQ(bytesOf(framed), quick);
+    EXPECT_EQ(bytesOf(framed), plain);
     if (row.same) {
-      EXPECT_EQ(blob, quick);
+      EXPECT_EQ(blob, plain);
     }
     VariantClear(&framed);
   }

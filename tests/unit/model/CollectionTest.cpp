@@ -172,6 +172,58 @@ TEST_F(Collection, AnEnumeratorOutlivesRemoveAll) {
   EXPECT_EQ(S_FALSE, items->Skip(5));
 }
 
+// A member this collection made is called as its own class; one made by
+// another collection and added here is reached through its interfaces.
+// Side by side, the two kinds are handed out, found, written and read
+// alike, and keep their kinds when members before them leave.
+TEST_F(Collection, MembersMadeHereAndAddedFromElsewhereBehaveAlike) {
+  Ref<IPerfCounters> elsewhere, allMadeHere;
+  create(CLSID_PerfCounters, IID_IPerfCounters, elsewhere);
+  create(CLSID_PerfCounters, IID_IPerfCounters, allMadeHere);
+  const char *names[] = {"One", "Two", "Three", "Four"};
+  IPerfCounter *added[4] = {};
+  for (LONG id = 1; id <= 4; ++id) {
+    const std::string value = "I4:" + std::to_string(10 * id);
+    trees::addCounter(allMadeHere.p, id, names[id - 1], "no_calc", value);
+    if (id % 2 == 0) {
+      added[id - 1] = trees::addCounter(elsewhere.p, id, names[id - 1], "no_calc", value);
+      ASSERT_EQ(S_OK, counters->Add(added[id - 1]));
+    } else {
+      trees::addCounter(counters.p, id, names[id - 1], "no_calc", value);
+    }
+  }
+  EXPECT_EQ(trees::blobOf(allMadeHere.p), trees::blobOf(counters.p));
+  Ref<IPerfCounter> found;
+  ASSERT_EQ(S_OK, counters->get_Item(2, found.put()));
+  EXPECT_EQ(added[1], found.p);
+  TestBstr four("FOUR");
+  ASSERT_EQ(S_OK, counters->get_ItemByName(four.value, found.put()));
+  EXPECT_EQ(added[3], found.p);
+
+  // The first member leaves: the others move up with their kinds.
+  ASSERT_EQ(S_OK, counters->Remove(1));
+  ASSERT_EQ(S_OK, allMadeHere->Remove(1));
+  EXPECT_EQ(trees::blobOf(allMadeHere.p), trees::blobOf(counters.p));
+  ASSERT_EQ(S_OK, counters->get_ItemByID(4, found.put()));
+  EXPECT_EQ(added[3], found.p);
+
+  // A read replaces the members that another collection also holds, so
+  // that collection keeps its values; the one made here takes the new value.
+  const auto withId = [](IPerfCounters *collection, LONG id) {
+    Ref<IPerfCounter> member;
+    collection->get_ItemByID(id, member.put());
+    return member.p;  // the collection holds it
+  };
+  trees::setValue(withId(allMadeHere.p, 2), "I4:7");
+  trees::setValue(withId(allMadeHere.p, 3), "I4:8");
+  ASSERT_EQ(S_OK, trees::putBlob(counters.p, trees::blobOf(allMadeHere.p)));
+  EXPECT_EQ(trees::blobOf(allMadeHere.p), trees::blobOf(counters.p));
+  EXPECT_EQ("I4:20", trees::valueOf(added[1]));
+  ASSERT_EQ(S_OK, counters->get_Item(1, found.put()));
+  EXPECT_NE(added[1], found.p);
+  EXPECT_EQ("I4:8", trees::valueOf(withId(counters.p, 3)));
+}
+
 TEST_F(Collection, UntypedCollectionForwardsAndChecksTheMemberClass) {
   Ref<IPerfCollection> untyped;
   ASSERT_EQ(S_OK, counters->QueryInterface(IID_IPerfCollection, untyped.putVoid()));

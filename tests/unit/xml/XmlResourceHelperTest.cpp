@@ -17,7 +17,7 @@
 
 #include "doubles/DoublesHarness.h"
 #include "log/Err.h"
-#include "log/OutsideComponents.h"
+#include "rvOutsideComponents.h"
 #include "xml/XmlResourceHelper.h"
 
 using namespace rv;
