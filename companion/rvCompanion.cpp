@@ -13,7 +13,7 @@
 
 #include "CompanionModule.h"
 #include "EntryPoints.h"
-#include "log/OutsideComponents.h"
+#include "rvOutsideComponents.h"
 
 using namespace rv;
 using namespace rv::companion;

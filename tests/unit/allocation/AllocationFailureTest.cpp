@@ -20,7 +20,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "CompanionInterfaces.h"
+#include "rvOutsideComponents.h"
 #include "CompanionModule.h"
 #include "PerfCollector.h"
 #include "PublishedTree.h"
@@ -481,10 +481,10 @@ TEST_F(AllocationFailure, TreePublisherAndCompanionAtEveryAllocation) {
   ASSERT_NE(nullptr, publisherModule);
   ASSERT_NE(nullptr, companionModule);
   Ref<ITreePublisher> publisher;
-  Ref<rv::companion::IErrorLog> log;
-  Ref<rv::companion::ITraceSettings> trace;
+  Ref<rv::IErrorLog> log;
+  Ref<rv::ITraceSettings> trace;
   Ref<IDispatch> viewer;
-  Ref<rv::companion::IFolderBranding> branding;
+  Ref<rv::IFolderBranding> branding;
   createIn(publisherModule, CLSID_TreePublisher, IID_ITreePublisher, publisher);
   createIn(companionModule, rv::CLSID_ErrorLog, rv::IID_IErrorLog, log);
   createIn(companionModule, rv::CLSID_TraceSettings, rv::IID_ITraceSettings, trace);
