@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-namespace rv::collector {
+#include "rvText.h"
 
-using Text = std::basic_string<WCHAR>;
+namespace rv::collector {
 
 struct CounterDefinition {
   LONG id = 0;

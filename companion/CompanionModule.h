@@ -27,8 +27,6 @@
 
 namespace rv::companion {
 
-using inproc::Text;
-
 // The key of the settings, below HKEY_LOCAL_MACHINE, and a subkey of it.
 Text settingsKey(const OLECHAR *subkey);
 

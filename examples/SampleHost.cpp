@@ -31,6 +31,7 @@
 #include "PublishedTree.h"
 #include "rvCounterTypes.h"
 #include "rvZedaZuvivurAzodav.h"
+#include "rvText.h"
 
 #ifdef _WIN32
 #include <shellapi.h>
@@ -38,7 +39,7 @@
 
 namespace {
 
-using Text = std::basic_string<WCHAR>;
+using rv::Text;
 
 enum ExitCode { Success = 0, Failure = 1, UsageError = 2 };
 

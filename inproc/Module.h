@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "rvText.h"
+
 namespace Module {
 
 LONG lock();
@@ -30,7 +32,6 @@ std::basic_string<OLECHAR> path();
 namespace rv::inproc {
 
 // UTF-16 text, as the module's registry values, paths and names are.
-using Text = std::basic_string<OLECHAR>;
 
 // The folder of a file path, without its last backslash; empty for a bare name.
 Text folderOf(const Text &path);

@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "rvText.h"
+
 namespace perfdata {
 
-using Text = std::basic_string<WCHAR>;
+using rv::Text;
 
 class NameTable {
  public:

@@ -15,9 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "rvText.h"
+
 namespace perfdata {
 
-using Text = std::basic_string<WCHAR>;
+using rv::Text;
 
 // A PERF_COUNTER_BLOCK with the raw counter data after it; `bytes` starts with
 // the block's own ByteLength, so a CounterOffset indexes it directly.

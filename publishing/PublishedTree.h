@@ -22,10 +22,9 @@
 #include <vector>
 
 #include "rvZedaZuvivurAzodav.h"
+#include "rvText.h"
 
 namespace rv::publishing {
-
-using Text = std::basic_string<WCHAR>;
 
 // "Global\" is tried first so that readers in other sessions (a service
 // reading performance data) see the tree; a host without the right to create

@@ -9,7 +9,7 @@ namespace {
 
 // The source is the ProgID registered for `clsid`; it stays unset when there
 // is none, as when an interface identifier is passed in its place.
-void setDirectErrorInfo(REFCLSID clsid, const WideString &description, REFIID iid) {
+void setDirectErrorInfo(REFCLSID clsid, const Text &description, REFIID iid) {
   ComPtr<ICreateErrorInfo> create;
   if (FAILED(CreateErrorInfo(create.put()))) return;
   create->SetGUID(iid);
@@ -31,7 +31,7 @@ void setDirectErrorInfo(REFCLSID clsid, const WideString &description, REFIID ii
 HRESULT reportDirect(REFCLSID clsid, UINT stringId, REFIID iid, HRESULT hr) {
   OLECHAR buffer[1024];
   const int length = LoadStringW(Module::instance(), stringId, buffer, 1024);
-  setDirectErrorInfo(clsid, length > 0 ? WideString(buffer, static_cast<size_t>(length)) : toWide("Unknown Error"),
+  setDirectErrorInfo(clsid, length > 0 ? Text(buffer, static_cast<size_t>(length)) : toWide("Unknown Error"),
                      iid);
   return hr == 0 ? static_cast<HRESULT>(0x80040000u + stringId) : hr;
 }

@@ -39,15 +39,15 @@ template <typename Step> bool inTemporaryApartment(Step &&step) {
 
 // The values of one record, as the log component and the file receive them.
 struct Record {
-  WideString source;
-  WideString description;
-  WideString component;
-  WideString module;
-  WideString file;
-  WideString procedure;
+  Text source;
+  Text description;
+  Text component;
+  Text module;
+  Text file;
+  Text procedure;
   LONG line;
   HRESULT hr;
-  WideString version;
+  Text version;
 };
 
 std::string modulePath() {
@@ -56,13 +56,13 @@ std::string modulePath() {
   return toAnsi(path, length);
 }
 
-WideString decimal(LONG value) { return toWide(format("%ld", static_cast<long>(value))); }
+Text decimal(LONG value) { return toWide(format("%ld", static_cast<long>(value))); }
 
 void appendToFallbackFile(const Record &r) {
   OLECHAR folder[MAX_PATH + 1] = {};
   const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
   if (length == 0 || length > MAX_PATH) return;
-  WideString path(folder, length);
+  Text path(folder, length);
   path += ErrorLogFileName;
   if (path.size() > MAX_PATH - 1) return;
 
@@ -70,10 +70,10 @@ void appendToFallbackFile(const Record &r) {
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
 
-  const WideString tab(1, 0x09);
-  const WideString endOfLine = {0x0D, 0x0A};
-  const WideString dash(1, '-');
-  WideString text;
+  const Text tab(1, 0x09);
+  const Text endOfLine = {0x0D, 0x0A};
+  const Text dash(1, '-');
+  Text text;
   if (SetFilePointer(file, 0, nullptr, FILE_END) == 0) {
     text.push_back(0xFEFF);
     const char *const columns[] = {"GUID",
@@ -94,10 +94,10 @@ void appendToFallbackFile(const Record &r) {
                                    "Previous Machine Domain\\Previous Machine Name",
                                    "Process Id",
                                    "Thread Id"};
-    for (size_t i = 0; i < std::size(columns); ++i) text += (i ? tab : WideString()) + toWide(columns[i]);
+    for (size_t i = 0; i < std::size(columns); ++i) text += (i ? tab : Text()) + toWide(columns[i]);
     text += endOfLine;
   }
-  const WideString fields[] = {toWide("{00000000-0000-0000-0000-000000000000}"),
+  const Text fields[] = {toWide("{00000000-0000-0000-0000-000000000000}"),
                                dash,
                                dash,
                                r.component,
@@ -115,7 +115,7 @@ void appendToFallbackFile(const Record &r) {
                                dash,
                                dash,
                                dash};
-  for (size_t i = 0; i < std::size(fields); ++i) text += (i ? tab : WideString()) + fields[i];
+  for (size_t i = 0; i < std::size(fields); ++i) text += (i ? tab : Text()) + fields[i];
   text += endOfLine;
 
   DWORD written = 0;
@@ -224,8 +224,8 @@ std::string moduleVersionText(const OLECHAR *path) {
 
 // The module's file does not change while the module is loaded, so its
 // version is read once rather than for every record.
-static const WideString &ownVersionText() {
-  static const WideString text = toWide(moduleVersionText(toWide(modulePath()).c_str()));
+static const Text &ownVersionText() {
+  static const Text text = toWide(moduleVersionText(toWide(modulePath()).c_str()));
   return text;
 }
 

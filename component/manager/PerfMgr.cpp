@@ -49,7 +49,7 @@ bool timedOut(DATE now, DATE stamp, LONG timeout) {
 
 // A line of the debug output of Load: `pattern` gets the calling thread's
 // identifier for %ld and `text` for %s, within 1024 units.
-void debugLine(const OLECHAR *pattern, const WideString &text = WideString()) {
+void debugLine(const OLECHAR *pattern, const Text &text = Text()) {
   OLECHAR line[1024];
   wsprintfW(line, pattern, static_cast<LONG>(GetCurrentThreadId()), text.c_str());
   OutputDebugStringW(line);
@@ -89,14 +89,14 @@ LONG strictIntegerOf(const Bstr &text, const Site &site) {
 // Name and Help of a new object or counter from its element, each with its
 // debug line.
 template <typename Node> void loadNameAndHelp(Node *node, IXMLDOMNode *element, const OLECHAR *kind, const Site &site) {
-  const WideString step = OLESTR("PerfMgr %ld: Load: DOM get ") + WideString(kind);
+  const Text step = OLESTR("PerfMgr %ld: Load: DOM get ") + Text(kind);
   raiseIfFailed(site, node->put_Name(requiredAttributeOf(element, OLESTR("name")).get()));
   debugLine((step + OLESTR(" name successful\n")).c_str());
   raiseIfFailed(site, node->put_Help(requiredAttributeOf(element, OLESTR("help")).get()));
   debugLine((step + OLESTR(" help successful\n")).c_str());
 }
 
-WideString decimal(LONG value) { return toWide(format("%ld", static_cast<long>(value))); }
+Text decimal(LONG value) { return toWide(format("%ld", static_cast<long>(value))); }
 
 // A registry key created or opened for the length of a scope.
 class RegistryKey {
@@ -136,10 +136,10 @@ UINT runToCompletion(const std::string &command) {
 }
 
 // An instance's name as the instance collection compares it: in capitals.
-WideString instanceKey(IPerfInstance *instance, const Site &site) {
+Text instanceKey(IPerfInstance *instance, const Site &site) {
   Bstr name;
   raiseIfFailed(site, instance->get_Name(name.put()));
-  return foldedName(name.get()).value_or(WideString());
+  return foldedName(name.get()).value_or(Text());
 }
 
 }  // namespace
@@ -194,8 +194,8 @@ HRESULT PerfMgr::get_PerformanceSetting(RVPerformanceSetting *setting) {
 }
 
 // The folder given, or the module's own when none is.
-WideString PerfMgr::folderOr(BSTR given, const Site &site) {
-  if (given != nullptr && given[0] != 0) return WideString(given);
+Text PerfMgr::folderOr(BSTR given, const Site &site) {
+  if (given != nullptr && given[0] != 0) return Text(given);
   Bstr location;
   raiseIfFailed(site, get_InstallLocation(location.put()));
   return textOf(location.get());
@@ -211,9 +211,9 @@ HRESULT PerfMgr::Load(BSTR folderName) {
   return memberFrame(RV_HERE, [&] {
     debugLine(OLESTR("PerfMgr %ld: Load: Begin\n"));
     raiseIfFailed(RV_HERE, objects_->RemoveAll());
-    const WideString folder = folderOr(folderName, RV_HERE);
+    const Text folder = folderOr(folderName, RV_HERE);
     debugLine(OLESTR("PerfMgr %ld: Load: Folder=%s\n"), folder);
-    const WideString path = folder + OLESTR("\\RVCounters.xml");
+    const Text path = folder + OLESTR("\\RVCounters.xml");
     debugLine(OLESTR("PerfMgr %ld: Load: FilePath=%s\n"), path);
 
     ComPtr<IXMLDOMDocument> document;
@@ -316,7 +316,7 @@ HRESULT PerfMgr::LookupCounterType(BSTR name, LONG *type) {
 HRESULT PerfMgr::Register(BSTR folderName) {
   RV_OPERATION("Register");
   return memberFrame(RV_HERE, [&] {
-    const WideString folder = folderOr(folderName, RV_HERE) + OLESTR("\\");
+    const Text folder = folderOr(folderName, RV_HERE) + OLESTR("\\");
     LONG count = 0;
     raiseIfFailed(RV_HERE, objects_->get_Count(&count));
     if (count < 1) raiseFailedResult(RV_HERE, E_FAIL, "PerfMgr not loaded. Unable to register.");
@@ -348,7 +348,7 @@ void walkInFileOrder(IPerfObjects *objects, const Site &site, OnObject &&onObjec
 
 // One line per object and counter: "#define OBJECTn id" or "#define
 // COUNTERn id".
-HRESULT PerfMgr::CreateHeaderFile(const WideString &folder) {
+HRESULT PerfMgr::CreateHeaderFile(const Text &folder) {
   RV_OPERATION("CreateHeaderFile");
   return memberFrame(RV_HERE, [&] {
     TextFile file;
@@ -356,7 +356,7 @@ HRESULT PerfMgr::CreateHeaderFile(const WideString &folder) {
     const auto define = [&](const OLECHAR *symbol) {
       return [&file, symbol](auto *node, LONG &sequence) {
         const LONG id = idOf(node, RV_HERE);
-        file << OLESTR("#define ") + WideString(symbol) + decimal(++sequence) + OLESTR(" ") + decimal(id) +
+        file << OLESTR("#define ") + Text(symbol) + decimal(++sequence) + OLESTR(" ") + decimal(id) +
                     OLESTR("\n");
       };
     };
@@ -369,7 +369,7 @@ HRESULT PerfMgr::CreateHeaderFile(const WideString &folder) {
 // The lodctr INI file: the driver and its symbol file, English as the one
 // language, then a NAME and a HELP line per object and counter, numbered as
 // in the header file. Texts are written as they are, line breaks included.
-HRESULT PerfMgr::CreateIniFile(const WideString &folder) {
+HRESULT PerfMgr::CreateIniFile(const Text &folder) {
   RV_OPERATION("CreateIniFile");
   return memberFrame(RV_HERE, [&] {
     TextFile file;
@@ -382,7 +382,7 @@ HRESULT PerfMgr::CreateIniFile(const WideString &folder) {
         Bstr name, help;
         raiseIfFailed(RV_HERE, node->get_Name(name.put()));
         raiseIfFailed(RV_HERE, node->get_Help(help.put()));
-        const WideString numbered = WideString(symbol) + decimal(++sequence);
+        const Text numbered = Text(symbol) + decimal(++sequence);
         file << numbered + OLESTR("_009_NAME=") + textOf(name.get()) + OLESTR("\n")
              << numbered + OLESTR("_009_HELP=") + textOf(help.get()) + OLESTR("\n");
       };
@@ -396,7 +396,7 @@ HRESULT PerfMgr::CreateIniFile(const WideString &folder) {
 // The service key and its Performance values, through the 8-bit registry
 // calls: the collector library as the definition file names it and its
 // three entry points.
-HRESULT PerfMgr::SetupRegistry(const WideString &) {
+HRESULT PerfMgr::SetupRegistry(const Text &) {
   RV_OPERATION("SetupRegistry");
   return memberFrame(RV_HERE, [&] {
     const std::string service = "SYSTEM\\CurrentControlSet\\Services\\" + toAnsi(deviceName_.get());
@@ -427,7 +427,7 @@ HRESULT PerfMgr::SetupRegistry(const WideString &) {
 // unlodctr, then lodctr from inside the registration folder; each runs to
 // its end before the next starts. A command that cannot be started is
 // logged, and registration goes on.
-HRESULT PerfMgr::RegisterWithWindows(const WideString &folder) {
+HRESULT PerfMgr::RegisterWithWindows(const Text &folder) {
   RV_OPERATION("RegisterWithWindows");
   return memberFrame(RV_HERE, [&] {
     const auto run = [&](const std::string &command) {
@@ -518,7 +518,7 @@ void PerfMgr::syncInstances(IPerfObject *destination, IPerfObject *source) {
   ComPtr<IPerfInstances> to, from;
   raiseIfFailed(RV_HERE, destination->get_PerfInstances(to.put()));
   raiseIfFailed(RV_HERE, source->get_PerfInstances(from.put()));
-  const auto sources = firstByKey<WideString>(membersOf<IPerfInstance>(from.get(), RV_HERE),
+  const auto sources = firstByKey<Text>(membersOf<IPerfInstance>(from.get(), RV_HERE),
                                               [](IPerfInstance *instance) { return instanceKey(instance, RV_HERE); });
   for (const ComPtr<IPerfInstance> &instance : membersOf<IPerfInstance>(to.get(), RV_HERE)) {
     const auto found = sources.find(instanceKey(instance.get(), RV_HERE));

@@ -45,15 +45,15 @@ class PerfMgr : public TRVPObjectImpl<PerfMgr, IPerfMgr> {
   // The Windows counter type a definition file's type name stands for.
   HRESULT LookupCounterType(BSTR name, LONG *type);
   // The registration steps; `folder` ends in a backslash.
-  HRESULT CreateHeaderFile(const WideString &folder);
-  HRESULT CreateIniFile(const WideString &folder);
-  HRESULT SetupRegistry(const WideString &folder);
-  HRESULT RegisterWithWindows(const WideString &folder);
+  HRESULT CreateHeaderFile(const Text &folder);
+  HRESULT CreateIniFile(const Text &folder);
+  HRESULT SetupRegistry(const Text &folder);
+  HRESULT RegisterWithWindows(const Text &folder);
   // Builds one object of the definition file, its counters included, with
   // IDs from `nextId` on.
   void loadObject(IXMLDOMNode *element, LONG &nextId);
   // The folder given, or the module's own when none is.
-  WideString folderOr(BSTR given, const Site &site);
+  Text folderOr(BSTR given, const Site &site);
 
   // Copies the non-empty values of `source` into the counters of the same ID
   // in `destination`.

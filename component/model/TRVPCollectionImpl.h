@@ -22,7 +22,7 @@ namespace rv {
 // The form in which member names are compared: the text up to its first
 // zero, upper-cased in the system code page (characters the code page lacks
 // become its default character). A null name stays null.
-std::optional<WideString> foldedName(BSTR name);
+std::optional<Text> foldedName(BSTR name);
 
 template <typename Derived, typename Main, typename E, typename M>
 class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection> {
@@ -302,7 +302,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     if (member == nullptr) raiseNullPointer(site);
     *member = nullptr;
     if (name == nullptr) return;
-    std::optional<WideString> wanted;
+    std::optional<Text> wanted;
     for (size_t at = 0; at < members_.size(); ++at) {
       const Member &candidate = members_[at];
       Bstr copy;
@@ -339,7 +339,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
   // ASCII pair that differs decides, whatever follows. From the first other
   // character on, the pair goes through the fold, `name`'s kept in `folded`
   // for the next candidate.
-  static bool sameFoldedName(BSTR name, BSTR candidate, std::optional<WideString> &folded) {
+  static bool sameFoldedName(BSTR name, BSTR candidate, std::optional<Text> &folded) {
     const OLECHAR *a = name, *b = candidate != nullptr ? candidate : OLESTR("");
     for (;; ++a, ++b) {
       if (*a >= 0x80 || *b >= 0x80) break;
@@ -350,10 +350,10 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     }
     return slowFoldCompare(name, candidate, folded);
   }
-  static bool slowFoldCompare(BSTR name, BSTR candidate, std::optional<WideString> &folded) {
+  static bool slowFoldCompare(BSTR name, BSTR candidate, std::optional<Text> &folded) {
     if (!folded) folded = foldedName(name);
-    std::optional<WideString> other = foldedName(candidate);
-    if (!other) other = WideString();
+    std::optional<Text> other = foldedName(candidate);
+    if (!other) other = Text();
     return *other == *folded;
   }
 

@@ -10,16 +10,16 @@ enum class Removal { Normal, NoRemove, ForceRemove };
 
 struct ScriptValue {
   DWORD type = REG_SZ;
-  WideString text;  // REG_SZ data
+  Text text;  // REG_SZ data
   DWORD number = 0; // REG_DWORD data
 };
 
 struct ScriptKey {
-  WideString name;
+  Text name;
   Removal removal = Removal::Normal;
   bool hasDefault = false;
   ScriptValue defaultValue;
-  std::vector<std::pair<WideString, ScriptValue>> values;
+  std::vector<std::pair<Text, ScriptValue>> values;
   std::vector<ScriptKey> subkeys;
 };
 
@@ -30,7 +30,7 @@ struct ScriptRoot {
 
 bool isBlank(OLECHAR c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-bool equalsIgnoringCase(const WideString &a, const char *b) {
+bool equalsIgnoringCase(const Text &a, const char *b) {
   size_t i = 0;
   for (; i < a.size() && b[i]; ++i) {
     OLECHAR x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<OLECHAR>(a[i] - 32) : a[i];
@@ -45,10 +45,10 @@ bool equalsIgnoringCase(const WideString &a, const char *b) {
 // as in {5F3AA7E6-...}, belongs to the word.
 class Tokenizer {
  public:
-  explicit Tokenizer(const WideString &text) : text_(text) {}
+  explicit Tokenizer(const Text &text) : text_(text) {}
 
   // False at the end of the script or on an unterminated quote.
-  bool next(WideString &token, bool &quoted) {
+  bool next(Text &token, bool &quoted) {
     while (at_ < text_.size() && isBlank(text_[at_])) ++at_;
     if (at_ >= text_.size()) return false;
     quoted = false;
@@ -82,14 +82,14 @@ class Tokenizer {
   bool failed() const { return failed_; }
 
  private:
-  const WideString &text_;
+  const Text &text_;
   size_t at_ = 0;
   bool failed_ = false;
 };
 
 class Parser {
  public:
-  explicit Parser(const WideString &text) : tokens_(text) { advance(); }
+  explicit Parser(const Text &text) : tokens_(text) { advance(); }
 
   bool parse(std::vector<ScriptRoot> &roots) {
     while (more_) {
@@ -113,7 +113,7 @@ class Parser {
     return true;
   }
 
-  static bool rootKey(const WideString &name, HKEY &root) {
+  static bool rootKey(const Text &name, HKEY &root) {
     if (equalsIgnoringCase(name, "HKCR") || equalsIgnoringCase(name, "HKEY_CLASSES_ROOT"))
       root = HKEY_CLASSES_ROOT;
     else if (equalsIgnoringCase(name, "HKLM") || equalsIgnoringCase(name, "HKEY_LOCAL_MACHINE"))
@@ -155,7 +155,7 @@ class Parser {
       if (is("val")) {
         advance();
         if (owner == nullptr || !more_) return false;
-        WideString name = token_;
+        Text name = token_;
         advance();
         ScriptValue v;
         if (!value(v)) return false;
@@ -192,7 +192,7 @@ class Parser {
   }
 
   Tokenizer tokens_;
-  WideString token_;
+  Text token_;
   bool quoted_ = false;
   bool more_ = false;
 };
@@ -240,13 +240,13 @@ void unregisterKey(HKEY parent, const ScriptKey &k) {
   for (const ScriptKey &sub : k.subkeys) unregisterKey(handle.key, sub);
 }
 
-WideString substitute(const WideString &script, const ScriptVariables &variables) {
-  WideString out;
+Text substitute(const Text &script, const ScriptVariables &variables) {
+  Text out;
   for (size_t at = 0; at < script.size();) {
     bool replaced = false;
     if (script[at] == '%') {
       for (const auto &[name, value] : variables) {
-        const WideString marker = WideString(1, '%') + name + WideString(1, '%');
+        const Text marker = Text(1, '%') + name + Text(1, '%');
         if (script.compare(at, marker.size(), marker) == 0) {
           out += value;
           at += marker.size();
@@ -262,7 +262,7 @@ WideString substitute(const WideString &script, const ScriptVariables &variables
 
 }  // namespace
 
-HRESULT runRegistrationScript(const WideString &script, const ScriptVariables &variables, bool registering) {
+HRESULT runRegistrationScript(const Text &script, const ScriptVariables &variables, bool registering) {
   std::vector<ScriptRoot> roots;
   if (!Parser(substitute(script, variables)).parse(roots)) return DISP_E_EXCEPTION;
   for (const ScriptRoot &root : roots) {

@@ -29,12 +29,12 @@
 
 namespace rv {
 
-using ScriptVariables = std::vector<std::pair<WideString, WideString>>;
+using ScriptVariables = std::vector<std::pair<Text, Text>>;
 
 // Runs script text. Returns the first failing registry call's result as an
 // HRESULT, or DISP_E_EXCEPTION for a script that does not parse (nothing is
 // written then). Unregistering ignores the failures of single steps.
-HRESULT runRegistrationScript(const WideString &script, const ScriptVariables &variables, bool registering);
+HRESULT runRegistrationScript(const Text &script, const ScriptVariables &variables, bool registering);
 
 // Runs the REGISTRY resource `id` of `module`.
 HRESULT runRegistrationResource(HMODULE module, UINT id, const ScriptVariables &variables, bool registering);

@@ -18,12 +18,12 @@ std::string toAnsi(const OLECHAR *text, size_t length) {
   return out;
 }
 
-WideString toWide(const std::string &text) {
+Text toWide(const std::string &text) {
   if (text.empty()) return {};
   const int count = static_cast<int>(text.size());
   const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), count, nullptr, 0);
   if (size <= 0) return {};
-  WideString out(static_cast<size_t>(size), 0);
+  Text out(static_cast<size_t>(size), 0);
   MultiByteToWideChar(CP_ACP, 0, text.data(), count, out.data(), size);
   return out;
 }
@@ -36,7 +36,7 @@ bool isText(const OLECHAR *text, const OLECHAR *expected) {
 }
 
 Bstr toBstr(const std::string &text) {
-  const WideString wide = toWide(text);
+  const Text wide = toWide(text);
   Bstr copy = Bstr::attach(SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size())));
   if (copy.get() == nullptr) throw std::bad_alloc();
   return copy;

@@ -7,21 +7,20 @@
 #include <string>
 
 #include "ComPtr.h"
+#include "rvText.h"
 
 namespace rv {
-
-using WideString = std::basic_string<OLECHAR>;
 
 // A null text reads as empty. Characters the code page lacks become its
 // default character.
 std::string toAnsi(const OLECHAR *text);
 std::string toAnsi(const OLECHAR *text, size_t length);
-WideString toWide(const std::string &text);
+Text toWide(const std::string &text);
 // Throws std::bad_alloc when the string cannot be allocated.
 Bstr toBstr(const std::string &text);
 
 // A text up to its first zero as a string; a null text reads as empty.
-inline WideString textOf(const OLECHAR *text) { return text != nullptr ? WideString(text) : WideString(); }
+inline Text textOf(const OLECHAR *text) { return text != nullptr ? Text(text) : Text(); }
 
 // Whether `text` is `expected`, unit for unit: whole text, letter case
 // counted, nothing trimmed. A null text reads as empty.

@@ -60,7 +60,7 @@ template <typename Visit> void forEachSelected(IXMLDOMNode *node, const OLECHAR 
 
 // Loads the file `path` into the document; false when the document could not
 // read it (its parse error says why). A failure of the call itself is raised.
-inline bool loadDocument(IXMLDOMDocument *document, const WideString &path, const Site &site) {
+inline bool loadDocument(IXMLDOMDocument *document, const Text &path, const Site &site) {
   Variant source;
   V_VT(source.get()) = VT_BSTR;
   V_BSTR(source.get()) = SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
@@ -83,7 +83,7 @@ inline LONG parseErrorCode(IXMLDOMDocument *document) {
 // Raises the document's last parse error with its code and `text`, ". " and
 // the parser's reason, when the code is a failure; a code that is none
 // raises nothing.
-inline void raiseParseError(IXMLDOMDocument *document, const WideString &text, const Site &site) {
+inline void raiseParseError(IXMLDOMDocument *document, const Text &text, const Site &site) {
   ComPtr<IXMLDOMParseError> error;
   checked(document->get_parseError(error.put()));
   LONG code = 0;
@@ -91,7 +91,7 @@ inline void raiseParseError(IXMLDOMDocument *document, const WideString &text, c
   checked(present(error)->get_errorCode(&code));
   checked(error->get_reason(reason.put()));
   if (code >= 0) return;
-  const WideString whole = text + OLESTR(". ") + textOf(reason.get());
+  const Text whole = text + OLESTR(". ") + textOf(reason.get());
   raiseFailedResult(site, code, toAnsi(whole.c_str(), whole.size()));
 }
 

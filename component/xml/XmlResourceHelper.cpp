@@ -25,7 +25,7 @@ void XmlResourceHelper::Load(const OLECHAR *fileName) {
   RV_OPERATION("Load");
   passThrough(RV_HERE, [&] {
     if (document_) raiseFailedResult(RV_HERE, E_FAIL, "Resource file has already been loaded.");
-    const WideString name(fileName != nullptr ? fileName : OLESTR(""));
+    const Text name(fileName != nullptr ? fileName : OLESTR(""));
 
     const HRESULT created = createOutside(CLSID_XmlDocument, IID_IXMLDOMDocument, document_);
     if (FAILED(created)) raiseFailedResult(RV_HERE, created, "Failed to create MSXML::DOMDocument");

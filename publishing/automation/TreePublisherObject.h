@@ -18,8 +18,6 @@
 
 namespace rv::automation {
 
-using inproc::Text;
-
 class TreePublisherObject final : public ITreePublisher, public ISupportErrorInfo {
  public:
   // A new object, asked for `riid`; never aggregated.

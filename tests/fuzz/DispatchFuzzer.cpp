@@ -401,7 +401,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   // written out as a file since a program cannot be loaded as a module.
   OLECHAR temp[MAX_PATH] = {};
   GetTempPathW(MAX_PATH, temp);
-  const WideString file = WideString(temp) + OLESTR("contract.tlb");
+  const Text file = Text(temp) + OLESTR("contract.tlb");
   HRSRC found = FindResourceW(Module::instance(), MAKEINTRESOURCEW(1), OLESTR("TYPELIB"));
   const void *bytes = found != nullptr ? LockResource(LoadResource(Module::instance(), found)) : nullptr;
   HANDLE out = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -415,7 +415,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   if (SUCCEEDED(hr)) hr = RegisterTypeLib(library.get(), const_cast<OLECHAR *>(file.c_str()), nullptr);
   if (FAILED(hr)) fail("the type library not registered", 0, 0, hr);
 
-  const WideString folder = WideString(temp) + OLESTR("register");
+  const Text folder = Text(temp) + OLESTR("register");
   if (!CreateDirectoryW(folder.c_str(), nullptr)) std::abort();
   registerFolder = Bstr(folder.c_str());
   return 0;

@@ -18,8 +18,8 @@ using namespace rv;
 namespace {
 
 IPerfMgr *manager = nullptr;
-WideString folder;
-WideString file;
+Text folder;
+Text file;
 
 }  // namespace
 
@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   fuzz_host::start();
   OLECHAR temp[MAX_PATH] = {};
   GetTempPathW(MAX_PATH, temp);
-  folder = WideString(temp) + OLESTR("load");
+  folder = Text(temp) + OLESTR("load");
   file = folder + OLESTR("\\RVCounters.xml");
   if (!CreateDirectoryW(folder.c_str(), nullptr) ||
       FAILED(CoCreateInstance(CLSID_PerfMgr, nullptr, CLSCTX_INPROC_SERVER, IID_IPerfMgr,

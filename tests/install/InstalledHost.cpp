@@ -13,10 +13,11 @@
 
 #include "PublishedTree.h"
 #include "rvZedaZuvivurAzodav.h"
+#include "rvText.h"
 
 namespace {
 
-using Text = std::basic_string<WCHAR>;
+using rv::Text;
 
 Text wide(const std::string &text) {
   Text out;

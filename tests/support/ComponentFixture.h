@@ -10,6 +10,7 @@
 #include <string>
 
 #include "rvZedaZuvivurAzodav.h"
+#include "rvText.h"
 
 template <typename T> struct Ref {
   T *p = nullptr;
@@ -30,7 +31,7 @@ template <typename T> struct Ref {
   explicit operator bool() const { return p != nullptr; }
 };
 
-using Text = std::basic_string<OLECHAR>;
+using rv::Text;
 
 inline Text wide(const std::string &text) {
   Text out;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "rvOutsideComponents.h"
+#include "rvText.h"
 
 namespace {
 
@@ -148,7 +149,7 @@ class TraceSettingsDouble final : public Double<rv::ITraceSettings> {
   }
 
  private:
-  using Text = std::basic_string<OLECHAR>;
+  using Text = rv::Text;
   static HRESULT keep(Text &field, BSTR value) {
     field = value ? Text(value) : Text();
     return S_OK;

@@ -15,6 +15,7 @@
 #include "TreeSnapshot.h"
 
 using namespace rv::collector;
+using rv::Text;
 
 namespace {
 

@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "rvZedaZuvivurAzodav.h"
+#include "rvText.h"
 
 namespace {
 
-using Text = std::basic_string<OLECHAR>;
+using rv::Text;
 
 std::string narrow(const OLECHAR *text) {
   std::string out;

@@ -19,12 +19,11 @@
 #include "log/Err.h"
 #include "rvOutsideComponents.h"
 #include "xml/XmlResourceHelper.h"
+#include "rvText.h"
 
 using namespace rv;
 
 namespace {
-
-using Text = std::basic_string<OLECHAR>;
 
 Text wide(const std::string &text) { return Text(text.begin(), text.end()); }
 std::string narrow(const OLECHAR *text) { return text != nullptr ? DoublesHarness::text(text) : std::string(); }
