@@ -28,8 +28,8 @@ class BenchmarkHost {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     HMODULE module = LoadLibraryA(COMPONENT_MODULE);
     auto registerServer = module == nullptr ? nullptr
-                                            : reinterpret_cast<HRESULT(STDAPICALLTYPE *)()>(
-                                                  reinterpret_cast<void *>(GetProcAddress(module, "DllRegisterServer")));
+                                            : reinterpret_cast<HRESULT(STDAPICALLTYPE *)()>(reinterpret_cast<void *>(
+                                                  GetProcAddress(module, "DllRegisterServer")));
     if (registerServer == nullptr || FAILED(registerServer())) return;
     outside_ = std::make_unique<DoublesHarness>(DOUBLES_MODULE);
     DoublesSettings settings = {};

@@ -126,9 +126,9 @@ inline std::vector<BYTE> blobOf(IPerfMgr *manager) {
 
 // Reports a whole-tree benchmark per counter of the tree and in bytes.
 inline void reportPerCounter(benchmark::State &state, const TreeShape &shape, size_t bytes) {
-  state.counters["per_counter"] = benchmark::Counter(static_cast<double>(shape.totalCounters()),
-                                                     benchmark::Counter::kIsIterationInvariantRate |
-                                                         benchmark::Counter::kInvert);
+  state.counters["per_counter"] =
+      benchmark::Counter(static_cast<double>(shape.totalCounters()),
+                         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
   state.counters["bytes"] = static_cast<double>(bytes);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
 }

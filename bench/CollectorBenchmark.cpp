@@ -34,19 +34,24 @@ bool buildTree() {
   if (manager == nullptr) return false;
   blob = blobOf(manager);
 
-  publisher = std::make_unique<rv::publishing::TreePublisher>(std::basic_string<OLECHAR>(Device, Device + sizeof Device - 1).c_str());
+  publisher = std::make_unique<rv::publishing::TreePublisher>(
+      std::basic_string<OLECHAR>(Device, Device + sizeof Device - 1).c_str());
   publisher->publish(blob.data(), blob.size());
 
   HKEY key = nullptr;
   RegCreateKeyExA(HKEY_LOCAL_MACHINE, ServiceKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
   for (auto [name, data] : {std::pair<const char *, const char *>{"Library", COLLECTOR_MODULE},
-                            {"Open", "OpenNorvalePerfData"}, {"Collect", "CollectNorvalePerfData"},
+                            {"Open", "OpenNorvalePerfData"},
+                            {"Collect", "CollectNorvalePerfData"},
                             {"Close", "CloseNorvalePerfData"}})
-    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(data), static_cast<DWORD>(std::strlen(data) + 1));
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(data),
+                   static_cast<DWORD>(std::strlen(data) + 1));
   RegCloseKey(key);
   HMODULE collector = LoadLibraryA(COLLECTOR_MODULE);
-  auto open = reinterpret_cast<PM_OPEN_PROC *>(reinterpret_cast<void *>(GetProcAddress(collector, "OpenNorvalePerfData")));
-  collect = reinterpret_cast<PM_COLLECT_PROC *>(reinterpret_cast<void *>(GetProcAddress(collector, "CollectNorvalePerfData")));
+  auto open =
+      reinterpret_cast<PM_OPEN_PROC *>(reinterpret_cast<void *>(GetProcAddress(collector, "OpenNorvalePerfData")));
+  collect = reinterpret_cast<PM_COLLECT_PROC *>(
+      reinterpret_cast<void *>(GetProcAddress(collector, "CollectNorvalePerfData")));
   if (open) open(nullptr);
   return collect != nullptr && !blob.empty();
 }

@@ -20,8 +20,9 @@ std::basic_string<OLECHAR> folder;
 std::string posixFile;
 
 std::string definition() {
-  std::string text = "<?xml version=\"1.0\"?>\n<PerfData headerFile=\"server.h\" iniFile=\"server.ini\" "
-                     "perfmonDLLFile=\"ServerPerf.dll\" deviceName=\"Server\" instanceCleannupPolling=\"900\">\n";
+  std::string text =
+      "<?xml version=\"1.0\"?>\n<PerfData headerFile=\"server.h\" iniFile=\"server.ini\" "
+      "perfmonDLLFile=\"ServerPerf.dll\" deviceName=\"Server\" instanceCleannupPolling=\"900\">\n";
   for (int o = 0; o < Objects; ++o) {
     text += "  <Object name=\"Object " + std::to_string(o) + "\" help=\"What object " + std::to_string(o) +
             " of the server measures\" hasInstances=\"true\" autoCreateInstanceTotal=\"true\" "
@@ -78,4 +79,7 @@ void compare(const Timings &timings) { printRatio(timings, "Load / libxml2 parse
 
 }  // namespace
 
-int main(int argc, char **argv) { return runBenchmarks(argc, argv, writeDefinition, [] {}, compare); }
+int main(int argc, char **argv) {
+  return runBenchmarks(
+      argc, argv, writeDefinition, [] {}, compare);
+}

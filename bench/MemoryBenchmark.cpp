@@ -98,8 +98,8 @@ void TreeMemory(benchmark::State &state) {
     perShortCounter = (shortMore - shortTree) / countersAdded;
     const double instanceWithCounters = (moreInstances - tree) / (base.objects * base.instances);
     perInstance = instanceWithCounters - base.counters * perCounter;
-    perObject = (moreObjects - tree) / base.objects - base.instances * instanceWithCounters -
-                base.counters * perCounter;
+    perObject =
+        (moreObjects - tree) / base.objects - base.instances * instanceWithCounters - base.counters * perCounter;
   }
   state.counters["tree_bytes"] = tree;
   state.counters["per_counter"] = perCounter;
@@ -136,4 +136,7 @@ BENCHMARK(BlobReadPeak)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char **argv) { return runBenchmarks(argc, argv, [] { return true; }, [] {}); }
+int main(int argc, char **argv) {
+  return runBenchmarks(
+      argc, argv, [] { return true; }, [] {});
+}

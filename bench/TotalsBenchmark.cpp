@@ -82,9 +82,8 @@ void build(IPerfMgr *manager, LONG instances, bool halfStale) {
 }
 
 void setPerInstance(benchmark::State &state) {
-  state.counters["per_instance"] = benchmark::Counter(static_cast<double>(state.range(0)),
-                                                      benchmark::Counter::kIsIterationInvariantRate |
-                                                          benchmark::Counter::kInvert);
+  state.counters["per_instance"] = benchmark::Counter(
+      static_cast<double>(state.range(0)), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 IPerfMgr *newManager() { return create<IPerfMgr>(CLSID_PerfMgr, IID_IPerfMgr).detach(); }
@@ -130,4 +129,7 @@ BENCHMARK(SweepHalfStale)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMil
 
 }  // namespace
 
-int main(int argc, char **argv) { return runBenchmarks(argc, argv, [] { return true; }, [] {}); }
+int main(int argc, char **argv) {
+  return runBenchmarks(
+      argc, argv, [] { return true; }, [] {});
+}

@@ -90,8 +90,9 @@ std::vector<DeviceReport> reportDevices() {
       report.state = DeviceReport::State::NotRunning;
     } else if (read == HRESULT_FROM_WIN32(ERROR_INVALID_DATA)) {
       report.state = DeviceReport::State::Unreadable;
-      report.reason = "its directory section holds no tree that this collector reads (it is damaged, its host is "
-                      "of another version, or it stopped in the middle of a write)";
+      report.reason =
+          "its directory section holds no tree that this collector reads (it is damaged, its host is "
+          "of another version, or it stopped in the middle of a write)";
     } else if (FAILED(read)) {
       report.state = DeviceReport::State::Unreadable;
       report.reason = "its published tree cannot be opened";

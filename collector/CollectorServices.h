@@ -18,7 +18,7 @@ namespace rv::collector {
 // device a host publishes under.
 struct CollectorService {
   Text device;
-  Text library;     // its Library value, as written
+  Text library;         // its Library value, as written
   bool titled = false;  // whether lodctr installed its First Counter and First Help
   TitleBase titles;     // those, when installed
 };

@@ -50,8 +50,8 @@ std::vector<PerfCollector::PublishedTree> PerfCollector::publishedTrees() const 
     PublishedTree tree;
     tree.device = service.device;
     if (publishing::readPublishedTree(tree.device.c_str(), tree.blob, &tree.publishedAt) != S_OK) continue;
-    tree.titles = service.titled ? service.titles
-                                 : TitleBase{FallbackFirstCounter + fallback, FallbackFirstHelp + fallback};
+    tree.titles =
+        service.titled ? service.titles : TitleBase{FallbackFirstCounter + fallback, FallbackFirstHelp + fallback};
     trees.push_back(std::move(tree));
   }
   return trees;
@@ -105,8 +105,8 @@ DWORD PerfCollector::collectFrom(bool opened, const WCHAR *query, void **data, D
     // time pass where no count changed.
     const publishing::PublishedClock &at = published.publishedAt;
     const PerfClock clock = at.frequency > 0 ? PerfClock{at.time, at.frequency} : now;
-    DWORD status = writePerfData(tree, wanted, published.titles, clock, cursor, capacity - total, written,
-                                 objectsWritten);
+    DWORD status =
+        writePerfData(tree, wanted, published.titles, clock, cursor, capacity - total, written, objectsWritten);
     if (status != ERROR_SUCCESS) return status;  // nothing of this query counts as written
     cursor += written;
     total += written;

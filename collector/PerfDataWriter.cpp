@@ -68,11 +68,12 @@ void writeBlock(BYTE *at, const CounterLayout &layout, const std::vector<LONGLON
   }
 }
 
-BYTE *writeObject(BYTE *at, const ObjectSnapshot &object, const CounterLayout &layout, DWORD length,
-                  TitleBase titles, PerfClock clock) {
+BYTE *writeObject(BYTE *at, const ObjectSnapshot &object, const CounterLayout &layout, DWORD length, TitleBase titles,
+                  PerfClock clock) {
   PERF_OBJECT_TYPE type{};
   type.TotalByteLength = length;
-  type.DefinitionLength = static_cast<DWORD>(sizeof(PERF_OBJECT_TYPE) + object.counters.size() * sizeof(PERF_COUNTER_DEFINITION));
+  type.DefinitionLength =
+      static_cast<DWORD>(sizeof(PERF_OBJECT_TYPE) + object.counters.size() * sizeof(PERF_COUNTER_DEFINITION));
   type.HeaderLength = sizeof(PERF_OBJECT_TYPE);
   type.ObjectNameTitleIndex = titles.firstCounter + static_cast<DWORD>(object.id);
   type.ObjectHelpTitleIndex = titles.firstHelp + static_cast<DWORD>(object.id);
@@ -114,7 +115,8 @@ BYTE *writeObject(BYTE *at, const ObjectSnapshot &object, const CounterLayout &l
     definition.NameOffset = sizeof(PERF_INSTANCE_DEFINITION);
     definition.NameLength = static_cast<DWORD>((instance.name.size() + 1) * sizeof(WCHAR));
     std::memcpy(at, &definition, sizeof definition);
-    if (!instance.name.empty()) std::memcpy(at + sizeof definition, instance.name.data(), instance.name.size() * sizeof(WCHAR));
+    if (!instance.name.empty())
+      std::memcpy(at + sizeof definition, instance.name.data(), instance.name.size() * sizeof(WCHAR));
     at += instanceBytes;
     writeBlock(at, layout, instance.values);
     at += layout.blockLength;
@@ -165,8 +167,8 @@ DWORD counterDataSize(DWORD counterType) {
   }
 }
 
-DWORD writePerfData(const TreeSnapshot &tree, const ObjectQuery &query, TitleBase titles, PerfClock clock,
-                    BYTE *buffer, DWORD capacity, DWORD &written, DWORD &objects) {
+DWORD writePerfData(const TreeSnapshot &tree, const ObjectQuery &query, TitleBase titles, PerfClock clock, BYTE *buffer,
+                    DWORD capacity, DWORD &written, DWORD &objects) {
   written = 0;
   objects = 0;
   struct Planned {
@@ -186,7 +188,8 @@ DWORD writePerfData(const TreeSnapshot &tree, const ObjectQuery &query, TitleBas
   }
   if (total > capacity) return ERROR_MORE_DATA;
   BYTE *at = buffer;
-  for (const Planned &planned : plan) at = writeObject(at, *planned.object, planned.layout, planned.length, titles, clock);
+  for (const Planned &planned : plan)
+    at = writeObject(at, *planned.object, planned.layout, planned.length, titles, clock);
   written = static_cast<DWORD>(total);
   objects = static_cast<DWORD>(plan.size());
   return ERROR_SUCCESS;

@@ -47,8 +47,8 @@ struct PerfClock {
 // Writes the objects into `buffer`. ERROR_SUCCESS with `written` bytes and
 // `objects` objects; ERROR_MORE_DATA, with nothing written and both zero,
 // when `capacity` is too small.
-DWORD writePerfData(const TreeSnapshot &tree, const ObjectQuery &query, TitleBase titles, PerfClock clock,
-                    BYTE *buffer, DWORD capacity, DWORD &written, DWORD &objects);
+DWORD writePerfData(const TreeSnapshot &tree, const ObjectQuery &query, TitleBase titles, PerfClock clock, BYTE *buffer,
+                    DWORD capacity, DWORD &written, DWORD &objects);
 
 // The bytes of a counter's data for its type.
 DWORD counterDataSize(DWORD counterType);

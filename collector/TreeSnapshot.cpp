@@ -37,7 +37,8 @@ class BlobReader {
   BlobReader(const BYTE *bytes, size_t size) : bytes_(bytes), size_(size) {}
 
   const BYTE *take(size_t count, const char *what) {
-    if (count > size_ - at_) throw Malformed{std::string(what) + " runs past the end of the blob at byte " + std::to_string(at_)};
+    if (count > size_ - at_)
+      throw Malformed{std::string(what) + " runs past the end of the blob at byte " + std::to_string(at_)};
     const BYTE *start = bytes_ + at_;
     at_ += count;
     return start;
@@ -95,10 +96,22 @@ class BlobReader {
 
   static size_t elementSize(WORD type) {
     switch (type) {
-      case VT_I1: case VT_UI1: return 1;
-      case VT_I2: case VT_UI2: case VT_BOOL: return 2;
-      case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_R4: case VT_ERROR: return 4;
-      case VT_R8: case VT_CY: case VT_DATE: case VT_I8: case VT_UI8: return 8;
+      case VT_I1:
+      case VT_UI1: return 1;
+      case VT_I2:
+      case VT_UI2:
+      case VT_BOOL: return 2;
+      case VT_I4:
+      case VT_UI4:
+      case VT_INT:
+      case VT_UINT:
+      case VT_R4:
+      case VT_ERROR: return 4;
+      case VT_R8:
+      case VT_CY:
+      case VT_DATE:
+      case VT_I8:
+      case VT_UI8: return 8;
       default: return 0;
     }
   }
@@ -118,7 +131,8 @@ class BlobReader {
     }
     size_t width = elementSize(type);
     if (width == 0) throw Malformed{"array of type " + std::to_string(tag) + " cannot be read"};
-    if (static_cast<unsigned long long>(count) > (size_ - at_) / width) throw Malformed{"array runs past the end of the blob"};
+    if (static_cast<unsigned long long>(count) > (size_ - at_) / width)
+      throw Malformed{"array runs past the end of the blob"};
     const BYTE *elements = take(static_cast<size_t>(count) * width, "array");
     if (count == 0) return 0;
     if (type == VT_UI1) {

@@ -36,8 +36,7 @@ bool asksForHelp(const Arguments &arguments);
 
 // What a parser makes of a command line: the options to run with, a request
 // for the usage text, or a usage error with what it says.
-template <typename Options>
-struct Parsed {
+template <typename Options> struct Parsed {
   enum class Outcome { Run, Help, UsageError };
   Outcome outcome = Outcome::Run;
   Options options{};
@@ -76,15 +75,9 @@ int runProgram(const Program &program, int argc, char **argv, Parsed<Options> (*
   const Parsed<Options> parsed = parse(commandArguments(argc, argv));
   int code = Success;
   switch (parsed.outcome) {
-    case Parsed<Options>::Outcome::Help:
-      std::fputs(program.usage().c_str(), stdout);
-      break;
-    case Parsed<Options>::Outcome::UsageError:
-      code = reportUsageError(program, parsed.error);
-      break;
-    case Parsed<Options>::Outcome::Run:
-      code = run(parsed.options);
-      break;
+    case Parsed<Options>::Outcome::Help: std::fputs(program.usage().c_str(), stdout); break;
+    case Parsed<Options>::Outcome::UsageError: code = reportUsageError(program, parsed.error); break;
+    case Parsed<Options>::Outcome::Run: code = run(parsed.options); break;
   }
   return finishOutput(program.name, code);
 }

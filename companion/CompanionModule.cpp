@@ -43,8 +43,8 @@ std::optional<std::pair<DWORD, std::vector<BYTE>>> readValue(const Text &keyPath
 
 HRESULT writeValue(const Text &keyPath, const OLECHAR *name, DWORD type, const void *data, DWORD size) {
   HKEY key = nullptr;
-  LONG error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                               KEY_SET_VALUE, nullptr, &key, nullptr);
+  LONG error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                               nullptr, &key, nullptr);
   if (error == ERROR_SUCCESS) {
     error = RegSetValueExW(key, name, 0, type, static_cast<const BYTE *>(data), size);
     RegCloseKey(key);
@@ -56,8 +56,8 @@ HRESULT lastError() { return inproc::resultOfError(GetLastError()); }
 
 std::string utf8(const Text &text) {
   if (text.empty()) return std::string();
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                       nullptr, nullptr);
+  const int size =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   std::string out(size > 0 ? static_cast<size_t>(size) : 0, '\0');
   if (size > 0)
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
@@ -147,8 +147,8 @@ Text timestamp() {
   SYSTEMTIME now = {};
   GetLocalTime(&now);
   OLECHAR text[32];
-  wsprintfW(text, OLESTR("%04u-%02u-%02u %02u:%02u:%02u.%03u"), now.wYear, now.wMonth, now.wDay, now.wHour,
-            now.wMinute, now.wSecond, now.wMilliseconds);
+  wsprintfW(text, OLESTR("%04u-%02u-%02u %02u:%02u:%02u.%03u"), now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+            now.wSecond, now.wMilliseconds);
   return text;
 }
 

@@ -75,7 +75,8 @@ HRESULT createFolderBranding(IUnknown *outer, REFIID riid, void **object);
 
 // The class of the viewer, which the component finds by ProgID.
 // {0C8F2D4B-5A31-4E7C-9B6D-2F1E8A4C7D35}
-inline constexpr CLSID CLSID_ViewerHelper = {0x0C8F2D4B, 0x5A31, 0x4E7C, {0x9B, 0x6D, 0x2F, 0x1E, 0x8A, 0x4C, 0x7D, 0x35}};
+inline constexpr CLSID CLSID_ViewerHelper = {
+    0x0C8F2D4B, 0x5A31, 0x4E7C, {0x9B, 0x6D, 0x2F, 0x1E, 0x8A, 0x4C, 0x7D, 0x35}};
 
 // An object of the module with interface I (derived from IDispatch) whose
 // identifier is `iid`: reference counting, QueryInterface for IUnknown,
@@ -122,8 +123,7 @@ template <typename I, const IID &iid> class Object : public I {
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override {
     return DISP_E_UNKNOWNNAME;
   }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *, EXCEPINFO *,
-                                   UINT *) override {
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *, EXCEPINFO *, UINT *) override {
     return DISP_E_MEMBERNOTFOUND;
   }
 

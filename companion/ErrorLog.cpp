@@ -43,16 +43,17 @@ class ErrorLog final : public Object<IErrorLog, rv::IID_IErrorLog> {
   // raises it, process and thread. A file that cannot be written (a full
   // disk, no access) fails the call with the file system's code and keeps
   // nothing, which the caller treats as a record that went nowhere.
-  HRESULT STDMETHODCALLTYPE LogError(BSTR source, LONG hr, BSTR description, LONG line, BSTR component,
-                                     BSTR version, BSTR module, BSTR file, BSTR procedure, SHORT setErrorInfo,
+  HRESULT STDMETHODCALLTYPE LogError(BSTR source, LONG hr, BSTR description, LONG line, BSTR component, BSTR version,
+                                     BSTR module, BSTR file, BSTR procedure, SHORT setErrorInfo,
                                      SHORT raised) override {
-    return inproc::boundary([&] { return log(source, hr, description, line, component, version, module, file,
-                                             procedure, setErrorInfo, raised); });
+    return inproc::boundary([&] {
+      return log(source, hr, description, line, component, version, module, file, procedure, setErrorInfo, raised);
+    });
   }
 
  private:
-  static HRESULT log(BSTR source, LONG hr, BSTR description, LONG line, BSTR component, BSTR version,
-                     BSTR module, BSTR file, BSTR procedure, SHORT setErrorInfo, SHORT raised) {
+  static HRESULT log(BSTR source, LONG hr, BSTR description, LONG line, BSTR component, BSTR version, BSTR module,
+                     BSTR file, BSTR procedure, SHORT setErrorInfo, SHORT raised) {
     const OLECHAR tab[] = {'\t', 0};
     const Text fields[] = {timestamp(),
                            hexadecimal(hr),

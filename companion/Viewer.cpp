@@ -84,6 +84,8 @@ class Viewer final : public Object<IDispatch, IID_IDispatch> {
 
 }  // namespace
 
-HRESULT createViewer(IUnknown *outer, REFIID riid, void **object) { return Viewer::create<Viewer>(outer, riid, object); }
+HRESULT createViewer(IUnknown *outer, REFIID riid, void **object) {
+  return Viewer::create<Viewer>(outer, riid, object);
+}
 
 }  // namespace rv::companion

@@ -351,7 +351,6 @@ class SampleServer {
     cacheEntries_ = std::min(50000.0, cacheEntries_ + tick.requestsPerSecond * elapsed * 0.4);
     if (cacheEntries_ >= 50000.0) cacheEntries_ = 30000.0;  // the cache trims itself
     set(cache_, integer(static_cast<LONG>(cacheEntries_)), "Cache Entries");
-
   }
 
   // A load whose values are known at every moment: three sessions that
@@ -597,8 +596,8 @@ void explainCounterTypes(const Text &file) {
 
 Com<IPerfMgr> createManager() {
   Com<IPerfMgr> manager;
-  const HRESULT hr =
-      CoCreateInstance(CLSID_PerfMgr, nullptr, CLSCTX_INPROC_SERVER, IID_IPerfMgr, reinterpret_cast<void **>(manager.put()));
+  const HRESULT hr = CoCreateInstance(CLSID_PerfMgr, nullptr, CLSCTX_INPROC_SERVER, IID_IPerfMgr,
+                                      reinterpret_cast<void **>(manager.put()));
   if (FAILED(hr))
     throw HostFailure{"creating rvZedaZuvivurAzodav_83.PerfMgr (is the component registered? regsvr32 it first)", hr,
                       ""};
@@ -636,7 +635,8 @@ int unregisterDevice(IPerfMgr *manager) {
   const long unloaded = runTool(Text(OLESTR("unlodctr \"")) + device.text() + OLESTR("\""));
   if (unloaded != 0) std::fprintf(stderr, "sample_host: warning: unlodctr ended with %ld\n", unloaded);
   LSTATUS status = RegDeleteTreeW(HKEY_LOCAL_MACHINE, service.c_str());
-  if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) status = RegDeleteKeyW(HKEY_LOCAL_MACHINE, service.c_str());
+  if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND)
+    status = RegDeleteKeyW(HKEY_LOCAL_MACHINE, service.c_str());
   if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
     throw HostFailure{"removing HKLM\\" + toUtf8(service), HRESULT_FROM_WIN32(status), ""};
   std::printf("unregistered %s\n", toUtf8(device.text()).c_str());
@@ -660,9 +660,10 @@ int serve(IPerfMgr *manager, const Text &folder, const Options &options) {
   }
   // Register's tools speak for themselves: unlodctr says "not installed" on
   // a first start, which is no failure.
-  std::printf("sample_host: registering %s: unlodctr takes out counters installed before, if any, then lodctr "
-              "installs them\n",
-              toUtf8(device.text()).c_str());
+  std::printf(
+      "sample_host: registering %s: unlodctr takes out counters installed before, if any, then lodctr "
+      "installs them\n",
+      toUtf8(device.text()).c_str());
   std::fflush(stdout);
   check(manager->Register(Bstr(folder).get()), "Register");
   check(manager->CreateTotalInstances(), "CreateTotalInstances");

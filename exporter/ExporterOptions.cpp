@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <iterator>
 
-
 namespace exporter {
 namespace {
 
@@ -27,15 +26,16 @@ struct Flag {
 const Flag flags[] = {
     {FlagId::ListenAddress, Action::Serve, "--web.listen-address", "--listen", "ADDRESS",
      "where to serve: HOST:PORT, [IPv6]:PORT, or :PORT for every interface (default 127.0.0.1:9464)", false, true},
-    {FlagId::WithTotal, Action::Serve, "--with-total", nullptr, nullptr, "show the _Total instances too (left out by default)", false,
-     true},
-    {FlagId::Action, Action::Once, "--once", nullptr, nullptr, "print the page once on standard output (OpenMetrics) and exit", false,
-     false},
+    {FlagId::WithTotal, Action::Serve, "--with-total", nullptr, nullptr,
+     "show the _Total instances too (left out by default)", false, true},
+    {FlagId::Action, Action::Once, "--once", nullptr, nullptr,
+     "print the page once on standard output (OpenMetrics) and exit", false, false},
     {FlagId::Action, Action::InstallService, "--install-service", nullptr, nullptr,
      "install perf_exporter as the Windows service perf_exporter, started with the system, with the other options "
      "given here",
      true, false},
-    {FlagId::Action, Action::UninstallService, "--uninstall-service", nullptr, nullptr, "stop and remove that service", true, false},
+    {FlagId::Action, Action::UninstallService, "--uninstall-service", nullptr, nullptr, "stop and remove that service",
+     true, false},
     {FlagId::Action, Action::RunService, "--service", nullptr, nullptr, nullptr, true, false},
 };
 
@@ -118,9 +118,7 @@ commandline::Parsed<Options> parseOptions(const commandline::Arguments &argument
         address = value;
         addressGiven = true;
         break;
-      case FlagId::WithTotal:
-        options.families.withTotal = true;
-        break;
+      case FlagId::WithTotal: options.families.withTotal = true; break;
       case FlagId::Action:
         if (options.action != Action::Serve) {
           return Parsed::wrong(std::string("choose one of --once, --install-service, --uninstall-service, not ") +
@@ -130,8 +128,10 @@ commandline::Parsed<Options> parseOptions(const commandline::Arguments &argument
     }
   }
   if (!parseListenAddress(address, options.address)) {
-    return Parsed::wrong("--web.listen-address needs HOST:PORT, [IPv6]:PORT or :PORT with a port from 1 to 65535, "
-                         "not '" + address + "'");
+    return Parsed::wrong(
+        "--web.listen-address needs HOST:PORT, [IPv6]:PORT or :PORT with a port from 1 to 65535, "
+        "not '" +
+        address + "'");
   }
   if (options.action == Action::Once && addressGiven) {
     return Parsed::wrong("--once prints the page and listens nowhere: drop --web.listen-address");

@@ -101,10 +101,8 @@ DWORD WINAPI control(DWORD code, DWORD, void *, void *) {
       report(SERVICE_STOP_PENDING);
       running.stop->request();
       return NO_ERROR;
-    case SERVICE_CONTROL_INTERROGATE:
-      return NO_ERROR;
-    default:
-      return ERROR_CALL_NOT_IMPLEMENTED;
+    case SERVICE_CONTROL_INTERROGATE: return NO_ERROR;
+    default: return ERROR_CALL_NOT_IMPLEMENTED;
   }
 }
 
@@ -148,9 +146,10 @@ int installService(const Options &options) {
                        wide(options.address.text()) + L"/metrics.";
   SERVICE_DESCRIPTIONW description{about.data()};
   ChangeServiceConfig2W(service.handle, SERVICE_CONFIG_DESCRIPTION, &description);
-  printf("perf_exporter: installed the service perf_exporter: %s\n"
-         "perf_exporter: it starts with the system; to start it now: sc start perf_exporter\n",
-         commandline::toUtf8(std::basic_string<WCHAR>(command.begin(), command.end())).c_str());
+  printf(
+      "perf_exporter: installed the service perf_exporter: %s\n"
+      "perf_exporter: it starts with the system; to start it now: sc start perf_exporter\n",
+      commandline::toUtf8(std::basic_string<WCHAR>(command.begin(), command.end())).c_str());
   return Success;
 }
 

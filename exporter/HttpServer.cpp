@@ -206,9 +206,8 @@ void Session::answer(const beast::error_code &error) {
   // The answer may come from another thread: it is sent from this
   // connection's strand.
   server_.handle(request, [self = shared_from_this(), head, keepAlive](HttpResponse response) {
-    asio::post(self->stream_.get_executor(), [self, head, keepAlive, response = std::move(response)] {
-      self->send(response, head, keepAlive);
-    });
+    asio::post(self->stream_.get_executor(),
+               [self, head, keepAlive, response = std::move(response)] { self->send(response, head, keepAlive); });
   });
 }
 

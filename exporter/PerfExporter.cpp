@@ -46,15 +46,11 @@ int printOnce(const Options &options) {
 
 int run(const Options &options) {
   switch (options.action) {
-    case Action::Once:
-      return printOnce(options);
+    case Action::Once: return printOnce(options);
 #ifdef _WIN32
-    case Action::InstallService:
-      return installService(options);
-    case Action::UninstallService:
-      return uninstallService();
-    case Action::RunService:
-      return runService(options);
+    case Action::InstallService: return installService(options);
+    case Action::UninstallService: return uninstallService();
+    case Action::RunService: return runService(options);
 #endif
     default: {
       StopRequest stop;

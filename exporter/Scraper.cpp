@@ -14,7 +14,8 @@ namespace exporter {
 namespace {
 
 std::string queryFailure(const char *what, LONG code) {
-  return std::string("reading performance data \"") + what + "\" failed: " + commandline::systemReason(static_cast<DWORD>(code));
+  return std::string("reading performance data \"") + what +
+         "\" failed: " + commandline::systemReason(static_cast<DWORD>(code));
 }
 
 }  // namespace
@@ -143,7 +144,8 @@ bool Scraper::loadNames(const char *what, perfdata::NameTable &names, std::strin
     return false;
   }
   std::string problem;
-  if (!names.add(bytes.data(), bytes.size(), problem)) tell(std::string("warning: \"") + what + "\": " + problem, lastWarning_);
+  if (!names.add(bytes.data(), bytes.size(), problem))
+    tell(std::string("warning: \"") + what + "\": " + problem, lastWarning_);
   return true;
 }
 

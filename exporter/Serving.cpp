@@ -37,9 +37,9 @@ int serve(const Options &options, StopRequest &stop, const Log &log, const std::
   Scraper scraper(options.families, log);
   MetricsSite site([&scraper](Delivery deliver) { scraper.request(std::move(deliver)); });
   std::string failure;
-  std::unique_ptr<HttpServer> server =
-      startHttpServer(options.address, limits,
-                      [&site](const HttpRequest &request, Respond respond) { site.answer(request, respond); }, failure);
+  std::unique_ptr<HttpServer> server = startHttpServer(
+      options.address, limits, [&site](const HttpRequest &request, Respond respond) { site.answer(request, respond); },
+      failure);
   if (server == nullptr) {
     log("cannot listen on " + options.address.text() + ": " + failure);
     return Failure;

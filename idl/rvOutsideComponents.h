@@ -21,13 +21,15 @@ struct IErrorLog : public IDispatch {
   // asks for the record to be left as the thread's error information,
   // `raised` tells whether the caller goes on to raise it.
   virtual HRESULT STDMETHODCALLTYPE LogError(BSTR source, LONG hr, BSTR description, LONG line, BSTR component,
-                                             BSTR version, BSTR module, BSTR file, BSTR procedure,
-                                             SHORT setErrorInfo, SHORT raised) = 0;
+                                             BSTR version, BSTR module, BSTR file, BSTR procedure, SHORT setErrorInfo,
+                                             SHORT raised) = 0;
 };
 
 // The trace settings component.
-inline constexpr CLSID CLSID_TraceSettings = {0x4816F656, 0x2AF1, 0x4A5C, {0x9E, 0x49, 0xB5, 0x64, 0x29, 0x65, 0x72, 0x41}};
-inline constexpr IID IID_ITraceSettings = {0xF5480F4E, 0x0965, 0x4A0D, {0xBE, 0x00, 0xB5, 0x8B, 0xF2, 0x50, 0x3E, 0x04}};
+inline constexpr CLSID CLSID_TraceSettings = {
+    0x4816F656, 0x2AF1, 0x4A5C, {0x9E, 0x49, 0xB5, 0x64, 0x29, 0x65, 0x72, 0x41}};
+inline constexpr IID IID_ITraceSettings = {
+    0xF5480F4E, 0x0965, 0x4A0D, {0xBE, 0x00, 0xB5, 0x8B, 0xF2, 0x50, 0x3E, 0x04}};
 
 struct ITraceSettings : public IDispatch {
   // Whether a record of `level` is to be shown in the viewer; `kind` is
@@ -49,8 +51,10 @@ struct ITraceSettings : public IDispatch {
 
 // The branding component, deDaravodi::FolderBranding: it names the folder in
 // which the product's resource files are looked for.
-inline constexpr CLSID CLSID_FolderBranding = {0x458A006B, 0xB615, 0x4542, {0xB0, 0xCE, 0xB5, 0x13, 0xE1, 0xF0, 0x0C, 0x70}};
-inline constexpr IID IID_IFolderBranding = {0xA7092117, 0xBCCF, 0x46CD, {0xB5, 0xA1, 0x0A, 0x09, 0xE7, 0x52, 0x21, 0xAC}};
+inline constexpr CLSID CLSID_FolderBranding = {
+    0x458A006B, 0xB615, 0x4542, {0xB0, 0xCE, 0xB5, 0x13, 0xE1, 0xF0, 0x0C, 0x70}};
+inline constexpr IID IID_IFolderBranding = {
+    0xA7092117, 0xBCCF, 0x46CD, {0xB5, 0xA1, 0x0A, 0x09, 0xE7, 0x52, 0x21, 0xAC}};
 
 struct IFolderBranding : public IDispatch {
   // Stores the folder in the registry for every later reader; an empty or

@@ -36,8 +36,7 @@ class ClassObject final : public IClassFactory {
 
 // DllGetClassObject over a module's table of classes, whose rows name their
 // class as `clsid` (a pointer) and hold its `classObject`.
-template <typename Rows>
-HRESULT getClassObject(const Rows &rows, REFCLSID clsid, REFIID riid, void **object) noexcept {
+template <typename Rows> HRESULT getClassObject(const Rows &rows, REFCLSID clsid, REFIID riid, void **object) noexcept {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
   for (const auto &row : rows)

@@ -8,10 +8,10 @@
 #include "Module.h"
 #include "Registration.h"
 
-#define INPROC_ENTRY_POINTS(classes, registration)                                                         \
-  STDAPI DllCanUnloadNow(void) { return Module::canUnloadNow(); }                                          \
-  STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID *ppv) {                                    \
-    return rv::inproc::getClassObject(classes, rclsid, riid, ppv);                                         \
-  }                                                                                                        \
-  STDAPI DllRegisterServer(void) { return rv::inproc::registerServer(registration); }                      \
+#define INPROC_ENTRY_POINTS(classes, registration)                                    \
+  STDAPI DllCanUnloadNow(void) { return Module::canUnloadNow(); }                     \
+  STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID *ppv) {               \
+    return rv::inproc::getClassObject(classes, rclsid, riid, ppv);                    \
+  }                                                                                   \
+  STDAPI DllRegisterServer(void) { return rv::inproc::registerServer(registration); } \
   STDAPI DllUnregisterServer(void) { return rv::inproc::unregisterServer(registration); }

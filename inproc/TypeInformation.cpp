@@ -86,8 +86,8 @@ HRESULT loadModuleLibrary(ITypeLib **library, Text *loadedFrom) {
   if (FAILED(hr)) {
     const size_t dot = module.find_last_of('.');
     const size_t slash = module.find_last_of('\\');
-    file = (dot != Text::npos && (slash == Text::npos || dot > slash) ? module.substr(0, dot) : module) +
-           OLESTR(".tlb");
+    file =
+        (dot != Text::npos && (slash == Text::npos || dot > slash) ? module.substr(0, dot) : module) + OLESTR(".tlb");
     hr = LoadTypeLibEx(file.c_str(), REGKIND_NONE, library);
   }
   if (SUCCEEDED(hr) && loadedFrom != nullptr) *loadedFrom = file;

@@ -127,8 +127,7 @@ std::vector<CounterValue> displayValues(const std::vector<CounterDefinition> &co
       } else {
         RawValue earlier = readRawValue(counter, *before->counters);
         value.form = CounterValue::Form::Rate;
-        if (earlier.size != raw.size ||
-            !ratePerSecond(earlier.integer, raw.integer, *before, now, value.number)) {
+        if (earlier.size != raw.size || !ratePerSecond(earlier.integer, raw.integer, *before, now, value.number)) {
           value = undefined();
         }
       }
@@ -155,15 +154,11 @@ std::string formatValue(const CounterValue &value) {
     case CounterValue::Form::Integer:
       snprintf(text, sizeof text, "%" PRIu64, static_cast<uint64_t>(value.integer));
       return text;
-    case CounterValue::Form::Rate:
-      snprintf(text, sizeof text, "%.2f/s", value.number);
-      return text;
+    case CounterValue::Form::Rate: snprintf(text, sizeof text, "%.2f/s", value.number); return text;
     case CounterValue::Form::FirstRaw:
       snprintf(text, sizeof text, "%" PRIu64 " (raw)", static_cast<uint64_t>(value.integer));
       return text;
-    case CounterValue::Form::Percent:
-      snprintf(text, sizeof text, "%.2f%%", value.number);
-      return text;
+    case CounterValue::Form::Percent: snprintf(text, sizeof text, "%.2f%%", value.number); return text;
     case CounterValue::Form::Bytes: {
       std::string bytes;
       for (BYTE byte : value.bytes) {
@@ -172,10 +167,8 @@ std::string formatValue(const CounterValue &value) {
       }
       return bytes;
     }
-    case CounterValue::Form::Nothing:
-      return "-";
-    case CounterValue::Form::Undefined:
-      break;
+    case CounterValue::Form::Nothing: return "-";
+    case CounterValue::Form::Undefined: break;
   }
   return "-";
 }

@@ -59,8 +59,7 @@ class Walker {
   }
 
  private:
-  template <typename T>
-  T read(uint64_t at) const {
+  template <typename T> T read(uint64_t at) const {
     T value;
     memcpy(&value, bytes_ + at, sizeof value);
     return value;
@@ -350,14 +349,10 @@ bool parseDataBlock(const BYTE *bytes, size_t size, DataBlock &block, std::strin
 
 DWORD counterDataSize(DWORD type, DWORD definedSize) {
   switch (type & PERF_SIZE_VARIABLE_LEN) {
-    case PERF_SIZE_DWORD:
-      return sizeof(DWORD);
-    case PERF_SIZE_LARGE:
-      return sizeof(ULONGLONG);
-    case PERF_SIZE_ZERO:
-      return 0;
-    default:
-      return definedSize;
+    case PERF_SIZE_DWORD: return sizeof(DWORD);
+    case PERF_SIZE_LARGE: return sizeof(ULONGLONG);
+    case PERF_SIZE_ZERO: return 0;
+    default: return definedSize;
   }
 }
 

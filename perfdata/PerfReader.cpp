@@ -13,8 +13,7 @@ namespace {
 // up to this bound.
 constexpr DWORD largestOffer = 256u * 1024 * 1024;
 
-template <typename T>
-T readAt(const std::vector<BYTE> &data, uint64_t at) {
+template <typename T> T readAt(const std::vector<BYTE> &data, uint64_t at) {
   T value;
   memcpy(&value, data.data() + at, sizeof value);
   return value;

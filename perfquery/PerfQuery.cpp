@@ -25,8 +25,8 @@ using namespace perfdata;
 namespace {
 
 using commandline::Failure;
-using commandline::Success;
 using commandline::fromUtf8;
+using commandline::Success;
 using commandline::toUtf8;
 using perfquery::Request;
 
@@ -313,12 +313,9 @@ int run(const Request &request) {
     return queryFailure(OLESTR("Counter 009"), result);
   }
   switch (request.action) {
-    case Request::Action::ListObjects:
-      return listObjects(reader, names);
-    case Request::Action::ListCounters:
-      return listCounters(reader, names, request.object);
-    default:
-      return showValues(reader, names, request);
+    case Request::Action::ListObjects: return listObjects(reader, names);
+    case Request::Action::ListCounters: return listCounters(reader, names, request.object);
+    default: return showValues(reader, names, request);
   }
 }
 

@@ -143,9 +143,7 @@ HRESULT openSection(const Text &name, size_t size, Section &out) {
   return S_OK;
 }
 
-bool notFound(HRESULT hr) {
-  return hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-}
+bool notFound(HRESULT hr) { return hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND); }
 
 }  // namespace
 

@@ -31,8 +31,7 @@ void setDirectErrorInfo(REFCLSID clsid, const Text &description, REFIID iid) {
 HRESULT reportDirect(REFCLSID clsid, UINT stringId, REFIID iid, HRESULT hr) {
   OLECHAR buffer[1024];
   const int length = LoadStringW(Module::instance(), stringId, buffer, 1024);
-  setDirectErrorInfo(clsid, length > 0 ? Text(buffer, static_cast<size_t>(length)) : toWide("Unknown Error"),
-                     iid);
+  setDirectErrorInfo(clsid, length > 0 ? Text(buffer, static_cast<size_t>(length)) : toWide("Unknown Error"), iid);
   return hr == 0 ? static_cast<HRESULT>(0x80040000u + stringId) : hr;
 }
 

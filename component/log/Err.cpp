@@ -62,8 +62,7 @@ std::string fileOfUnit(const std::string &path) {
 
 Err::Err(HRESULT hr, std::string source, std::string description, std::string module, const std::string &filePath,
          std::string procedure, LONG line, LONG level) {
-  assign(hr, std::move(source), std::move(description), std::move(module), filePath, std::move(procedure), line,
-         level);
+  assign(hr, std::move(source), std::move(description), std::move(module), filePath, std::move(procedure), line, level);
 }
 
 void Err::assign(HRESULT newHr, std::string newSource, std::string newDescription, std::string newModule,
@@ -84,14 +83,16 @@ void Err::assignFrom(const ComError &error, std::string newModule, const std::st
     IErrorInfo *info = error.errorInfo();
     std::string newDescription = errorInfoText(info, &IErrorInfo::GetDescription);
     if (newDescription.empty()) newDescription = error.message();
-    assign(error.code(), errorInfoText(info, &IErrorInfo::GetSource), std::move(newDescription),
-           std::move(newModule), filePath, std::move(newProcedure), newLine, newLevel);
+    assign(error.code(), errorInfoText(info, &IErrorInfo::GetSource), std::move(newDescription), std::move(newModule),
+           filePath, std::move(newProcedure), newLine, newLevel);
   } catch (...) {
     assign(E_FAIL, "", "failed to convert _com_error to Err", "", rvSourceUnit, "Err::assignFrom", 98, 1);
   }
 }
 
-Err Err::at(HRESULT hr, const Site &site) { return Err(hr, "", "", ModuleName, site.unit, site.operation, site.line, 1); }
+Err Err::at(HRESULT hr, const Site &site) {
+  return Err(hr, "", "", ModuleName, site.unit, site.operation, site.line, 1);
+}
 
 void Err::logAndClear() {
   log(true, true);
@@ -111,8 +112,8 @@ void Err::report() {
     Bstr wideDescription = toBstr(description);
     ComPtr<IErrorInfo> info;
     if (FAILED(create->SetGUID(GUID_NULL)) || FAILED(create->SetSource(wideSource.get())) ||
-        FAILED(create->SetDescription(wideDescription.get())) ||
-        FAILED(create.query(IID_IErrorInfo, info)) || FAILED(SetErrorInfo(0, info.get())))
+        FAILED(create->SetDescription(wideDescription.get())) || FAILED(create.query(IID_IErrorInfo, info)) ||
+        FAILED(SetErrorInfo(0, info.get())))
       hr = E_FAIL;
   } catch (...) {
     hr = E_FAIL;

@@ -27,8 +27,8 @@ struct Site {
 // as its static member rvSourceUnit instead), each operation its name once; a
 // raise or a frame then takes its site from RV_HERE. Templates name the unit
 // explicitly with RV_SITE.
-#define RV_SOURCE_UNIT(path) \
-  namespace {                \
+#define RV_SOURCE_UNIT(path)                 \
+  namespace {                                \
   constexpr const char *rvSourceUnit = path; \
   }
 #define RV_OPERATION(name) static constexpr const char *rvOperation = name
@@ -58,8 +58,8 @@ class Err final {
   // Replaces `text` with the XML error information of this error.
   void toXml(std::string &text) const;
 
-  void assign(HRESULT hr, std::string source, std::string description, std::string module,
-              const std::string &filePath, std::string procedure, LONG line, LONG level);
+  void assign(HRESULT hr, std::string source, std::string description, std::string module, const std::string &filePath,
+              std::string procedure, LONG line, LONG level);
   void assignFrom(const ComError &error, std::string module, const std::string &filePath, std::string procedure,
                   LONG line, LONG level);
 

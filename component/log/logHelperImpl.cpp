@@ -66,8 +66,8 @@ void appendToFallbackFile(const Record &r) {
   path += ErrorLogFileName;
   if (path.size() > MAX_PATH - 1) return;
 
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
 
   const Text tab(1, 0x09);
@@ -98,23 +98,23 @@ void appendToFallbackFile(const Record &r) {
     text += endOfLine;
   }
   const Text fields[] = {toWide("{00000000-0000-0000-0000-000000000000}"),
-                               dash,
-                               dash,
-                               r.component,
-                               r.version,
-                               r.module,
-                               r.file,
-                               r.procedure,
-                               decimal(r.line),
-                               r.source,
-                               decimal(r.hr),
-                               r.description,
-                               dash,
-                               dash,
-                               dash,
-                               dash,
-                               dash,
-                               dash};
+                         dash,
+                         dash,
+                         r.component,
+                         r.version,
+                         r.module,
+                         r.file,
+                         r.procedure,
+                         decimal(r.line),
+                         r.source,
+                         decimal(r.hr),
+                         r.description,
+                         dash,
+                         dash,
+                         dash,
+                         dash,
+                         dash,
+                         dash};
   for (size_t i = 0; i < std::size(fields); ++i) text += (i ? tab : Text()) + fields[i];
   text += endOfLine;
 
@@ -126,8 +126,8 @@ void appendToFallbackFile(const Record &r) {
 void callLogError(IErrorLog *log, const Record &r, bool setErrorInfo, bool raised) {
   Bstr source(r.source.c_str()), description(r.description.c_str()), component(r.component.c_str()),
       version(r.version.c_str()), module(r.module.c_str()), file(r.file.c_str()), procedure(r.procedure.c_str());
-  log->LogError(source.get(), r.hr, description.get(), r.line, component.get(), version.get(), module.get(),
-                file.get(), procedure.get(), setErrorInfo ? 1 : 0, raised ? 1 : 0);
+  log->LogError(source.get(), r.hr, description.get(), r.line, component.get(), version.get(), module.get(), file.get(),
+                procedure.get(), setErrorInfo ? 1 : 0, raised ? 1 : 0);
 }
 
 void sendTrace(ITraceSettings *trace, const Err &e, VARIANT_BOOL &show) {
@@ -169,8 +169,7 @@ HRESULT handToViewer(const Err &e) {
   V_VT(&arguments[4]) = VT_BSTR;
   V_BSTR(&arguments[4]) = message.get();
   DISPPARAMS parameters = {arguments, nullptr, 5, 0};
-  return viewer->Invoke(member, IID_NULL, UserDefaultLocale, DISPATCH_METHOD, &parameters, nullptr, nullptr,
-                        nullptr);
+  return viewer->Invoke(member, IID_NULL, UserDefaultLocale, DISPATCH_METHOD, &parameters, nullptr, nullptr, nullptr);
 }
 
 void showInViewer(const Err &e) {
@@ -232,8 +231,8 @@ static const Text &ownVersionText() {
 void writeLogRecord(Err &e, bool setErrorInfo, bool raised) {
   if (e.level != 1) return;
   Record r;
-  r.source = toWide(e.source.empty() ? format("%s::%s::%s::%s::%ld", ComponentName, e.module.c_str(),
-                                              e.file.c_str(), e.procedure.c_str(), static_cast<long>(e.line))
+  r.source = toWide(e.source.empty() ? format("%s::%s::%s::%s::%ld", ComponentName, e.module.c_str(), e.file.c_str(),
+                                              e.procedure.c_str(), static_cast<long>(e.line))
                                      : e.source);
   r.description = toWide(e.description);
   r.component = toWide(ComponentName);

@@ -356,8 +356,7 @@ HRESULT PerfMgr::CreateHeaderFile(const Text &folder) {
     const auto define = [&](const OLECHAR *symbol) {
       return [&file, symbol](auto *node, LONG &sequence) {
         const LONG id = idOf(node, RV_HERE);
-        file << OLESTR("#define ") + Text(symbol) + decimal(++sequence) + OLESTR(" ") + decimal(id) +
-                    OLESTR("\n");
+        file << OLESTR("#define ") + Text(symbol) + decimal(++sequence) + OLESTR(" ") + decimal(id) + OLESTR("\n");
       };
     };
     walkInFileOrder(objects_.get(), RV_HERE, define(OLESTR("OBJECT")), define(OLESTR("COUNTER")));
@@ -519,7 +518,7 @@ void PerfMgr::syncInstances(IPerfObject *destination, IPerfObject *source) {
   raiseIfFailed(RV_HERE, destination->get_PerfInstances(to.put()));
   raiseIfFailed(RV_HERE, source->get_PerfInstances(from.put()));
   const auto sources = firstByKey<Text>(membersOf<IPerfInstance>(from.get(), RV_HERE),
-                                              [](IPerfInstance *instance) { return instanceKey(instance, RV_HERE); });
+                                        [](IPerfInstance *instance) { return instanceKey(instance, RV_HERE); });
   for (const ComPtr<IPerfInstance> &instance : membersOf<IPerfInstance>(to.get(), RV_HERE)) {
     const auto found = sources.find(instanceKey(instance.get(), RV_HERE));
     if (found == sources.end()) continue;

@@ -33,9 +33,9 @@ class TextFile {
   bool close() {
     if (file_ == INVALID_HANDLE_VALUE) return true;
     DWORD written = 0;
-    const bool complete = bytes_.empty() || (WriteFile(file_, bytes_.data(), static_cast<DWORD>(bytes_.size()),
-                                                       &written, nullptr) &&
-                                             written == bytes_.size());
+    const bool complete =
+        bytes_.empty() || (WriteFile(file_, bytes_.data(), static_cast<DWORD>(bytes_.size()), &written, nullptr) &&
+                           written == bytes_.size());
     const DWORD error = GetLastError();
     CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;

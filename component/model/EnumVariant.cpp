@@ -2,7 +2,6 @@
 
 #include <new>
 
-
 namespace rv {
 
 HRESULT EnumVariant::Create(std::vector<ComPtr<IDispatch>> members, IUnknown **enumerator) {

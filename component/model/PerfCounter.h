@@ -32,9 +32,7 @@ class PerfCounter : public TRVPObjectImpl<PerfCounter, IPerfCounter> {
   HRESULT STDMETHODCALLTYPE put_AutoCalcInstanceTotal(BSTR keyword) override { return keyword_.put(keyword); }
 
   // The counter's record after its ID: name, help, value, scale, type, size, keyword.
-  auto recordFields() {
-    return std::tie(name_, help_, value_, defaultScale_, counterType_, counterSize_, keyword_);
-  }
+  auto recordFields() { return std::tie(name_, help_, value_, defaultScale_, counterType_, counterSize_, keyword_); }
 
  protected:
   HRESULT FinalConstruct() override;

@@ -146,16 +146,15 @@ HRESULT PerfObject::CalcTotalInstance() {
     raiseIfFailed(RV_HERE, instances_->get_ItemByName(const_cast<BSTR>(TotalName), total.put()));
     if (!total)
       return reportDirect(CLSID_PerfObject,
-                          "CalcTotalInstance failed. No _Total instance found. Call CreateInstance() first.",
-                          GUID_NULL, E_FAIL);
+                          "CalcTotalInstance failed. No _Total instance found. Call CreateInstance() first.", GUID_NULL,
+                          E_FAIL);
     ComPtr<IPerfCounters> totalCounters;
     raiseIfFailed(RV_HERE, total->get_PerfCounters(totalCounters.put()));
     raiseIfFailed(RV_HERE, totalCounters->ResetCounters());
     // Indexed by ID once, so that the sum pass costs one step per counter
     // whatever the size of the template.
     const std::vector<ComPtr<IPerfCounter>> totals = membersOf<IPerfCounter>(totalCounters.get(), RV_HERE);
-    const auto totalsById =
-        firstByKey<LONG>(totals, [](IPerfCounter *counter) { return idOf(counter, RV_HERE); });
+    const auto totalsById = firstByKey<LONG>(totals, [](IPerfCounter *counter) { return idOf(counter, RV_HERE); });
 
     LONG instanceCount = 0;
     for (const ComPtr<IPerfInstance> &instance : membersOf<IPerfInstance>(instances_.get(), RV_HERE)) {

@@ -188,8 +188,8 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     for (size_t at = 0; at < members_.size(); ++at) {
       const Member &member = members_[at];
       LONG size = 0;
-      raiseIfFailed(RV_SITE(TemplateUnit), member.made() ? member.own()->M::GetSize(&size)
-                                                         : Base::transferOf(member.get())->GetSize(&size));
+      raiseIfFailed(RV_SITE(TemplateUnit),
+                    member.made() ? member.own()->M::GetSize(&size) : Base::transferOf(member.get())->GetSize(&size));
       total += size;
     }
     return total;
@@ -379,8 +379,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     LONG id = 0;
     raiseIfFailed(site, member->get_ID(&id));
     // ID 0 may occur any number of times.
-    if (id != 0 && findById(id) < members_.size())
-      return reportDirect(iidOf<Main>(), 602, iidOf<Main>(), E_FAIL);
+    if (id != 0 && findById(id) < members_.size()) return reportDirect(iidOf<Main>(), 602, iidOf<Main>(), E_FAIL);
     members_.emplace_back(std::move(member), made);
     return S_OK;
   }

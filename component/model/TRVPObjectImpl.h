@@ -221,9 +221,8 @@ class TRVPObjectImpl : public ObjectRoot,
   // common data, the fields, then each child, which must be one of this
   // component's own.
   template <class Out> bool plainRecord(Out &out) {
-    if (!out.write(&id_, sizeof id_) ||
-        !std::apply([&](auto &...field) { return (... && plainField(out, field)); },
-                    static_cast<Derived *>(this)->recordFields()))
+    if (!out.write(&id_, sizeof id_) || !std::apply([&](auto &...field) { return (... && plainField(out, field)); },
+                                                    static_cast<Derived *>(this)->recordFields()))
       return false;
     return eachChildNode([&](ObjectRoot &node) { return node.plainWalk(out); });
   }
@@ -234,9 +233,8 @@ class TRVPObjectImpl : public ObjectRoot,
   // The same record read by the plain walk, in place: the common data, the
   // fields, then each child's record. It stops where readRecord would raise.
   bool plainReadRecord(PlainReader &in) {
-    if (!in.read(&id_, sizeof id_) ||
-        !std::apply([&](auto &...field) { return (... && plainReadField(in, field)); },
-                    static_cast<Derived *>(this)->recordFields()))
+    if (!in.read(&id_, sizeof id_) || !std::apply([&](auto &...field) { return (... && plainReadField(in, field)); },
+                                                  static_cast<Derived *>(this)->recordFields()))
       return false;
     return eachChildNode([&](ObjectRoot &node) { return in.more() && node.plainRead(in); });
   }
@@ -262,8 +260,7 @@ class TRVPObjectImpl : public ObjectRoot,
   // before its children do, or a count larger than the records that follow,
   // is cut short here, before the child is made: a few bytes can never make
   // a node build children without end.
-  template <class MakeChild>
-  void readChild(CTran &tran, VARIANT *blob, MakeChild &&child) {
+  template <class MakeChild> void readChild(CTran &tran, VARIANT *blob, MakeChild &&child) {
     RV_OPERATION("TransferIn");
     if (tran.cursor() >= tran.size()) raiseInternalCondition(RV_SITE(transferUnit()));
     auto *node = child();

@@ -35,8 +35,7 @@ template <typename I> class DispatchFromTypeLibrary : public I {
     return inproc::boundary([&] { return inproc::typeInfo(iidOf<I>(), lcid, loadContract, info, nullptr); });
   }
 
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR *names, UINT count, LCID lcid,
-                                          DISPID *ids) override {
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR *names, UINT count, LCID lcid, DISPID *ids) override {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     return inproc::boundary([&] {
       ComPtr<ITypeInfo> info;

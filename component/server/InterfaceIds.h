@@ -10,8 +10,8 @@ namespace rv {
 
 template <typename I> struct InterfaceId;
 
-#define RV_INTERFACE_ID(I) \
-  template <> struct InterfaceId<I> { \
+#define RV_INTERFACE_ID(I)                      \
+  template <> struct InterfaceId<I> {           \
     static const IID &get() { return IID_##I; } \
   };
 

@@ -10,8 +10,8 @@ enum class Removal { Normal, NoRemove, ForceRemove };
 
 struct ScriptValue {
   DWORD type = REG_SZ;
-  Text text;  // REG_SZ data
-  DWORD number = 0; // REG_DWORD data
+  Text text;         // REG_SZ data
+  DWORD number = 0;  // REG_DWORD data
 };
 
 struct ScriptKey {
@@ -219,8 +219,7 @@ HRESULT registerKey(HKEY parent, const ScriptKey &k) {
   LONG error = RegCreateKeyExW(parent, k.name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
                                &handle.key, nullptr);
   if (error != ERROR_SUCCESS) return fromError(error);
-  if (k.hasDefault && (error = setValue(handle.key, nullptr, k.defaultValue)) != ERROR_SUCCESS)
-    return fromError(error);
+  if (k.hasDefault && (error = setValue(handle.key, nullptr, k.defaultValue)) != ERROR_SUCCESS) return fromError(error);
   for (const auto &[name, value] : k.values)
     if ((error = setValue(handle.key, name.c_str(), value)) != ERROR_SUCCESS) return fromError(error);
   for (const ScriptKey &sub : k.subkeys)

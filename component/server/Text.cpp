@@ -6,7 +6,9 @@
 
 namespace rv {
 
-std::string toAnsi(const OLECHAR *text) { return text ? toAnsi(text, static_cast<size_t>(lstrlenW(text))) : std::string(); }
+std::string toAnsi(const OLECHAR *text) {
+  return text ? toAnsi(text, static_cast<size_t>(lstrlenW(text))) : std::string();
+}
 
 std::string toAnsi(const OLECHAR *text, size_t length) {
   if (text == nullptr || length == 0) return {};

@@ -32,18 +32,22 @@ constexpr LONGLONG LeastRecordBytes = TagBytes;
 // -1 for a type that is refused.
 int scalarWidth(VARTYPE type) {
   switch (type) {
-    case VT_EMPTY:
-      return 0;
-    case VT_I1: case VT_UI1:
-      return 1;
-    case VT_I2: case VT_UI2: case VT_BOOL:
-      return 2;
-    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_R4: case VT_ERROR:
-      return 4;
-    case VT_R8: case VT_CY: case VT_DATE:
-      return 8;
-    default:
-      return -1;
+    case VT_EMPTY: return 0;
+    case VT_I1:
+    case VT_UI1: return 1;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL: return 2;
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_R4:
+    case VT_ERROR: return 4;
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE: return 8;
+    default: return -1;
   }
 }
 
@@ -52,16 +56,23 @@ int scalarWidth(VARTYPE type) {
 // although a scalar one is refused.
 ULONG fixedElementWidth(VARTYPE elementType) {
   switch (elementType) {
-    case VT_I1: case VT_UI1:
-      return 1;
-    case VT_I2: case VT_UI2: case VT_BOOL:
-      return 2;
-    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_R4: case VT_ERROR:
-      return 4;
-    case VT_R8: case VT_CY: case VT_DATE: case VT_I8: case VT_UI8:
-      return 8;
-    default:
-      return 0;
+    case VT_I1:
+    case VT_UI1: return 1;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL: return 2;
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_R4:
+    case VT_ERROR: return 4;
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_I8:
+    case VT_UI8: return 8;
+    default: return 0;
   }
 }
 

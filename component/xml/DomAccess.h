@@ -15,7 +15,8 @@ namespace rv {
 
 // The MSXML DOM document class. mingw-w64's libraries lack it under this
 // name, so the component carries its own copy of the identifier.
-inline constexpr CLSID CLSID_XmlDocument = {0xF6D90F11, 0x9C73, 0x11D3, {0xB3, 0x2E, 0x00, 0xC0, 0x4F, 0x99, 0x0B, 0xB4}};
+inline constexpr CLSID CLSID_XmlDocument = {
+    0xF6D90F11, 0x9C73, 0x11D3, {0xB3, 0x2E, 0x00, 0xC0, 0x4F, 0x99, 0x0B, 0xB4}};
 
 template <typename T> T *present(const ComPtr<T> &object) {
   if (!object) throw ComError(E_POINTER);

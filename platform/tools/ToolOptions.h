@@ -23,8 +23,8 @@ commandline::Parsed<Regsvr32Options> parseRegsvr32(const commandline::Arguments 
 // reg query <key> [/v <value> | /ve] [/s]
 struct RegQuery {
   HKEY root = nullptr;
-  std::string below;  // the path under the root, empty for the root itself
-  std::string shown;  // the key's full name, HKEY_LOCAL_MACHINE\...
+  std::string below;                 // the path under the root, empty for the root itself
+  std::string shown;                 // the key's full name, HKEY_LOCAL_MACHINE\...
   std::optional<std::string> value;  // empty for /ve
   bool recurse = false;
 };

@@ -24,12 +24,12 @@
 #include <string>
 
 using commandline::fromUtf8;
+using tools::check;
+using tools::Failure;
 using tools::NameEntry;
 using tools::NameTable;
 using tools::RegKey;
 using tools::Wide;
-using tools::Failure;
-using tools::check;
 
 namespace {
 
@@ -60,8 +60,8 @@ std::optional<std::string> readFile(const std::string &path, const std::string &
   file.read(content.data(), LargestFile + 1);
   if (file.gcount() > LargestFile)
     throw Failure{ERROR_INVALID_DATA, "The file " + shownPath + " is larger than " +
-                                            std::to_string(LargestFile / (1024 * 1024)) +
-                                            " MB; counter definitions never are."};
+                                          std::to_string(LargestFile / (1024 * 1024)) +
+                                          " MB; counter definitions never are."};
   content.resize(static_cast<size_t>(file.gcount()));
   return content;
 }
@@ -275,8 +275,7 @@ void install(const Install &plan) {
   check(tools::writeDword(perflib.get(), fromUtf8("Last Help"), driverLastHelp), "Unable to update Perflib");
   check(tools::writeDword(performance.get(), fromUtf8("First Counter"), firstCounter), "Unable to write the range");
   check(tools::writeDword(performance.get(), fromUtf8("First Help"), firstHelp), "Unable to write the range");
-  check(tools::writeDword(performance.get(), fromUtf8("Last Counter"), driverLastCounter),
-        "Unable to write the range");
+  check(tools::writeDword(performance.get(), fromUtf8("Last Counter"), driverLastCounter), "Unable to write the range");
   check(tools::writeDword(performance.get(), fromUtf8("Last Help"), driverLastHelp), "Unable to write the range");
 }
 

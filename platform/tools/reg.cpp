@@ -76,8 +76,7 @@ std::string dataText(DWORD type, const std::vector<BYTE> &data) {
         return buffer;
       }
       break;
-    default:
-      break;
+    default: break;
   }
   std::string out;
   for (BYTE b : data) {

@@ -13,12 +13,12 @@
 #include <string>
 
 using commandline::fromUtf8;
+using tools::check;
+using tools::Failure;
 using tools::NameEntry;
 using tools::NameTable;
 using tools::RegKey;
 using tools::Wide;
-using tools::Failure;
-using tools::check;
 
 namespace {
 
@@ -44,8 +44,7 @@ void uninstall(const std::string &driver) {
   DWORD *fields[] = {&range.firstCounter, &range.lastCounter, &range.firstHelp, &range.lastHelp};
   for (size_t at = 0; at < 4 && status == ERROR_SUCCESS; ++at)
     status = tools::readDword(performance.get(), fromUtf8(RangeValues[at]), *fields[at]);
-  if (status == ERROR_FILE_NOT_FOUND)
-    throw Failure{status, "The counters of " + driver + " are not installed."};
+  if (status == ERROR_FILE_NOT_FOUND) throw Failure{status, "The counters of " + driver + " are not installed."};
   check(status, "Unable to read the counter range of " + driver);
   if (range.firstCounter > range.lastCounter || range.firstHelp > range.lastHelp)
     throw Failure{ERROR_INVALID_DATA, "The counter range of " + driver + " is not valid."};

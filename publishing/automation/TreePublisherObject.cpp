@@ -19,8 +19,8 @@ constexpr DISPID DispatchIdOfPublish = 1;
 // that an object dispatches whether or not the library is registered.
 HRESULT publisherTypeInfo(ITypeInfo **dispatchInfo, ITypeInfo **vtableInfo) {
   return inproc::typeInfo(
-      IID_ITreePublisher, 0, [](LCID, ITypeLib **library) { return inproc::loadModuleLibrary(library); },
-      dispatchInfo, vtableInfo);
+      IID_ITreePublisher, 0, [](LCID, ITypeLib **library) { return inproc::loadModuleLibrary(library); }, dispatchInfo,
+      vtableInfo);
 }
 
 // Hands the thread an error description for a failure of ITreePublisher, for
@@ -47,8 +47,7 @@ Text systemMessage(HRESULT hr) {
   const size_t tries = HRESULT_FACILITY(hr) == FACILITY_WIN32 ? 2 : 1;
   for (size_t at = 0; at < tries && text.empty(); ++at) {
     LPWSTR buffer = nullptr;
-    const DWORD length =
-        FormatMessageW(flags, nullptr, codes[at], 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    const DWORD length = FormatMessageW(flags, nullptr, codes[at], 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
     if (length != 0 && buffer != nullptr) text.assign(buffer, length);
     if (buffer != nullptr) LocalFree(buffer);
   }
@@ -80,8 +79,7 @@ Text calleeDescription() {
 // DispInvoke, before the member runs; they are described here, so that a
 // script reads a description for them as for every other failure.
 HRESULT describeArgumentFailure(ITypeInfo *info, DISPID member, HRESULT hr, EXCEPINFO *exception) {
-  if ((hr != DISP_E_TYPEMISMATCH && hr != DISP_E_PARAMNOTFOUND && hr != DISP_E_BADPARAMCOUNT) ||
-      exception == nullptr)
+  if ((hr != DISP_E_TYPEMISMATCH && hr != DISP_E_PARAMNOTFOUND && hr != DISP_E_BADPARAMCOUNT) || exception == nullptr)
     return hr;
   Text text;
   if (member == DispatchIdOfPublish) {
@@ -174,9 +172,8 @@ HRESULT TreePublisherObject::Publish(IDispatch *manager) {
   return inproc::boundary([&] { return publish(manager); },
                           [](HRESULT hr) {
                             SetErrorInfo(0, nullptr);
-                            return fail(hr, hr == E_OUTOFMEMORY
-                                                ? OLESTR("There is no memory left to publish the tree.")
-                                                : OLESTR("Publishing the tree failed unexpectedly."));
+                            return fail(hr, hr == E_OUTOFMEMORY ? OLESTR("There is no memory left to publish the tree.")
+                                                                : OLESTR("Publishing the tree failed unexpectedly."));
                           });
 }
 

@@ -93,8 +93,7 @@ class Foreign : public IDispatch {
     for (UINT i = 0; ids != nullptr && i < count; ++i) ids[i] = DISPID_UNKNOWN;
     return DISP_E_UNKNOWNNAME;
   }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *, EXCEPINFO *,
-                                   UINT *) override {
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *, EXCEPINFO *, UINT *) override {
     return DISP_E_MEMBERNOTFOUND;
   }
   ULONG references() const { return references_; }
@@ -178,16 +177,29 @@ void readScalar(Session &s, Input &in, VARTYPE vt, VARIANT &out, int depth) {
   std::memset(&out, 0, sizeof out);
   switch (vt) {
     case VT_BSTR: V_BSTR(&out) = readString(in); break;
-    case VT_DISPATCH: case VT_UNKNOWN:
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
       V_UNKNOWN(&out) = s.object(in.byte());
       if (V_UNKNOWN(&out) != nullptr) V_UNKNOWN(&out)->AddRef();
       break;
     case VT_DECIMAL: V_DECIMAL(&out) = in.raw<DECIMAL>(); break;
     case VT_VARIANT: readValue(s, in, out, depth + 1); return;
-    case VT_I1: case VT_UI1: V_UI1(&out) = in.byte(); break;
-    case VT_I2: case VT_UI2: case VT_BOOL: V_UI2(&out) = in.raw<USHORT>(); break;
-    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_ERROR: case VT_R4: V_UI4(&out) = in.raw<ULONG>(); break;
-    case VT_I8: case VT_UI8: case VT_CY: case VT_R8: case VT_DATE: V_UI8(&out) = in.raw<ULONGLONG>(); break;
+    case VT_I1:
+    case VT_UI1: V_UI1(&out) = in.byte(); break;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL: V_UI2(&out) = in.raw<USHORT>(); break;
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_ERROR:
+    case VT_R4: V_UI4(&out) = in.raw<ULONG>(); break;
+    case VT_I8:
+    case VT_UI8:
+    case VT_CY:
+    case VT_R8:
+    case VT_DATE: V_UI8(&out) = in.raw<ULONGLONG>(); break;
     default: break;  // empty, null, a record without description, or no valid type: no value
   }
   V_VT(&out) = vt;
@@ -218,7 +230,8 @@ SAFEARRAY *readArray(Session &s, Input &in, VARTYPE vt, int depth) {
     }
     switch (vt) {
       case VT_BSTR: static_cast<BSTR *>(data)[k] = V_BSTR(&element); break;
-      case VT_DISPATCH: case VT_UNKNOWN: static_cast<IUnknown **>(data)[k] = V_UNKNOWN(&element); break;
+      case VT_DISPATCH:
+      case VT_UNKNOWN: static_cast<IUnknown **>(data)[k] = V_UNKNOWN(&element); break;
       case VT_DECIMAL: static_cast<DECIMAL *>(data)[k] = V_DECIMAL(&element); break;
       default:
         std::memcpy(static_cast<BYTE *>(data) + size_t(k) * array->cbElements, &V_UNION(&element, llVal),
@@ -251,7 +264,11 @@ void readValue(Session &s, Input &in, VARIANT &out, int depth) {
   }
   VARTYPE vt;
   switch (kind) {
-    case 15: case 28: case 29: case 30: case 31:
+    case 15:
+    case 28:
+    case 29:
+    case 30:
+    case 31:
       V_VT(&out) = in.raw<VARTYPE>();  // nothing to release whatever it says, as the union stays zero
       return;
     case 24: vt = VT_RECORD; break;
@@ -291,8 +308,8 @@ void readValue(Session &s, Input &in, VARIANT &out, int depth) {
   VARIANT &held = s.store();
   held = value;
   V_VT(&out) = V_VT(&held) | VT_BYREF;
-  V_BYREF(&out) = V_VT(&held) == VT_DECIMAL ? static_cast<void *>(&V_DECIMAL(&held))
-                                             : static_cast<void *>(&V_UNION(&held, llVal));
+  V_BYREF(&out) =
+      V_VT(&held) == VT_DECIMAL ? static_cast<void *>(&V_DECIMAL(&held)) : static_cast<void *>(&V_UNION(&held, llVal));
 }
 
 bool isManager(IDispatch *object) {
@@ -307,11 +324,19 @@ bool isManager(IDispatch *object) {
 // that returns no collection.
 bool isDispatcherRefusal(HRESULT hr) {
   switch (hr) {
-    case DISP_E_MEMBERNOTFOUND: case DISP_E_BADPARAMCOUNT: case DISP_E_PARAMNOTFOUND: case DISP_E_TYPEMISMATCH:
-    case DISP_E_PARAMNOTOPTIONAL: case DISP_E_BADVARTYPE: case DISP_E_OVERFLOW: case DISP_E_NONAMEDARGS:
-    case DISP_E_UNKNOWNINTERFACE: case DISP_E_UNKNOWNLCID: case DISP_E_NOTACOLLECTION: case E_INVALIDARG:
-    case E_OUTOFMEMORY:
-      return true;
+    case DISP_E_MEMBERNOTFOUND:
+    case DISP_E_BADPARAMCOUNT:
+    case DISP_E_PARAMNOTFOUND:
+    case DISP_E_TYPEMISMATCH:
+    case DISP_E_PARAMNOTOPTIONAL:
+    case DISP_E_BADVARTYPE:
+    case DISP_E_OVERFLOW:
+    case DISP_E_NONAMEDARGS:
+    case DISP_E_UNKNOWNINTERFACE:
+    case DISP_E_UNKNOWNLCID:
+    case DISP_E_NOTACOLLECTION:
+    case E_INVALIDARG:
+    case E_OUTOFMEMORY: return true;
     default: return false;
   }
 }
@@ -380,11 +405,10 @@ void call(Session &s, Input &in) {
   SysFreeString(exception.bstrDescription);
   SysFreeString(exception.bstrHelpFile);
 
-  if (SUCCEEDED(hr) && s.objects.size() < MaxObjects &&
-      (V_VT(&result) == VT_DISPATCH || V_VT(&result) == VT_UNKNOWN) && V_UNKNOWN(&result) != nullptr) {
+  if (SUCCEEDED(hr) && s.objects.size() < MaxObjects && (V_VT(&result) == VT_DISPATCH || V_VT(&result) == VT_UNKNOWN) &&
+      V_UNKNOWN(&result) != nullptr) {
     ComPtr<IDispatch> returned;
-    if (SUCCEEDED(V_UNKNOWN(&result)->QueryInterface(IID_IDispatch, returned.putVoid())) &&
-        returned.get() != &foreign)
+    if (SUCCEEDED(V_UNKNOWN(&result)->QueryInterface(IID_IDispatch, returned.putVoid())) && returned.get() != &foreign)
       s.objects.push_back(returned);
   }
   VariantClear(&result);

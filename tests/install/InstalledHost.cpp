@@ -29,8 +29,8 @@ Text wide(const std::string &text) {
 // own description when it left one.
 int fail(const std::string &step, HRESULT hr) {
   char text[512] = "";
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(hr), 0,
-                 text, sizeof text, nullptr);
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(hr), 0, text,
+                 sizeof text, nullptr);
   std::string description;
   IErrorInfo *info = nullptr;
   if (GetErrorInfo(0, &info) == S_OK && info != nullptr) {
@@ -113,8 +113,8 @@ int host(const std::string &component, const std::string &collector, const std::
       "autoCreateInstanceTotal=\"false\" instanceTimeout=\"0\">"
       "<Counter name=\"Active\" help=\"Active sessions\" defaultScale=\"0\" counterType=\"PERF_COUNTER_RAWCOUNT\"/>"
       "</Object></PerfData>";
-  HANDLE file = CreateFileA((leftovers.folder + "\\RVCounters.xml").c_str(), GENERIC_WRITE, 0, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA((leftovers.folder + "\\RVCounters.xml").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   DWORD written = 0;
   const BOOL wrote = WriteFile(file, definition.data(), static_cast<DWORD>(definition.size()), &written, nullptr);
   CloseHandle(file);

@@ -40,8 +40,8 @@ class ChildProcess {
     std::string commandLine = "\"" + program + "\" " + filter + " " + disabled;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    started_ = CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                              &startup, &process_) != FALSE;
+    started_ = CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                              &process_) != FALSE;
     SetEnvironmentVariableA(variable, nullptr);
 #else
     setenv(variable, setting.c_str(), 1);

@@ -48,7 +48,8 @@ inline std::string narrow(const OLECHAR *text) {
 // An owned BSTR made from an ASCII text.
 struct TestBstr {
   BSTR value;
-  explicit TestBstr(const std::string &text) : value(SysAllocStringLen(wide(text).data(), static_cast<UINT>(text.size()))) {}
+  explicit TestBstr(const std::string &text)
+      : value(SysAllocStringLen(wide(text).data(), static_cast<UINT>(text.size()))) {}
   TestBstr(const OLECHAR *units, UINT length) : value(SysAllocStringLen(units, length)) {}
   TestBstr(const TestBstr &) = delete;
   ~TestBstr() { SysFreeString(value); }
@@ -56,8 +57,8 @@ struct TestBstr {
 
 // The bytes of a file, "<missing>" when it cannot be opened.
 inline std::string fileText(const std::string &path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return "<missing>";
   std::string bytes(GetFileSize(file, nullptr), '\0');
   DWORD count = 0;

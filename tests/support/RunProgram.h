@@ -29,8 +29,7 @@ inline int runProgram(const std::string &commandLine, std::string &output) {
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   std::string command = commandLine;
   PROCESS_INFORMATION process{};
-  BOOL started =
-      CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+  BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
   CloseHandle(writing);
   // The output ends when the program does, not when the pipe closes: under
   // Wine the desktop process that a program may start takes the program's
@@ -83,4 +82,3 @@ inline int runProgram(const std::string &commandLine, std::string &output) {
   return WEXITSTATUS(status);
 #endif
 }
-

@@ -39,21 +39,14 @@ inline VARIANT valueFrom(const std::string &text) {
 inline std::string textOf(const VARIANT &value) {
   char buffer[64];
   switch (V_VT(&value)) {
-    case VT_EMPTY:
-      return "EMPTY";
-    case VT_I4:
-      std::snprintf(buffer, sizeof buffer, "I4:%d", static_cast<int>(V_I4(&value)));
-      return buffer;
-    case VT_R8:
-      std::snprintf(buffer, sizeof buffer, "R8:%.17g", V_R8(&value));
-      return buffer;
-    case VT_ARRAY | VT_UI1:
-      return "BYTES:" + std::to_string(V_ARRAY(&value)->rgsabound[0].cElements);
+    case VT_EMPTY: return "EMPTY";
+    case VT_I4: std::snprintf(buffer, sizeof buffer, "I4:%d", static_cast<int>(V_I4(&value))); return buffer;
+    case VT_R8: std::snprintf(buffer, sizeof buffer, "R8:%.17g", V_R8(&value)); return buffer;
+    case VT_ARRAY | VT_UI1: return "BYTES:" + std::to_string(V_ARRAY(&value)->rgsabound[0].cElements);
     case VT_ERROR:
       std::snprintf(buffer, sizeof buffer, "ERROR:%08X", static_cast<unsigned>(V_ERROR(&value)));
       return buffer;
-    default:
-      return "VT:" + std::to_string(V_VT(&value));
+    default: return "VT:" + std::to_string(V_VT(&value));
   }
 }
 
@@ -157,9 +150,9 @@ inline std::string dump(IPerfMgr *manager) {
       c->get_DefaultScale(&scale);
       c->get_CounterType(&type);
       c->get_CounterSize(&size);
-      line(indent + "counter " + std::to_string(cid) + " " + readText([&](BSTR *t) { return c->get_Name(t); }) +
-           " [" + readText([&](BSTR *t) { return c->get_Help(t); }) + "] " + valueOf(c.p) + " " +
-           std::to_string(scale) + " " + std::to_string(type) + " " + std::to_string(size) + " " +
+      line(indent + "counter " + std::to_string(cid) + " " + readText([&](BSTR *t) { return c->get_Name(t); }) + " [" +
+           readText([&](BSTR *t) { return c->get_Help(t); }) + "] " + valueOf(c.p) + " " + std::to_string(scale) + " " +
+           std::to_string(type) + " " + std::to_string(size) + " " +
            readText([&](BSTR *t) { return c->get_AutoCalcInstanceTotal(t); }));
     }
   };
@@ -187,8 +180,7 @@ inline std::string dump(IPerfMgr *manager) {
       in->get_TimeStamp(&stamp);
       char when[32];
       std::snprintf(when, sizeof when, "%.17g", stamp);
-      line("  instance " + std::to_string(iid) + " " + readText([&](BSTR *t) { return in->get_Name(t); }) + " " +
-           when);
+      line("  instance " + std::to_string(iid) + " " + readText([&](BSTR *t) { return in->get_Name(t); }) + " " + when);
       counters(countersOf(in.p), "   ");
     }
   }

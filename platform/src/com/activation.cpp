@@ -90,8 +90,7 @@ InprocRegistration readRegistration(REFCLSID rclsid) {
   return registration;
 }
 
-HRESULT getInprocServerObject(const std::shared_ptr<Apartment> &apartment, REFCLSID rclsid, REFIID riid,
-                              void **ppv) {
+HRESULT getInprocServerObject(const std::shared_ptr<Apartment> &apartment, REFCLSID rclsid, REFIID riid, void **ppv) {
   if (const BuiltinClass *builtin = findBuiltinClass(rclsid)) return getBuiltinClassObject(*builtin, riid, ppv);
   // The generation is taken before the lookup, so that a change made while
   // the lookup runs makes the next request look again.

@@ -67,8 +67,7 @@ using platform::com::Apartment;
 // recorded (cookie 0), as Windows does for servers that register twice. A
 // multiple-use registration for a local server also serves in-process
 // requests.
-HRESULT CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD dwClsContext, DWORD flags,
-                              LPDWORD lpdwRegister) {
+HRESULT CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD dwClsContext, DWORD flags, LPDWORD lpdwRegister) {
   if (lpdwRegister == nullptr || pUnk == nullptr) return E_INVALIDARG;
   *lpdwRegister = 0;
   std::shared_ptr<Apartment> apartment = platform::com::servingApartment();

@@ -2,7 +2,6 @@
 #include <objbase.h>
 #include <oaidl.h>
 
-
 EXTERN_C const GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 
 #define SYSTEM_IID(name, l, w1, w2) \

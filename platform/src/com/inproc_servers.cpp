@@ -75,8 +75,7 @@ HRESULT askForClassObject(const std::shared_ptr<InprocServer> &server, REFCLSID 
 
 // An exported function by name, as its own type (through the generic
 // function pointer type, which converts to any other).
-template <typename Entry>
-Entry entryPoint(HMODULE module, LPCSTR name) {
+template <typename Entry> Entry entryPoint(HMODULE module, LPCSTR name) {
   return reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
@@ -103,8 +102,8 @@ std::string posixModulePath(const ModulePath &modulePath) {
   return kernel::toPosixPath(kernel::utf8FromWide(modulePath.c_str(), modulePath.size()));
 }
 
-HRESULT getInprocClassObject(const std::shared_ptr<Apartment> &apartment, const std::string &path,
-                             bool multithreaded, REFCLSID rclsid, REFIID riid, void **ppv) {
+HRESULT getInprocClassObject(const std::shared_ptr<Apartment> &apartment, const std::string &path, bool multithreaded,
+                             REFCLSID rclsid, REFIID riid, void **ppv) {
   if (path.empty()) return E_ACCESSDENIED;
   std::shared_ptr<InprocServer> server;
   {

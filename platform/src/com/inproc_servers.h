@@ -27,8 +27,8 @@ using ModulePath = std::basic_string<WCHAR>;
 // the module's own answer.
 // `path` is the value as a POSIX path (see posixModulePath); empty for an
 // empty value.
-HRESULT getInprocClassObject(const std::shared_ptr<Apartment> &apartment, const std::string &path,
-                             bool multithreaded, REFCLSID rclsid, REFIID riid, void **ppv);
+HRESULT getInprocClassObject(const std::shared_ptr<Apartment> &apartment, const std::string &path, bool multithreaded,
+                             REFCLSID rclsid, REFIID riid, void **ppv);
 
 // An InprocServer32 value as the POSIX path of the module it names.
 std::string posixModulePath(const ModulePath &modulePath);

@@ -30,8 +30,7 @@ struct FormatError {
 class Arguments {
  public:
   Arguments(va_list *list, bool is_array)
-      : list_(is_array ? nullptr : list),
-        array_(is_array ? reinterpret_cast<const DWORD_PTR *>(list) : nullptr) {}
+      : list_(is_array ? nullptr : list), array_(is_array ? reinterpret_cast<const DWORD_PTR *>(list) : nullptr) {}
 
   bool Present() const { return list_ || array_; }
 
@@ -56,8 +55,8 @@ WideString Widen(const char *text) { return AnsiToWide(text, static_cast<size_t>
 WideString ExpandInsert(const WideString &format, Arguments &args, int number, bool ansi_caller) {
   size_t i = 0;
   std::string flags;
-  while (i < format.size() && (format[i] == '-' || format[i] == '+' || format[i] == ' ' || format[i] == '0' ||
-                               format[i] == '#'))
+  while (i < format.size() &&
+         (format[i] == '-' || format[i] == '+' || format[i] == ' ' || format[i] == '0' || format[i] == '#'))
     flags += static_cast<char>(format[i++]);
   int width = -1, precision = -1;
   auto read_count = [&](int &value) {
@@ -135,7 +134,8 @@ WideString ExpandInsert(const WideString &format, Arguments &args, int number, b
       const bool is_signed = type == 'd' || type == 'i';
       long long number_value;
       if (type == 'p') {
-        snprintf(text, sizeof text, "%0*llX", static_cast<int>(2 * sizeof(void *)), static_cast<unsigned long long>(value));
+        snprintf(text, sizeof text, "%0*llX", static_cast<int>(2 * sizeof(void *)),
+                 static_cast<unsigned long long>(value));
         return pad(Widen(text));
       }
       if (size == Wide64)
@@ -154,8 +154,7 @@ WideString ExpandInsert(const WideString &format, Arguments &args, int number, b
       snprintf(text, sizeof text, printf_format.c_str(), number_value);
       return Widen(text);
     }
-    default:
-      throw FormatError{ERROR_INVALID_PARAMETER};
+    default: throw FormatError{ERROR_INVALID_PARAMETER};
   }
 }
 
@@ -248,24 +247,15 @@ WideString Expand(const WCHAR *message, DWORD flags, Arguments &args, bool ansi_
     }
     WCHAR code = *p++;
     switch (code) {
-      case '0':
-        return out.Text();
-      case 'n':
-        out.HardBreak();
-        break;
-      case 'r':
-        out.Put(u'\r');
-        break;
-      case 't':
-        out.Put(u'\t');
-        break;
+      case '0': return out.Text();
+      case 'n': out.HardBreak(); break;
+      case 'r': out.Put(u'\r'); break;
+      case 't': out.Put(u'\t'); break;
       case '%':
         if (ignore_inserts) out.Put(u'%');
         out.Put(u'%');
         break;
-      default:
-        out.Put(code);
-        break;
+      default: out.Put(code); break;
     }
   }
   return out.Text();
@@ -282,7 +272,8 @@ const WCHAR *LookUpSystemMessage(DWORD code, DWORD language) {
   // The system table is English only: another language has no table at all.
   if (!IsSystemLanguage(language)) throw FormatError{ERROR_RESOURCE_LANG_NOT_FOUND};
   const WCHAR *text = FindSystemMessage(code);
-  if (!text && HRESULT_FACILITY(code) == FACILITY_WIN32 && (code & 0x80000000u)) text = FindSystemMessage(HRESULT_CODE(code));
+  if (!text && HRESULT_FACILITY(code) == FACILITY_WIN32 && (code & 0x80000000u))
+    text = FindSystemMessage(HRESULT_CODE(code));
   if (!text) throw FormatError{ERROR_MR_MID_NOT_FOUND};
   return text;
 }
@@ -299,8 +290,7 @@ WideString FindMessage(DWORD flags, const WideString *given, DWORD message_id, D
 
 // Stores the result as FormatMessage does: into the caller's buffer, or into
 // a LocalAlloc block of at least size units when asked to allocate.
-template <typename Char>
-DWORD Deliver(const std::basic_string<Char> &result, DWORD flags, Char *buffer, DWORD size) {
+template <typename Char> DWORD Deliver(const std::basic_string<Char> &result, DWORD flags, Char *buffer, DWORD size) {
   const size_t needed = result.size() + 1;
   Char *target = buffer;
   if (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {

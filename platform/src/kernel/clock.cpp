@@ -98,7 +98,8 @@ void WINAPI Sleep(DWORD dwMilliseconds) {
     sched_yield();
     return;
   }
-  struct timespec left = {static_cast<time_t>(dwMilliseconds / 1000), static_cast<long>(dwMilliseconds % 1000) * 1000000};
+  struct timespec left = {static_cast<time_t>(dwMilliseconds / 1000),
+                          static_cast<long>(dwMilliseconds % 1000) * 1000000};
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
 }

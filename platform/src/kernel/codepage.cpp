@@ -18,19 +18,15 @@ PageKind Classify(UINT code_page) {
   switch (code_page) {
     case CP_ACP:
     case CP_THREAD_ACP:
-    case system_code_page:
-      return PageKind::Ansi;
-    case CP_UTF8:
-      return PageKind::Utf8;
-    default:
-      return PageKind::Unknown;
+    case system_code_page: return PageKind::Ansi;
+    case CP_UTF8: return PageKind::Utf8;
+    default: return PageKind::Unknown;
   }
 }
 
 // Counts what a conversion produces and, when there is a buffer, stores it;
 // a full buffer is remembered rather than overrun.
-template <typename Unit>
-class Output {
+template <typename Unit> class Output {
  public:
   Output(Unit *buffer, int capacity) : buffer_(buffer), capacity_(capacity) {}
 
@@ -216,8 +212,7 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteSt
 }
 
 int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
-                               LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar,
-                               LPBOOL lpUsedDefaultChar) {
+                               LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar, LPBOOL lpUsedDefaultChar) {
   if (!lpWideCharStr || cchWideChar == 0 || cbMultiByte < 0 || (!lpMultiByteStr && cbMultiByte) ||
       static_cast<const void *>(lpWideCharStr) == static_cast<const void *>(lpMultiByteStr))
     return failWith(ERROR_INVALID_PARAMETER);
@@ -233,8 +228,8 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharSt
       return failWith(ERROR_NO_UNICODE_TRANSLATION);
     return out.Finish();
   }
-  if (dwFlags & ~(WC_NO_BEST_FIT_CHARS | WC_DEFAULTCHAR | WC_ERR_INVALID_CHARS | WC_COMPOSITECHECK | WC_DISCARDNS |
-                  WC_SEPCHARS))
+  if (dwFlags &
+      ~(WC_NO_BEST_FIT_CHARS | WC_DEFAULTCHAR | WC_ERR_INVALID_CHARS | WC_COMPOSITECHECK | WC_DISCARDNS | WC_SEPCHARS))
     return failWith(ERROR_INVALID_FLAGS);
   const char default_char = lpDefaultChar ? *lpDefaultChar : '?';
   const bool best_fit = (dwFlags & WC_NO_BEST_FIT_CHARS) == 0;

@@ -203,7 +203,9 @@ LPVOID mapView(HANDLE handle, DWORD access, DWORD offsetHigh, DWORD offsetLow, S
   const bool copies = !writes && (access & FILE_MAP_COPY) != 0;
   const bool reads = writes || copies || (access & FILE_MAP_READ) != 0;
   const bool executes = (access & FILE_MAP_EXECUTE) != 0;
-  const DWORD needed = (writes ? SECTION_MAP_WRITE : reads ? SECTION_MAP_READ : 0) |
+  const DWORD needed = (writes  ? SECTION_MAP_WRITE
+                        : reads ? SECTION_MAP_READ
+                                : 0) |
                        (executes ? SECTION_MAP_EXECUTE : 0);
   if ((mapping->rights() & needed) != needed || (writes && !isWritable(storage.protection())) ||
       (executes && !isExecutable(storage.protection())))
@@ -219,8 +221,8 @@ LPVOID mapView(HANDLE handle, DWORD access, DWORD offsetHigh, DWORD offsetLow, S
   const int protection = (reads ? PROT_READ : 0) | (writes || copies ? PROT_WRITE : 0) | (executes ? PROT_EXEC : 0);
   void *view = mmap(nullptr, length, protection, copies ? MAP_PRIVATE : MAP_SHARED, storage.descriptor(),
                     storage.dataOffset() + static_cast<off_t>(offset));
-  if (view == MAP_FAILED) return fail(errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : errorFromErrno(errno, {}),
-                                      LPVOID(nullptr));
+  if (view == MAP_FAILED)
+    return fail(errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : errorFromErrno(errno, {}), LPVOID(nullptr));
   ViewTable &table = viewTable();
   std::lock_guard<std::mutex> guard(table.lock);
   try {

@@ -50,15 +50,22 @@ DWORD errorFromErrno(int error, const std::string &posixPath) {
     case ENOENT: {
       struct stat folder;
       return stat(folderOf(posixPath).c_str(), &folder) == 0 && S_ISDIR(folder.st_mode) ? ERROR_FILE_NOT_FOUND
-                                                                                         : ERROR_PATH_NOT_FOUND;
+                                                                                        : ERROR_PATH_NOT_FOUND;
     }
     case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-    case EACCES: case EPERM: case EROFS: case EISDIR: case ETXTBSY: case ELOOP: return ERROR_ACCESS_DENIED;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case ETXTBSY:
+    case ELOOP: return ERROR_ACCESS_DENIED;
     case EEXIST: return ERROR_FILE_EXISTS;
     case EXDEV: return ERROR_NOT_SAME_DEVICE;
     case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-    case EMFILE: case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-    case ENOSPC: case EDQUOT: return ERROR_DISK_FULL;
+    case EMFILE:
+    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+    case ENOSPC:
+    case EDQUOT: return ERROR_DISK_FULL;
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
     case EINVAL: return ERROR_INVALID_PARAMETER;
     case EBADF: return ERROR_INVALID_HANDLE;

@@ -142,8 +142,8 @@ HANDLE createFile(const std::string &name, DWORD access, DWORD shareMode, DWORD 
     }
     // A handle without data access neither needs nor restricts sharing.
     if (classes != 0) {
-      if (DWORD error = ShareReservation::acquire(status.st_dev, status.st_ino, classes, shareMode & ShareAll,
-                                                  &reservation)) {
+      if (DWORD error =
+              ShareReservation::acquire(status.st_dev, status.st_ino, classes, shareMode & ShareAll, &reservation)) {
         close(descriptor);
         return fail(error);
       }
@@ -209,8 +209,8 @@ BOOL removeDirectory(const std::string &name) {
   if (rmdir(path.c_str()) == 0) return TRUE;
   const int error = errno;
   SetLastError(error == ENOTEMPTY || error == EEXIST ? ERROR_DIR_NOT_EMPTY
-               : error == ENOTDIR                   ? ERROR_DIRECTORY
-                                                    : errorFromErrno(error, path));
+               : error == ENOTDIR                    ? ERROR_DIRECTORY
+                                                     : errorFromErrno(error, path));
   return FALSE;
 }
 
@@ -269,7 +269,8 @@ BOOL moveFile(const std::string &from, const std::string &to, DWORD flags) {
     return FALSE;
   }
   std::unique_ptr<ShareReservation> sourceReservation, targetReservation;
-  if (DWORD error = ShareReservation::acquire(status.st_dev, status.st_ino, ShareDelete, ShareAll, &sourceReservation)) {
+  if (DWORD error =
+          ShareReservation::acquire(status.st_dev, status.st_ino, ShareDelete, ShareAll, &sourceReservation)) {
     SetLastError(error);
     return FALSE;
   }
@@ -329,9 +330,9 @@ BOOL transfer(HANDLE handle, char *buffer, DWORD count, LPDWORD moved, LPOVERLAP
     if (step < 0 && errno == EINTR) continue;
     if (step == 0 && !writing) break;
     if (step <= 0) {
-      SetLastError(step == 0                      ? ERROR_DISK_FULL
+      SetLastError(step == 0                     ? ERROR_DISK_FULL
                    : !writing && errno == EISDIR ? ERROR_INVALID_FUNCTION
-                                                  : errorFromErrno(errno, {}));
+                                                 : errorFromErrno(errno, {}));
       if (moved != nullptr) *moved = total;
       return FALSE;
     }

@@ -21,8 +21,7 @@ namespace {
 // Copies `text` with its terminator when it fits into `size` units and
 // returns its length; otherwise returns the size needed, terminator included,
 // and leaves the buffer alone.
-template <typename Char>
-DWORD copyOut(const std::basic_string<Char> &text, DWORD size, Char *buffer) {
+template <typename Char> DWORD copyOut(const std::basic_string<Char> &text, DWORD size, Char *buffer) {
   if (buffer == nullptr || text.size() >= size) return static_cast<DWORD>(text.size() + 1);
   std::memcpy(buffer, text.c_str(), (text.size() + 1) * sizeof(Char));
   return static_cast<DWORD>(text.size());

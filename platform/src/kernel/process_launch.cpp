@@ -52,7 +52,10 @@ DWORD whyNotRunnable(const std::string &path) {
   if (file < 0) return ERROR_ACCESS_DENIED;
   ssize_t length = read(file, start, sizeof start);
   close(file);
-  const bool looksLikeAProgram = (length == 4 && std::memcmp(start, "\x7f" "ELF", 4) == 0) ||
+  const bool looksLikeAProgram = (length == 4 && std::memcmp(start,
+                                                             "\x7f"
+                                                             "ELF",
+                                                             4) == 0) ||
                                  (length >= 2 && start[0] == '#' && start[1] == '!');
   return looksLikeAProgram ? ERROR_ACCESS_DENIED : ERROR_BAD_EXE_FORMAT;
 }
@@ -76,10 +79,11 @@ DWORD exitCodeOf(int status) {
   if (!WIFSIGNALED(status)) return 0;
   switch (WTERMSIG(status)) {
     case SIGABRT: return 3;  // the C runtime's abort
-    case SIGSEGV: case SIGBUS: return 0xC0000005;  // access violation
+    case SIGSEGV:
+    case SIGBUS: return 0xC0000005;  // access violation
     case SIGILL: return 0xC000001D;  // illegal instruction
     case SIGFPE: return 0xC0000094;  // integer division by zero
-    default: return 1;  // killed from outside
+    default: return 1;               // killed from outside
   }
 }
 
@@ -283,8 +287,12 @@ DWORD startProgram(const WCHAR *application, const WCHAR *commandLine, const WCH
   child.set_value(error == 0 ? started : 0);
   switch (error) {
     case 0: *id = started; return ERROR_SUCCESS;
-    case ENOENT: case ENOTDIR: case ELOOP: return ERROR_FILE_NOT_FOUND;
-    case EACCES: case EPERM: case ETXTBSY: return ERROR_ACCESS_DENIED;
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP: return ERROR_FILE_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case ETXTBSY: return ERROR_ACCESS_DENIED;
     case ENOEXEC: return ERROR_BAD_EXE_FORMAT;
     default: return ERROR_NOT_ENOUGH_MEMORY;
   }

@@ -86,9 +86,9 @@ BOOL createProcess(const WCHAR *application, const WCHAR *commandLine, LPVOID en
 
 using namespace platform::kernel;
 
-BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES,
-                           LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
-                           LPSTARTUPINFOA lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation) {
+BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                           BOOL, DWORD, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
+                           LPPROCESS_INFORMATION lpProcessInformation) {
   const WideText application = wideOf(lpApplicationName), commandLine = wideOf(lpCommandLine),
                  folder = wideOf(lpCurrentDirectory);
   return createProcess(textOf(application), textOf(commandLine), lpEnvironment, textOf(folder), lpStartupInfo,

@@ -178,8 +178,8 @@ void removeName(int sections, const std::vector<std::string> &path, const std::v
 
 // With the store locked: the held section at `path` with its header, held now
 // by `file` too. A file nobody holds is removed and not found.
-DWORD openHeld(int sections, const std::vector<std::string> &path, std::vector<Descriptor> *folders,
-               Descriptor *file, Header *header) {
+DWORD openHeld(int sections, const std::vector<std::string> &path, std::vector<Descriptor> *folders, Descriptor *file,
+               Header *header) {
   if (DWORD error = openFolders(sections, path, false, folders)) return error;
   file->reset(openat(parentOf(sections, *folders), path.back().c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
   if (file->get() < 0) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : errorFromErrno(errno, {});
@@ -220,8 +220,8 @@ DWORD SectionStorage::holding(int hold, uint64_t size, DWORD protection, std::ve
   // The storage takes its hold only once it is owned: a storage that cannot
   // be owned (no memory for the owner) is destroyed at once, and one that held
   // the name would then take the store lock, which its maker holds.
-  storage->reset(new SectionStorage(views.release(), -1, size, protection, static_cast<off_t>(pageSize()),
-                                    std::move(path)));
+  storage->reset(
+      new SectionStorage(views.release(), -1, size, protection, static_cast<off_t>(pageSize()), std::move(path)));
   (*storage)->hold_ = held.release();
   return ERROR_SUCCESS;
 }

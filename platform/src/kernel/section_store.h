@@ -55,8 +55,8 @@ class SectionStorage {
 
   // A new zero-filled section called `name`, or the one that exists, which
   // `*existed` tells.
-  static DWORD create(SectionNamespace space, const std::basic_string<WCHAR> &name, uint64_t size,
-                      DWORD protection, std::shared_ptr<SectionStorage> *storage, bool *existed);
+  static DWORD create(SectionNamespace space, const std::basic_string<WCHAR> &name, uint64_t size, DWORD protection,
+                      std::shared_ptr<SectionStorage> *storage, bool *existed);
 
   // The descriptor views map; it holds no lock.
   int descriptor() const { return descriptor_; }
@@ -68,7 +68,11 @@ class SectionStorage {
  private:
   SectionStorage(int descriptor, int hold, uint64_t size, DWORD protection, off_t dataOffset,
                  std::vector<std::string> path)
-      : descriptor_(descriptor), hold_(hold), size_(size), protection_(protection), dataOffset_(dataOffset),
+      : descriptor_(descriptor),
+        hold_(hold),
+        size_(size),
+        protection_(protection),
+        dataOffset_(dataOffset),
         path_(std::move(path)) {}
   // Takes `hold`, the held description of a named section, and opens the
   // descriptor for its views.

@@ -123,8 +123,7 @@ int CompareAnsi(LPCSTR a, LPCSTR b, bool ignore_case) {
   return CompareWords(wide_a.c_str(), wide_b.c_str(), ignore_case);
 }
 
-template <typename Char>
-Char *CopyLimited(Char *target, const Char *source, int max_length) {
+template <typename Char> Char *CopyLimited(Char *target, const Char *source, int max_length) {
   if (!target || max_length <= 0) return target;
   int i = 0;
   if (source)

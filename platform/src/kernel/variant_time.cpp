@@ -9,8 +9,8 @@
 namespace {
 
 constexpr int64_t SecondsPerDay = 86400;
-constexpr int64_t DayOfDate0 = -25569;  // 30 December 1899, counted from 1 January 1970
-constexpr double FirstDate = -657435.0;  // before 1 January 100
+constexpr int64_t DayOfDate0 = -25569;    // 30 December 1899, counted from 1 January 1970
+constexpr double FirstDate = -657435.0;   // before 1 January 100
 constexpr double EndOfDates = 2958466.0;  // 1 January 10000
 
 // Days from 1 January 1970 of a date in the proleptic Gregorian calendar;

@@ -12,8 +12,7 @@ namespace {
 
 constexpr int output_limit = 1024;
 
-template <typename Char>
-class Writer {
+template <typename Char> class Writer {
  public:
   explicit Writer(Char *buffer) : buffer_(buffer) {}
 
@@ -52,23 +51,20 @@ struct Conversion {
 
 // Whether a string or character conversion takes WCHAR text: the size letter
 // decides, else %s follows the function and %S takes the other kind.
-template <typename Char>
-bool TakesWide(const Conversion &conversion, bool capital) {
+template <typename Char> bool TakesWide(const Conversion &conversion, bool capital) {
   if (conversion.size == Conversion::Short) return false;
   if (conversion.size == Conversion::Long) return true;
   return (sizeof(Char) == sizeof(WCHAR)) != capital;
 }
 
-template <typename Char>
-std::basic_string<Char> ToOutputText(const char *text, size_t length) {
+template <typename Char> std::basic_string<Char> ToOutputText(const char *text, size_t length) {
   if constexpr (sizeof(Char) == sizeof(WCHAR))
     return AnsiToWide(text, length);
   else
     return std::string(text, length);
 }
 
-template <typename Char>
-std::basic_string<Char> ToOutputText(const WCHAR *text, size_t length) {
+template <typename Char> std::basic_string<Char> ToOutputText(const WCHAR *text, size_t length) {
   if constexpr (sizeof(Char) == sizeof(WCHAR))
     return std::basic_string<WCHAR>(text, length);
   else
@@ -86,7 +82,8 @@ void WriteText(Writer<Char> &out, const Conversion &conversion, const Text &text
 }
 
 template <typename Char>
-void WriteNumber(Writer<Char> &out, const Conversion &conversion, ULONGLONG magnitude, bool negative, int base, bool upper) {
+void WriteNumber(Writer<Char> &out, const Conversion &conversion, ULONGLONG magnitude, bool negative, int base,
+                 bool upper) {
   const char *digit_set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
   char digits[24];
   int count = 0;
@@ -110,8 +107,7 @@ void WriteNumber(Writer<Char> &out, const Conversion &conversion, ULONGLONG magn
   if (conversion.left) out.Repeat(' ', padding);
 }
 
-template <typename Char>
-int Format(Char *buffer, const Char *format, va_list *args) {
+template <typename Char> int Format(Char *buffer, const Char *format, va_list *args) {
   Writer<Char> out(buffer);
   const Char *p = format;
   while (*p) {
@@ -170,7 +166,8 @@ int Format(Char *buffer, const Char *format, va_list *args) {
         static const char null_text[] = "(null)";
         if (TakesWide<Char>(conversion, type == 'S')) {
           const WCHAR *text = va_arg(*args, const WCHAR *);
-          WriteText(out, conversion, text ? ToOutputText<Char>(text, lstrlenW(text)) : ToOutputText<Char>(null_text, 6));
+          WriteText(out, conversion,
+                    text ? ToOutputText<Char>(text, lstrlenW(text)) : ToOutputText<Char>(null_text, 6));
         } else {
           const char *text = va_arg(*args, const char *);
           WriteText(out, conversion, ToOutputText<Char>(text ? text : null_text, text ? lstrlenA(text) : 6));
@@ -187,7 +184,8 @@ int Format(Char *buffer, const Char *format, va_list *args) {
       case 'u':
       case 'x':
       case 'X': {
-        ULONGLONG value = conversion.size == Conversion::Wide64 ? va_arg(*args, ULONGLONG) : va_arg(*args, unsigned int);
+        ULONGLONG value =
+            conversion.size == Conversion::Wide64 ? va_arg(*args, ULONGLONG) : va_arg(*args, unsigned int);
         WriteNumber(out, conversion, value, false, type == 'u' ? 10 : 16, type == 'X');
         break;
       }
@@ -198,9 +196,7 @@ int Format(Char *buffer, const Char *format, va_list *args) {
         WriteNumber(out, pointer, reinterpret_cast<ULONG_PTR>(va_arg(*args, void *)), false, 16, true);
         break;
       }
-      default:
-        out.Put(type);
-        break;
+      default: out.Put(type); break;
     }
   }
   return out.Finish();

@@ -22,8 +22,7 @@ std::basic_string<WCHAR> fileNameOf(HMODULE module) {
 
 // Copies `name` into `buffer` of `size` units, cut to fit its terminator as
 // Windows does since Vista.
-template <typename Char>
-DWORD copyName(const std::basic_string<Char> &name, Char *buffer, DWORD size) {
+template <typename Char> DWORD copyName(const std::basic_string<Char> &name, Char *buffer, DWORD size) {
   if (size == 0) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;

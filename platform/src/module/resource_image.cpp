@@ -22,8 +22,7 @@ char16_t upper(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char1
 
 // Reads a type or name field at `pos`: 0xFFFF and an id, or a
 // zero-terminated UTF-16 text. Returns false when it runs past `end`.
-bool readNameOrId(const unsigned char *image, size_t end, size_t &pos, bool &isId, WORD &id,
-                  std::u16string &text) {
+bool readNameOrId(const unsigned char *image, size_t end, size_t &pos, bool &isId, WORD &id, std::u16string &text) {
   if (pos + 2 > end) return false;
   if (readWord(image + pos) == 0xFFFF) {
     if (pos + 4 > end) return false;
@@ -91,8 +90,7 @@ const ResourceEntry *findResource(const std::vector<ResourceEntry> &entries, LPC
                                   WORD language) {
   const ResourceEntry *any = nullptr;
   for (const ResourceEntry &e : entries) {
-    if (!matches(e.typeIsId, e.typeId, e.typeName, type) || !matches(e.nameIsId, e.nameId, e.nameName, name))
-      continue;
+    if (!matches(e.typeIsId, e.typeId, e.typeName, type) || !matches(e.nameIsId, e.nameId, e.nameName, name)) continue;
     if (language == 0 || e.language == language) return &e;
     if (any == nullptr) any = &e;
   }

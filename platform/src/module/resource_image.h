@@ -28,7 +28,6 @@ std::vector<ResourceEntry> parseResourceImage(const unsigned char *image, size_t
 // Finds the entry of the given type and name (an id when IS_INTRESOURCE, else
 // a text compared without regard to case; "#123" names id 123), preferring
 // `language` when it is not 0, then any language.
-const ResourceEntry *findResource(const std::vector<ResourceEntry> &entries, LPCWSTR type, LPCWSTR name,
-                                  WORD language);
+const ResourceEntry *findResource(const std::vector<ResourceEntry> &entries, LPCWSTR type, LPCWSTR name, WORD language);
 
 }  // namespace platform

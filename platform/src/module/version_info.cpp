@@ -55,8 +55,8 @@ DWORD readVersionResource(const std::string &name, std::vector<BYTE> *resource) 
   DWORD error = ERROR_SUCCESS;
   HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
   if (found == nullptr) {
-    error = GetLastError() == ERROR_RESOURCE_DATA_NOT_FOUND ? ERROR_RESOURCE_DATA_NOT_FOUND
-                                                            : ERROR_RESOURCE_TYPE_NOT_FOUND;
+    error =
+        GetLastError() == ERROR_RESOURCE_DATA_NOT_FOUND ? ERROR_RESOURCE_DATA_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND;
   } else {
     const BYTE *data = static_cast<const BYTE *>(LockResource(LoadResource(module, found)));
     const DWORD size = SizeofResource(module, found);
@@ -212,8 +212,8 @@ BOOL queryValue(LPCVOID pBlock, const std::basic_string<WCHAR> &subBlock, bool n
       SetLastError(ERROR_INSUFFICIENT_BUFFER);
       return FALSE;
     }
-    char *copy = reinterpret_cast<char *>(const_cast<BYTE *>(block) + treeSize + sizeof ConversionMark +
-                                          node.valueOffset / 2);
+    char *copy =
+        reinterpret_cast<char *>(const_cast<BYTE *>(block) + treeSize + sizeof ConversionMark + node.valueOffset / 2);
     std::basic_string<WCHAR> text(node.valueLength, 0);
     std::memcpy(text.data(), valueAt, text.size() * 2);
     const std::string converted = platform::kernel::WideToAnsi(text.data(), text.size());
@@ -240,13 +240,13 @@ DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR lptstrFilename, LPDWORD lpdwHandle) 
 }
 
 BOOL WINAPI GetFileVersionInfoW(LPCWSTR lptstrFilename, DWORD, DWORD dwLen, LPVOID lpData) {
-  return versionInfo(lptstrFilename == nullptr ? std::string() : platform::kernel::utf8FromWide(lptstrFilename),
-                     dwLen, lpData);
+  return versionInfo(lptstrFilename == nullptr ? std::string() : platform::kernel::utf8FromWide(lptstrFilename), dwLen,
+                     lpData);
 }
 
 BOOL WINAPI GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD, DWORD dwLen, LPVOID lpData) {
-  return versionInfo(lptstrFilename == nullptr ? std::string() : platform::kernel::utf8FromAnsi(lptstrFilename),
-                     dwLen, lpData);
+  return versionInfo(lptstrFilename == nullptr ? std::string() : platform::kernel::utf8FromAnsi(lptstrFilename), dwLen,
+                     lpData);
 }
 
 BOOL WINAPI VerQueryValueW(LPCVOID pBlock, LPCWSTR lpSubBlock, LPVOID *lplpBuffer, PUINT puLen) {
@@ -262,6 +262,5 @@ BOOL WINAPI VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID *lplpBuffer
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  return queryValue(pBlock, platform::kernel::AnsiToWide(lpSubBlock, std::strlen(lpSubBlock)), true, lplpBuffer,
-                    puLen);
+  return queryValue(pBlock, platform::kernel::AnsiToWide(lpSubBlock, std::strlen(lpSubBlock)), true, lplpBuffer, puLen);
 }

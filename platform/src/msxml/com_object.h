@@ -13,8 +13,7 @@ namespace platform::msxml {
 // Implements IUnknown and IDispatch for an object whose interfaces all derive
 // in one line from Interface. The derived class names the further interfaces
 // it answers to in answers().
-template <class Interface>
-class DispatchObject : public Interface {
+template <class Interface> class DispatchObject : public Interface {
  public:
   DispatchObject() = default;
   DispatchObject(const DispatchObject &) = delete;
@@ -23,8 +22,7 @@ class DispatchObject : public Interface {
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) && !answers(riid))
-      return E_NOINTERFACE;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) && !answers(riid)) return E_NOINTERFACE;
     *object = static_cast<Interface *>(this);
     this->AddRef();
     return S_OK;
@@ -46,8 +44,7 @@ class DispatchObject : public Interface {
     return E_NOTIMPL;
   }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *, EXCEPINFO *,
-                                   UINT *) override {
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *, EXCEPINFO *, UINT *) override {
     return E_NOTIMPL;
   }
 
@@ -60,8 +57,7 @@ class DispatchObject : public Interface {
 };
 
 // Holds one reference to a COM object and releases it on every path.
-template <class T>
-class Ref {
+template <class T> class Ref {
  public:
   Ref() = default;
   // Takes over a reference the caller already holds.

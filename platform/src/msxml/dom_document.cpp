@@ -201,11 +201,13 @@ HRESULT DomDocument::load(VARIANT source, VARIANT_BOOL *isSuccessful) {
   while (V_VT(value) == (VT_VARIANT | VT_BYREF) && V_VARIANTREF(value) != nullptr) value = V_VARIANTREF(value);
 
   BSTR path = nullptr;
-  if (V_VT(value) == VT_BSTR) path = V_BSTR(value);
-  else if (V_VT(value) == (VT_BSTR | VT_BYREF) && V_BSTRREF(value) != nullptr) path = *V_BSTRREF(value);
+  if (V_VT(value) == VT_BSTR)
+    path = V_BSTR(value);
+  else if (V_VT(value) == (VT_BSTR | VT_BYREF) && V_BSTRREF(value) != nullptr)
+    path = *V_BSTRREF(value);
   else if ((V_VT(value) & ~VT_BYREF) == (VT_ARRAY | VT_UI1)) {
-    SAFEARRAY *array = (V_VT(value) & VT_BYREF) != 0 ? (V_ARRAYREF(value) ? *V_ARRAYREF(value) : nullptr)
-                                                    : V_ARRAY(value);
+    SAFEARRAY *array =
+        (V_VT(value) & VT_BYREF) != 0 ? (V_ARRAYREF(value) ? *V_ARRAYREF(value) : nullptr) : V_ARRAY(value);
     if (array == nullptr || SafeArrayGetDim(array) != 1) return finishLoad({}, {}, isSuccessful);
     void *bytes = nullptr;
     HRESULT hr = SafeArrayAccessData(array, &bytes);
@@ -255,9 +257,12 @@ HRESULT DomDocument::setProperty(BSTR name, VARIANT value) {
   if (equals(name, "SelectionLanguage")) {
     // XSL Patterns are read as XPath: the two agree on the location paths
     // that callers of this platform use.
-    if (equalsIgnoringCase(V_BSTR(&value), "XPath")) xpathSelection_ = true;
-    else if (equalsIgnoringCase(V_BSTR(&value), "XSLPattern")) xpathSelection_ = false;
-    else return E_FAIL;
+    if (equalsIgnoringCase(V_BSTR(&value), "XPath"))
+      xpathSelection_ = true;
+    else if (equalsIgnoringCase(V_BSTR(&value), "XSLPattern"))
+      xpathSelection_ = false;
+    else
+      return E_FAIL;
     return S_OK;
   }
   if (equals(name, "SelectionNamespaces")) {
@@ -273,9 +278,12 @@ HRESULT DomDocument::getProperty(BSTR name, VARIANT *value) {
   if (value == nullptr) return E_INVALIDARG;
   VariantInit(value);
   std::string text;
-  if (equals(name, "SelectionLanguage")) text = xpathSelection_ ? "XPath" : "XSLPattern";
-  else if (equals(name, "SelectionNamespaces")) text = selectionNamespacesText_;
-  else return E_FAIL;
+  if (equals(name, "SelectionLanguage"))
+    text = xpathSelection_ ? "XPath" : "XSLPattern";
+  else if (equals(name, "SelectionNamespaces"))
+    text = selectionNamespacesText_;
+  else
+    return E_FAIL;
   V_BSTR(value) = bstrFromUtf8(text.data(), text.size());
   if (V_BSTR(value) == nullptr) return E_OUTOFMEMORY;
   V_VT(value) = VT_BSTR;

@@ -30,10 +30,8 @@ bool hasValue(xmlNodePtr node) {
     case XML_TEXT_NODE:
     case XML_CDATA_SECTION_NODE:
     case XML_COMMENT_NODE:
-    case XML_PI_NODE:
-      return true;
-    default:
-      return false;
+    case XML_PI_NODE: return true;
+    default: return false;
   }
 }
 
@@ -48,10 +46,8 @@ xmlNodePtr firstChildOf(xmlNodePtr node) {
     case XML_ELEMENT_NODE:
     case XML_ATTRIBUTE_NODE:
     case XML_DOCUMENT_NODE:
-    case XML_DOCUMENT_FRAG_NODE:
-      return node->children;
-    default:
-      return nullptr;
+    case XML_DOCUMENT_FRAG_NODE: return node->children;
+    default: return nullptr;
   }
 }
 
@@ -67,8 +63,7 @@ bool isWhiteSpace(xmlChar c) { return c == ' ' || c == '\t' || c == '\n' || c ==
 // (the document's preserveWhiteSpace, or xml:space="preserve" in scope).
 bool trimsText(const NodeContext &context) {
   xmlNodePtr node = context.node;
-  if (node->type != XML_ELEMENT_NODE && node->type != XML_DOCUMENT_NODE && node->type != XML_TEXT_NODE)
-    return false;
+  if (node->type != XML_ELEMENT_NODE && node->type != XML_DOCUMENT_NODE && node->type != XML_TEXT_NODE) return false;
   if (context.owner != nullptr && context.owner->preservesWhiteSpace()) return false;
   xmlNodePtr scope = node->type == XML_TEXT_NODE ? node->parent : node;
   return scope == nullptr || scope->type != XML_ELEMENT_NODE || xmlNodeGetSpacePreserve(scope) != 1;
@@ -99,8 +94,7 @@ HRESULT returnNode(DomDocument *owner, const TreeRef &tree, xmlNodePtr node, IXM
 
 // ---- node objects ------------------------------------------------------------
 
-template <class Interface>
-class WrappedNode : public NodeObject<Interface> {
+template <class Interface> class WrappedNode : public NodeObject<Interface> {
  public:
   WrappedNode(DomDocument *owner, TreeRef tree, xmlNodePtr node)
       : owner_(Ref<DomDocument>::share(owner)), tree_(std::move(tree)), node_(node) {}
@@ -154,12 +148,8 @@ class ElementNode final : public WrappedNode<IXMLDOMElement> {
   HRESULT STDMETHODCALLTYPE setAttribute(BSTR, VARIANT) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE removeAttribute(BSTR) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE getAttributeNode(BSTR name, IXMLDOMAttribute **attributeNode) override;
-  HRESULT STDMETHODCALLTYPE setAttributeNode(IXMLDOMAttribute *, IXMLDOMAttribute **) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE removeAttributeNode(IXMLDOMAttribute *, IXMLDOMAttribute **) override {
-    return E_NOTIMPL;
-  }
+  HRESULT STDMETHODCALLTYPE setAttributeNode(IXMLDOMAttribute *, IXMLDOMAttribute **) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE removeAttributeNode(IXMLDOMAttribute *, IXMLDOMAttribute **) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE getElementsByTagName(BSTR tagName, IXMLDOMNodeList **result) override {
     return node_members::elementsByTagName(context(), tagName, result);
   }
@@ -238,14 +228,11 @@ class CharacterDataNode final : public WrappedNode<IXMLDOMText> {
   bool answers(REFIID riid) const override {
     if (IsEqualIID(riid, IID_IXMLDOMNode) || IsEqualIID(riid, IID_IXMLDOMCharacterData)) return true;
     switch (node_->type) {
-      case XML_TEXT_NODE:
-        return IsEqualIID(riid, IID_IXMLDOMText);
+      case XML_TEXT_NODE: return IsEqualIID(riid, IID_IXMLDOMText);
       case XML_CDATA_SECTION_NODE:
         return IsEqualIID(riid, IID_IXMLDOMText) || IsEqualIID(riid, IID_IXMLDOMCDATASection);
-      case XML_COMMENT_NODE:
-        return IsEqualIID(riid, IID_IXMLDOMComment);
-      default:
-        return false;
+      case XML_COMMENT_NODE: return IsEqualIID(riid, IID_IXMLDOMComment);
+      default: return false;
     }
   }
 };
@@ -400,35 +387,22 @@ HRESULT selectXPath(const NodeContext &node, BSTR query, std::vector<xmlNodePtr>
 
 DOMNodeType domType(xmlElementType type) {
   switch (type) {
-    case XML_ELEMENT_NODE:
-      return NODE_ELEMENT;
-    case XML_ATTRIBUTE_NODE:
-      return NODE_ATTRIBUTE;
-    case XML_TEXT_NODE:
-      return NODE_TEXT;
-    case XML_CDATA_SECTION_NODE:
-      return NODE_CDATA_SECTION;
-    case XML_ENTITY_REF_NODE:
-      return NODE_ENTITY_REFERENCE;
+    case XML_ELEMENT_NODE: return NODE_ELEMENT;
+    case XML_ATTRIBUTE_NODE: return NODE_ATTRIBUTE;
+    case XML_TEXT_NODE: return NODE_TEXT;
+    case XML_CDATA_SECTION_NODE: return NODE_CDATA_SECTION;
+    case XML_ENTITY_REF_NODE: return NODE_ENTITY_REFERENCE;
     case XML_ENTITY_NODE:
-    case XML_ENTITY_DECL:
-      return NODE_ENTITY;
-    case XML_PI_NODE:
-      return NODE_PROCESSING_INSTRUCTION;
-    case XML_COMMENT_NODE:
-      return NODE_COMMENT;
+    case XML_ENTITY_DECL: return NODE_ENTITY;
+    case XML_PI_NODE: return NODE_PROCESSING_INSTRUCTION;
+    case XML_COMMENT_NODE: return NODE_COMMENT;
     case XML_DOCUMENT_NODE:
-    case XML_HTML_DOCUMENT_NODE:
-      return NODE_DOCUMENT;
+    case XML_HTML_DOCUMENT_NODE: return NODE_DOCUMENT;
     case XML_DOCUMENT_TYPE_NODE:
-    case XML_DTD_NODE:
-      return NODE_DOCUMENT_TYPE;
-    case XML_DOCUMENT_FRAG_NODE:
-      return NODE_DOCUMENT_FRAGMENT;
-    case XML_NOTATION_NODE:
-      return NODE_NOTATION;
-    default:
-      return NODE_INVALID;
+    case XML_DTD_NODE: return NODE_DOCUMENT_TYPE;
+    case XML_DOCUMENT_FRAG_NODE: return NODE_DOCUMENT_FRAGMENT;
+    case XML_NOTATION_NODE: return NODE_NOTATION;
+    default: return NODE_INVALID;
   }
 }
 
@@ -448,31 +422,21 @@ HRESULT wrapNode(DomDocument *owner, const TreeRef &tree, xmlNodePtr node, IXMLD
       }
       object = new (std::nothrow) PlainNode(owner, tree, node);
       break;
-    case XML_ELEMENT_NODE:
-      object = new (std::nothrow) ElementNode(owner, tree, node);
-      break;
-    case XML_ATTRIBUTE_NODE:
-      object = new (std::nothrow) AttributeNode(owner, tree, node);
-      break;
+    case XML_ELEMENT_NODE: object = new (std::nothrow) ElementNode(owner, tree, node); break;
+    case XML_ATTRIBUTE_NODE: object = new (std::nothrow) AttributeNode(owner, tree, node); break;
     case XML_TEXT_NODE:
     case XML_CDATA_SECTION_NODE:
-    case XML_COMMENT_NODE:
-      object = new (std::nothrow) CharacterDataNode(owner, tree, node);
-      break;
+    case XML_COMMENT_NODE: object = new (std::nothrow) CharacterDataNode(owner, tree, node); break;
     case XML_ENTITY_DECL:
-    case XML_NAMESPACE_DECL:
-      return S_FALSE;
-    default:
-      object = new (std::nothrow) PlainNode(owner, tree, node);
-      break;
+    case XML_NAMESPACE_DECL: return S_FALSE;
+    default: object = new (std::nothrow) PlainNode(owner, tree, node); break;
   }
   if (object == nullptr) return E_OUTOFMEMORY;
   *out = object;
   return S_OK;
 }
 
-HRESULT createNodeList(DomDocument *owner, const TreeRef &tree, std::vector<xmlNodePtr> nodes,
-                       IXMLDOMNodeList **out) {
+HRESULT createNodeList(DomDocument *owner, const TreeRef &tree, std::vector<xmlNodePtr> nodes, IXMLDOMNodeList **out) {
   *out = nullptr;
   auto *list = new (std::nothrow) NodeList(owner, tree, std::move(nodes));
   if (list == nullptr) return E_OUTOFMEMORY;
@@ -486,24 +450,13 @@ HRESULT nodeName(const NodeContext &node, BSTR *name) {
   if (name == nullptr) return E_INVALIDARG;
   const char *fixed = nullptr;
   switch (node.node->type) {
-    case XML_TEXT_NODE:
-      fixed = "#text";
-      break;
-    case XML_CDATA_SECTION_NODE:
-      fixed = "#cdata-section";
-      break;
-    case XML_COMMENT_NODE:
-      fixed = "#comment";
-      break;
+    case XML_TEXT_NODE: fixed = "#text"; break;
+    case XML_CDATA_SECTION_NODE: fixed = "#cdata-section"; break;
+    case XML_COMMENT_NODE: fixed = "#comment"; break;
     case XML_DOCUMENT_NODE:
-    case XML_HTML_DOCUMENT_NODE:
-      fixed = "#document";
-      break;
-    case XML_DOCUMENT_FRAG_NODE:
-      fixed = "#document-fragment";
-      break;
-    default:
-      break;
+    case XML_HTML_DOCUMENT_NODE: fixed = "#document"; break;
+    case XML_DOCUMENT_FRAG_NODE: fixed = "#document-fragment"; break;
+    default: break;
   }
   if (fixed != nullptr) return returnText(name, bstrFromUtf8(fixed, strlen(fixed)));
   const std::string qualified = qualifiedName(node.node);
@@ -588,9 +541,18 @@ HRESULT ownerDocument(const NodeContext &node, IXMLDOMDocument **document) {
 
 HRESULT nodeTypeString(const NodeContext &node, BSTR *typeName) {
   if (typeName == nullptr) return E_INVALIDARG;
-  static const char *const kNames[] = {"",          "element",   "attribute",  "text",
-                                       "cdatasection", "entityreference", "entity", "processinginstruction",
-                                       "comment",   "document",  "documenttype", "documentfragment",
+  static const char *const kNames[] = {"",
+                                       "element",
+                                       "attribute",
+                                       "text",
+                                       "cdatasection",
+                                       "entityreference",
+                                       "entity",
+                                       "processinginstruction",
+                                       "comment",
+                                       "document",
+                                       "documenttype",
+                                       "documentfragment",
                                        "notation"};
   const char *name = kNames[domType(node.node->type)];
   return returnText(typeName, bstrFromUtf8(name, strlen(name)));
@@ -639,9 +601,7 @@ HRESULT xml(const NodeContext &node, BSTR *xmlText) {
       xmlBufferWriteChar(out.buffer, "\"");
       break;
     }
-    default:
-      xmlNodeDump(out.buffer, document, node.node, 0, 0);
-      break;
+    default: xmlNodeDump(out.buffer, document, node.node, 0, 0); break;
   }
   return returnText(xmlText, bstrFromUtf8(reinterpret_cast<const char *>(xmlBufferContent(out.buffer)),
                                           static_cast<size_t>(xmlBufferLength(out.buffer))));
@@ -683,10 +643,8 @@ HRESULT baseName(const NodeContext &node, BSTR *name) {
     case XML_ELEMENT_NODE:
     case XML_ATTRIBUTE_NODE:
     case XML_PI_NODE:
-    case XML_ENTITY_REF_NODE:
-      return returnUtf8(name, node.node->name);
-    default:
-      return returnUtf8(name, nullptr);
+    case XML_ENTITY_REF_NODE: return returnUtf8(name, node.node->name);
+    default: return returnUtf8(name, nullptr);
   }
 }
 

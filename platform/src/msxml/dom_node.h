@@ -30,8 +30,7 @@ struct NodeContext {
 
 // Node objects for libxml2 nodes. A null node gives S_FALSE and a null object.
 HRESULT wrapNode(DomDocument *owner, const TreeRef &tree, xmlNodePtr node, IXMLDOMNode **out);
-HRESULT createNodeList(DomDocument *owner, const TreeRef &tree, std::vector<xmlNodePtr> nodes,
-                       IXMLDOMNodeList **out);
+HRESULT createNodeList(DomDocument *owner, const TreeRef &tree, std::vector<xmlNodePtr> nodes, IXMLDOMNodeList **out);
 
 namespace node_members {
 HRESULT nodeName(const NodeContext &node, BSTR *name);
@@ -59,17 +58,12 @@ HRESULT elementsByTagName(const NodeContext &node, BSTR tagName, IXMLDOMNodeList
 }  // namespace node_members
 
 // IXMLDOMNode over context(), for any interface that derives from it.
-template <class Interface>
-class NodeObject : public DispatchObject<Interface> {
+template <class Interface> class NodeObject : public DispatchObject<Interface> {
  public:
   HRESULT STDMETHODCALLTYPE get_nodeName(BSTR *name) override { return node_members::nodeName(context(), name); }
-  HRESULT STDMETHODCALLTYPE get_nodeValue(VARIANT *value) override {
-    return node_members::nodeValue(context(), value);
-  }
+  HRESULT STDMETHODCALLTYPE get_nodeValue(VARIANT *value) override { return node_members::nodeValue(context(), value); }
   HRESULT STDMETHODCALLTYPE put_nodeValue(VARIANT) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_nodeType(DOMNodeType *type) override {
-    return node_members::nodeType(context(), type);
-  }
+  HRESULT STDMETHODCALLTYPE get_nodeType(DOMNodeType *type) override { return node_members::nodeType(context(), type); }
   HRESULT STDMETHODCALLTYPE get_parentNode(IXMLDOMNode **parent) override {
     return node_members::parentNode(context(), parent);
   }
@@ -92,9 +86,7 @@ class NodeObject : public DispatchObject<Interface> {
     return node_members::attributes(context(), map);
   }
   HRESULT STDMETHODCALLTYPE insertBefore(IXMLDOMNode *, VARIANT, IXMLDOMNode **) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE replaceChild(IXMLDOMNode *, IXMLDOMNode *, IXMLDOMNode **) override {
-    return E_NOTIMPL;
-  }
+  HRESULT STDMETHODCALLTYPE replaceChild(IXMLDOMNode *, IXMLDOMNode *, IXMLDOMNode **) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE removeChild(IXMLDOMNode *, IXMLDOMNode **) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE appendChild(IXMLDOMNode *, IXMLDOMNode **) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE hasChildNodes(VARIANT_BOOL *hasChild) override {
@@ -134,9 +126,7 @@ class NodeObject : public DispatchObject<Interface> {
     *isParsed = VARIANT_TRUE;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE get_namespaceURI(BSTR *uri) override {
-    return node_members::namespaceURI(context(), uri);
-  }
+  HRESULT STDMETHODCALLTYPE get_namespaceURI(BSTR *uri) override { return node_members::namespaceURI(context(), uri); }
   HRESULT STDMETHODCALLTYPE get_prefix(BSTR *prefixText) override {
     return node_members::prefix(context(), prefixText);
   }

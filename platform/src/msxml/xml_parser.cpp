@@ -115,8 +115,7 @@ constexpr ErrorKind kErrorKinds[] = {
     {XML_ERR_XMLDECL_NOT_FINISHED, kXmlDeclSyntax, "Invalid syntax for an xml declaration.", Refine::None},
     {XML_ERR_VERSION_MISSING, kXmlDeclSyntax, "Invalid syntax for an xml declaration.", Refine::None},
     {XML_ERR_DOCTYPE_NOT_FINISHED, kUnclosedDecl, "A declaration was not closed.", Refine::None},
-    {XML_ERR_UNSUPPORTED_ENCODING, kInvalidEncoding, "System does not support the specified encoding.",
-     Refine::None},
+    {XML_ERR_UNSUPPORTED_ENCODING, kInvalidEncoding, "System does not support the specified encoding.", Refine::None},
     {XML_ERR_UNKNOWN_ENCODING, kInvalidEncoding, "System does not support the specified encoding.", Refine::None},
     {XML_NS_ERR_UNDEFINED_NAMESPACE, kUndeclaredPrefix, "Reference to undeclared namespace prefix: '%1'.",
      Refine::None},
@@ -179,11 +178,8 @@ void describe(ParseState &state, xmlParserCtxtPtr parser, const xmlError &error)
     code = kind->code;
     text = kind->text;
     switch (kind->refine) {
-      case Refine::None:
-        break;
-      case Refine::OpenTags:
-        text = replaceAll(text, "%1", openTags(parser));
-        break;
+      case Refine::None: break;
+      case Refine::OpenTags: text = replaceAll(text, "%1", openTags(parser)); break;
       case Refine::TopLevel:
         if (!atEnd && cursor[0] == '<') {
           if (cursor[1] == '/') {
@@ -268,8 +264,10 @@ void dropBlankText(xmlDocPtr document) {
     bool preserve = element.preserve;
     xmlChar *space = xmlGetNsProp(element.node, BAD_CAST "space", XML_XML_NAMESPACE);
     if (space != nullptr) {
-      if (xmlStrEqual(space, BAD_CAST "preserve")) preserve = true;
-      else if (xmlStrEqual(space, BAD_CAST "default")) preserve = false;
+      if (xmlStrEqual(space, BAD_CAST "preserve"))
+        preserve = true;
+      else if (xmlStrEqual(space, BAD_CAST "default"))
+        preserve = false;
       xmlFree(space);
     }
     xmlNodePtr child = element.node->children;
@@ -299,8 +297,7 @@ ParserOwner newParser() {
 
 // Runs one parse through `read`, which gets the parser and returns the tree
 // libxml2 built (or null).
-template <class Read>
-ParseOutcome runParse(const ParseOptions &options, Read read) {
+template <class Read> ParseOutcome runParse(const ParseOptions &options, Read read) {
   initializeLibxml();
   QuietLibxml quiet;
   ParseOutcome outcome;
@@ -356,16 +353,12 @@ HRESULT openError(int error) {
     case ENOENT:
     case ENOTDIR:
     case ENAMETOOLONG:
-    case ELOOP:
-      return INET_E_OBJECT_NOT_FOUND;
+    case ELOOP: return INET_E_OBJECT_NOT_FOUND;
     case EACCES:
     case EPERM:
-    case EISDIR:
-      return E_ACCESSDENIED;
-    case ENOMEM:
-      return E_OUTOFMEMORY;
-    default:
-      return E_FAIL;
+    case EISDIR: return E_ACCESSDENIED;
+    case ENOMEM: return E_OUTOFMEMORY;
+    default: return E_FAIL;
   }
 }
 
@@ -427,8 +420,7 @@ ParseOutcome parseText(const WCHAR *text, size_t length, const ParseOptions &opt
     }
     int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
     utf8.resize(size > 0 ? size : 0);
-    if (size > 0)
-      WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), utf8.data(), size, nullptr, nullptr);
+    if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), utf8.data(), size, nullptr, nullptr);
   }
   if (utf8.size() > INT_MAX) {
     ParseOutcome outcome;

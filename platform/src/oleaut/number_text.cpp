@@ -153,8 +153,8 @@ void civilFromDays(int64_t days, int64_t *year, unsigned *month, unsigned *day) 
 
 // Day 0 of automation dates, 1899-12-30, counted from 1970-01-01.
 constexpr int64_t kDateEpoch = -25569;
-constexpr double kMinDate = -657434.0;        // 1 January 100
-constexpr double kMaxDateLimit = 2958466.0;   // 1 January 10000
+constexpr double kMinDate = -657434.0;       // 1 January 100
+constexpr double kMaxDateLimit = 2958466.0;  // 1 January 10000
 
 unsigned daysInMonth(int64_t year, unsigned month) {
   static const unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -500,7 +500,8 @@ HRESULT parseDate(const OLECHAR *text, DATE *value) {
     } else if (year < 100) {
       year += year < 30 ? 2000 : 1900;
     }
-    if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1 || day > long(daysInMonth(year, unsigned(month))))
+    if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1 ||
+        day > long(daysInMonth(year, unsigned(month))))
       return DISP_E_TYPEMISMATCH;
     days = daysFromCivil(year, unsigned(month), unsigned(day)) - kDateEpoch;
   }

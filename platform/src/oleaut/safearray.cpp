@@ -47,22 +47,30 @@ size_t descriptorSize(UINT cDims) { return sizeof(SAFEARRAY) + (cDims - 1) * siz
 // Bytes per element of the types a safe array can hold; 0 for the others.
 ULONG elementSize(VARTYPE vt) {
   switch (vt) {
-    case VT_I1: case VT_UI1:
-      return 1;
-    case VT_I2: case VT_UI2: case VT_BOOL:
-      return 2;
-    case VT_I4: case VT_UI4: case VT_R4: case VT_INT: case VT_UINT: case VT_ERROR:
-      return 4;
-    case VT_R8: case VT_CY: case VT_DATE: case VT_I8: case VT_UI8:
-      return 8;
-    case VT_INT_PTR: case VT_UINT_PTR: case VT_BSTR: case VT_DISPATCH: case VT_UNKNOWN:
-      return sizeof(void *);
-    case VT_DECIMAL:
-      return sizeof(DECIMAL);
-    case VT_VARIANT:
-      return sizeof(VARIANT);
-    default:
-      return 0;
+    case VT_I1:
+    case VT_UI1: return 1;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL: return 2;
+    case VT_I4:
+    case VT_UI4:
+    case VT_R4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_ERROR: return 4;
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_I8:
+    case VT_UI8: return 8;
+    case VT_INT_PTR:
+    case VT_UINT_PTR:
+    case VT_BSTR:
+    case VT_DISPATCH:
+    case VT_UNKNOWN: return sizeof(void *);
+    case VT_DECIMAL: return sizeof(DECIMAL);
+    case VT_VARIANT: return sizeof(VARIANT);
+    default: return 0;
   }
 }
 
@@ -182,8 +190,7 @@ bool sameShape(const SAFEARRAY *a, const SAFEARRAY *b) {
 }
 
 // Runs `work` with the array locked, so that it cannot be destroyed meanwhile.
-template <typename Work>
-HRESULT underLock(SAFEARRAY *psa, Work work) {
+template <typename Work> HRESULT underLock(SAFEARRAY *psa, Work work) {
   HRESULT hr = SafeArrayLock(psa);
   if (FAILED(hr)) return hr;
   hr = work();
@@ -213,9 +220,7 @@ HRESULT describeElements(SAFEARRAY *psa, VARTYPE vt) {
       psa->fFeatures = FADF_HAVEIID;
       memcpy(hiddenOf(psa), &IID_IUnknown, sizeof(GUID));
       break;
-    case VT_RECORD:
-      psa->fFeatures = FADF_RECORD;
-      break;
+    case VT_RECORD: psa->fFeatures = FADF_RECORD; break;
     default:
       psa->fFeatures = FADF_HAVEVARTYPE;
       setHiddenVartype(psa, vt);
@@ -354,8 +359,7 @@ HRESULT SafeArrayUnlock(SAFEARRAY *psa) {
   ULONG locks = __atomic_load_n(&psa->cLocks, __ATOMIC_ACQUIRE);
   do {
     if (locks == 0) return E_UNEXPECTED;
-  } while (!__atomic_compare_exchange_n(&psa->cLocks, &locks, locks - 1, false, __ATOMIC_ACQ_REL,
-                                        __ATOMIC_ACQUIRE));
+  } while (!__atomic_compare_exchange_n(&psa->cLocks, &locks, locks - 1, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE));
   return S_OK;
 }
 

@@ -24,9 +24,7 @@ HRESULT VariantClear(VARIANTARG *pvarg) {
       hr = SafeArrayDestroy(V_ARRAY(pvarg));
     } else {
       switch (V_VT(pvarg)) {
-        case VT_BSTR:
-          SysFreeString(V_BSTR(pvarg));
-          break;
+        case VT_BSTR: SysFreeString(V_BSTR(pvarg)); break;
         case VT_DISPATCH:
         case VT_UNKNOWN:
           if (V_UNKNOWN(pvarg) != nullptr) V_UNKNOWN(pvarg)->Release();
@@ -37,8 +35,7 @@ HRESULT VariantClear(VARIANTARG *pvarg) {
             V_RECORDINFO(pvarg)->Release();
           }
           break;
-        default:
-          break;
+        default: break;
       }
     }
   }
@@ -82,10 +79,8 @@ HRESULT copyOwnedValue(VARIANT *dest, const VARIANT *src) {
     case VT_UNKNOWN:
       if (V_UNKNOWN(dest) != nullptr) V_UNKNOWN(dest)->AddRef();
       break;
-    case VT_RECORD:
-      return copyRecord(dest, src);
-    default:
-      break;
+    case VT_RECORD: return copyRecord(dest, src);
+    default: break;
   }
   return S_OK;
 }
@@ -110,21 +105,35 @@ HRESULT dereference(const VARIANT *src, VARIANT *value) {
     return S_OK;
   }
   switch (base) {
-    case VT_I1: case VT_UI1: memcpy(&V_UI1(value), V_BYREF(src), 1); break;
-    case VT_I2: case VT_UI2: case VT_BOOL: memcpy(&V_UI2(value), V_BYREF(src), 2); break;
-    case VT_I4: case VT_UI4: case VT_R4: case VT_INT: case VT_UINT: case VT_ERROR:
-      memcpy(&V_UI4(value), V_BYREF(src), 4);
-      break;
-    case VT_I8: case VT_UI8: case VT_R8: case VT_CY: case VT_DATE: memcpy(&V_UI8(value), V_BYREF(src), 8); break;
+    case VT_I1:
+    case VT_UI1: memcpy(&V_UI1(value), V_BYREF(src), 1); break;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL: memcpy(&V_UI2(value), V_BYREF(src), 2); break;
+    case VT_I4:
+    case VT_UI4:
+    case VT_R4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_ERROR: memcpy(&V_UI4(value), V_BYREF(src), 4); break;
+    case VT_I8:
+    case VT_UI8:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE: memcpy(&V_UI8(value), V_BYREF(src), 8); break;
     case VT_BSTR: V_BSTR(value) = *V_BSTRREF(src); break;
-    case VT_DISPATCH: case VT_UNKNOWN: V_UNKNOWN(value) = *V_UNKNOWNREF(src); break;
+    case VT_DISPATCH:
+    case VT_UNKNOWN: V_UNKNOWN(value) = *V_UNKNOWNREF(src); break;
     case VT_DECIMAL: {
       DECIMAL decimal = *V_DECIMALREF(src);
       V_DECIMAL(value) = decimal;
       V_VT(value) = VT_DECIMAL;
       break;
     }
-    case VT_RECORD: *value = *src; V_VT(value) = VT_RECORD; break;
+    case VT_RECORD:
+      *value = *src;
+      V_VT(value) = VT_RECORD;
+      break;
     default: return DISP_E_BADVARTYPE;
   }
   return S_OK;

@@ -28,8 +28,10 @@ bool integerType(VARTYPE vt, IntegerType *type) {
     case VT_UI1: *type = {8, false}; return true;
     case VT_I2: *type = {16, true}; return true;
     case VT_UI2: *type = {16, false}; return true;
-    case VT_I4: case VT_INT: *type = {32, true}; return true;
-    case VT_UI4: case VT_UINT: *type = {32, false}; return true;
+    case VT_I4:
+    case VT_INT: *type = {32, true}; return true;
+    case VT_UI4:
+    case VT_UINT: *type = {32, false}; return true;
     case VT_I8: *type = {64, true}; return true;
     case VT_UI8: *type = {64, false}; return true;
     default: return false;
@@ -128,8 +130,7 @@ double decimalToDouble(const DECIMAL &value) {
 // A double rounded into an integer range; halves round to even.
 HRESULT realToInteger(double value, __int128 minimum, __int128 maximum, __int128 *out) {
   long double wide = value;
-  if (isnan(value) || wide < (long double)minimum - 0.5L || wide >= (long double)maximum + 0.5L)
-    return DISP_E_OVERFLOW;
+  if (isnan(value) || wide < (long double)minimum - 0.5L || wide >= (long double)maximum + 0.5L) return DISP_E_OVERFLOW;
   *out = __int128(rintl(wide));
   if (*out < minimum || *out > maximum) return DISP_E_OVERFLOW;
   return S_OK;
@@ -191,12 +192,18 @@ HRESULT boolFromText(BSTR text, VARIANT_BOOL *out) {
 bool numericAsDouble(const VARIANT *in, double *out) {
   VARTYPE vt = V_VT(in);
   IntegerType type;
-  if (integerType(vt, &type) || vt == VT_BOOL) *out = double(integerValue(in));
-  else if (isReal(vt)) *out = realValue(in);
-  else if (vt == VT_CY) *out = double(V_CY(in).int64) / 10000.0;
-  else if (vt == VT_DECIMAL) *out = decimalToDouble(V_DECIMAL(in));
-  else if (vt == VT_EMPTY) *out = 0;
-  else return false;
+  if (integerType(vt, &type) || vt == VT_BOOL)
+    *out = double(integerValue(in));
+  else if (isReal(vt))
+    *out = realValue(in);
+  else if (vt == VT_CY)
+    *out = double(V_CY(in).int64) / 10000.0;
+  else if (vt == VT_DECIMAL)
+    *out = decimalToDouble(V_DECIMAL(in));
+  else if (vt == VT_EMPTY)
+    *out = 0;
+  else
+    return false;
   return true;
 }
 
@@ -408,8 +415,8 @@ HRESULT fromValueProperty(const VARIANT *in, LCID lcid, USHORT flags, VARTYPE vt
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
   VARIANT value;
   VariantInit(&value);
-  HRESULT hr = V_DISPATCH(in)->Invoke(DISPID_VALUE, IID_NULL, lcid, DISPATCH_PROPERTYGET, &none, &value, nullptr,
-                                      nullptr);
+  HRESULT hr =
+      V_DISPATCH(in)->Invoke(DISPID_VALUE, IID_NULL, lcid, DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr);
   if (FAILED(hr)) return DISP_E_TYPEMISMATCH;
   hr = coerce(&value, lcid, flags | VARIANT_NOVALUEPROP, vt, out);
   VariantClear(&value);
@@ -431,8 +438,7 @@ HRESULT coerce(const VARIANT *in, LCID lcid, USHORT flags, VARTYPE vt, VARIANT *
   // A decimal holds at most 28 digits after the point and no sign bit but
   // the top one; oleaut32 refuses any other as an argument, and the scaling
   // below could not represent it.
-  if (from == VT_DECIMAL && (V_DECIMAL(in).scale > 28 || (V_DECIMAL(in).sign & ~DECIMAL_NEG) != 0))
-    return E_INVALIDARG;
+  if (from == VT_DECIMAL && (V_DECIMAL(in).scale > 28 || (V_DECIMAL(in).sign & ~DECIMAL_NEG) != 0)) return E_INVALIDARG;
   if (from == VT_NULL || from == VT_ERROR || vt == VT_ERROR || vt == VT_VARIANT || vt == VT_RECORD ||
       from == VT_RECORD || from == VT_VARIANT)
     return DISP_E_TYPEMISMATCH;
@@ -442,7 +448,9 @@ HRESULT coerce(const VARIANT *in, LCID lcid, USHORT flags, VARTYPE vt, VARIANT *
   if (integerType(vt, &type)) return toInteger(in, vt, out);
   switch (vt) {
     case VT_BOOL: return toBool(in, out);
-    case VT_R4: case VT_R8: case VT_DATE: return toReal(in, vt, out);
+    case VT_R4:
+    case VT_R8:
+    case VT_DATE: return toReal(in, vt, out);
     case VT_CY: return toCurrency(in, out);
     case VT_DECIMAL: return toDecimal(in, out);
     case VT_BSTR: return toText(in, flags, out);
@@ -518,8 +526,7 @@ HRESULT toTextOut(VARIANT *in, USHORT flags, BSTR *out) {
 
 // The direct conversions from text: the variant conversion, then the value
 // taken out of the variant by `take`.
-template <typename T, typename Take>
-HRESULT textTo(LPCOLESTR text, LCID lcid, VARTYPE vt, T *out, Take take) {
+template <typename T, typename Take> HRESULT textTo(LPCOLESTR text, LCID lcid, VARTYPE vt, T *out, Take take) {
   if (out == nullptr) return E_INVALIDARG;
   VARIANT value;
   HRESULT hr = fromText(text, lcid, vt, &value);

@@ -65,7 +65,7 @@ bool isKnownHandle(HKEY hkey) {
 
 REGSAM grantedAccess(REGSAM desired) {
   REGSAM access = desired & ~static_cast<REGSAM>(KEY_WOW64_RES | GenericRead | GenericWrite | GenericExecute |
-                                                   GenericAll | MAXIMUM_ALLOWED);
+                                                 GenericAll | MAXIMUM_ALLOWED);
   if (desired & GenericRead) access |= KEY_READ;
   if (desired & GenericWrite) access |= KEY_WRITE;
   if (desired & GenericExecute) access |= KEY_EXECUTE;

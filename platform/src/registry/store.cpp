@@ -205,7 +205,7 @@ Statement &Statement::bind(int index, const Text &text) {
     check(sqlite3_bind_zeroblob(statement_, index, 0));
   } else {
     check(sqlite3_bind_blob(statement_, index, text.data(), static_cast<int>(text.size() * sizeof(WCHAR)),
-                                 SQLITE_TRANSIENT));
+                            SQLITE_TRANSIENT));
   }
   return *this;
 }
@@ -341,7 +341,8 @@ void Store::removeTree(KeyId key) {
   Statement parent(db_, "SELECT parent FROM keys WHERE id = ?1");
   KeyId above = parent.bind(1, key).step() && !parent.isNull(0) ? parent.integer(0) : 0;
   parent.run();
-  const char *const tree = "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) ";
+  const char *const tree =
+      "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) ";
   Statement values(db_, (std::string(tree) + "DELETE FROM vals WHERE key IN (SELECT id FROM tree)").c_str());
   values.bind(1, key).run();
   Statement keys(db_, (std::string(tree) + "DELETE FROM keys WHERE id IN (SELECT id FROM tree)").c_str());
@@ -422,8 +423,7 @@ void Store::setValue(KeyId key, const Text &name, DWORD type, const Bytes &data)
   Statement update(db_, "UPDATE vals SET type = ?3, data = ?4 WHERE key = ?1 AND fold = ?2");
   update.bind(1, key).bind(2, foldName(name)).bind(3, static_cast<int64_t>(type)).bind(4, data).run();
   if (sqlite3_changes(db_) == 0) {
-    Statement insert(db_,
-                     "INSERT INTO vals(key, fold, name, type, data) VALUES(?1, ?2, ?3, ?4, ?5)");
+    Statement insert(db_, "INSERT INTO vals(key, fold, name, type, data) VALUES(?1, ?2, ?3, ?4, ?5)");
     insert.bind(1, key).bind(2, foldName(name)).bind(3, name).bind(4, static_cast<int64_t>(type)).bind(5, data).run();
   }
   touch(key);

@@ -119,9 +119,12 @@ LSTATUS queryInfoKeyAs(HKEY hkey, Char *className, LPDWORD classCapacity, LPDWOR
     return ERROR_MORE_DATA;
   }
   if (classCapacity != nullptr) *classCapacity = static_cast<DWORD>(keyClass.size());
-  for (auto [out, count] : {std::pair{subKeys, statistics.subKeys}, {maxSubKeyName, statistics.maxSubKeyName},
-                            {maxClassName, statistics.maxClassName}, {values, statistics.values},
-                            {maxValueName, statistics.maxValueName}, {maxValueData, statistics.maxValueData},
+  for (auto [out, count] : {std::pair{subKeys, statistics.subKeys},
+                            {maxSubKeyName, statistics.maxSubKeyName},
+                            {maxClassName, statistics.maxClassName},
+                            {values, statistics.values},
+                            {maxValueName, statistics.maxValueName},
+                            {maxValueData, statistics.maxValueData},
                             // Keys carry no security descriptor of their own here.
                             {securityDescriptor, DWORD{0}}})
     if (out != nullptr) *out = count;

@@ -10,8 +10,6 @@ extern std::atomic<bool> allocationFaultsArmed;
 bool countAllocation();
 
 // True when this allocation is to fail; one relaxed load while disarmed.
-inline bool allocationFails() {
-  return allocationFaultsArmed.load(std::memory_order_relaxed) && countAllocation();
-}
+inline bool allocationFails() { return allocationFaultsArmed.load(std::memory_order_relaxed) && countAllocation(); }
 
 }  // namespace platform

@@ -26,17 +26,30 @@ ffi_type *ffiType(VARTYPE vt) {
   switch (vt) {
     case VT_I1: return &ffi_type_sint8;
     case VT_UI1: return &ffi_type_uint8;
-    case VT_I2: case VT_BOOL: return &ffi_type_sint16;
+    case VT_I2:
+    case VT_BOOL: return &ffi_type_sint16;
     case VT_UI2: return &ffi_type_uint16;
-    case VT_I4: case VT_INT: case VT_ERROR: case VT_HRESULT: return &ffi_type_sint32;
-    case VT_UI4: case VT_UINT: return &ffi_type_uint32;
-    case VT_I8: case VT_CY: return &ffi_type_sint64;
+    case VT_I4:
+    case VT_INT:
+    case VT_ERROR:
+    case VT_HRESULT: return &ffi_type_sint32;
+    case VT_UI4:
+    case VT_UINT: return &ffi_type_uint32;
+    case VT_I8:
+    case VT_CY: return &ffi_type_sint64;
     case VT_UI8: return &ffi_type_uint64;
     case VT_R4: return &ffi_type_float;
-    case VT_R8: case VT_DATE: return &ffi_type_double;
-    case VT_BSTR: case VT_DISPATCH: case VT_UNKNOWN: case VT_PTR: case VT_INT_PTR: case VT_UINT_PTR:
-    case VT_LPSTR: case VT_LPWSTR: case VT_SAFEARRAY:
-      return &ffi_type_pointer;
+    case VT_R8:
+    case VT_DATE: return &ffi_type_double;
+    case VT_BSTR:
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+    case VT_PTR:
+    case VT_INT_PTR:
+    case VT_UINT_PTR:
+    case VT_LPSTR:
+    case VT_LPWSTR:
+    case VT_SAFEARRAY: return &ffi_type_pointer;
     case VT_VARIANT: return &variantType;
     case VT_DECIMAL: return &decimalType;
     default: return nullptr;

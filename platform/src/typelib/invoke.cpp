@@ -81,8 +81,12 @@ HRESULT argumentType(TypeLibrary *owner, const Type &t, VARTYPE &vt, int depth) 
     }
     case VT_HRESULT: vt = VT_ERROR; return S_OK;
     case VT_VOID: vt = VT_EMPTY; return S_OK;
-    case VT_LPSTR: case VT_LPWSTR: case VT_CARRAY: case VT_RECORD: case VT_EMPTY: case VT_NULL:
-      return DISP_E_BADVARTYPE;
+    case VT_LPSTR:
+    case VT_LPWSTR:
+    case VT_CARRAY:
+    case VT_RECORD:
+    case VT_EMPTY:
+    case VT_NULL: return DISP_E_BADVARTYPE;
     default: vt = t.vt; return S_OK;
   }
 }
@@ -183,7 +187,7 @@ HRESULT bind(Arguments &args, size_t i, VARTYPE vt, const Param &param, VARIANT 
 bool supportsErrorInfo(void *instance, const GUID &iid) {
   ISupportErrorInfo *support = nullptr;
   if (FAILED(static_cast<IUnknown *>(instance)->QueryInterface(IID_ISupportErrorInfo,
-                                                                reinterpret_cast<void **>(&support))))
+                                                               reinterpret_cast<void **>(&support))))
     return false;
   const bool supported = support->InterfaceSupportsErrorInfo(iid) == S_OK;
   support->Release();
@@ -206,8 +210,8 @@ void fillException(EXCEPINFO *exception, HRESULT code, void *instance, const GUI
 
 }  // namespace
 
-HRESULT invokeMember(TypeInfo &info, void *instance, MEMBERID memid, WORD flags, DISPPARAMS *params,
-                     VARIANT *result, EXCEPINFO *exception, UINT *argError) {
+HRESULT invokeMember(TypeInfo &info, void *instance, MEMBERID memid, WORD flags, DISPPARAMS *params, VARIANT *result,
+                     EXCEPINFO *exception, UINT *argError) {
   if (params == nullptr || params->cNamedArgs > params->cArgs || (params->cArgs && params->rgvarg == nullptr) ||
       (params->cNamedArgs && params->rgdispidNamedArgs == nullptr))
     return E_INVALIDARG;
@@ -216,8 +220,7 @@ HRESULT invokeMember(TypeInfo &info, void *instance, MEMBERID memid, WORD flags,
   if (instance == nullptr) return E_INVALIDARG;
   const Func &f = *member->func;
   if (f.kind == FUNC_DISPATCH) {
-    return static_cast<IDispatch *>(instance)->Invoke(memid, IID_NULL, 0, flags, params, result, exception,
-                                                      argError);
+    return static_cast<IDispatch *>(instance)->Invoke(memid, IID_NULL, 0, flags, params, result, exception, argError);
   }
 
   // Which argument feeds which parameter.
@@ -303,8 +306,8 @@ HRESULT invokeMember(TypeInfo &info, void *instance, MEMBERID memid, WORD flags,
   }
   VARIANT value;
   VariantInit(&value);
-  HRESULT hr = DispCallFunc(instance, ULONG_PTR(USHORT(f.oVft)), f.callconv, returned, UINT(count),
-                            args.types(), args.pointers(), &value);
+  HRESULT hr = DispCallFunc(instance, ULONG_PTR(USHORT(f.oVft)), f.callconv, returned, UINT(count), args.types(),
+                            args.pointers(), &value);
   if (FAILED(hr)) {
     VariantClear(&ret);
     return hr;
@@ -332,7 +335,6 @@ HRESULT invokeMember(TypeInfo &info, void *instance, MEMBERID memid, WORD flags,
 
 }  // namespace platform::typelib
 
-
 HRESULT WINAPI DispInvoke(void *_this, ITypeInfo *ptinfo, DISPID dispidMember, WORD wFlags, DISPPARAMS *pparams,
                           VARIANT *pvarResult, EXCEPINFO *pexcepinfo, UINT *puArgErr) {
   if (ptinfo == nullptr) return E_INVALIDARG;
@@ -343,4 +345,3 @@ HRESULT WINAPI DispGetIDsOfNames(ITypeInfo *ptinfo, OLECHAR **rgszNames, UINT cN
   if (ptinfo == nullptr) return E_INVALIDARG;
   return ptinfo->GetIDsOfNames(rgszNames, cNames, rgdispid);
 }
-

@@ -106,8 +106,7 @@ bool readDefault(HKEY root, const Text &path, Text &value) {
 
 LSTATUS writeValue(HKEY root, const Text &path, const OLECHAR *name, const Text &value) {
   Key key;
-  LSTATUS status =
-      RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr);
+  LSTATUS status = RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr);
   if (status != ERROR_SUCCESS) return status;
   return RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
                         DWORD((value.size() + 1) * sizeof(OLECHAR)));
@@ -132,10 +131,14 @@ bool parseHex(const Text &text, size_t begin, size_t end, unsigned &value) {
   for (size_t i = begin; i < end; ++i) {
     OLECHAR c = text[i];
     unsigned digit;
-    if (c >= u'0' && c <= u'9') digit = c - u'0';
-    else if (c >= u'a' && c <= u'f') digit = c - u'a' + 10;
-    else if (c >= u'A' && c <= u'F') digit = c - u'A' + 10;
-    else return false;
+    if (c >= u'0' && c <= u'9')
+      digit = c - u'0';
+    else if (c >= u'a' && c <= u'f')
+      digit = c - u'a' + 10;
+    else if (c >= u'A' && c <= u'F')
+      digit = c - u'A' + 10;
+    else
+      return false;
     value = value * 16 + digit;
   }
   return true;
@@ -259,7 +262,10 @@ bool isModule(const std::string &path) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   char magic[4] = {};
-  bool module = read(fd, magic, 4) == 4 && std::memcmp(magic, "\x7f" "ELF", 4) == 0;
+  bool module = read(fd, magic, 4) == 4 && std::memcmp(magic,
+                                                       "\x7f"
+                                                       "ELF",
+                                                       4) == 0;
   close(fd);
   return module;
 }
@@ -332,9 +338,8 @@ HRESULT WINAPI QueryPathOfRegTypeLib(REFGUID guid, USHORT wMaj, USHORT wMin, LCI
   for (LCID locale : locales) {
     for (const OLECHAR *platform : {OLESTR("win64"), OLESTR("win32")}) {
       Text path;
-      if (readDefault(HKEY_CLASSES_ROOT, libKey + OLESTR("\\") + version + OLESTR("\\") + hex(locale) +
-                                             OLESTR("\\") + platform,
-                      path)) {
+      if (readDefault(HKEY_CLASSES_ROOT,
+                      libKey + OLESTR("\\") + version + OLESTR("\\") + hex(locale) + OLESTR("\\") + platform, path)) {
         *lpbstrPathName = SysAllocStringLen(path.data(), UINT(path.size()));
         return *lpbstrPathName ? S_OK : E_OUTOFMEMORY;
       }
@@ -360,7 +365,8 @@ HRESULT WINAPI RegisterTypeLib(ITypeLib *ptlib, OLECHAR *szFullPath, OLECHAR *sz
   HRESULT hr = ptlib->GetLibAttr(&attr);
   if (FAILED(hr)) return hr;
   const Text libId = guidText(attr->guid);
-  const Text versionKey = OLESTR("TypeLib\\") + libId + OLESTR("\\") + versionText(attr->wMajorVerNum, attr->wMinorVerNum);
+  const Text versionKey =
+      OLESTR("TypeLib\\") + libId + OLESTR("\\") + versionText(attr->wMajorVerNum, attr->wMinorVerNum);
   const Text fullPath(szFullPath);
   Text helpDir;
   if (szHelpDir != nullptr) {

@@ -244,11 +244,8 @@ class Reader {
         }
         break;
       }
-      case VT_USERDEFINED:
-        t.href = HREFTYPE(target);
-        break;
-      default:
-        break;
+      case VT_USERDEFINED: t.href = HREFTYPE(target); break;
+      default: break;
     }
     return t;
   }
@@ -292,13 +289,23 @@ class Reader {
 
   static bool storable(VARTYPE vt, size_t width) {
     switch (vt) {
-      case VT_I2: case VT_I4: case VT_R4: case VT_ERROR: case VT_BOOL: case VT_I1: case VT_UI1: case VT_UI2:
-      case VT_UI4: case VT_INT: case VT_UINT:
-        return width == 4;
-      case VT_R8: case VT_CY: case VT_DATE: case VT_I8: case VT_UI8:
-        return width == 8;
-      default:
-        return false;
+      case VT_I2:
+      case VT_I4:
+      case VT_R4:
+      case VT_ERROR:
+      case VT_BOOL:
+      case VT_I1:
+      case VT_UI1:
+      case VT_UI2:
+      case VT_UI4:
+      case VT_INT:
+      case VT_UINT: return width == 4;
+      case VT_R8:
+      case VT_CY:
+      case VT_DATE:
+      case VT_I8:
+      case VT_UI8: return width == 8;
+      default: return false;
     }
   }
 

@@ -85,16 +85,16 @@ std::shared_ptr<const LibraryData> build() {
   dispatch.funcs.push_back(method(0x60010001, u"GetTypeInfo", 4, VT_HRESULT,
                                   {param(u"itinfo", in, base(VT_UINT)), param(u"lcid", in, base(VT_UI4)),
                                    param(u"pptinfo", out, pointerTo(untyped))}));
-  dispatch.funcs.push_back(method(0x60010002, u"GetIDsOfNames", 5, VT_HRESULT,
-                                  {param(u"riid", in, untyped), param(u"rgszNames", in, pointerTo(untyped)),
-                                   param(u"cNames", in, base(VT_UINT)), param(u"lcid", in, base(VT_UI4)),
-                                   param(u"rgdispid", out, pointerTo(base(VT_I4)))}));
   dispatch.funcs.push_back(method(
-      0x60010003, u"Invoke", 6, VT_HRESULT,
-      {param(u"dispidMember", in, base(VT_I4)), param(u"riid", in, untyped), param(u"lcid", in, base(VT_UI4)),
-       param(u"wFlags", in, base(VT_UI2)), param(u"pdispparams", in, untyped),
-       param(u"pvarResult", out, pointerTo(base(VT_VARIANT))), param(u"pexcepinfo", out, untyped),
-       param(u"puArgErr", out, pointerTo(base(VT_UINT)))}));
+      0x60010002, u"GetIDsOfNames", 5, VT_HRESULT,
+      {param(u"riid", in, untyped), param(u"rgszNames", in, pointerTo(untyped)), param(u"cNames", in, base(VT_UINT)),
+       param(u"lcid", in, base(VT_UI4)), param(u"rgdispid", out, pointerTo(base(VT_I4)))}));
+  dispatch.funcs.push_back(
+      method(0x60010003, u"Invoke", 6, VT_HRESULT,
+             {param(u"dispidMember", in, base(VT_I4)), param(u"riid", in, untyped), param(u"lcid", in, base(VT_UI4)),
+              param(u"wFlags", in, base(VT_UI2)), param(u"pdispparams", in, untyped),
+              param(u"pvarResult", out, pointerTo(base(VT_VARIANT))), param(u"pexcepinfo", out, untyped),
+              param(u"puArgErr", out, pointerTo(base(VT_UINT)))}));
 
   lib->types.push_back(std::move(unknown));
   lib->types.push_back(std::move(dispatch));

@@ -329,8 +329,7 @@ HRESULT TypeLibrary::IsName(LPOLESTR szNameBuf, ULONG, BOOL *pfName) {
 
 // The types that hold a member of that name (MEMBERID_NIL for a type of that
 // name), up to *pcFound of them.
-HRESULT TypeLibrary::FindName(LPOLESTR szNameBuf, ULONG, ITypeInfo **ppTInfo, MEMBERID *rgMemId,
-                              USHORT *pcFound) {
+HRESULT TypeLibrary::FindName(LPOLESTR szNameBuf, ULONG, ITypeInfo **ppTInfo, MEMBERID *rgMemId, USHORT *pcFound) {
   if (szNameBuf == nullptr || ppTInfo == nullptr || rgMemId == nullptr || pcFound == nullptr) return E_INVALIDARG;
   const USHORT wanted = *pcFound;
   USHORT found = 0;
@@ -414,7 +413,8 @@ HRESULT TypeInfo::collectInherited(std::vector<Member> &into) {
     href = base.impls[0].href;
     owner = baseLib;
   }
-  for (auto level = levels.rbegin(); level != levels.rend(); ++level) into.insert(into.end(), level->begin(), level->end());
+  for (auto level = levels.rbegin(); level != levels.rend(); ++level)
+    into.insert(into.end(), level->begin(), level->end());
   return S_OK;
 }
 
@@ -587,8 +587,8 @@ HRESULT TypeInfo::GetIDsOfNames(LPOLESTR *rgszNames, UINT cNames, MEMBERID *pMem
   return DISP_E_UNKNOWNNAME;
 }
 
-HRESULT TypeInfo::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS *pDispParams,
-                         VARIANT *pVarResult, EXCEPINFO *pExcepInfo, UINT *puArgErr) {
+HRESULT TypeInfo::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS *pDispParams, VARIANT *pVarResult,
+                         EXCEPINFO *pExcepInfo, UINT *puArgErr) {
   return invokeMember(*this, pvInstance, memid, wFlags, pDispParams, pVarResult, pExcepInfo, puArgErr);
 }
 

@@ -73,8 +73,8 @@ class TypeLibrary final : public ITypeLib {
   HRESULT STDMETHODCALLTYPE GetTypeInfoOfGuid(REFGUID guid, ITypeInfo **ppTinfo) override;
   HRESULT STDMETHODCALLTYPE GetLibAttr(TLIBATTR **ppTLibAttr) override;
   HRESULT STDMETHODCALLTYPE GetTypeComp(ITypeComp **ppTComp) override;
-  HRESULT STDMETHODCALLTYPE GetDocumentation(INT index, BSTR *pBstrName, BSTR *pBstrDocString,
-                                             DWORD *pdwHelpContext, BSTR *pBstrHelpFile) override;
+  HRESULT STDMETHODCALLTYPE GetDocumentation(INT index, BSTR *pBstrName, BSTR *pBstrDocString, DWORD *pdwHelpContext,
+                                             BSTR *pBstrHelpFile) override;
   HRESULT STDMETHODCALLTYPE IsName(LPOLESTR szNameBuf, ULONG lHashVal, BOOL *pfName) override;
   HRESULT STDMETHODCALLTYPE FindName(LPOLESTR szNameBuf, ULONG lHashVal, ITypeInfo **ppTInfo, MEMBERID *rgMemId,
                                      USHORT *pcFound) override;
@@ -152,7 +152,7 @@ class TypeInfo final : public ITypeInfo {
 };
 
 // The invocation of a member through its function table (invoke.cpp).
-HRESULT invokeMember(TypeInfo &info, void *instance, MEMBERID memid, WORD flags, DISPPARAMS *params,
-                     VARIANT *result, EXCEPINFO *exception, UINT *argError);
+HRESULT invokeMember(TypeInfo &info, void *instance, MEMBERID memid, WORD flags, DISPPARAMS *params, VARIANT *result,
+                     EXCEPINFO *exception, UINT *argError);
 
 }  // namespace platform::typelib

@@ -45,7 +45,9 @@ class DoublesHarness {
 
   void reset(const DoublesSettings &settings) { entry<DoublesResetFn>("DoublesReset")(&settings); }
 
-  std::vector<LogErrorCall> logErrorCalls() { return records<LogErrorCall, DoublesLogErrorCallsFn>("DoublesLogErrorCalls"); }
+  std::vector<LogErrorCall> logErrorCalls() {
+    return records<LogErrorCall, DoublesLogErrorCallsFn>("DoublesLogErrorCalls");
+  }
   std::vector<TraceCall> traceCalls() { return records<TraceCall, DoublesTraceCallsFn>("DoublesTraceCalls"); }
   std::vector<ViewerCall> viewerCalls() { return records<ViewerCall, DoublesViewerCallsFn>("DoublesViewerCalls"); }
   DoublesCounts counts() {

@@ -50,8 +50,7 @@ template <typename I> class Double : public I {
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override {
     return DISP_E_UNKNOWNNAME;
   }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *, EXCEPINFO *,
-                                   UINT *) override {
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *, EXCEPINFO *, UINT *) override {
     return DISP_E_MEMBERNOTFOUND;
   }
 
@@ -271,17 +270,11 @@ void WINAPI DoublesReset(const DoublesSettings *newSettings) {
   viewerCalls.clear();
 }
 
-LONG WINAPI DoublesLogErrorCalls(LogErrorCall *calls, LONG max) {
-  return hand(logErrorCalls, calls, max);
-}
+LONG WINAPI DoublesLogErrorCalls(LogErrorCall *calls, LONG max) { return hand(logErrorCalls, calls, max); }
 
-LONG WINAPI DoublesTraceCalls(TraceCall *calls, LONG max) {
-  return hand(traceCalls, calls, max);
-}
+LONG WINAPI DoublesTraceCalls(TraceCall *calls, LONG max) { return hand(traceCalls, calls, max); }
 
-LONG WINAPI DoublesViewerCalls(ViewerCall *calls, LONG max) {
-  return hand(viewerCalls, calls, max);
-}
+LONG WINAPI DoublesViewerCalls(ViewerCall *calls, LONG max) { return hand(viewerCalls, calls, max); }
 
 void WINAPI DoublesCounts(DoublesCounts *out) {
   std::lock_guard<std::mutex> guard(lock);

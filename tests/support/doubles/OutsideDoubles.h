@@ -9,7 +9,8 @@
 
 // The viewer's class, registered under the ProgID "TraceConsole_83.ViewerHelper".
 // {6D1C3E52-8A77-4F0B-9E21-5B0C4D7A9F13}
-inline constexpr CLSID CLSID_ViewerDouble = {0x6D1C3E52, 0x8A77, 0x4F0B, {0x9E, 0x21, 0x5B, 0x0C, 0x4D, 0x7A, 0x9F, 0x13}};
+inline constexpr CLSID CLSID_ViewerDouble = {
+    0x6D1C3E52, 0x8A77, 0x4F0B, {0x9E, 0x21, 0x5B, 0x0C, 0x4D, 0x7A, 0x9F, 0x13}};
 
 struct LogErrorCall {
   WCHAR source[512];
@@ -40,18 +41,18 @@ struct ViewerCall {
 };
 
 struct DoublesSettings {
-  BOOL errorLogAvailable;   // creation of the error log component succeeds
-  BOOL traceAvailable;      // creation of the trace settings component succeeds
-  LONG traceLevel;          // what the trace level member answers
+  BOOL errorLogAvailable;  // creation of the error log component succeeds
+  BOOL traceAvailable;     // creation of the trace settings component succeeds
+  LONG traceLevel;         // what the trace level member answers
   VARIANT_BOOL viewerSwitch;
-  VARIANT_BOOL show;        // what traceRecord answers for "show in viewer"
+  VARIANT_BOOL show;           // what traceRecord answers for "show in viewer"
   WCHAR errorInfoSource[128];  // when not empty, LogError leaves error information with this source
-  BOOL brandingAvailable;   // creation of the branding component succeeds
+  BOOL brandingAvailable;      // creation of the branding component succeeds
   WCHAR brandingFolder[260];   // the folder the branding component names
 };
 
 struct DoublesCounts {
-  LONG errorLogCreations;   // successful or not
+  LONG errorLogCreations;  // successful or not
   LONG traceCreations;
   LONG traceLevelReads;
   LONG viewerCreations;

@@ -79,7 +79,9 @@ void walk(const Operation &operation) {
   SCOPED_TRACE(operation.name);
   const Bytes after = operation.prepare();
   const auto again = operation.again ? operation.again : operation.attempt;
-  const auto recorded = [] { return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); };
+  const auto recorded = [] {
+    return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
+  };
   const int before = recorded();
   for (long n = 1;; ++n) {
     operation.setUp();
@@ -387,8 +389,8 @@ TEST_F(AllocationFailure, EveryOperationAtEveryAllocation) {
              HKEY key = nullptr;
              EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, performance.c_str(), 0, nullptr, 0,
                                                       KEY_ALL_ACCESS, nullptr, &key, nullptr));
-             for (const auto &[name, value] : {std::pair{"Library", std::string(program)},
-                                               std::pair{"Open", std::string("OpenNorvalePerfData")}})
+             for (const auto &[name, value] :
+                  {std::pair{"Library", std::string(program)}, std::pair{"Open", std::string("OpenNorvalePerfData")}})
                RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
                               static_cast<DWORD>(value.size() + 1));
              // Name indices as lodctr notes them, which the collector must not lose.
@@ -444,10 +446,11 @@ const Text CompanionSettings = wide("SOFTWARE\\rvZedaZuvivurAzodav");
 void setSetting(const char *subkey, const char *name, const std::string &value) {
   HKEY key = nullptr;
   const Text path = CompanionSettings + wide(std::string("\\") + subkey), text = wide(value);
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                           &key, nullptr));
-  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key, wide(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
-                                          static_cast<DWORD>((text.size() + 1) * sizeof(OLECHAR))));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr));
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegSetValueExW(key, wide(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
+                           static_cast<DWORD>((text.size() + 1) * sizeof(OLECHAR))));
   RegCloseKey(key);
 }
 
@@ -503,8 +506,8 @@ TEST_F(AllocationFailure, TreePublisherAndCompanionAtEveryAllocation) {
   setSetting("ErrorLog", "File", errorFile);
   setSetting("Trace", "ViewerFile", viewerFile);
   const Text ownTraceKey = CompanionSettings + wide("\\Trace\\Kit");
-  const TestBstr source("source"), description("one\ttwo"), component("Component"), version("1.0"),
-      module("module"), file("file.cpp"), procedure("Procedure"), brand("C:\\Brand"), name("Kit");
+  const TestBstr source("source"), description("one\ttwo"), component("Component"), version("1.0"), module("module"),
+      file("file.cpp"), procedure("Procedure"), brand("C:\\Brand"), name("Kit");
   auto logError = [&] {
     return log->LogError(source.value, E_INVALIDARG, description.value, 12, component.value, version.value,
                          module.value, file.value, procedure.value, 0, 1);

@@ -23,7 +23,8 @@ using namespace trees;
 namespace {
 
 const char Definition[] =
-    "<PerfData headerFile=\"e2e.h\" iniFile=\"e2e.ini\" perfmonDLLFile=\"" COLLECTOR_MODULE "\" "
+    "<PerfData headerFile=\"e2e.h\" iniFile=\"e2e.ini\" perfmonDLLFile=\"" COLLECTOR_MODULE
+    "\" "
     "deviceName=\"%DEVICE%\" instanceCleannupPolling=\"0\">"
     "<Object name=\"E2E Sessions\" help=\"Open sessions\" hasInstances=\"true\" autoCreateInstanceTotal=\"true\" "
     "instanceTimeout=\"0\">"
@@ -128,8 +129,7 @@ TEST_F(CollectorEndToEnd, AReaderInAnotherProcessSeesWhatTheHostPublished) {
   setValue(counter(beta, 2), "I4:40");
   ASSERT_EQ(S_OK, manager->CalcTotalInstances());
   ASSERT_EQ(S_OK, publisher.publish(manager.p));
-  EXPECT_EQ(s + " alpha 3 5000000000\n" + s + " beta 40 3\n" + s + " _Total 43 5000000003\n",
-            readElsewhere(s, ours));
+  EXPECT_EQ(s + " alpha 3 5000000000\n" + s + " beta 40 3\n" + s + " _Total 43 5000000003\n", readElsewhere(s, ours));
 
   // Withdrawn: the service answers with no objects, and the query succeeds.
   publisher.withdraw();

@@ -23,15 +23,11 @@ using commandline::Parsed;
 namespace {
 
 // What a parser made of a line, as one word, for messages and comparisons.
-template <typename Options>
-const char *outcomeOf(const Parsed<Options> &parsed) {
+template <typename Options> const char *outcomeOf(const Parsed<Options> &parsed) {
   switch (parsed.outcome) {
-    case Parsed<Options>::Outcome::Run:
-      return "run";
-    case Parsed<Options>::Outcome::Help:
-      return "help";
-    default:
-      return "usage error";
+    case Parsed<Options>::Outcome::Run: return "run";
+    case Parsed<Options>::Outcome::Help: return "help";
+    default: return "usage error";
   }
 }
 
@@ -220,11 +216,19 @@ TEST(ToolOptions, ReadTheLinesOfTheToolsTheyStandFor) {
   };
   const char syntax[] = "ERROR: Invalid syntax.\nType \"REG QUERY /?\" for usage.\n";
   const Query queries[] = {
-      {{"query", "HKLM\\Software\\Test"}, nullptr, HKEY_LOCAL_MACHINE, "Software\\Test",
+      {{"query", "HKLM\\Software\\Test"},
+       nullptr,
+       HKEY_LOCAL_MACHINE,
+       "Software\\Test",
        "HKEY_LOCAL_MACHINE\\Software\\Test"},
       {{"QUERY", "hkey_current_user\\\\"}, nullptr, HKEY_CURRENT_USER, "", "HKEY_CURRENT_USER"},
-      {{"query", "HKCR\\.txt", "/V", "Content Type", "/s"}, nullptr, HKEY_CLASSES_ROOT, ".txt",
-       "HKEY_CLASSES_ROOT\\.txt", "Content Type", true},
+      {{"query", "HKCR\\.txt", "/V", "Content Type", "/s"},
+       nullptr,
+       HKEY_CLASSES_ROOT,
+       ".txt",
+       "HKEY_CLASSES_ROOT\\.txt",
+       "Content Type",
+       true},
       {{"query", "HKLM", "/ve"}, nullptr, HKEY_LOCAL_MACHINE, "", "HKEY_LOCAL_MACHINE", ""},
       {{"add", "HKLM"}, syntax},
       {{"query"}, syntax},

@@ -134,8 +134,8 @@ TEST_F(Companion, FailingCallsAreLoggedOneLineEach) {
   create(rv::CLSID_ErrorLog, rv::IID_IErrorLog, log);
   TestBstr text("text");
   EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND),
-            log->LogError(text.value, E_FAIL, text.value, 1, text.value, text.value, text.value, text.value,
-                          text.value, 0, 1));
+            log->LogError(text.value, E_FAIL, text.value, 1, text.value, text.value, text.value, text.value, text.value,
+                          0, 1));
   TestBstr missing(folder_ + "\\no such folder");
   EXPECT_EQ(failure, manager->Load(missing.value));
   EXPECT_NE(std::string::npos, takeError().description.find("no such folder"));
@@ -276,12 +276,20 @@ TEST_F(Companion, MembersKeepTheirSlots) {
   create(rv::CLSID_ErrorLog, rv::IID_IErrorLog, log);
   TestBstr source("source"), text("description"), version("version"), module("module"), file("file"),
       procedure("procedure");
-  ASSERT_EQ(S_OK, callSlot(log.p, 7, source.value, LONG{E_FAIL}, text.value, LONG{12}, component.value,
-                           version.value, module.value, file.value, procedure.value, SHORT{0}, SHORT{1}));
+  ASSERT_EQ(S_OK, callSlot(log.p, 7, source.value, LONG{E_FAIL}, text.value, LONG{12}, component.value, version.value,
+                           module.value, file.value, procedure.value, SHORT{0}, SHORT{1}));
   const auto records = recordsOf(errorFile());
   ASSERT_EQ(1u, records.size());
-  const std::vector<std::string> expected = {std::to_string(LONG{E_FAIL}), "source", "description", "SlotCheck",
-                                             "version", "module", "file", "procedure", "12", "raised"};
+  const std::vector<std::string> expected = {std::to_string(LONG{E_FAIL}),
+                                             "source",
+                                             "description",
+                                             "SlotCheck",
+                                             "version",
+                                             "module",
+                                             "file",
+                                             "procedure",
+                                             "12",
+                                             "raised"};
   ASSERT_EQ(14u, records[0].size());
   EXPECT_EQ(expected, std::vector<std::string>(records[0].begin() + 2, records[0].begin() + 12));
 }

@@ -30,7 +30,9 @@ struct Bstr {
 
 template <typename T> struct Com {
   T *p = nullptr;
-  ~Com() { if (p) p->Release(); }
+  ~Com() {
+    if (p) p->Release();
+  }
   T *operator->() const { return p; }
 };
 
@@ -95,7 +97,9 @@ std::vector<Member> objectMembers() {
   addProperty(m, 10, "HasInstances", "VARIANT_BOOL");
   addProperty(m, 11, "AutoCreateInstanceTotal", "VARIANT_BOOL");
   m.push_back({12, Method, "ResetCounters", {}});
-  m.push_back({13, Method, "CreateInstance",
+  m.push_back({13,
+               Method,
+               "CreateInstance",
                {{"sInstanceName", In, "BSTR", nullptr}, {"pVal", Retval, "IPerfInstance**", nullptr}}});
   m.push_back({14, Method, "CalcTotalInstance", {}});
   return m;
@@ -166,7 +170,8 @@ std::vector<Class> contractClasses() {
   return {
       {"PerfCounter", &CLSID_PerfCounter, "IPerfCounter", &IID_IPerfCounter, counterMembers()},
       {"PerfObject", &CLSID_PerfObject, "IPerfObject", &IID_IPerfObject, objectMembers()},
-      {"PerfCounters", &CLSID_PerfCounters, "IPerfCounters", &IID_IPerfCounters, collectionMembers("IPerfCounter", false)},
+      {"PerfCounters", &CLSID_PerfCounters, "IPerfCounters", &IID_IPerfCounters,
+       collectionMembers("IPerfCounter", false)},
       {"PerfObjects", &CLSID_PerfObjects, "IPerfObjects", &IID_IPerfObjects, collectionMembers("IPerfObject", true)},
       {"PerfMgr", &CLSID_PerfMgr, "IPerfMgr", &IID_IPerfMgr, managerMembers()},
       {"PerfInstance", &CLSID_PerfInstance, "IPerfInstance", &IID_IPerfInstance, instanceMembers()},

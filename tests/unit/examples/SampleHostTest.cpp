@@ -124,9 +124,9 @@ TEST_F(SampleHost, ABrokenDefinitionFileIsExplained) {
   output.clear();
   EXPECT_EQ(1, host("--definitions " + folder + " --duration 1", output));
   EXPECT_NE(std::string::npos, output.find("Invalid Object Type: perf_counter_bulk_count")) << output;
-  EXPECT_NE(std::string::npos,
-            output.find("in " + folder + "\\RVCounters.xml, counter \"Bytes Sent/sec\" of object \"RV Sample "
-                        "Sessions\" has counterType \"perf_counter_bulk_count\""))
+  EXPECT_NE(std::string::npos, output.find("in " + folder +
+                                           "\\RVCounters.xml, counter \"Bytes Sent/sec\" of object \"RV Sample "
+                                           "Sessions\" has counterType \"perf_counter_bulk_count\""))
       << output;
   EXPECT_NE(std::string::npos, output.find("may use: PERF_COUNTER_COUNTER, PERF_COUNTER_TIMER, ")) << output;
   EXPECT_NE(std::string::npos, output.find(", PERF_COUNTER_LARGE_DELTA")) << output;

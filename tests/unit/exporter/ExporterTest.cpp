@@ -187,9 +187,8 @@ TEST(MetricFamilies, RenderAHandBuiltBlockInBothFormatsAsTheGoldenFiles) {
   FamilyNames claimedAgain;
   std::string withTotal =
       renderPage(counterFamilies(block, names, help, FamilyOptions{true}, claimedAgain), TextFormat::OpenMetrics);
-  EXPECT_NE(std::string::npos,
-            withTotal.find("perf_web_service_requests_total{perf_instance=\"caf\xc3\xa9\"} 41\n"
-                           "perf_web_service_requests_total{perf_instance=\"_Total\"} 101\n"));
+  EXPECT_NE(std::string::npos, withTotal.find("perf_web_service_requests_total{perf_instance=\"caf\xc3\xa9\"} 41\n"
+                                              "perf_web_service_requests_total{perf_instance=\"_Total\"} 101\n"));
   EXPECT_EQ("perf_exporter_build_info_2", claimedAgain.claim("perf_exporter_build_info", MetricType::Gauge));
 }
 
@@ -215,8 +214,9 @@ TEST(MetricsSite, AnswersByPathMethodAndRequestHeaders) {
     site.answer(request, [&answered](HttpResponse response) { answered = std::move(response); });
     return answered;
   };
-  const char classic[] = "# HELP perf_x_requests_total Requests\n# TYPE perf_x_requests_total counter\n"
-                         "perf_x_requests_total{perf_instance=\"a\"} 5\n";
+  const char classic[] =
+      "# HELP perf_x_requests_total Requests\n# TYPE perf_x_requests_total counter\n"
+      "perf_x_requests_total{perf_instance=\"a\"} 5\n";
 
   HttpResponse plain = answer({"GET", "/metrics", "", ""});
   EXPECT_EQ(200, plain.status);
@@ -225,17 +225,18 @@ TEST(MetricsSite, AnswersByPathMethodAndRequestHeaders) {
   EXPECT_EQ("", header(plain, "Content-Encoding"));
 
   // What Prometheus 2.42 sends.
-  HttpResponse scraped = answer(
-      {"GET", "/metrics",
-       "application/openmetrics-text;version=1.0.0,application/openmetrics-text;version=0.0.1;q=0.75,"
-       "text/plain;version=0.0.4;q=0.5,*/*;q=0.1",
-       "gzip"});
+  HttpResponse scraped =
+      answer({"GET", "/metrics",
+              "application/openmetrics-text;version=1.0.0,application/openmetrics-text;version=0.0.1;q=0.75,"
+              "text/plain;version=0.0.4;q=0.5,*/*;q=0.1",
+              "gzip"});
   EXPECT_EQ(200, scraped.status);
   EXPECT_EQ("application/openmetrics-text; version=1.0.0; charset=utf-8", scraped.contentType);
   EXPECT_EQ("gzip", header(scraped, "Content-Encoding"));
-  EXPECT_EQ("# HELP perf_x_requests Requests\n# TYPE perf_x_requests counter\n"
-            "perf_x_requests_total{perf_instance=\"a\"} 5\n# EOF\n",
-            gunzip(scraped.body));
+  EXPECT_EQ(
+      "# HELP perf_x_requests Requests\n# TYPE perf_x_requests counter\n"
+      "perf_x_requests_total{perf_instance=\"a\"} 5\n# EOF\n",
+      gunzip(scraped.body));
 
   struct Negotiation {
     const char *accept;
@@ -250,8 +251,8 @@ TEST(MetricsSite, AnswersByPathMethodAndRequestHeaders) {
                                   {",;q=,", TextFormat::Classic}}) {
     EXPECT_EQ(each.format, negotiateFormat(each.accept)) << each.accept;
   }
-  for (const auto &[encoding, taken] : {std::pair{"gzip;q=0", false}, {"deflate, GZIP", true}, {"*", true},
-                                        {"identity", false}, {"", false}}) {
+  for (const auto &[encoding, taken] :
+       {std::pair{"gzip;q=0", false}, {"deflate, GZIP", true}, {"*", true}, {"identity", false}, {"", false}}) {
     EXPECT_EQ(taken, acceptsGzip(encoding)) << encoding;
   }
 
@@ -361,13 +362,17 @@ TEST(PerfExporterProgram, PrintsACollectorsDataOnce) {
   const std::string count = object + (named ? "_count" : "_9002"), total = object + (named ? "_total" : "_9004");
   const std::string countName = named ? "Count" : "#9002", totalName = named ? "Total" : "#9004";
   const std::string objectName = named ? "Test Object" : "#9000";
-  EXPECT_NE(std::string::npos, withoutOwnSeries(page).find(
-      "# HELP " + count + " " + countName + " of " + objectName + " (no help text is installed)\n"
-      "# TYPE " + count + " gauge\n" +
-      count + "{perf_instance=\"Alpha\"} 42\n"
-      "# HELP " + total + " " + totalName + " of " + objectName + " (no help text is installed)\n"
-      "# TYPE " + total + " gauge\n" +
-      total + "{perf_instance=\"Alpha\"} 1234567890123\n"))
+  EXPECT_NE(std::string::npos,
+            withoutOwnSeries(page).find("# HELP " + count + " " + countName + " of " + objectName +
+                                        " (no help text is installed)\n"
+                                        "# TYPE " +
+                                        count + " gauge\n" + count +
+                                        "{perf_instance=\"Alpha\"} 42\n"
+                                        "# HELP " +
+                                        total + " " + totalName + " of " + objectName +
+                                        " (no help text is installed)\n"
+                                        "# TYPE " +
+                                        total + " gauge\n" + total + "{perf_instance=\"Alpha\"} 1234567890123\n"))
       << page;
   EXPECT_NE(std::string::npos, page.find("\nperf_exporter_collection_success 1\n")) << page;
 #ifdef _WIN32
@@ -375,9 +380,9 @@ TEST(PerfExporterProgram, PrintsACollectorsDataOnce) {
 #else
   const char platform[] = "posix";
 #endif
-  EXPECT_NE(std::string::npos, page.find(std::string("\nperf_exporter_build_info{version=\"" PROJECT_VERSION_TEXT
-                                                     "\",platform=\"") +
-                                         platform + "\"} 1\n"))
+  EXPECT_NE(std::string::npos,
+            page.find(std::string("\nperf_exporter_build_info{version=\"" PROJECT_VERSION_TEXT "\",platform=\"") +
+                      platform + "\"} 1\n"))
       << page;
   EXPECT_EQ(page.size() - 6, page.rfind("# EOF\n")) << page;
 

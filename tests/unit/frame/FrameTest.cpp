@@ -24,9 +24,9 @@ int frameLine = 0;
 
 std::string systemText(DWORD code, DWORD language) {
   char *buffer = nullptr;
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                    FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                                nullptr, code, language, reinterpret_cast<char *>(&buffer), 0, nullptr);
+  DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                     nullptr, code, language, reinterpret_cast<char *>(&buffer), 0, nullptr);
   std::string text = length ? std::string(buffer, length) : std::string();
   if (buffer) LocalFree(buffer);
   return text;
@@ -34,17 +34,24 @@ std::string systemText(DWORD code, DWORD language) {
 
 void raiser() {
   RV_OPERATION("Raiser");
-  raiseLine = __LINE__; raiseMessage(RV_HERE, "x");
+  // The line of the raise that follows.
+  raiseLine = __LINE__ + 1;
+  raiseMessage(RV_HERE, "x");
 }
 
 HRESULT failingMember() {
   RV_OPERATION("FailingMember");
-  frameLine = __LINE__; return memberFrame(RV_HERE, [] { raiser(); return S_OK; });
+  frameLine = __LINE__ + 1;
+  return memberFrame(RV_HERE, [] {
+    raiser();
+    return S_OK;
+  });
 }
 
 HRESULT generalMember() {
   RV_OPERATION("GeneralMember");
-  frameLine = __LINE__; return memberFrame(RV_HERE, []() -> HRESULT { throw 42; });
+  frameLine = __LINE__ + 1;
+  return memberFrame(RV_HERE, []() -> HRESULT { throw 42; });
 }
 
 HRESULT automationMember(HRESULT code) {
@@ -64,7 +71,10 @@ void internalOperation() {
 
 HRESULT memberOverInternal() {
   RV_OPERATION("MemberOverInternal");
-  return memberFrame(RV_HERE, [] { internalOperation(); return S_OK; });
+  return memberFrame(RV_HERE, [] {
+    internalOperation();
+    return S_OK;
+  });
 }
 
 // The error a raise form raised.
@@ -258,10 +268,14 @@ TEST_F(Frame, FallbackFileByteForByte) {
   const std::string tail = "\t-\t-\t-\t-\t-\t-\r\n";
   const std::string expected =
       std::string("\xFF\xFE", 2) + utf16(header) +
-      utf16("{00000000-0000-0000-0000-000000000000}\t-\t-\trvZedaZuvivurAzodav\t8.3.1202.0\tdefault\tCTran\tRead\t120\t"
-            "rvZedaZuvivurAzodav::default::CTran::Read::120\t-2147467259\tfirst\tdescription" + tail) +
-      utf16("{00000000-0000-0000-0000-000000000000}\t-\t-\trvZedaZuvivurAzodav\t8.3.1202.0\tdefault\tPerfMgr\tLoad\t-1\t"
-            "own source\t-2147024809\tsecond" + tail);
+      utf16(
+          "{00000000-0000-0000-0000-000000000000}\t-\t-\trvZedaZuvivurAzodav\t8.3.1202.0\tdefault\tCTran\tRead\t120\t"
+          "rvZedaZuvivurAzodav::default::CTran::Read::120\t-2147467259\tfirst\tdescription" +
+          tail) +
+      utf16(
+          "{00000000-0000-0000-0000-000000000000}\t-\t-\trvZedaZuvivurAzodav\t8.3.1202.0\tdefault\tPerfMgr\tLoad\t-1\t"
+          "own source\t-2147024809\tsecond" +
+          tail);
   EXPECT_EQ(expected, fileText(path));
   DeleteFileA(path.c_str());
   EXPECT_TRUE(doubles->logErrorCalls().empty());

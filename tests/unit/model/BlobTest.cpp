@@ -48,10 +48,11 @@ class Blob : public ComponentFixture {
 TEST_F(Blob, WorkedLayoutOfAManagerBothWays) {
   Ref<IPerfMgr> manager;
   buildExample(manager);
-  EXPECT_EQ("manager 1  900\n"
-            " object 2 Obj [] 0 0 0\n"
-            "  counter 3 C [] I4:5 0 65536 4 no_calc\n",
-            dump(manager.p));
+  EXPECT_EQ(
+      "manager 1  900\n"
+      " object 2 Obj [] 0 0 0\n"
+      "  counter 3 C [] I4:5 0 65536 4 no_calc\n",
+      dump(manager.p));
   // The device name comes from a definition file; a blob brings one in too.
   Ref<IPerfMgr> named;
   create(CLSID_PerfMgr, IID_IPerfMgr, named);
@@ -138,15 +139,24 @@ TEST_F(Blob, MyBlobWritesWhatTheTransferWritesForEveryKindOfValue) {
     Bytes value;
     bool same;  // the blob comes back as it went in
   } values[] = {
-      {"empty", tagged(VT_EMPTY, {}), true},        {"I1", tagged(VT_I1, {0x80}), true},
-      {"UI1", tagged(VT_UI1, {0xFF}), true},        {"I2", tagged(VT_I2, {1, 2}), true},
-      {"UI2", tagged(VT_UI2, {3, 4}), true},        {"BOOL", tagged(VT_BOOL, {0xFF, 0xFF}), true},
-      {"I4", tagged(VT_I4, le32(-7)), true},        {"UI4", tagged(VT_UI4, le32(7)), true},
-      {"INT", tagged(VT_INT, le32(8)), true},       {"UINT", tagged(VT_UINT, le32(9)), true},
-      {"R4", tagged(VT_R4, le32(0x3F800000)), true}, {"ERROR", tagged(VT_ERROR, le32(LONG(E_FAIL))), true},
-      {"R8", tagged(VT_R8, bytes8), true},          {"CY", tagged(VT_CY, bytes8), true},
-      {"DATE", tagged(VT_DATE, bytes8), true},      {"text", tagged(VT_BSTR, str("ab")), true},
-      {"empty text", tagged(VT_BSTR, str("")), true}, {"null text", tagged(VT_BSTR, str("<null>")), true},
+      {"empty", tagged(VT_EMPTY, {}), true},
+      {"I1", tagged(VT_I1, {0x80}), true},
+      {"UI1", tagged(VT_UI1, {0xFF}), true},
+      {"I2", tagged(VT_I2, {1, 2}), true},
+      {"UI2", tagged(VT_UI2, {3, 4}), true},
+      {"BOOL", tagged(VT_BOOL, {0xFF, 0xFF}), true},
+      {"I4", tagged(VT_I4, le32(-7)), true},
+      {"UI4", tagged(VT_UI4, le32(7)), true},
+      {"INT", tagged(VT_INT, le32(8)), true},
+      {"UINT", tagged(VT_UINT, le32(9)), true},
+      {"R4", tagged(VT_R4, le32(0x3F800000)), true},
+      {"ERROR", tagged(VT_ERROR, le32(LONG(E_FAIL))), true},
+      {"R8", tagged(VT_R8, bytes8), true},
+      {"CY", tagged(VT_CY, bytes8), true},
+      {"DATE", tagged(VT_DATE, bytes8), true},
+      {"text", tagged(VT_BSTR, str("ab")), true},
+      {"empty text", tagged(VT_BSTR, str("")), true},
+      {"null text", tagged(VT_BSTR, str("<null>")), true},
       // A text value travels up to its first zero.
       {"text with a zero", tagged(VT_BSTR, le32(8) + Bytes{'a', 0, 0, 0, 'b', 0, 0, 0}), false},
       {"byte array", tagged(VT_ARRAY | VT_UI1, le32(0) + le32(2) + Bytes{1, 2, 3}), true},
@@ -263,7 +273,8 @@ TEST_F(Blob, ReadOverATreeLeavesWhatTheHostHoldsAlone) {
   EXPECT_NE(betaHandled.p, counter(instance(targetRequests.p, "beta"), 4));
 
   // The cursor field goes back to the start, so that the read runs into the cut.
-  const Bytes cut = Bytes(changed.begin(), changed.begin() + 4) + le32(0) + Bytes(changed.begin() + 8, changed.end() - 3);
+  const Bytes cut =
+      Bytes(changed.begin(), changed.begin() + 4) + le32(0) + Bytes(changed.begin() + 8, changed.end() - 3);
   EXPECT_EQ(E_FAIL, putBlob(target.p, cut));
   const ErrorSeen overTree = takeError();
   EXPECT_EQ(E_FAIL, putBlob(empty.p, cut));

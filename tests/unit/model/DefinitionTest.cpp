@@ -25,8 +25,8 @@ std::string object(const std::string &name, const std::string &counters, const s
 
 std::string counterOf(const std::string &name, const std::string &type = "PERF_COUNTER_RAWCOUNT",
                       const std::string &scale = "0", const std::string &extra = "") {
-  return "<Counter name=\"" + name + "\" help=\"Help of " + name + "\" defaultScale=\"" + scale +
-         "\" counterType=\"" + type + "\"" + extra + "/>";
+  return "<Counter name=\"" + name + "\" help=\"Help of " + name + "\" defaultScale=\"" + scale + "\" counterType=\"" +
+         type + "\"" + extra + "/>";
 }
 
 class Definition : public RegistrationFixture {
@@ -56,19 +56,18 @@ class Definition : public RegistrationFixture {
 };
 
 TEST_F(Definition, LoadsObjectsAndCountersWithEvenIds) {
-  write(definition(object("Sessions", counterOf("Active") +
-                                          counterOf("Requests/sec", "PERF_COUNTER_COUNTER", "-1",
-                                                    " autoCalcInstanceTotal=\"avg\""))));
+  write(definition(object("Sessions", counterOf("Active") + counterOf("Requests/sec", "PERF_COUNTER_COUNTER", "-1",
+                                                                      " autoCalcInstanceTotal=\"avg\""))));
   ASSERT_EQ(S_OK, load());
-  EXPECT_EQ(" object 0 Sessions [Help of Sessions] 300 -1 -1\n"
-            "  counter 2 Active [Help of Active] EMPTY 0 65536 4 no_calc\n"
-            "  counter 4 Requests/sec [Help of Requests/sec] EMPTY -1 272696320 4 avg\n",
-            tree());
+  EXPECT_EQ(
+      " object 0 Sessions [Help of Sessions] 300 -1 -1\n"
+      "  counter 2 Active [Help of Active] EMPTY 0 65536 4 no_calc\n"
+      "  counter 4 Requests/sec [Help of Requests/sec] EMPTY -1 272696320 4 avg\n",
+      tree());
   EXPECT_EQ("XSvc", readText([&](BSTR *t) { return manager->get_DeviceName(t); }));
   LONG polling = 0;
   manager->get_InstanceCleannupPolling(&polling);
   EXPECT_EQ(600, polling);
-
 }
 
 TEST_F(Definition, ValueRulesAndWhatIsRead) {
@@ -79,12 +78,12 @@ TEST_F(Definition, ValueRulesAndWhatIsRead) {
     std::string tree;
   };
   const Case cases[] = {
-      {"IDs run through objects and counters", object("A", counterOf("a1") + counterOf("a2")) + object("B", ""),
-       S_OK,
+      {"IDs run through objects and counters", object("A", counterOf("a1") + counterOf("a2")) + object("B", ""), S_OK,
        " object 0 A [Help of A] 300 -1 -1\n  counter 2 a1 [Help of a1] EMPTY 0 65536 4 no_calc\n"
        "  counter 4 a2 [Help of a2] EMPTY 0 65536 4 no_calc\n object 6 B [Help of B] 300 -1 -1\n"},
-      {"only true is true; the time-out reads as atol does", object("A", "", "TRUE", "30s") + object("B", "", "1", "abc"),
-       S_OK, " object 0 A [Help of A] 30 0 -1\n object 2 B [Help of B] 0 0 -1\n"},
+      {"only true is true; the time-out reads as atol does",
+       object("A", "", "TRUE", "30s") + object("B", "", "1", "abc"), S_OK,
+       " object 0 A [Help of A] 30 0 -1\n object 2 B [Help of B] 0 0 -1\n"},
       {"time-outs beyond 32 bits keep their low 32 bits",
        object("A", "", "true", "4294967297") + object("B", "", "true", "2147483648"), S_OK,
        " object 0 A [Help of A] 1 -1 -1\n object 2 B [Help of B] -2147483648 -1 -1\n"},
@@ -103,14 +102,14 @@ TEST_F(Definition, ValueRulesAndWhatIsRead) {
       {"Object elements elsewhere and Counter elements below PerfData are ignored",
        "<Group>" + object("Nested", "") + "</Group>" + counterOf("Loose") + object("A", ""), S_OK,
        " object 0 A [Help of A] 300 -1 -1\n"},
-      {"a scale that is no number", object("A", counterOf("a", "PERF_COUNTER_RAWCOUNT", "abc")),
-       DISP_E_TYPEMISMATCH, " object 0 A [Help of A] 300 -1 -1\n  counter 2 a [Help of a] EMPTY 0 65536 4 no_calc\n"},
+      {"a scale that is no number", object("A", counterOf("a", "PERF_COUNTER_RAWCOUNT", "abc")), DISP_E_TYPEMISMATCH,
+       " object 0 A [Help of A] 300 -1 -1\n  counter 2 a [Help of a] EMPTY 0 65536 4 no_calc\n"},
       {"a scale out of range", object("A", counterOf("a", "PERF_COUNTER_RAWCOUNT", "4294967296")), DISP_E_OVERFLOW,
        " object 0 A [Help of A] 300 -1 -1\n  counter 2 a [Help of a] EMPTY 0 65536 4 no_calc\n"},
       // Nothing is rolled back: the object, the counter before and the
       // failing counter with its name stay.
-      {"a counter without help",
-       object("A", counterOf("first") + "<Counter name=\"second\" defaultScale=\"0\"/>"), E_POINTER,
+      {"a counter without help", object("A", counterOf("first") + "<Counter name=\"second\" defaultScale=\"0\"/>"),
+       E_POINTER,
        " object 0 A [Help of A] 300 -1 -1\n  counter 2 first [Help of first] EMPTY 0 65536 4 no_calc\n"
        "  counter 4 second [] EMPTY 0 65536 4 no_calc\n"},
   };
@@ -123,7 +122,8 @@ TEST_F(Definition, ValueRulesAndWhatIsRead) {
   }
 
   // The polling interval reads as the time-outs do.
-  for (const auto &[text, polling] : {std::pair<const char *, LONG>{"4294967297", 1}, {"2147483648", -2147483647 - 1}}) {
+  for (const auto &[text, polling] :
+       {std::pair<const char *, LONG>{"4294967297", 1}, {"2147483648", -2147483647 - 1}}) {
     SCOPED_TRACE(text);
     write(definition(object("A", ""), text));
     EXPECT_EQ(S_OK, load());

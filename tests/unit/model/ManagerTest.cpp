@@ -105,10 +105,17 @@ TEST_F(Manager, SweepRemovesStaleInstancesOfObjectsThatKeepATotal) {
   // seconds are truncated, so 60.5 s back is exactly the 60 s limit and
   // half a second back is 0 s: both are timed out, each for its object.
   const std::vector<Stamped> stamps = {
-      {"_Total", ago(3600)},       {"fresh", ago(30)},      {"stale", ago(90)},
-      {"_total", ago(90)},         {"later", ago(-3600)},   {"never stamped", 0.0},
-      {"wrapped", ago(4294967296.0 + 90)}, {"not a number", std::numeric_limits<double>::quiet_NaN()},
-      {"far away", -1e300},        {"recent", ago(1)},      {"at the limit", ago(60.5)},
+      {"_Total", ago(3600)},
+      {"fresh", ago(30)},
+      {"stale", ago(90)},
+      {"_total", ago(90)},
+      {"later", ago(-3600)},
+      {"never stamped", 0.0},
+      {"wrapped", ago(4294967296.0 + 90)},
+      {"not a number", std::numeric_limits<double>::quiet_NaN()},
+      {"far away", -1e300},
+      {"recent", ago(1)},
+      {"at the limit", ago(60.5)},
       {"this second", ago(0.5)},
   };
   // Added, not created by name, so that "_total" stands beside "_Total".
@@ -124,10 +131,11 @@ TEST_F(Manager, SweepRemovesStaleInstancesOfObjectsThatKeepATotal) {
   for (IPerfObject *object : {swept, untotalled, forever, immediate}) stampAll(object, stamps);
 
   ASSERT_EQ(S_OK, manager->RemoveTimedOutInstances());
-  const std::vector<std::string> all = {"_Total", "fresh",        "stale",    "_total", "later",        "never stamped",
-                                        "wrapped", "not a number", "far away", "recent", "at the limit", "this second"};
-  EXPECT_EQ((std::vector<std::string>{"_Total", "fresh", "later", "never stamped", "not a number", "far away",
-                                      "recent", "this second"}),
+  const std::vector<std::string> all = {"_Total",   "fresh",         "stale",        "_total",
+                                        "later",    "never stamped", "wrapped",      "not a number",
+                                        "far away", "recent",        "at the limit", "this second"};
+  EXPECT_EQ((std::vector<std::string>{"_Total", "fresh", "later", "never stamped", "not a number", "far away", "recent",
+                                      "this second"}),
             namesOf(swept));
   EXPECT_EQ(all, namesOf(untotalled));
   EXPECT_EQ(all, namesOf(forever));
@@ -200,8 +208,7 @@ TEST_F(Manager, SynchronisationCopiesValuesOnly) {
   EXPECT_EQ("EMPTY", valueOf(plain, 1));
   // Nor with an object of another class, as a late-bound caller can pass.
   EXPECT_EQ(E_INVALIDARG, manager->SyncronizeFrom(reinterpret_cast<IPerfMgr *>(plain)));
-  EXPECT_EQ("Cannot perform this operation because the object being passed in is not valid.",
-            takeError().description);
+  EXPECT_EQ("Cannot perform this operation because the object being passed in is not valid.", takeError().description);
 }
 
 }  // namespace

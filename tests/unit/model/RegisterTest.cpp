@@ -53,7 +53,6 @@ class Register : public RegistrationFixture {
     TestBstr in(where);
     return manager->Register(in.value);
   }
-
 };
 
 TEST_F(Register, NothingLoadedWritesNothing) {
@@ -81,9 +80,10 @@ TEST_F(Register, WritesTheFilesAndThePerformanceValues) {
   // unlodctr and lodctr both started: nothing was logged.
   EXPECT_EQ(0u, outside.logErrorCalls().size());
 
-  EXPECT_EQ("#define OBJECT1 0\r\n#define COUNTER2 2\r\n#define COUNTER3 4\r\n#define OBJECT4 6\r\n"
-            "#define COUNTER5 8\r\n",
-            read("x.h"));
+  EXPECT_EQ(
+      "#define OBJECT1 0\r\n#define COUNTER2 2\r\n#define COUNTER3 4\r\n#define OBJECT4 6\r\n"
+      "#define COUNTER5 8\r\n",
+      read("x.h"));
   const std::string ini = read("x.ini");
   EXPECT_EQ("[info]\r\ndrivername=" + device + "\r\nsymbolfile=" + folder +
                 "\\x.h\r\n[languages]\r\n009=English\r\n[text]\r\n"
@@ -96,8 +96,9 @@ TEST_F(Register, WritesTheFilesAndThePerformanceValues) {
   HKEY key = nullptr;
   const std::string path = "SYSTEM\\CurrentControlSet\\Services\\" + device + "\\Performance";
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key));
-  for (const auto &[name, data] : {std::pair{"Close", "CloseNorvalePerfData"}, std::pair{"Collect", "CollectNorvalePerfData"},
-                                   std::pair{"Open", "OpenNorvalePerfData"}, std::pair{"Library", "x.dll"}}) {
+  for (const auto &[name, data] :
+       {std::pair{"Close", "CloseNorvalePerfData"}, std::pair{"Collect", "CollectNorvalePerfData"},
+        std::pair{"Open", "OpenNorvalePerfData"}, std::pair{"Library", "x.dll"}}) {
     char text[64] = {};
     DWORD type = 0, size = sizeof text;
     ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE *>(text), &size));
@@ -169,7 +170,8 @@ TEST_F(Register, RunsUnlodctrThenLodctrFromTheRegistrationFolder) {
   ASSERT_EQ(S_OK, registerIn(folder));
   const std::vector<LogErrorCall> calls = outside.logErrorCalls();
   ASSERT_EQ(1u, calls.size());
-  EXPECT_EQ("Failed to execute unlodctr \"" + device + "\". Return code was 11", DoublesHarness::text(calls[0].description));
+  EXPECT_EQ("Failed to execute unlodctr \"" + device + "\". Return code was 11",
+            DoublesHarness::text(calls[0].description));
   EXPECT_EQ("RegisterWithWindows", DoublesHarness::text(calls[0].procedure));
 
   writeTool("unlodctr", recorder);
@@ -183,9 +185,9 @@ TEST_F(Register, RunsUnlodctrThenLodctrFromTheRegistrationFolder) {
   char posixFolder[4096] = {};
   ASSERT_NE(nullptr, realpath(underRoot.c_str(), posixFolder));
   std::string expected;
-  for (const std::string &line : {std::string("lodctr"), folder + "\\x.ini", std::string(posixFolder),
-                                  std::string("unlodctr"), device, std::string(),
-                                  std::string("lodctr"), folder + "\\x.ini", std::string(posixFolder)})
+  for (const std::string &line :
+       {std::string("lodctr"), folder + "\\x.ini", std::string(posixFolder), std::string("unlodctr"), device,
+        std::string(), std::string("lodctr"), folder + "\\x.ini", std::string(posixFolder)})
     expected += line + "\n";
   FILE *in = fopen(record.c_str(), "r");
   ASSERT_NE(nullptr, in);

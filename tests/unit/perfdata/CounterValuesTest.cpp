@@ -16,8 +16,7 @@ namespace {
 
 // The bytes of a REG_MULTI_SZ written as one literal, without the
 // literal's own terminator.
-template <size_t Length>
-std::vector<BYTE> multiString(const char16_t (&text)[Length]) {
+template <size_t Length> std::vector<BYTE> multiString(const char16_t (&text)[Length]) {
   std::vector<BYTE> bytes((Length - 1) * sizeof(char16_t));
   memcpy(bytes.data(), text, bytes.size());
   return bytes;

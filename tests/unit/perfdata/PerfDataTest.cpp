@@ -20,17 +20,13 @@ struct TestBlock {
   std::vector<BYTE> bytes;
   size_t object1 = 0, object2 = 0, instance1 = 0, instance2 = 0;
 
-  template <typename T>
-  size_t add(const T &value) {
+  template <typename T> size_t add(const T &value) {
     size_t at = bytes.size();
     bytes.resize(at + sizeof value);
     memcpy(bytes.data() + at, &value, sizeof value);
     return at;
   }
-  template <typename T>
-  void set(size_t at, T value) {
-    memcpy(bytes.data() + at, &value, sizeof value);
-  }
+  template <typename T> void set(size_t at, T value) { memcpy(bytes.data() + at, &value, sizeof value); }
   size_t addName(const WCHAR *name) {
     size_t at = bytes.size();
     for (const WCHAR *unit = name;; ++unit) {

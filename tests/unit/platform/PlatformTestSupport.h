@@ -68,8 +68,7 @@ class Key {
 };
 
 // One reference to an interface, released on every path.
-template <class T>
-class Com {
+template <class T> class Com {
  public:
   explicit Com(T *object = nullptr) : object_(object) {}
   Com(const Com &) = delete;

@@ -146,7 +146,8 @@ TEST_F(Publisher, RefusesWhatItCannotPublishWithErrorInformation) {
     ASSERT_TRUE(error.present);
     EXPECT_TRUE(IsEqualGUID(IID_ITreePublisher, error.guid));
     EXPECT_EQ("rvTreePublisher.TreePublisher", error.source);
-    for (const std::string &part : c.described) EXPECT_NE(std::string::npos, error.description.find(part)) << error.description;
+    for (const std::string &part : c.described)
+      EXPECT_NE(std::string::npos, error.description.find(part)) << error.description;
   }
   // Nothing that was refused touched the published tree.
   EXPECT_EQ(1, generationOf(publisher.p));
@@ -168,8 +169,8 @@ TEST_F(Publisher, RefusesWhatItCannotPublishWithErrorInformation) {
 // no object for an outer one, whatever interface is asked for.
 TEST_F(Publisher, ClassObjectHoldsTheModuleAndRefusesAggregation) {
   using GetClassObject = HRESULT(STDAPICALLTYPE *)(REFCLSID, REFIID, void **);
-  const auto get = reinterpret_cast<GetClassObject>(
-      reinterpret_cast<void *>(GetProcAddress(publisherModule_, "DllGetClassObject")));
+  const auto get =
+      reinterpret_cast<GetClassObject>(reinterpret_cast<void *>(GetProcAddress(publisherModule_, "DllGetClassObject")));
   const Entry canUnloadNow = publisherEntry("DllCanUnloadNow");
   ASSERT_EQ(S_OK, canUnloadNow());
   Ref<IClassFactory> factory;

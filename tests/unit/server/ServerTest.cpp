@@ -44,8 +44,8 @@ std::string regText(const std::string &key, const char *value = nullptr) {
   OLECHAR data[1024] = {};
   DWORD size = sizeof data, type = 0;
   const Text name = value ? wide(value) : Text();
-  const LONG error = RegQueryValueExW(handle, value ? name.c_str() : nullptr, nullptr, &type,
-                                      reinterpret_cast<BYTE *>(data), &size);
+  const LONG error =
+      RegQueryValueExW(handle, value ? name.c_str() : nullptr, nullptr, &type, reinterpret_cast<BYTE *>(data), &size);
   RegCloseKey(handle);
   if (error != ERROR_SUCCESS) return value || error != ERROR_FILE_NOT_FOUND ? "<missing>" : "<no value>";
   return narrow(data);
@@ -158,8 +158,8 @@ TEST_F(Server, EveryClassAnswersItsInterfaceTable) {
       ASSERT_EQ(S_OK, answer->QueryInterface(IID_IUnknown, identity.putVoid()));
       EXPECT_EQ(object.p, identity.p);
     }
-    for (const IID *iid : {&IID_IPerfCounter, &IID_IPerfMgr, &IID_IPerfCollection, &IID_IClassFactory,
-                           &IID_IEnumVARIANT}) {
+    for (const IID *iid :
+         {&IID_IPerfCounter, &IID_IPerfMgr, &IID_IPerfCollection, &IID_IClassFactory, &IID_IEnumVARIANT}) {
       if (std::find(answered.begin(), answered.end(), iid) != answered.end() || IsEqualIID(*iid, *c.iid)) continue;
       void *answer = reinterpret_cast<void *>(1);
       EXPECT_EQ(E_NOINTERFACE, object->QueryInterface(*iid, &answer)) << guidText(*iid);

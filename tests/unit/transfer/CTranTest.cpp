@@ -231,7 +231,12 @@ TEST_F(Transfer, LocksNestAndCloseOnEveryPath) {
     EXPECT_EQ(16, parent.cursor());
     // A failure on its way up leaves through the destructor, which unlocks.
     const Bytes tooMuch(9);
-    EXPECT_THROW({ CTran failing(blob.get()); failing.Write(tooMuch.data(), 9); }, Err);
+    EXPECT_THROW(
+        {
+          CTran failing(blob.get());
+          failing.Write(tooMuch.data(), 9);
+        },
+        Err);
     EXPECT_EQ(1u, blob.locks());
   }
   EXPECT_EQ(0u, blob.locks());
@@ -264,11 +269,11 @@ TEST_F(Transfer, Strings) {
   EXPECT_EQ(InternalCondition, raised([&] { open.tran.WriteString(ab.get()); }).description);
   EXPECT_EQ(40, open.tran.cursor());
   const Bytes written = open.blob.payload();
-  EXPECT_EQ((Bytes{0, 0, 0, 0,                              // null
-                   2, 0, 0, 0, 0, 0,                        // empty
-                   6, 0, 0, 0, 'a', 0, 'b', 0, 0, 0,        // "ab"
-                   8, 0, 0, 0, 'a', 0, 0, 0, 'b', 0, 0, 0,  // embedded zero, copied as it stands
-                   0, 0, 0, 0, 0, 0, 0, 0, 0}),
+  EXPECT_EQ((Bytes{0, 0, 0, 0,                                // null
+                   2, 0, 0, 0, 0,   0,                        // empty
+                   6, 0, 0, 0, 'a', 0, 'b', 0, 0,   0,        // "ab"
+                   8, 0, 0, 0, 'a', 0, 0,   0, 'b', 0, 0, 0,  // embedded zero, copied as it stands
+                   0, 0, 0, 0, 0,   0, 0,   0, 0}),
             written);
 
   Open again(written);
@@ -319,8 +324,10 @@ TEST_F(Transfer, ScalarAndStringRecords) {
     SCOPED_TRACE(c.type);
     VARIANT value = {};
     V_VT(&value) = c.type;
-    if (c.type == VT_BSTR) V_BSTR(&value) = c.text;
-    else std::memcpy(&V_UI1(&value), &c.bits, c.record.size() - 2);
+    if (c.type == VT_BSTR)
+      V_BSTR(&value) = c.text;
+    else
+      std::memcpy(&V_UI1(&value), &c.bits, c.record.size() - 2);
     EXPECT_EQ(c.record, recordOf(&value));
 
     // Read back, a record ends exactly at the last byte of its blob and
@@ -334,8 +341,8 @@ TEST_F(Transfer, ScalarAndStringRecords) {
 }
 
 TEST_F(Transfer, RefusedTypes) {
-  const VARTYPE refusedTags[] = {VT_NULL, VT_DECIMAL, VT_I8, VT_UI8, VT_DISPATCH, 15, 24, VT_I4 | VT_BYREF,
-                                 VT_ARRAY | VT_UI1 | VT_BYREF};
+  const VARTYPE refusedTags[] = {
+      VT_NULL, VT_DECIMAL, VT_I8, VT_UI8, VT_DISPATCH, 15, 24, VT_I4 | VT_BYREF, VT_ARRAY | VT_UI1 | VT_BYREF};
   for (VARTYPE tag : refusedTags) {
     VARIANT value = {};
     value.vt = tag;
@@ -373,12 +380,11 @@ TEST_F(Transfer, ArrayRecords) {
   V_VT(&inner[1]) = VT_BSTR;
   V_BSTR(&inner[1]) = SysAllocString(OLESTR("ab"));
   makeArray<LONGLONG>(&slots[2], VT_I8, 0, 2)[1] = -3;
-  const Bytes record = Bytes{0x0C, 0x20, 5, 0, 0, 0, 7, 0, 0, 0,                          // 5 to 7
-                             0x0C, 0x20, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,  // -2 to -1
-                             0x11, 0x20, 5, 0, 0, 0, 6, 0, 0, 0, 9, 8,                    // 5 to 6
-                             8, 0, 6, 0, 0, 0, 'a', 0, 'b', 0, 0, 0,
-                             0, 0,
-                             0x14, 0x20, 0, 0, 0, 0, 1, 0, 0, 0} +
+  const Bytes record = Bytes{0x0C, 0x20, 5,    0,    0,    0,    7,    0,    0,    0,           // 5 to 7
+                             0x0C, 0x20, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,        // -2 to -1
+                             0x11, 0x20, 5,    0,    0,    0,    6,    0,    0,    0,    9, 8,  // 5 to 6
+                             8,    0,    6,    0,    0,    0,    'a',  0,    'b',  0,    0, 0,
+                             0,    0,    0x14, 0x20, 0,    0,    0,    0,    1,    0,    0, 0} +
                        Bytes(8) + Bytes{0xFD, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   EXPECT_EQ(record, recordOf(outer.get()));
   EXPECT_EQ(0u, V_ARRAY(outer.get())->cLocks);
@@ -419,12 +425,12 @@ TEST_F(Transfer, DamagedRecordsAreRefused) {
     VARTYPE left = VT_EMPTY;
   };
   const Case cases[] = {
-      {str, le32(1), outOfMemory},  // no room for the terminator, whatever follows
+      {str, le32(1), outOfMemory},                        // no room for the terminator, whatever follows
       {str, le32(7) + Bytes(6), InternalCondition, str},  // one byte past the end
       {str, le32(0x7FFFFFFF) + Bytes(6), InternalCondition, str},
       {str, le32(-1) + Bytes(6), InternalCondition, str},
-      {var, {5, 0, 0, 0, 0, 0, 0, 0, 0xF8}, InternalCondition, "Read"},  // a VT_R8 cut short
-      {var, {8, 0, 10, 0, 0, 0, 'a', 0}, InternalCondition, var},  // a string longer than the rest
+      {var, {5, 0, 0, 0, 0, 0, 0, 0, 0xF8}, InternalCondition, "Read"},             // a VT_R8 cut short
+      {var, {8, 0, 10, 0, 0, 0, 'a', 0}, InternalCondition, var},                   // a string longer than the rest
       {var, {9, 0, 0xEF, 0xBE, 0xAD, 0xDE, 0xEF, 0xBE, 0xAD, 0xDE}, refused, var},  // VT_DISPATCH
       {var, arrayHeader(VT_ARRAY | VT_BSTR, 0, 0), refused, var},
       {var, arrayHeader(VT_ARRAY | VT_EMPTY, 0, 0), outOfMemory},  // an array the platform cannot create
@@ -454,8 +460,10 @@ TEST_F(Transfer, DamagedRecordsAreRefused) {
       EXPECT_EQ(E_OUTOFMEMORY, read());
     } else {
       const Err e = raised([&] { (void)read(); });
-      if (c.outcome == refused) expectRefusal(e);
-      else EXPECT_EQ(c.outcome, e.description);
+      if (c.outcome == refused)
+        expectRefusal(e);
+      else
+        EXPECT_EQ(c.outcome, e.description);
       EXPECT_EQ(c.operation, e.procedure);
       EXPECT_EQ(c.by, firstLogged());
     }

@@ -71,7 +71,8 @@ TEST(Activation, RegistrationRules) {
   TestClassFactory first, second;
   DWORD cookie = 7;
   EXPECT_EQ(CoRegisterClassObject(kTestClass, &first, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, nullptr), E_INVALIDARG);
-  EXPECT_EQ(CoRegisterClassObject(kTestClass, nullptr, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie), E_INVALIDARG);
+  EXPECT_EQ(CoRegisterClassObject(kTestClass, nullptr, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie),
+            E_INVALIDARG);
   RegisteredFactory registration(kTestClass, &first);
   ASSERT_EQ(registration.result(), S_OK);
 

@@ -23,10 +23,7 @@ constexpr CLSID kOtherTestClass = {0x3B0E7A52, 0x6C2D, 0x4F18, {0x9E, 0x47, 0x0D
 constexpr CLSID kUnknownClass = {0x3B0E7A5F, 0x6C2D, 0x4F18, {0x9E, 0x47, 0x0D, 0x5A, 0x1C, 0x83, 0xB2, 0x60}};
 
 // Runs `body` on a new thread that has not initialised COM, and waits.
-template <typename Body>
-void onNewThread(Body body) {
-  std::thread(std::move(body)).join();
-}
+template <typename Body> void onNewThread(Body body) { std::thread(std::move(body)).join(); }
 
 // CoInitializeEx for the length of a scope.
 class Apartment {

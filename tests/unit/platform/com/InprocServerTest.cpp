@@ -8,9 +8,9 @@ namespace {
 
 // Creates the test server's object and answers its serial number, or 0.
 LONG createdSerial(Com<ISerialNumber> &object) {
-  EXPECT_EQ(CoCreateInstance(CLSID_TestServerObject, nullptr, CLSCTX_INPROC_SERVER, IID_ISerialNumber,
-                             object.outVoid()),
-            S_OK);
+  EXPECT_EQ(
+      CoCreateInstance(CLSID_TestServerObject, nullptr, CLSCTX_INPROC_SERVER, IID_ISerialNumber, object.outVoid()),
+      S_OK);
   return object ? object->SerialNumber() : 0;
 }
 

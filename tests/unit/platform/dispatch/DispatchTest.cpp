@@ -50,8 +50,7 @@ class Instance final : public IPerfInstance, public ISupportErrorInfo {
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS *params, VARIANT *result,
                                    EXCEPINFO *exception, UINT *argError) override {
-    return DispInvoke(static_cast<IPerfInstance *>(this), info_, member, flags, params, result, exception,
-                      argError);
+    return DispInvoke(static_cast<IPerfInstance *>(this), info_, member, flags, params, result, exception, argError);
   }
 
   // IPerfInstance: plain fields.
@@ -136,11 +135,9 @@ TEST_F(Dispatch, ArgumentsAreCoercedToTheParameterTypes) {
     VARTYPE readType;
     const char *readText;
   } cases[] = {
-      {IdId, text(OLESTR("5")), VT_I4, "5"},
-      {IdId, r8(2.6), VT_I4, "3"},
+      {IdId, text(OLESTR("5")), VT_I4, "5"}, {IdId, r8(2.6), VT_I4, "3"},
       {IdId, reference, VT_I4, "77"},  // read through the reference
-      {NameId, i4(-12), VT_BSTR, "-12"},
-      {TimeStampId, r8(45000.25), VT_DATE, "45000.25"},
+      {NameId, i4(-12), VT_BSTR, "-12"},     {TimeStampId, r8(45000.25), VT_DATE, "45000.25"},
       {BlobId, r8(2.5), VT_R8, "2.5"},  // a VARIANT parameter keeps the caller's type
   };
   for (const auto &c : cases) {
@@ -224,8 +221,8 @@ TEST_F(Dispatch, RefusedCallsSayWhy) {
     HRESULT documented, underWine;
     UINT argError;
   } cases[] = {
-      {"text for a number", IdId, Put, [](Invocation &c) { c.putValue(text(OLESTR("five"))); },
-       DISP_E_TYPEMISMATCH, DISP_E_TYPEMISMATCH, 0},
+      {"text for a number", IdId, Put, [](Invocation &c) { c.putValue(text(OLESTR("five"))); }, DISP_E_TYPEMISMATCH,
+       DISP_E_TYPEMISMATCH, 0},
       {"text for an enumeration", BlobId, Put, [](Invocation &c) { c.arg(text(OLESTR("x"))).putValue(i4(1)); },
        DISP_E_TYPEMISMATCH, DISP_E_TYPEMISMATCH, 1},
       // Arguments to a property without parameters index what it returns.

@@ -21,23 +21,30 @@ inline OleString modulePath() {
 }
 
 // The type library as the component loads it: from its own module.
-inline void loadContract(ITypeLib **lib) {
-  ASSERT_EQ(S_OK, LoadTypeLibEx(modulePath().c_str(), REGKIND_NONE, lib));
-}
+inline void loadContract(ITypeLib **lib) { ASSERT_EQ(S_OK, LoadTypeLibEx(modulePath().c_str(), REGKIND_NONE, lib)); }
 
 inline VARIANT variant(VARTYPE vt) {
   VARIANT v;
   VariantInit(&v);
   return V_VT(&v) = vt, v;
 }
-inline VARIANT i4(LONG value) { VARIANT v = variant(VT_I4); return V_I4(&v) = value, v; }
-inline VARIANT r8(double value) { VARIANT v = variant(VT_R8); return V_R8(&v) = value, v; }
+inline VARIANT i4(LONG value) {
+  VARIANT v = variant(VT_I4);
+  return V_I4(&v) = value, v;
+}
+inline VARIANT r8(double value) {
+  VARIANT v = variant(VT_R8);
+  return V_R8(&v) = value, v;
+}
 inline VARIANT text(const OLECHAR *value) {
   VARIANT v = variant(VT_BSTR);
   return V_BSTR(&v) = SysAllocString(value), v;
 }
 // What a host passes for an argument that the caller left out.
-inline VARIANT missing() { VARIANT v = variant(VT_ERROR); return V_ERROR(&v) = DISP_E_PARAMNOTFOUND, v; }
+inline VARIANT missing() {
+  VARIANT v = variant(VT_ERROR);
+  return V_ERROR(&v) = DISP_E_PARAMNOTFOUND, v;
+}
 
 // One IDispatch::Invoke call, built the way a scripting host builds it:
 // named arguments first in rgvarg, then the positional ones from the last to

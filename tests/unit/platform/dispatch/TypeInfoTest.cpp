@@ -93,7 +93,6 @@ std::string registryText(const OleString &key) {
   return status == ERROR_SUCCESS && type == REG_SZ ? narrow(buffer) : "<no value>";
 }
 
-
 // RegisterTypeLib writes the keys Windows writes, through which the
 // component's objects find their type information for late binding;
 // UnRegisterTypeLib removes them all.

@@ -70,8 +70,10 @@ TEST(ProgramSearch, ToolsFolderFirstThenPathWithOrWithoutExe) {
   ScopedVariable toolsVariable(ToolsVariable, toWindowsPath(tools));  // any path form will do
   ScopedVariable path("PATH", "/nonexistent:" + onPath);
   const std::pair<std::string, std::string> found[] = {
-      {"lodctr", tools + "/lodctr"}, {"lodctr.EXE", tools + "/lodctr"},  // the suffix is optional, in any case
-      {"pathonly", onPath + "/pathonly"}, {"legacy", onPath + "/legacy.exe"},
+      {"lodctr", tools + "/lodctr"},
+      {"lodctr.EXE", tools + "/lodctr"},  // the suffix is optional, in any case
+      {"pathonly", onPath + "/pathonly"},
+      {"legacy", onPath + "/legacy.exe"},
       {toWindowsPath(onPath) + "\\pathonly.exe", onPath + "/pathonly"},
   };
   for (const auto &[name, expected] : found) {
@@ -80,7 +82,9 @@ TEST(ProgramSearch, ToolsFolderFirstThenPathWithOrWithoutExe) {
     EXPECT_EQ(expected, at);
   }
   const std::pair<std::string, DWORD> refused[] = {
-      {"missing", ERROR_FILE_NOT_FOUND}, {"notes.txt", ERROR_BAD_EXE_FORMAT}, {"locked", ERROR_ACCESS_DENIED},
+      {"missing", ERROR_FILE_NOT_FOUND},
+      {"notes.txt", ERROR_BAD_EXE_FORMAT},
+      {"locked", ERROR_ACCESS_DENIED},
       {onPath, ERROR_FILE_NOT_FOUND},  // a folder is no program
   };
   std::string at;

@@ -109,8 +109,8 @@ TEST(MsftReader, CutShortOrOfAnotherFormat) {
   const std::vector<BYTE> bytes = contractBytes();
   ASSERT_GT(bytes.size(), 0x100u);
   EXPECT_EQ(S_OK, loadAndWalk(bytes));
-  for (size_t length : {size_t(0), size_t(3), size_t(7), size_t(8), size_t(0x53), size_t(0x54), size_t(0x100),
-                        bytes.size() / 2}) {
+  for (size_t length :
+       {size_t(0), size_t(3), size_t(7), size_t(8), size_t(0x53), size_t(0x54), size_t(0x100), bytes.size() / 2}) {
     EXPECT_EQ(length < 8 ? TYPE_E_UNSUPFORMAT : TYPE_E_INVDATAREAD,
               loadAndWalk(std::vector<BYTE>(bytes.begin(), bytes.begin() + long(length))))
         << length;

@@ -12,9 +12,14 @@ TEST(Paths, WindowsAndPosixFormsMapBothWays) {
   const std::string root = rootFolder();
   EXPECT_EQ(std::getenv(RootVariable), root);
   const std::pair<std::string, std::string> toPosix[] = {
-      {"Z:\\opt\\app\\x.so", "/opt/app/x.so"}, {"z:/opt/app\\x.so", "/opt/app/x.so"},
-      {"Z:\\", "/"}, {"Z:", "/"}, {"C:\\perf\\RVCounters.xml", root + "/c/perf/RVCounters.xml"},
-      {"D:", root + "/d"}, {"\\\\?\\Z:\\tmp\\a", "/tmp/a"}, {"/opt/plain", "/opt/plain"},
+      {"Z:\\opt\\app\\x.so", "/opt/app/x.so"},
+      {"z:/opt/app\\x.so", "/opt/app/x.so"},
+      {"Z:\\", "/"},
+      {"Z:", "/"},
+      {"C:\\perf\\RVCounters.xml", root + "/c/perf/RVCounters.xml"},
+      {"D:", root + "/d"},
+      {"\\\\?\\Z:\\tmp\\a", "/tmp/a"},
+      {"/opt/plain", "/opt/plain"},
       {"relative\\file.ini", "relative/file.ini"},
   };
   for (const auto &[windows, posix] : toPosix) EXPECT_EQ(posix, toPosixPath(windows)) << windows;
@@ -23,8 +28,8 @@ TEST(Paths, WindowsAndPosixFormsMapBothWays) {
   std::string rootAsWindows = "Z:" + root + "\\cc\\x";
   for (char &c : rootAsWindows) c = c == '/' ? '\\' : c;
   const std::pair<std::string, std::string> toWindows[] = {
-      {"/opt/app", "Z:\\opt\\app"}, {"/", "Z:\\"}, {root + "/c/perf/x.h", "C:\\perf\\x.h"},
-      {root + "/c", "C:\\"}, {root + "/cc/x", rootAsWindows}, {"a/b", "a\\b"},
+      {"/opt/app", "Z:\\opt\\app"},    {"/", "Z:\\"},   {root + "/c/perf/x.h", "C:\\perf\\x.h"}, {root + "/c", "C:\\"},
+      {root + "/cc/x", rootAsWindows}, {"a/b", "a\\b"},
   };
   for (const auto &[posix, windows] : toWindows) EXPECT_EQ(windows, toWindowsPath(posix)) << posix;
   for (const char *path : {"C:\\perf\\x.h", "Z:\\opt\\app\\x.so", "E:\\"})

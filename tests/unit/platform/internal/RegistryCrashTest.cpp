@@ -104,8 +104,8 @@ TEST(RegistryCrash, AWriterKilledMidWriteLeavesWholeValuesAndAConsistentStore) {
     Key key;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_SET_VALUE, key.out()));
     const DWORD reset = 0;
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), "written", 0, REG_DWORD,
-                                            reinterpret_cast<const BYTE *>(&reset), sizeof reset));
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegSetValueExA(key.get(), "written", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&reset), sizeof reset));
   }
   EXPECT_GT(checked, 0);
   RegDeleteTreeA(HKEY_CURRENT_USER, path.c_str());
@@ -119,8 +119,8 @@ TEST(RegistryCrashWriter, DISABLED_Endless) {
   const char *path = std::getenv(WriterVariable);
   ASSERT_NE(nullptr, path);
   Key root;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                           root.out(), nullptr));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, root.out(), nullptr));
   for (unsigned n = 1;; ++n) {
     const std::string subkey = "K" + std::to_string(n % 7);
     if (n % 23 == 0) {
@@ -128,8 +128,8 @@ TEST(RegistryCrashWriter, DISABLED_Endless) {
       RegDeleteKeyA(root.get(), subkey.c_str());
     }
     Key key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root.get(), subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                             key.out(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(root.get(), subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(), nullptr));
     const std::vector<BYTE> bytes = valueBytes(n);
     ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), ("V" + std::to_string(n % 50)).c_str(), 0, REG_BINARY,
                                             bytes.data(), static_cast<DWORD>(bytes.size())));

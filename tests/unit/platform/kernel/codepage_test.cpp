@@ -17,8 +17,8 @@ WideString toWide(UINT codePage, const std::string &bytes, DWORD flags = 0) {
 std::string toBytes(UINT codePage, const WideString &wide, BOOL *usedDefault, DWORD flags = 0,
                     const char *defaultChar = nullptr) {
   char bytes[300];
-  int length = WideCharToMultiByte(codePage, flags, wide.data(), int(wide.size()), bytes, 300, defaultChar,
-                                   usedDefault);
+  int length =
+      WideCharToMultiByte(codePage, flags, wide.data(), int(wide.size()), bytes, 300, defaultChar, usedDefault);
   return std::string(bytes, size_t(length > 0 ? length : 0));
 }
 

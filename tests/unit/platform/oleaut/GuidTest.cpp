@@ -28,10 +28,13 @@ TEST(Guid, TextRoundTripAndMalformedText) {
   EXPECT_EQ(CLSIDFromString(OLESTR("{12345678-9abc-def0-0102-0304050607ff}"), &parsed), S_OK);
   EXPECT_TRUE(IsEqualGUID(parsed, kSample));
 
-  const OLECHAR *malformed[] = {
-      OLESTR("12345678-9ABC-DEF0-0102-0304050607FF"),   OLESTR("{12345678-9ABC-DEF0-0102-0304050607FG}"),
-      OLESTR("{12345678-9ABC-DEF0-0102-0304050607FF}x"), OLESTR("{12345678-9ABC-DEF0-0102-0304050607F}"),
-      OLESTR("{12345678+9ABC-DEF0-0102-0304050607FF}"),  OLESTR("{}"), OLESTR("")};
+  const OLECHAR *malformed[] = {OLESTR("12345678-9ABC-DEF0-0102-0304050607FF"),
+                                OLESTR("{12345678-9ABC-DEF0-0102-0304050607FG}"),
+                                OLESTR("{12345678-9ABC-DEF0-0102-0304050607FF}x"),
+                                OLESTR("{12345678-9ABC-DEF0-0102-0304050607F}"),
+                                OLESTR("{12345678+9ABC-DEF0-0102-0304050607FF}"),
+                                OLESTR("{}"),
+                                OLESTR("")};
   for (const OLECHAR *bad : malformed) {
     EXPECT_EQ(CLSIDFromString(bad, &parsed), CO_E_CLASSSTRING) << OleString(bad).size();
   }

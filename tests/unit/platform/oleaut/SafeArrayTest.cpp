@@ -58,9 +58,13 @@ TEST(SafeArray, ElementSizesAndFeaturesByType) {
     VARTYPE vt;
     ULONG size;
     USHORT features;
-  } cases[] = {{VT_UI1, 1, FADF_HAVEVARTYPE}, {VT_BOOL, 2, FADF_HAVEVARTYPE}, {VT_DECIMAL, 16, FADF_HAVEVARTYPE},
-               {VT_BSTR, 8, FADF_HAVEVARTYPE | FADF_BSTR}, {VT_VARIANT, 24, FADF_HAVEVARTYPE | FADF_VARIANT},
-               {VT_UNKNOWN, 8, FADF_HAVEIID | FADF_UNKNOWN}, {VT_DISPATCH, 8, FADF_HAVEIID | FADF_DISPATCH}};
+  } cases[] = {{VT_UI1, 1, FADF_HAVEVARTYPE},
+               {VT_BOOL, 2, FADF_HAVEVARTYPE},
+               {VT_DECIMAL, 16, FADF_HAVEVARTYPE},
+               {VT_BSTR, 8, FADF_HAVEVARTYPE | FADF_BSTR},
+               {VT_VARIANT, 24, FADF_HAVEVARTYPE | FADF_VARIANT},
+               {VT_UNKNOWN, 8, FADF_HAVEIID | FADF_UNKNOWN},
+               {VT_DISPATCH, 8, FADF_HAVEIID | FADF_DISPATCH}};
   SAFEARRAYBOUND bound = {3, -2};
   for (const Case &c : cases) {
     SAFEARRAY *array = SafeArrayCreate(c.vt, 1, &bound);

@@ -14,8 +14,7 @@ struct Stored {
 };
 
 // Queries through the 8-bit or the wide form; a capacity of 0 asks for the size only.
-template <typename Char>
-Stored query(HKEY key, const Char *name, DWORD capacity = 256) {
+template <typename Char> Stored query(HKEY key, const Char *name, DWORD capacity = 256) {
   Stored out{0, 0xdead, capacity, std::vector<BYTE>(capacity + 8, 0xcc)};
   BYTE *data = capacity == 0 ? nullptr : out.data.data();
   if constexpr (sizeof(Char) == 1) {

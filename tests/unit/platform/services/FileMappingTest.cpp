@@ -154,8 +154,8 @@ TEST(FileMapping, BadArgumentsFailWithWindowsCodes) {
     SCOPED_TRACE(testing::Message() << (c.name ? narrow(c.name) : "(null)") << " protection " << std::hex
                                     << c.protection);
     EXPECT_EQ(c.error, errorOf([&] {
-      return CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, c.protection, 0, c.size, c.name);
-    }));
+                return CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, c.protection, 0, c.size, c.name);
+              }));
   }
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
             errorOf([] { return OpenFileMappingW(FILE_MAP_READ, FALSE, nullptr); }));

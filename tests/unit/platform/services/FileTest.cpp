@@ -64,7 +64,9 @@ TEST_F(FileTest, CreationDispositions) {
     Handle file(openFile(path, GENERIC_READ | GENERIC_WRITE, 0, c.disposition));
     const DWORD error = GetLastError();
     EXPECT_EQ(c.opens, file.valid());
-    if (c.error != Unchecked) { EXPECT_EQ(c.error, error); }
+    if (c.error != Unchecked) {
+      EXPECT_EQ(c.error, error);
+    }
     file.reset();
     EXPECT_EQ(c.contentAfter, contentOf(path));
   }
@@ -146,7 +148,7 @@ TEST_F(FileTest, ShareModesWithinTheProcess) {
       {GENERIC_READ, 0, OPEN_EXISTING, ERROR_SHARING_VIOLATION},
       {GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_ALWAYS, ERROR_SHARING_VIOLATION},
       {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0},  // a reader that lets it write
-      {0, 0, OPEN_EXISTING, 0},  // no data access: share modes do not apply
+      {0, 0, OPEN_EXISTING, 0},                                              // no data access: share modes do not apply
   };
   for (const Attempt &attempt : attempts) {
     SCOPED_TRACE(testing::Message() << "access " << std::hex << attempt.access << " share " << attempt.share
@@ -154,7 +156,9 @@ TEST_F(FileTest, ShareModesWithinTheProcess) {
     SetLastError(0);
     Handle other(openFile(path, attempt.access, attempt.share, attempt.disposition));
     EXPECT_EQ(attempt.error == 0, other.valid());
-    if (attempt.error != 0) { EXPECT_EQ(attempt.error, GetLastError()); }
+    if (attempt.error != 0) {
+      EXPECT_EQ(attempt.error, GetLastError());
+    }
   }
   EXPECT_EQ("kept", contentOf(path)) << "a refused CREATE_ALWAYS truncates nothing";
   SetLastError(0);

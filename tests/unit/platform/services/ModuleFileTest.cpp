@@ -11,8 +11,6 @@
 
 #include "ServicesTestSupport.h"
 
-
-
 namespace {
 
 std::string fileNameOf(const std::string &path) { return path.substr(path.find_last_of("\\/") + 1); }
@@ -60,7 +58,9 @@ TEST(ModuleFileName, WindowsFormInBothWidthsAndShortBuffers) {
     if (size == 0) continue;
     const DWORD kept = std::min(size - 1, length);
     EXPECT_EQ(std::string(full, kept), std::string(buffer.data(), kept));
-    if (kPlatformLayer || size > length) { EXPECT_EQ(0, buffer[kept]); }
+    if (kPlatformLayer || size > length) {
+      EXPECT_EQ(0, buffer[kept]);
+    }
   }
   WCHAR four[4];
   EXPECT_EQ(4u, GetModuleFileNameW(nullptr, four, 4));
@@ -126,7 +126,7 @@ TEST(VersionInfo, FilesWithoutVersionResource) {
     std::string path;
     DWORD error;
   } cases[] = {
-      {program, ERROR_RESOURCE_DATA_NOT_FOUND},  // a module without version resource
+      {program, ERROR_RESOURCE_DATA_NOT_FOUND},   // a module without version resource
       {textFile, ERROR_RESOURCE_DATA_NOT_FOUND},  // no module at all
       {programFolder() + "\\no_such_module.dll", ERROR_FILE_NOT_FOUND},
       {programFolder() + "\\no_such_folder\\x.dll", ERROR_PATH_NOT_FOUND},
@@ -142,7 +142,9 @@ TEST(VersionInfo, FilesWithoutVersionResource) {
     BYTE block[64];
     SetLastError(0);
     EXPECT_FALSE(GetFileVersionInfoA(c.path.c_str(), 0, sizeof block, block));
-    if (!c.path.empty()) { EXPECT_EQ(c.error, GetLastError()); }
+    if (!c.path.empty()) {
+      EXPECT_EQ(c.error, GetLastError());
+    }
   }
   EXPECT_TRUE(DeleteFileA(textFile.c_str()));
 }

@@ -12,8 +12,8 @@ struct Stamp {
 };
 
 SYSTEMTIME timeOf(const Stamp &stamp, WORD dayOfWeek = 0) {
-  return SYSTEMTIME{stamp.year,   stamp.month,  dayOfWeek,    stamp.day,
-                    stamp.hour,   stamp.minute, stamp.second, stamp.milliseconds};
+  return SYSTEMTIME{stamp.year, stamp.month,  dayOfWeek,    stamp.day,
+                    stamp.hour, stamp.minute, stamp.second, stamp.milliseconds};
 }
 
 constexpr double Second = 1.0 / 86400;

@@ -226,8 +226,9 @@ TEST_F(DomDocumentTest, ParseErrorsSayWhatAndWhere) {
   // A malformed file after a good one: no document is left, and the error
   // says where parsing stopped.
   loadDefinitions();
-  load = loadFile(document_.get(), folder_->write("bad.xml", "<Counters>\r\n  <Object Name=\"A\">\r\n"
-                                                             "  </Counter>\r\n</Counters>\r\n"));
+  load = loadFile(document_.get(), folder_->write("bad.xml",
+                                                  "<Counters>\r\n  <Object Name=\"A\">\r\n"
+                                                  "  </Counter>\r\n</Counters>\r\n"));
   EXPECT_EQ(S_FALSE, load.result);
   EXPECT_EQ(VARIANT_FALSE, load.loaded);
   IXMLDOMElement *element = reinterpret_cast<IXMLDOMElement *>(1);
@@ -251,10 +252,14 @@ TEST_F(DomDocumentTest, ParseErrorsSayWhatAndWhere) {
   const struct {
     const OLECHAR *text;
     HRESULT code;
-  } kinds[] = {{OLESTR(""), HRESULT(0xC00CE558)},        {OLESTR("text"), HRESULT(0xC00CE556)},
-               {OLESTR("<a/><b/>"), HRESULT(0xC00CE555)}, {OLESTR("<a/></b>"), HRESULT(0xC00CE552)},
-               {OLESTR("<a x='1' x='2'/>"), HRESULT(0xC00CE554)}, {OLESTR("<a b=c/>"), HRESULT(0xC00CE502)},
-               {OLESTR("<a>&undefined;</a>"), HRESULT(0xC00CE002)}, {OLESTR("<p:a/>"), HRESULT(0xC00CE01D)},
+  } kinds[] = {{OLESTR(""), HRESULT(0xC00CE558)},
+               {OLESTR("text"), HRESULT(0xC00CE556)},
+               {OLESTR("<a/><b/>"), HRESULT(0xC00CE555)},
+               {OLESTR("<a/></b>"), HRESULT(0xC00CE552)},
+               {OLESTR("<a x='1' x='2'/>"), HRESULT(0xC00CE554)},
+               {OLESTR("<a b=c/>"), HRESULT(0xC00CE502)},
+               {OLESTR("<a>&undefined;</a>"), HRESULT(0xC00CE002)},
+               {OLESTR("<p:a/>"), HRESULT(0xC00CE01D)},
                {OLESTR("<a><b>"), HRESULT(0xC00CE553)}};
   for (const auto &kind : kinds) {
     if (!kPlatformLayer && kind.code == HRESULT(0xC00CE01D)) continue;
