@@ -247,7 +247,10 @@ Text substitute(const Text &script, const ScriptVariables &variables) {
       for (const auto &[name, value] : variables) {
         const Text marker = Text(1, '%') + name + Text(1, '%');
         if (script.compare(at, marker.size(), marker) == 0) {
-          out += value;
+          for (OLECHAR c : value) {
+            out.push_back(c);
+            if (c == '\'') out.push_back(c);
+          }
           at += marker.size();
           replaced = true;
           break;

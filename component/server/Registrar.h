@@ -17,7 +17,9 @@
 // Registering creates every key and value; a ForceRemove key is deleted with
 // its subtree first. Unregistering deletes every key not marked NoRemove with
 // its subtree, and goes into NoRemove keys. Variables in percent signs are
-// replaced before the script runs.
+// replaced before the script runs, each apostrophe of a value doubled: the
+// variables stand inside quoted texts, where '' is one apostrophe, so that a
+// module in C:\Users\O'Brien is registered by its whole path.
 #pragma once
 #include <windows.h>
 

@@ -110,6 +110,77 @@ TEST_F(Server, RegistrationWritesTheKeysOfEveryClassOnceAndTakesThemAway) {
   ASSERT_EQ(S_OK, entry("DllRegisterServer")());
 }
 
+// A byte-for-byte copy of a file, by wide paths.
+bool copyFile(const Text &from, const Text &to) {
+  HANDLE in = CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (in == INVALID_HANDLE_VALUE) return false;
+  HANDLE out = CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  bool copied = out != INVALID_HANDLE_VALUE;
+  char buffer[65536];
+  DWORD read = 0, written = 0;
+  while (copied && ReadFile(in, buffer, sizeof buffer, &read, nullptr) && read != 0)
+    copied = WriteFile(out, buffer, read, &written, nullptr) && written == read;
+  CloseHandle(in);
+  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+  return copied;
+}
+
+// The module registered from folders whose names a registration script must
+// quote with care (an apostrophe, braces, blanks, letters beyond ASCII) is
+// registered by its whole path, every class is created there by its ProgID,
+// and unregistering leaves no key of ours.
+TEST_F(Server, RegistersAndIsCreatedFromAnyFolder) {
+  WCHAR temp[MAX_PATH] = {};
+  ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
+  const Text source = wide(modulePath());
+  const Text fileName = source.substr(source.find_last_of(OLESTR("\\/")) + 1);
+  const Text suffix = wide(" " + std::to_string(GetCurrentProcessId()));
+  for (const Text &name : {Text(OLESTR("O'Brien")), Text(OLESTR("{braces} and 'quotes'")),
+                           Text(OLESTR("Zo\u00EB's dir"))}) {
+    SCOPED_TRACE(narrow(name.c_str()));
+    const Text folder = Text(temp) + name + suffix;
+    const Text copy = folder + OLESTR("\\") + fileName;
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(copyFile(source, copy));
+    HMODULE module = LoadLibraryW(copy.c_str());
+    ASSERT_NE(nullptr, module);
+    auto call = [&](const char *name) {
+      using Entry = HRESULT(STDAPICALLTYPE *)();
+      return reinterpret_cast<Entry>(reinterpret_cast<void *>(GetProcAddress(module, name)))();
+    };
+    EXPECT_EQ(S_OK, call("DllRegisterServer"));
+    for (const ClassInfo &c : classes) {
+      SCOPED_TRACE(c.name);
+      const std::string key = "CLSID\\" + guidText(*c.clsid);
+      const Text progId = wide(std::string("rvZedaZuvivurAzodav_83.") + c.name);
+      EXPECT_EQ(narrow(copy.c_str()), regText(key + "\\InprocServer32"));
+      EXPECT_EQ("Both", regText(key + "\\InprocServer32", "ThreadingModel"));
+      EXPECT_EQ(5u, subkeyCount(key));
+      CLSID clsid = {};
+      EXPECT_EQ(S_OK, CLSIDFromProgID(progId.c_str(), &clsid));
+      IUnknown *object = nullptr;
+      EXPECT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                       reinterpret_cast<void **>(&object)));
+      if (object != nullptr) object->Release();
+    }
+    EXPECT_EQ(S_OK, call("DllUnregisterServer"));
+    for (const ClassInfo &c : classes) {
+      SCOPED_TRACE(c.name);
+      EXPECT_EQ("<missing>", regText("CLSID\\" + guidText(*c.clsid)));
+      EXPECT_EQ("<missing>", regText(std::string("rvZedaZuvivurAzodav_83.") + c.name));
+    }
+    ITypeLib *library = nullptr;
+    EXPECT_NE(S_OK, LoadRegTypeLib(LIBID_rvZedaZuvivurAzodav_83, 1, 0, 0x409, &library));
+    if (library != nullptr) library->Release();
+    CoFreeUnusedLibraries();
+    FreeLibrary(module);
+    DeleteFileW(copy.c_str());
+    RemoveDirectoryW(folder.c_str());
+  }
+  // The other tests find the module registered from where it was built.
+  ASSERT_EQ(S_OK, entry("DllRegisterServer")());
+}
+
 // A class object held by a client holds the module, as a lock does without
 // any object; the module's own reference to its class objects does not.
 TEST_F(Server, ClassObjects) {
