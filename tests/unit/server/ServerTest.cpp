@@ -135,8 +135,8 @@ TEST_F(Server, RegistersAndIsCreatedFromAnyFolder) {
   const Text source = wide(modulePath());
   const Text fileName = source.substr(source.find_last_of(OLESTR("\\/")) + 1);
   const Text suffix = wide(" " + std::to_string(GetCurrentProcessId()));
-  for (const Text &name : {Text(OLESTR("O'Brien")), Text(OLESTR("{braces} and 'quotes'")),
-                           Text(OLESTR("Zo\u00EB's dir"))}) {
+  for (const Text &name :
+       {Text(OLESTR("O'Brien")), Text(OLESTR("{braces} and 'quotes'")), Text(OLESTR("Zo\u00EB's dir"))}) {
     SCOPED_TRACE(narrow(name.c_str()));
     const Text folder = Text(temp) + name + suffix;
     const Text copy = folder + OLESTR("\\") + fileName;
