@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up the machine, then builds and tests both targets from scratch, the
+# Sets up the machine, checks the C++ layout against .clang-format, then
+# builds and tests both targets from scratch, the
 # POSIX one also with AddressSanitizer, LeakSanitizer and UBSan (every test)
 # and with ThreadSanitizer (the tests that run threads), and once more with
 # coverage, whose summary it prints, builds the benchmarks
@@ -10,6 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
+scripts/check-format
 # The Windows run's Prometheus test watches the POSIX build's programs too:
 # here it must not be skipped.
 export PROMETHEUS_TEST_REQUIRED=1
