@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Sets up the machine, checks the C++ layout against .clang-format, then
-# builds and tests both targets from scratch, the
-# POSIX one also with AddressSanitizer, LeakSanitizer and UBSan (every test)
-# and with ThreadSanitizer (the tests that run threads), and once more with
-# coverage, whose summary it prints, builds the benchmarks
-# in the release preset and runs each for one iteration (so they keep
-# working; their times are not checked), and gives the fuzz targets a short
-# run (POSIX, clang, sanitizers).
+# Sets up the machine and checks the C++ layout against .clang-format. Then
+# builds and tests both targets from scratch: the POSIX one also with
+# AddressSanitizer, LeakSanitizer and UBSan (every test), with
+# ThreadSanitizer (the tests that run threads) and with coverage (whose
+# summary it prints, held to a floor). Builds the benchmarks in the release
+# preset and runs each for one iteration (so they keep working; their times
+# are not checked), and gives the fuzz targets a short run (POSIX, clang,
+# sanitizers).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
