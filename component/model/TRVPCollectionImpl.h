@@ -393,11 +393,12 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     return created;
   }
 
+  // The public operation answers for the untyped one, a missing place for
+  // the result included.
   template <typename Call> static HRESULT untyped(IDispatch **member, Call &&call) {
-    if (member == nullptr) return E_POINTER;
     E *typed = nullptr;
-    const HRESULT hr = call(&typed);
-    *member = typed;
+    const HRESULT hr = call(member != nullptr ? &typed : nullptr);
+    if (member != nullptr) *member = typed;
     return hr;
   }
 

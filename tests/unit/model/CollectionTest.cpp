@@ -248,6 +248,18 @@ TEST_F(Collection, UntypedCollectionForwardsAndChecksTheMemberClass) {
   create(CLSID_PerfCounter, IID_IDispatch, counter);
   EXPECT_EQ(S_OK, untyped->Add(counter.p));
   EXPECT_EQ(2, trees::countOf(untyped.p));
+
+  // No place for the result: each call answers as the public one does.
+  // AddNew still adds, and the member lives on in the collection alone.
+  EXPECT_EQ(S_OK, counters->AddNew(7, nullptr));
+  EXPECT_EQ(S_OK, untyped->AddNew(8, nullptr));
+  EXPECT_EQ(4, trees::countOf(untyped.p));
+  Ref<IPerfCounter> kept;
+  ASSERT_EQ(S_OK, counters->get_ItemByID(8, kept.put()));
+  EXPECT_NE(nullptr, kept.p);
+  EXPECT_EQ(counters->get_Item(1, nullptr), untyped->get_Item(1, nullptr));
+  EXPECT_EQ(counters->get_ItemByID(8, nullptr), untyped->get_ItemByID(8, nullptr));
+  EXPECT_EQ(E_POINTER, untyped->get_Item(1, nullptr));
 }
 
 }  // namespace
