@@ -221,12 +221,9 @@ std::string moduleVersionText(const OLECHAR *path) {
                 static_cast<int>(LOWORD(info->dwFileVersionLS)));
 }
 
-// The module's file does not change while the module is loaded, so its
-// version is read once rather than for every record.
-static const Text &ownVersionText() {
-  static const Text text = toWide(moduleVersionText(toWide(modulePath()).c_str()));
-  return text;
-}
+// Read for every record: a read that fails once (the file locked by a
+// scanner, say) costs that record its version, not every later one.
+static Text ownVersionText() { return toWide(moduleVersionText(toWide(modulePath()).c_str())); }
 
 void writeLogRecord(Err &e, bool setErrorInfo, bool raised) {
   if (e.level != 1) return;
