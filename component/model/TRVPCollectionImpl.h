@@ -132,10 +132,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     });
   }
 
-  HRESULT STDMETHODCALLTYPE Add(E *member) override {
-    RV_OPERATION("Add");
-    return memberFrame(RV_SITE(TemplateUnit), [&] { return append(member, RV_SITE(TemplateUnit)); });
-  }
+  HRESULT STDMETHODCALLTYPE Add(E *member) override { return add(member, false); }
 
   HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown **enumerator) override {
     std::vector<ComPtr<IDispatch>> snapshot;
@@ -150,7 +147,10 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
       if (member != nullptr) *member = nullptr;
       ComPtr<E> created = createMember();
       raiseIfFailed(RV_SITE(TemplateUnit), created->put_ID(id));
-      const HRESULT hr = append(created.get(), RV_SITE(TemplateUnit), true);
+      // Where each operation records its entry, the new member goes through
+      // Add as documented; elsewhere straight into the list.
+      const HRESULT hr =
+          entryRecordsWanted() ? add(created.get(), true) : append(created.get(), RV_SITE(TemplateUnit), true);
       if (FAILED(hr)) return hr;
       if (member != nullptr) *member = created.detach();
       return S_OK;
@@ -368,6 +368,21 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
   }
 
   // Appends `given`, which this collection made or not (see Member).
+  // Add, framed; `made` marks a member this collection created.
+  HRESULT add(E *member, bool made) {
+    RV_OPERATION("Add");
+    return memberFrame(RV_SITE(TemplateUnit), [&] { return append(member, RV_SITE(TemplateUnit), made); });
+  }
+
+  // Whether a member has `id`: through ItemByID where each operation records
+  // its entry, so that the trace shows the lookup; by a direct walk elsewhere.
+  bool holdsId(LONG id, const Site &site) {
+    if (!entryRecordsWanted()) return findById(id) < members_.size();
+    ComPtr<E> found;
+    raiseIfFailed(site, get_ItemByID(id, found.put()));
+    return static_cast<bool>(found);
+  }
+
   HRESULT append(E *given, const Site &site, bool made = false) {
     // A late-bound caller can hand any object where a member belongs, and the
     // dispatcher passes it on as it is: the member is taken through its own
@@ -379,7 +394,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     LONG id = 0;
     raiseIfFailed(site, member->get_ID(&id));
     // ID 0 may occur any number of times.
-    if (id != 0 && findById(id) < members_.size()) return reportDirect(iidOf<Main>(), 602, iidOf<Main>(), E_FAIL);
+    if (id != 0 && holdsId(id, site)) return reportDirect(iidOf<Main>(), 602, iidOf<Main>(), E_FAIL);
     members_.emplace_back(std::move(member), made);
     return S_OK;
   }

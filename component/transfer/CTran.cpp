@@ -189,6 +189,9 @@ CTran::CTran(VARIANT *blob, bool zeroOnClose) : zeroOnClose_(zeroOnClose) {
 }
 
 CTran::~CTran() {
+  // A CTran closed already has nothing left to close, and its close has been
+  // recorded once.
+  if (array_ == nullptr) return;
   try {
     close();
   } catch (...) {

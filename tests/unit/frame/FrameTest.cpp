@@ -3,6 +3,7 @@
 // settings component and the viewer.
 #include "ComponentFixture.h"
 
+#include <algorithm>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "log/Frames.h"
 #include "log/MessageText.h"
 #include "log/logHelperImpl.h"
+#include "model/PerfCounters.h"
 
 RV_SOURCE_UNIT("Tests\\Frame\\FrameTest")
 
@@ -353,6 +355,48 @@ TEST_F(Frame, TraceSettingsAreReadUntilTheyAnswer) {
   EXPECT_EQ("Raiser", narrow(fromWorker[1].procedure));
   EXPECT_EQ("FailingMember", narrow(fromWorker[2].procedure));
   EXPECT_EQ(1, fromWorker[2].level);
+}
+
+// Where each operation records its entry, AddNew shows its steps: AddNew,
+// then Add, then for an ID other than 0 the lookup by ItemByID. A transfer
+// buffer records its close once, however it is closed.
+TEST_F(Frame, EntryRecordsShowEachStep) {
+  ASSERT_EQ(5, traceLevel()) << "the level is read once per process, by the test before this one";
+  settings.traceAvailable = TRUE;
+  settings.traceLevel = 5;
+  auto entries = [&] {
+    std::vector<std::string> names;
+    for (const TraceCall &call : doubles->traceCalls())
+      if (call.level == 5) names.push_back(narrow(call.description));
+    return names;
+  };
+  ComPtr<IPerfCounters> counters;
+  ASSERT_EQ(S_OK, ObjectRoot::create<rv::PerfCounters>(nullptr, IID_IPerfCounters, counters.putVoid()));
+  ComPtr<IPerfCounter> member;
+  apply();
+  ASSERT_EQ(S_OK, counters->AddNew(0, member.put()));
+  EXPECT_EQ((std::vector<std::string>{"AddNew", "Add"}), entries());
+  apply();
+  ASSERT_EQ(S_OK, counters->AddNew(5, member.put()));
+  EXPECT_EQ((std::vector<std::string>{"AddNew", "Add", "get_ItemByID"}), entries());
+  apply();
+  EXPECT_EQ(E_FAIL, counters->AddNew(5, member.put()));
+  EXPECT_EQ((std::vector<std::string>{"AddNew", "Add", "get_ItemByID"}), entries());
+  EXPECT_EQ(2, [&] {
+    LONG count = 0;
+    counters->get_Count(&count);
+    return count;
+  }());
+
+  apply();
+  VARIANT blob;
+  VariantInit(&blob);
+  ASSERT_EQ(S_OK, counters->get_MyBlob(btAsBinaryArray, &blob));
+  const std::vector<std::string> written = entries();
+  VariantClear(&blob);
+  const auto opened = std::count(written.begin(), written.end(), "CTran");
+  EXPECT_GT(opened, 0) << "the blob is written through transfer buffers at this level";
+  EXPECT_EQ(opened, std::count(written.begin(), written.end(), "~CTran"));
 }
 
 }  // namespace
