@@ -419,7 +419,14 @@ HRESULT CTran::readArray(VARIANT *value, VARTYPE tag, int nesting, LONGLONG rese
   const LONGLONG count = LONGLONG(upper) - lower + 1;
   if (count < 0) return E_OUTOFMEMORY;
 
-  // Nothing is allocated for elements that the bytes left cannot fill.
+  // Nothing is allocated for elements that the bytes left cannot fill. A
+  // reader that created the array first would let a 20-byte blob claiming
+  // 2^31 variants make its host commit and zero tens of gigabytes before the
+  // first element failed; so a count the rest of the blob cannot hold is
+  // refused as a record cut short, before anything is created. An array
+  // that cannot be created whatever the blob holds (a negative count, an
+  // element type the platform has no arrays of) still answers
+  // E_OUTOFMEMORY, as a failed creation does.
   const LONGLONG unclaimed = std::max<LONGLONG>(remaining() - reserved, 0);
   const ULONG width = fixedElementWidth(elementType);
   if (elementType == VT_VARIANT) {
