@@ -1,5 +1,6 @@
 // The walks a host runs over a live object every few seconds, at 100, 1,000
-// and 10,000 instances of 10 counters each: CalcTotalInstances, and
+// and 10,000 instances of 10 counters each, and the creation of that many
+// instances by name: CreateInstances, CalcTotalInstances, and
 // RemoveTimedOutInstances when every instance is fresh (the walk alone) and
 // when every other one is stale (the walk and its removals). "per_instance"
 // is the time of one run divided by the number of instances.
@@ -9,6 +10,7 @@
 #include <benchmark/benchmark.h>
 
 #include <string>
+#include <vector>
 
 #include "BenchmarkHost.h"
 #include "rvZedaZuvivurAzodav.h"
@@ -25,11 +27,9 @@ DATE now() {
   return value;
 }
 
-// A manager with one object that keeps a _Total: a template of 10 counters
-// (integers and doubles, half of them averaged) and `instances` instances
-// with their own values, stamped now or, every other one when `halfStale`,
-// two hours ago; then _Total.
-void build(IPerfMgr *manager, LONG instances, bool halfStale) {
+// The manager's one object, which keeps a _Total: a template of 10 counters
+// (integers and doubles, half of them averaged) and no instances yet.
+Owned<IPerfObject> sessionsObject(IPerfMgr *manager) {
   Owned<IPerfObjects> objects;
   manager->get_PerfObjects(objects.put());
   Owned<IPerfObject> object;
@@ -49,6 +49,15 @@ void build(IPerfMgr *manager, LONG instances, bool halfStale) {
     SysFreeString(name);
     SysFreeString(keyword);
   }
+  return object;
+}
+
+// That object with `instances` instances with their own values, stamped now
+// or, every other one when `halfStale`, two hours ago; then _Total.
+void build(IPerfMgr *manager, LONG instances, bool halfStale) {
+  Owned<IPerfObject> object = sessionsObject(manager);
+  Owned<IPerfCounters> tmpl;
+  object->get_PerfCounters(tmpl.put());
   // Added rather than made by name, which would look every name up first.
   Owned<IPerfInstances> all;
   object->get_PerfInstances(all.put());
@@ -123,6 +132,36 @@ void SweepHalfStale(benchmark::State &state) {
   setPerInstance(state);
 }
 
+// Creates the instances one by one by name, as a host does when its
+// sessions open: each CreateInstance looks its name up among those there
+// before it is added. Each run starts from an object without instances, set
+// up (and the previous run's tree released) outside the measured time.
+void CreateInstances(benchmark::State &state) {
+  const LONG count = static_cast<LONG>(state.range(0));
+  std::vector<BSTR> names;
+  for (LONG i = 0; i < count; ++i) names.push_back(text("Worker " + std::to_string(i)));
+  Owned<IPerfMgr> manager;
+  Owned<IPerfObject> object;
+  for (auto _ : state) {
+    state.PauseTiming();
+    if (object.p) object.detach()->Release();
+    if (manager.p) manager.detach()->Release();
+    manager.p = newManager();
+    object.p = sessionsObject(manager.p).detach();
+    state.ResumeTiming();
+    for (BSTR name : names) {
+      Owned<IPerfInstance> instance;
+      if (FAILED(object->CreateInstance(name, instance.put()))) {
+        state.SkipWithError("CreateInstance failed");
+        break;
+      }
+    }
+  }
+  for (BSTR name : names) SysFreeString(name);
+  setPerInstance(state);
+}
+
+BENCHMARK(CreateInstances)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(CalcTotalInstances)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(SweepNothingStale)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(SweepHalfStale)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
