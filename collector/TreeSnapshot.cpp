@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "rvBlobWidths.h"
+
 namespace rv::collector {
 
 namespace {
@@ -94,28 +96,6 @@ class BlobReader {
     }
   }
 
-  static size_t elementSize(WORD type) {
-    switch (type) {
-      case VT_I1:
-      case VT_UI1: return 1;
-      case VT_I2:
-      case VT_UI2:
-      case VT_BOOL: return 2;
-      case VT_I4:
-      case VT_UI4:
-      case VT_INT:
-      case VT_UINT:
-      case VT_R4:
-      case VT_ERROR: return 4;
-      case VT_R8:
-      case VT_CY:
-      case VT_DATE:
-      case VT_I8:
-      case VT_UI8: return 8;
-      default: return 0;
-    }
-  }
-
   LONGLONG array(WORD tag, int depth) {
     LONG lower = read<LONG>("array bounds"), upper = read<LONG>("array bounds");
     LONGLONG count = static_cast<LONGLONG>(upper) - lower + 1;
@@ -129,7 +109,7 @@ class BlobReader {
       }
       return first;
     }
-    size_t width = elementSize(type);
+    const size_t width = arrayElementWidth(type);
     if (width == 0) throw Malformed{"array of type " + std::to_string(tag) + " cannot be read"};
     if (static_cast<unsigned long long>(count) > (size_ - at_) / width)
       throw Malformed{"array runs past the end of the blob"};

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "log/Frames.h"
+#include "rvBlobWidths.h"
 #include "server/ComPtr.h"
 
 RV_SOURCE_UNIT("References\\Common\\CTran")
@@ -27,54 +28,6 @@ constexpr ULONG BoundBytes = 4;
 constexpr ULONG ArrayHeaderBytes = TagBytes + 2 * BoundBytes;
 // The least a variant record can take: its tag.
 constexpr LONGLONG LeastRecordBytes = TagBytes;
-
-// Payload bytes of the scalar types a variant record carries (strings aside);
-// -1 for a type that is refused.
-int scalarWidth(VARTYPE type) {
-  switch (type) {
-    case VT_EMPTY: return 0;
-    case VT_I1:
-    case VT_UI1: return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL: return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR: return 4;
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE: return 8;
-    default: return -1;
-  }
-}
-
-// Element bytes of the arrays of fixed-width numbers, whose memory is copied
-// raw; 0 for every other element type. 64-bit integers are carried in arrays
-// although a scalar one is refused.
-ULONG fixedElementWidth(VARTYPE elementType) {
-  switch (elementType) {
-    case VT_I1:
-    case VT_UI1: return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL: return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR: return 4;
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-    case VT_I8:
-    case VT_UI8: return 8;
-    default: return 0;
-  }
-}
 
 // An array of variants is the one kind whose elements are records of their
 // own. Its elements are VARIANTs: 16 bytes on 32-bit Windows, 24 on 64-bit.
@@ -328,7 +281,7 @@ void CTran::writeVariant(const VARIANT *value, int nesting) {
         WriteString(copy.get());
         return;
       }
-      const int width = scalarWidth(tag);
+      const int width = scalarPayloadWidth(tag);
       if (width < 0) raiseRefusedType(RV_HERE);
       Write(&V_UI1(value), ULONG(width));
       return;
@@ -348,7 +301,7 @@ void CTran::writeVariant(const VARIANT *value, int nesting) {
       Write(&upper, BoundBytes);
       const VARIANT *elements = static_cast<const VARIANT *>(array->pvData);
       for (LONGLONG i = 0; i < count; ++i) writeVariant(&elements[i], nesting + 1);
-    } else if (fixedElementWidth(elementType) != 0 && fixedElementWidth(elementType) == elementSize) {
+    } else if (arrayElementWidth(elementType) != 0 && arrayElementWidth(elementType) == elementSize) {
       // An array whose elements are not as wide as its tag says would be
       // read back with another length: it is refused like any other.
       Write(&tag, TagBytes);
@@ -400,7 +353,7 @@ HRESULT CTran::readVariant(VARIANT *value, int nesting, LONGLONG reserved) {
       V_VT(value) = VT_BSTR;
       return S_OK;
     }
-    const int width = scalarWidth(tag);
+    const int width = scalarPayloadWidth(tag);
     if (width < 0) raiseRefusedType(RV_HERE);
     Read(&V_UI1(value), ULONG(width));
     V_VT(value) = tag;
@@ -428,7 +381,7 @@ HRESULT CTran::readArray(VARIANT *value, VARTYPE tag, int nesting, LONGLONG rese
   // element type the platform has no arrays of) still answers
   // E_OUTOFMEMORY, as a failed creation does.
   const LONGLONG unclaimed = std::max<LONGLONG>(remaining() - reserved, 0);
-  const ULONG width = fixedElementWidth(elementType);
+  const ULONG width = arrayElementWidth(elementType);
   if (elementType == VT_VARIANT) {
     if (count * LeastRecordBytes > unclaimed) raiseInternalCondition(RV_HERE);
   } else if (width != 0) {
@@ -486,7 +439,7 @@ ULONGLONG CTran::variantSize(const VARIANT *value, int nesting) {
         Bstr copy(V_BSTR(value));
         return TagBytes + StringSize(copy.get());
       }
-      return TagBytes + std::max(scalarWidth(tag), 0);
+      return TagBytes + std::max(scalarPayloadWidth(tag), 0);
     }
     // Deeper than the writer goes: it refuses such a record.
     if (nesting >= MaxArrayNesting) return TagBytes;
@@ -528,7 +481,7 @@ ULONG unitsToZero(BSTR text) {
 bool isPlain(const VARIANT *value) {
   const VARTYPE tag = V_VT(value);
   if (tag == VT_BSTR) return V_BSTR(value) == nullptr || SysStringByteLen(V_BSTR(value)) % sizeof(OLECHAR) == 0;
-  return scalarWidth(tag) >= 0;
+  return scalarPayloadWidth(tag) >= 0;
 }
 
 }  // namespace
@@ -536,7 +489,7 @@ bool isPlain(const VARIANT *value) {
 bool PlainSizer::writeVariant(const VARIANT *value) {
   if (value == nullptr || !isPlain(value)) return false;
   if (V_VT(value) != VT_BSTR) {
-    total_ += TagBytes + ULONG(scalarWidth(V_VT(value)));
+    total_ += TagBytes + ULONG(scalarPayloadWidth(V_VT(value)));
     return true;
   }
   const BSTR text = V_BSTR(value);
@@ -557,7 +510,7 @@ bool PlainWriter::writeVariant(const VARIANT *value) {
   if (value == nullptr || !isPlain(value)) return false;
   const VARTYPE tag = V_VT(value);
   if (!write(&tag, TagBytes)) return false;
-  if (tag != VT_BSTR) return write(&V_UI1(value), ULONG(scalarWidth(tag)));
+  if (tag != VT_BSTR) return write(&V_UI1(value), ULONG(scalarPayloadWidth(tag)));
   const BSTR text = V_BSTR(value);
   if (text == nullptr) {
     const DWORD none = 0;
@@ -603,7 +556,7 @@ bool PlainReader::readVariant(VARIANT *value) {
     V_VT(value) = VT_BSTR;
     return true;
   }
-  const int width = scalarWidth(tag);
+  const int width = scalarPayloadWidth(tag);
   if (width < 0 || !read(&V_UI1(value), ULONG(width))) return false;
   V_VT(value) = tag;
   return true;
@@ -613,7 +566,7 @@ bool PlainReader::readVariant(VARIANT *value) {
 // and so is a count it would refuse.
 bool PlainReader::readArray(VARIANT *value, VARTYPE tag) {
   const VARTYPE elementType = VARTYPE(tag & ~VT_ARRAY);
-  const ULONG width = fixedElementWidth(elementType);
+  const ULONG width = arrayElementWidth(elementType);
   LONG bounds[2];
   if (width == 0 || !read(bounds, sizeof bounds)) return false;
   const LONGLONG count = LONGLONG(bounds[1]) - bounds[0] + 1;
