@@ -26,6 +26,11 @@ constexpr ULONG TagBytes = 2;
 constexpr ULONG BoundBytes = 4;
 // Tag, lower bound, upper bound.
 constexpr ULONG ArrayHeaderBytes = TagBytes + 2 * BoundBytes;
+// A string's block holds its 4-byte length, its bytes and a 2-byte
+// terminator, and must be measurable in 32 bits: the longest string record
+// whose string could ever be allocated (L counts the bytes and the
+// terminator).
+constexpr DWORD LargestStringRecord = 0xFFFFFFFFu - LengthBytes;
 // The least a variant record can take: its tag.
 constexpr LONGLONG LeastRecordBytes = TagBytes;
 
@@ -179,30 +184,48 @@ LONGLONG CTran::remaining() const {
   return std::max<LONGLONG>(LONGLONG(size_) - at, 0);
 }
 
+// The frame's line is not the raise's, so that a log tells the two records
+// of a failed copy apart.
 void CTran::writeFramed(const void *source, ULONG count) {
   RV_OPERATION("Write");
-  passThrough(RV_HERE, [&] {
-    if (array_ == nullptr) raiseNullPointer(RV_HERE);
-    const LONG at = cursor();
-    if (at < 0 || LONGLONG(at) + count > size_) raiseInternalCondition(RV_HERE);
-    if (count == 0) return;
-    if (source == nullptr) raiseNullPointer(RV_HERE);
-    std::memmove(data_ + at, source, count);
-    setCursor(at + LONG(count));
-  });
+  const Site frame = RV_HERE;
+  passThrough(frame, [&] { put(source, count, RV_HERE); });
 }
 
 void CTran::readFramed(void *destination, ULONG count) {
   RV_OPERATION("Read");
-  passThrough(RV_HERE, [&] {
-    if (array_ == nullptr) raiseNullPointer(RV_HERE);
-    const LONG at = cursor();
-    if (at < 0 || LONGLONG(at) + count > size_) raiseInternalCondition(RV_HERE);
-    if (count == 0) return;
-    if (destination == nullptr) raiseNullPointer(RV_HERE);
-    std::memmove(destination, data_ + at, count);
-    setCursor(at + LONG(count));
-  });
+  const Site frame = RV_HERE;
+  passThrough(frame, [&] { take(destination, count, RV_HERE); });
+}
+
+void CTran::put(const void *source, ULONG count, const Site &site) {
+  if (fits(source, count)) {
+    std::memmove(data_ + cursorField(), source, count);
+    moveCursor(count);
+    return;
+  }
+  if (array_ == nullptr) raiseNullPointer(site);
+  const LONG at = cursor();
+  if (at < 0 || LONGLONG(at) + count > size_) raiseInternalCondition(site);
+  if (count == 0) return;
+  if (source == nullptr) raiseNullPointer(site);
+  std::memmove(data_ + at, source, count);
+  setCursor(at + LONG(count));
+}
+
+void CTran::take(void *destination, ULONG count, const Site &site) {
+  if (fits(destination, count)) {
+    std::memmove(destination, data_ + cursorField(), count);
+    moveCursor(count);
+    return;
+  }
+  if (array_ == nullptr) raiseNullPointer(site);
+  const LONG at = cursor();
+  if (at < 0 || LONGLONG(at) + count > size_) raiseInternalCondition(site);
+  if (count == 0) return;
+  if (destination == nullptr) raiseNullPointer(site);
+  std::memmove(destination, data_ + at, count);
+  setCursor(at + LONG(count));
 }
 
 // ---- strings --------------------------------------------------------------
@@ -215,8 +238,8 @@ void CTran::WriteString(BSTR text) {
     // The whole record or nothing.
     if (LONGLONG(LengthBytes + length) > remaining()) raiseInternalCondition(RV_HERE);
     const DWORD stored = DWORD(length);
-    Write(&stored, LengthBytes);
-    Write(text, stored);
+    put(&stored, LengthBytes, RV_HERE);
+    put(text, stored, RV_HERE);
   });
 }
 
@@ -243,14 +266,19 @@ HRESULT CTran::ReadString(BSTR *text) {
     if (text == nullptr) raiseNullPointer(RV_HERE);
     SysFreeString(std::exchange(*text, nullptr));
     DWORD length = 0;
-    Read(&length, LengthBytes);
+    take(&length, LengthBytes, RV_HERE);
     if (length == 0) return S_OK;
-    // A length of 1 has no room for the terminator: no string can be made of it.
-    if (length < sizeof(OLECHAR)) return E_OUTOFMEMORY;
+    // A length of 1 has no room for the terminator, and one above
+    // LargestStringRecord no room in any string's block: no string can be
+    // made of either, and the read fails as that allocation would.
+    if (length < sizeof(OLECHAR) || length > LargestStringRecord) return E_OUTOFMEMORY;
+    // Any other length must lie within the blob before a string is made for
+    // it, so that a few bytes of a hostile blob cannot make the host commit
+    // gigabytes first.
     if (length > remaining()) raiseInternalCondition(RV_HERE);
     Bstr string = Bstr::attach(allocateStored(length));
     if (string.get() == nullptr) return E_OUTOFMEMORY;
-    Read(string.get(), length);
+    take(string.get(), length, RV_HERE);
     terminate(string.get(), length);
     *text = string.detach();
     return S_OK;
@@ -273,7 +301,7 @@ void CTran::writeVariant(const VARIANT *value, int nesting) {
     const VARTYPE tag = V_VT(value);
 
     if (!isArrayRecord(tag)) {
-      Write(&tag, TagBytes);
+      put(&tag, TagBytes, RV_HERE);
       if (tag == VT_EMPTY) return;
       if (tag == VT_BSTR) {
         // The text up to its first zero code unit, as the platform copies it.
@@ -283,7 +311,7 @@ void CTran::writeVariant(const VARIANT *value, int nesting) {
       }
       const int width = scalarPayloadWidth(tag);
       if (width < 0) raiseRefusedType(RV_HERE);
-      Write(&V_UI1(value), ULONG(width));
+      put(&V_UI1(value), ULONG(width), RV_HERE);
       return;
     }
 
@@ -296,20 +324,20 @@ void CTran::writeVariant(const VARIANT *value, int nesting) {
 
     HeldLock lock(array, RV_HERE);
     if (holdsVariants(elementType, elementSize)) {
-      Write(&VariantArrayTag, TagBytes);
-      Write(&lower, BoundBytes);
-      Write(&upper, BoundBytes);
+      put(&VariantArrayTag, TagBytes, RV_HERE);
+      put(&lower, BoundBytes, RV_HERE);
+      put(&upper, BoundBytes, RV_HERE);
       const VARIANT *elements = static_cast<const VARIANT *>(array->pvData);
       for (LONGLONG i = 0; i < count; ++i) writeVariant(&elements[i], nesting + 1);
     } else if (arrayElementWidth(elementType) != 0 && arrayElementWidth(elementType) == elementSize) {
       // An array whose elements are not as wide as its tag says would be
       // read back with another length: it is refused like any other.
-      Write(&tag, TagBytes);
-      Write(&lower, BoundBytes);
-      Write(&upper, BoundBytes);
+      put(&tag, TagBytes, RV_HERE);
+      put(&lower, BoundBytes, RV_HERE);
+      put(&upper, BoundBytes, RV_HERE);
       const ULONGLONG bytes = ULONGLONG(count) * elementSize;
       if (bytes > std::numeric_limits<ULONG>::max()) raiseInternalCondition(RV_HERE);
-      Write(array->pvData, ULONG(bytes));
+      put(array->pvData, ULONG(bytes), RV_HERE);
     } else {
       raiseRefusedType(RV_HERE);
     }
@@ -334,19 +362,19 @@ HRESULT CTran::readVariant(VARIANT *value, int nesting, LONGLONG reserved) {
     // The type is set only once the value it describes is complete, so a
     // failed read leaves a variant that is safe to clear.
     VARTYPE tag = VT_EMPTY;
-    Read(&tag, TagBytes);
+    take(&tag, TagBytes, RV_HERE);
     if (isArrayRecord(tag)) return readArray(value, tag, nesting, reserved);
 
     if (tag == VT_EMPTY) return S_OK;
     if (tag == VT_BSTR) {
       DWORD length = 0;
-      Read(&length, LengthBytes);
+      take(&length, LengthBytes, RV_HERE);
       Bstr string;
       if (length != 0) {
         if (length > remaining()) raiseInternalCondition(RV_HERE);
         string = Bstr::attach(allocateStored(length));
         if (string.get() == nullptr) raiseInternalCondition(RV_HERE);
-        Read(string.get(), length);
+        take(string.get(), length, RV_HERE);
         terminate(string.get(), length);
       }
       V_BSTR(value) = string.detach();
@@ -355,7 +383,7 @@ HRESULT CTran::readVariant(VARIANT *value, int nesting, LONGLONG reserved) {
     }
     const int width = scalarPayloadWidth(tag);
     if (width < 0) raiseRefusedType(RV_HERE);
-    Read(&V_UI1(value), ULONG(width));
+    take(&V_UI1(value), ULONG(width), RV_HERE);
     V_VT(value) = tag;
     return S_OK;
   });
@@ -365,8 +393,8 @@ HRESULT CTran::readArray(VARIANT *value, VARTYPE tag, int nesting, LONGLONG rese
   RV_OPERATION("ReadVariant");
   if (nesting >= MaxArrayNesting) raiseInternalCondition(RV_HERE);
   LONG lower = 0, upper = 0;
-  Read(&lower, BoundBytes);
-  Read(&upper, BoundBytes);
+  take(&lower, BoundBytes, RV_HERE);
+  take(&upper, BoundBytes, RV_HERE);
   const VARTYPE elementType = VARTYPE(tag & ~VT_ARRAY);
   // Computed wide: the bounds may be anything, up to a count of 2^32.
   const LONGLONG count = LONGLONG(upper) - lower + 1;
@@ -415,7 +443,7 @@ HRESULT CTran::readArray(VARIANT *value, VARTYPE tag, int nesting, LONGLONG rese
       }
     }
   } else if (width != 0 && elementSize == width) {
-    Read(array->pvData, ULONG(count * elementSize));
+    take(array->pvData, ULONG(count * elementSize), RV_HERE);
   } else {
     raiseRefusedType(RV_HERE);
   }

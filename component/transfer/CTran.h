@@ -90,7 +90,7 @@ class CTran {
   void WriteString(BSTR text);
   // Releases the caller's string and reads one string record into it; a
   // record of length 0 leaves it null. Returns E_OUTOFMEMORY when the string
-  // cannot be allocated (a stored length of 1 never can).
+  // cannot be allocated (a stored length of 1 or above 0xFFFFFFFB never can).
   [[nodiscard]] HRESULT ReadString(BSTR *text);
   // The bytes WriteString takes for `text`.
   static ULONG StringSize(BSTR text);
@@ -127,6 +127,12 @@ class CTran {
   }
   void writeFramed(const void *source, ULONG count);
   void readFramed(void *destination, ULONG count);
+  // The bytes of a record that one operation reads or writes in several
+  // pieces (a string, a variant): checked as Write and Read check them, and
+  // failing as the operation that asked, since to its caller it is one
+  // operation.
+  void put(const void *source, ULONG count, const Site &site);
+  void take(void *destination, ULONG count, const Site &site);
 
   void writeVariant(const VARIANT *value, int nesting);
   HRESULT readVariant(VARIANT *value, int nesting, LONGLONG reserved);
