@@ -103,20 +103,24 @@ void Err::logAndClear() {
 void Err::report() {
   try {
     log(true, true);
+    if (!setErrorInformation()) hr = E_FAIL;
+  } catch (...) {
+    hr = E_FAIL;
+  }
+}
+
+bool Err::setErrorInformation() const {
+  try {
     ComPtr<ICreateErrorInfo> create;
-    if (FAILED(CreateErrorInfo(create.put()))) {
-      hr = E_FAIL;
-      return;
-    }
+    if (FAILED(CreateErrorInfo(create.put()))) return false;
     Bstr wideSource = toBstr(source);
     Bstr wideDescription = toBstr(description);
     ComPtr<IErrorInfo> info;
-    if (FAILED(create->SetGUID(GUID_NULL)) || FAILED(create->SetSource(wideSource.get())) ||
-        FAILED(create->SetDescription(wideDescription.get())) || FAILED(create.query(IID_IErrorInfo, info)) ||
-        FAILED(SetErrorInfo(0, info.get())))
-      hr = E_FAIL;
+    return SUCCEEDED(create->SetGUID(GUID_NULL)) && SUCCEEDED(create->SetSource(wideSource.get())) &&
+           SUCCEEDED(create->SetDescription(wideDescription.get())) && SUCCEEDED(create.query(IID_IErrorInfo, info)) &&
+           SUCCEEDED(SetErrorInfo(0, info.get()));
   } catch (...) {
-    hr = E_FAIL;
+    return false;
   }
 }
 

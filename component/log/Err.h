@@ -55,6 +55,9 @@ class Err final {
   // Logs the error and sets it as the calling thread's error information.
   // Any failure on the way leaves hr at E_FAIL.
   void report();
+  // Sets the error as the calling thread's error information (GUID_NULL,
+  // source, description) without logging it; false when that failed.
+  bool setErrorInformation() const;
   // Replaces `text` with the XML error information of this error.
   void toXml(std::string &text) const;
 

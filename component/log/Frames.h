@@ -17,6 +17,7 @@
 #include <atomic>
 #include <new>
 #include <type_traits>
+#include <utility>
 
 #include "Err.h"
 #include "logHelperImpl.h"
@@ -111,6 +112,44 @@ template <typename Body> auto passThrough(const Site &site, Body &&body) -> std:
     throw e;
   } catch (...) {
     throw Err(E_FAIL, "", "general exception in try block", ModuleName, site.unit, site.operation, site.line, 1);
+  }
+}
+
+// A failure handed from one node's transfer to the node that called it.
+// Nodes call each other's transfers through an interface, so a failure has
+// to leave a callee as its result code; the error itself, already logged by
+// the callee's pass-through frame and carrying its location, is kept for the
+// thread, and the caller raises it again as it stands, as if it had passed
+// straight through: each frame on the way logs it once.
+//
+// Keeps `error` as the failure that `callee` hands back and sets it as the
+// thread's error information, for a caller that is not one of this
+// component's nodes. Returns the result code the callee answers.
+HRESULT handBack(const void *callee, Err &&error) noexcept;
+
+// After a call to `callee` failed with `hr`: raises the error that callee
+// handed back, unchanged, or, for a callee that handed none back (an object
+// that is not one of ours), an error made from the thread's error
+// information at `site`.
+[[noreturn]] void raiseHandedBack(const Site &site, const void *callee, HRESULT hr);
+
+inline HRESULT raiseIfFailedFrom(const Site &site, const void *callee, HRESULT hr) {
+  if (FAILED(hr)) raiseHandedBack(site, callee, hr);
+  return hr;
+}
+
+// Runs an internal operation that a node offers through an interface method
+// (`callee` is that interface): a pass-through frame whose failure is handed
+// back as above rather than thrown.
+template <typename Body> HRESULT handingBack(const Site &site, const void *callee, Body &&body) noexcept {
+  try {
+    passThrough(site, std::forward<Body>(body));
+    return S_OK;
+  } catch (Err &e) {
+    return handBack(callee, std::move(e));
+  } catch (...) {
+    // Only making the frame's own error can end here, out of memory.
+    return E_OUTOFMEMORY;
   }
 }
 

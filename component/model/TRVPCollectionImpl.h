@@ -201,8 +201,12 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     tran.Write(&count, sizeof count);
     for (size_t at = 0; at < members_.size(); ++at) {
       const Member &member = members_[at];
-      raiseIfFailed(RV_SITE(TemplateUnit), member.made() ? member.own()->M::TransferOut(blob)
-                                                         : Base::transferOf(member.get())->TransferOut(blob));
+      if (member.made()) {
+        raiseIfFailedFrom(RV_SITE(TemplateUnit), member.own()->transferKey(), member.own()->M::TransferOut(blob));
+      } else {
+        const ComPtr<IPerfTransfer> transfer = Base::transferOf(member.get());
+        raiseIfFailedFrom(RV_SITE(TemplateUnit), transfer.get(), transfer->TransferOut(blob));
+      }
     }
   }
 

@@ -94,7 +94,7 @@ class TRVPObjectImpl : public ObjectRoot,
       if (plain == E_OUTOFMEMORY) raiseResult(RV_SITE(TemplateUnit), plain);
       if (plain != S_OK) {
         raiseIfFailed(RV_SITE(TemplateUnit), CreateArray(blob.get()));
-        raiseIfFailed(RV_SITE(TemplateUnit), TransferOut(blob.get()));
+        raiseIfFailedFrom(RV_SITE(TemplateUnit), transferKey(), TransferOut(blob.get()));
       }
       Variant result;
       if (type == btAsString)
@@ -139,7 +139,7 @@ class TRVPObjectImpl : public ObjectRoot,
       if (plain == E_OUTOFMEMORY) raiseResult(RV_SITE(TemplateUnit), plain);
       if (plain != S_OK) {
         raiseIfFailed(RV_SITE(TemplateUnit), transfer->CreateArray(blob.get()));
-        raiseIfFailed(RV_SITE(TemplateUnit), transfer->TransferOut(blob.get()));
+        raiseIfFailedFrom(RV_SITE(TemplateUnit), transfer.get(), transfer->TransferOut(blob.get()));
       }
       readBlob(*blob.get(), RV_SITE(TemplateUnit));
       return S_OK;
@@ -170,32 +170,32 @@ class TRVPObjectImpl : public ObjectRoot,
   }
 
   // Writes the node's record at the blob's cursor: its own fields, then each
-  // child (members, for a collection) into the same blob.
+  // child (members, for a collection) into the same blob. An internal
+  // operation, not a member: a failure is logged once here and handed back
+  // to the node that called (see handBack).
   HRESULT STDMETHODCALLTYPE TransferOut(VARIANT *blob) override {
     RV_OPERATION("TransferOut");
-    return memberFrame(RV_SITE(transferUnit()), [&] {
-      passThrough(RV_SITE(transferUnit()), [&] {
-        CTran tran(blob);
-        static_cast<Derived *>(this)->writeRecord(tran, blob);
-        tran.close();
-      });
-      return S_OK;
+    return handingBack(RV_SITE(transferUnit()), transferKey(), [&] {
+      CTran tran(blob);
+      static_cast<Derived *>(this)->writeRecord(tran, blob);
+      tran.close();
     });
   }
 
   // Rebuilds the node from its record at the blob's cursor; the blob is the
-  // caller's array, whose cursor moves.
+  // caller's array, whose cursor moves. Framed as TransferOut is.
   HRESULT STDMETHODCALLTYPE TransferIn(VARIANT blob) override {
     RV_OPERATION("TransferIn");
-    return memberFrame(RV_SITE(transferUnit()), [&] {
-      passThrough(RV_SITE(transferUnit()), [&] {
-        CTran tran(&blob);
-        static_cast<Derived *>(this)->readRecord(tran, &blob);
-        tran.close();
-      });
-      return S_OK;
+    return handingBack(RV_SITE(transferUnit()), transferKey(), [&] {
+      CTran tran(&blob);
+      static_cast<Derived *>(this)->readRecord(tran, &blob);
+      tran.close();
     });
   }
+
+  // Who hands a transfer's failure back: the node's IPerfTransfer, the
+  // pointer its callers hold when they call it.
+  const void *transferKey() { return static_cast<IPerfTransfer *>(this); }
 
   // The record of an object: the common data (its ID), the class's own
   // fields, then the children. Collections replace these three.
@@ -214,7 +214,10 @@ class TRVPObjectImpl : public ObjectRoot,
     WriteCmnData(tran);
     std::apply([&](auto &...field) { (writeField(tran, field), ...); }, static_cast<Derived *>(this)->recordFields());
     RV_OPERATION("TransferOut");
-    for (IDispatch *child : children()) raiseIfFailed(RV_SITE(transferUnit()), transferOf(child)->TransferOut(blob));
+    for (IDispatch *child : children()) {
+      const ComPtr<IPerfTransfer> transfer = transferOf(child);
+      raiseIfFailedFrom(RV_SITE(transferUnit()), transfer.get(), transfer->TransferOut(blob));
+    }
   }
 
   // The same record for the plain walk, counted or written: the
@@ -264,10 +267,12 @@ class TRVPObjectImpl : public ObjectRoot,
     RV_OPERATION("TransferIn");
     if (tran.cursor() >= tran.size()) raiseInternalCondition(RV_SITE(transferUnit()));
     auto *node = child();
-    if constexpr (std::is_same_v<decltype(node), IDispatch *>)
-      raiseIfFailed(RV_SITE(transferUnit()), transferOf(node)->TransferIn(*blob));
-    else
-      raiseIfFailed(RV_SITE(transferUnit()), node->TransferIn(*blob));
+    if constexpr (std::is_same_v<decltype(node), IDispatch *>) {
+      const ComPtr<IPerfTransfer> transfer = transferOf(node);
+      raiseIfFailedFrom(RV_SITE(transferUnit()), transfer.get(), transfer->TransferIn(*blob));
+    } else {
+      raiseIfFailedFrom(RV_SITE(transferUnit()), node->transferKey(), node->TransferIn(*blob));
+    }
   }
 
  protected:
@@ -384,7 +389,7 @@ class TRVPObjectImpl : public ObjectRoot,
   void readBlob(VARIANT &blob, const Site &site) {
     const HRESULT plain = plainLoad(*this, blob);
     if (plain == E_OUTOFMEMORY) raiseResult(site, plain);
-    if (plain != S_OK) raiseIfFailed(site, TransferIn(blob));
+    if (plain != S_OK) raiseIfFailedFrom(site, transferKey(), TransferIn(blob));
   }
 
   static bool plainReadField(PlainReader &in, TextField &field) {
