@@ -16,10 +16,6 @@ class PlainReader;
 class PlainSizer;
 class PlainWriter;
 
-// Asked of a node to learn whether it is one of this component's own: only
-// they answer it, with their inner unknown. Nobody outside knows it.
-inline constexpr IID OwnNodeId = {0x8ccc43f9, 0x8334, 0x4fd7, {0x8d, 0x36, 0xa4, 0xa1, 0xf0, 0x29, 0x17, 0xc7}};
-
 class ObjectRoot {
  public:
   ObjectRoot() { Module::lock(); }
@@ -38,6 +34,13 @@ class ObjectRoot {
   // The object behind an interface pointer of one of this component's own
   // nodes; null for any other object. It lives as long as the caller's
   // reference to `unknown`.
+  //
+  // A node is known by its identity, the IUnknown every COM object answers:
+  // ours is the inner unknown, whose method table belongs to this module
+  // alone. Nothing new is asked of the object, and a node of another build
+  // of this component (another module, another layout) is not taken for one
+  // of ours. An aggregated node answers its outer object's identity and is
+  // treated as any other object.
   static ObjectRoot *ownNode(IUnknown *unknown);
 
   // The plain walk of a blob (see TRVPObjectImpl::plainBlob): the
@@ -73,6 +76,11 @@ class ObjectRoot {
     ULONG STDMETHODCALLTYPE AddRef() override { return owner()->innerAddRef(); }
     ULONG STDMETHODCALLTYPE Release() override { return owner()->innerRelease(); }
     ObjectRoot *owner() { return reinterpret_cast<ObjectRoot *>(reinterpret_cast<char *>(this) - innerOffset()); }
+    // The method table every inner unknown of this module points at.
+    static const void *table() {
+      static const Inner model;
+      return *reinterpret_cast<const void *const *>(&model);
+    }
   };
   static std::ptrdiff_t innerOffset();
 
@@ -91,8 +99,7 @@ inline std::ptrdiff_t ObjectRoot::innerOffset() { return offsetof(ObjectRoot, in
 
 inline HRESULT ObjectRoot::innerQueryInterface(REFIID riid, void **object) {
   if (object == nullptr) return E_POINTER;
-  void *found = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, OwnNodeId) ? static_cast<IUnknown *>(&inner_)
-                                                                              : findInterface(riid);
+  void *found = IsEqualIID(riid, IID_IUnknown) ? static_cast<IUnknown *>(&inner_) : findInterface(riid);
   *object = found;
   if (found == nullptr) return E_NOINTERFACE;
   static_cast<IUnknown *>(found)->AddRef();
@@ -100,12 +107,14 @@ inline HRESULT ObjectRoot::innerQueryInterface(REFIID riid, void **object) {
 }
 
 inline ObjectRoot *ObjectRoot::ownNode(IUnknown *unknown) {
-  IUnknown *inner = nullptr;
-  if (unknown == nullptr || FAILED(unknown->QueryInterface(OwnNodeId, reinterpret_cast<void **>(&inner))) ||
-      inner == nullptr)
+  IUnknown *identity = nullptr;
+  if (unknown == nullptr || FAILED(unknown->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&identity))) ||
+      identity == nullptr)
     return nullptr;
-  ObjectRoot *node = static_cast<Inner *>(inner)->owner();
-  inner->Release();
+  // Every interface pointer points at its method table.
+  const bool ours = *reinterpret_cast<const void *const *>(identity) == Inner::table();
+  ObjectRoot *node = ours ? static_cast<Inner *>(identity)->owner() : nullptr;
+  identity->Release();
   return node;
 }
 
