@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+#include "small_buffer.h"
+
 namespace {
 
 // VARIANT and DECIMAL travel by value as plain structures of their size.
@@ -82,19 +84,19 @@ HRESULT WINAPI DispCallFunc(void *pvInstance, ULONG_PTR oVft, CALLCONV cc, VARTY
   }
   if (function == nullptr) return E_INVALIDARG;
 
-  std::vector<ffi_type *> types;
-  std::vector<void *> values;
-  types.reserve(cActuals + 1);
-  values.reserve(cActuals + 1);
+  const size_t count = size_t(cActuals) + (pvInstance != nullptr ? 1 : 0);
+  platform::typelib::SmallBuffer<ffi_type *> types(count, nullptr);
+  platform::typelib::SmallBuffer<void *> values(count, nullptr);
+  size_t at = 0;
   if (pvInstance != nullptr) {
-    types.push_back(&ffi_type_pointer);
-    values.push_back(&pvInstance);
+    types[at] = &ffi_type_pointer;
+    values[at++] = &pvInstance;
   }
-  for (UINT i = 0; i < cActuals; ++i) {
+  for (UINT i = 0; i < cActuals; ++i, ++at) {
     ffi_type *type = ffiType(prgvt[i]);
     if (type == nullptr || prgpvarg[i] == nullptr) return DISP_E_BADVARTYPE;
-    types.push_back(type);
-    values.push_back(argumentValue(prgvt[i], prgpvarg[i]));
+    types[at] = type;
+    values[at] = argumentValue(prgvt[i], prgpvarg[i]);
   }
 
   ffi_type *returnType = (vtReturn == VT_EMPTY || vtReturn == VT_VOID) ? &ffi_type_void : ffiType(vtReturn);

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "small_buffer.h"
 #include "type_info.h"
 
 namespace platform::typelib {
@@ -93,18 +94,35 @@ HRESULT argumentType(TypeLibrary *owner, const Type &t, VARTYPE &vt, int depth) 
 
 bool isMissing(const VARIANT *v) { return V_VT(v) == VT_ERROR && V_ERROR(v) == DISP_E_PARAMNOTFOUND; }
 
+// The types of a member's parameters and result, as invokeMember asks for
+// them one at a time.
+Signature resolveSignature(const TypeInfo::Member &member) {
+  const Func &f = *member.func;
+  Signature made;
+  made.params.resize(f.params.size(), VT_EMPTY);
+  made.refused.resize(f.params.size(), S_OK);
+  for (size_t i = 0; i < f.params.size(); ++i)
+    made.refused[i] = argumentType(member.owner, f.params[i].type, made.params[i]);
+  if (f.result.vt != VT_HRESULT) made.resultRefused = argumentType(member.owner, f.result, made.result);
+  return made;
+}
+
+VARIANT emptyVariant() {
+  VARIANT v;
+  VariantInit(&v);
+  return v;
+}
+
 // The variants of one call: what the function table receives, and the values
 // that they point to.
 class Arguments {
  public:
-  explicit Arguments(size_t count) : passed_(count), held_(count), owned_(count, false) {
-    for (size_t i = 0; i < count; ++i) {
-      VariantInit(&passed_[i]);
-      VariantInit(&held_[i]);
-    }
-    pointers_.resize(count);
-    types_.resize(count);
-  }
+  explicit Arguments(size_t count)
+      : passed_(count, emptyVariant()),
+        held_(count, emptyVariant()),
+        owned_(count, 0),
+        pointers_(count, nullptr),
+        types_(count, VT_EMPTY) {}
   ~Arguments() {
     for (size_t i = 0; i < passed_.size(); ++i) {
       if (owned_[i]) VariantClear(&passed_[i]);
@@ -113,7 +131,7 @@ class Arguments {
   }
   VARIANT &passed(size_t i) { return passed_[i]; }
   VARIANT &held(size_t i) { return held_[i]; }
-  void own(size_t i) { owned_[i] = true; }
+  void own(size_t i) { owned_[i] = 1; }
   void set(size_t i, VARTYPE vt, VARIANT *value) {
     types_[i] = vt;
     pointers_[i] = value;
@@ -122,11 +140,11 @@ class Arguments {
   VARIANTARG **pointers() { return pointers_.data(); }
 
  private:
-  std::vector<VARIANT> passed_;
-  std::vector<VARIANT> held_;
-  std::vector<bool> owned_;
-  std::vector<VARIANTARG *> pointers_;
-  std::vector<VARTYPE> types_;
+  SmallBuffer<VARIANT> passed_;
+  SmallBuffer<VARIANT> held_;
+  SmallBuffer<unsigned char> owned_;
+  SmallBuffer<VARIANTARG *> pointers_;
+  SmallBuffer<VARTYPE> types_;
 };
 
 // Binds one argument `source` (or the parameter's stand-in when it is
@@ -246,7 +264,7 @@ HRESULT invokeMember(TypeInfo &info, void *instance, MEMBERID memid, WORD flags,
     return hr;
   }
   if (params->cArgs > inCount) return DISP_E_BADPARAMCOUNT;
-  std::vector<int> sourceOf(count, -1);  // index into rgvarg
+  SmallBuffer<int> sourceOf(count, -1);  // index into rgvarg
   for (UINT k = 0; k < positional; ++k) sourceOf[k] = int(params->cArgs - 1 - k);
   for (UINT n = 0; n < params->cNamedArgs; ++n) {
     const DISPID id = params->rgdispidNamedArgs[n];
@@ -266,13 +284,14 @@ HRESULT invokeMember(TypeInfo &info, void *instance, MEMBERID memid, WORD flags,
     sourceOf[target] = int(n);
   }
 
+  const Signature *signature = info.signature(member, resolveSignature);
+  if (signature == nullptr) return E_OUTOFMEMORY;
   Arguments args(count);
   VARIANT ret;
   VariantInit(&ret);
   for (size_t i = 0; i < count; ++i) {
-    VARTYPE vt;
-    HRESULT hr = argumentType(member->owner, f.params[i].type, vt);
-    if (FAILED(hr)) return hr;
+    if (FAILED(signature->refused[i])) return signature->refused[i];
+    const VARTYPE vt = signature->params[i];
     if (hasRetval && i == count - 1) {
       if (!(vt & VT_BYREF)) return DISP_E_BADVARTYPE;
       const VARTYPE target = vt & ~VT_BYREF;
@@ -288,7 +307,7 @@ HRESULT invokeMember(TypeInfo &info, void *instance, MEMBERID memid, WORD flags,
       continue;
     }
     VARIANT *source = sourceOf[i] >= 0 ? &params->rgvarg[sourceOf[i]] : nullptr;
-    hr = bind(args, i, vt, f.params[i], source);
+    const HRESULT hr = bind(args, i, vt, f.params[i], source);
     if (FAILED(hr)) {
       VariantClear(&ret);
       if (argError && sourceOf[i] >= 0 && hr != DISP_E_BADPARAMCOUNT) *argError = UINT(sourceOf[i]);
@@ -301,8 +320,8 @@ HRESULT invokeMember(TypeInfo &info, void *instance, MEMBERID memid, WORD flags,
 
   VARTYPE returned = VT_ERROR;
   if (f.result.vt != VT_HRESULT) {
-    HRESULT hr = argumentType(member->owner, f.result, returned);
-    if (FAILED(hr)) return hr;
+    if (FAILED(signature->resultRefused)) return signature->resultRefused;
+    returned = signature->result;
   }
   VARIANT value;
   VariantInit(&value);

@@ -380,6 +380,8 @@ HRESULT TypeInfo::create(TypeLibrary *lib, UINT index, bool interfaceHalf, IType
   }
   info->lookup_ = own;
   info->lookup_.insert(info->lookup_.end(), inherited.begin(), inherited.end());
+  info->signatures_.reset(new (std::nothrow) std::atomic<const Signature *>[info->lookup_.size()]());
+  if (info->signatures_ == nullptr) return E_OUTOFMEMORY;
   *out = info.detach();
   return S_OK;
 }
@@ -428,6 +430,29 @@ const Var *TypeInfo::varById(MEMBERID memid) const {
   for (const Var &v : type_->vars)
     if (v.memid == memid) return &v;
   return nullptr;
+}
+
+TypeInfo::~TypeInfo() {
+  if (signatures_ == nullptr) return;
+  for (size_t i = 0; i < lookup_.size(); ++i) delete signatures_[i].load(std::memory_order_acquire);
+}
+
+const Signature *TypeInfo::signature(const Member *member, Signature (*make)(const Member &)) const {
+  std::atomic<const Signature *> &slot = signatures_[size_t(member - lookup_.data())];
+  const Signature *known = slot.load(std::memory_order_acquire);
+  if (known != nullptr) return known;
+  const Signature *made = nullptr;
+  try {
+    made = new Signature(make(*member));
+  } catch (const std::bad_alloc &) {
+    return nullptr;
+  }
+  // Two callers may make it at once; the first one kept serves both.
+  if (!slot.compare_exchange_strong(known, made, std::memory_order_acq_rel)) {
+    delete made;
+    return known;
+  }
+  return made;
 }
 
 const TypeInfo::Member *TypeInfo::findFunc(MEMBERID memid, WORD flags) const {

@@ -89,6 +89,17 @@ class TypeLibrary final : public ITypeLib {
   std::map<GUID, UINT, GuidLess> byGuid_;
 };
 
+// What calling a function through its function table takes from its
+// types: the type each parameter travels in, or why it cannot travel, and
+// the same for the result. Type libraries do not change once loaded, so it
+// is worked out once per function.
+struct Signature {
+  std::vector<VARTYPE> params;
+  std::vector<HRESULT> refused;  // S_OK, or why parameter i cannot be passed
+  VARTYPE result = VT_ERROR;
+  HRESULT resultRefused = S_OK;
+};
+
 class TypeInfo final : public ITypeInfo {
  public:
   // A function as one view shows it: the function, the library whose
@@ -106,6 +117,10 @@ class TypeInfo final : public ITypeInfo {
   // The function with this id that answers one of the invoke `flags`, own
   // functions first, then inherited ones.
   const Member *findFunc(MEMBERID memid, WORD flags) const;
+  // The signature of a member that findFunc found, made by `make` the first
+  // time it is asked for and kept with this description; null when there
+  // was no memory to make it.
+  const Signature *signature(const Member *member, Signature (*make)(const Member &)) const;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
   ULONG STDMETHODCALLTYPE AddRef() override;
@@ -135,6 +150,7 @@ class TypeInfo final : public ITypeInfo {
 
  private:
   TypeInfo(TypeLibrary *lib, UINT index, bool interfaceHalf);
+  ~TypeInfo();
   bool dispatchView() const;
   TYPEKIND viewKind() const;
   HRESULT collectInherited(std::vector<Member> &into);
@@ -148,6 +164,8 @@ class TypeInfo final : public ITypeInfo {
   bool interfaceHalf_;
   std::vector<Member> funcs_;   // what GetFuncDesc counts
   std::vector<Member> lookup_;  // own functions, then inherited ones
+  // One slot per entry of lookup_, filled once by signature().
+  std::unique_ptr<std::atomic<const Signature *>[]> signatures_;
   std::vector<Ref<TypeLibrary>> bases_;
 };
 
