@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <atomic>
+
 #include "Boundary.h"
 #include "ComPtr.h"
 #include "InterfaceIds.h"
@@ -38,10 +40,10 @@ template <typename I> class DispatchFromTypeLibrary : public I {
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR *names, UINT count, LCID lcid, DISPID *ids) override {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     return inproc::boundary([&] {
-      ComPtr<ITypeInfo> info;
-      HRESULT hr = inproc::typeInfo(iidOf<I>(), lcid, loadContract, nullptr, info.put());
+      ITypeInfo *info = nullptr;
+      const HRESULT hr = description(lcid, info);
       if (FAILED(hr)) return hr;
-      return DispGetIDsOfNames(info.get(), names, count, ids);
+      return DispGetIDsOfNames(info, names, count, ids);
     });
   }
 
@@ -49,15 +51,21 @@ template <typename I> class DispatchFromTypeLibrary : public I {
                                    VARIANT *result, EXCEPINFO *exception, UINT *argumentError) override {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     return inproc::boundary([&] {
-      ComPtr<ITypeInfo> info;
-      HRESULT hr = inproc::typeInfo(iidOf<I>(), lcid, loadContract, nullptr, info.put());
+      ITypeInfo *info = nullptr;
+      const HRESULT hr = description(lcid, info);
       if (FAILED(hr)) return hr;
       // The enumerator is a property; some script engines ask for it as a
       // method only, which the type information alone would refuse.
       if (member == DISPID_NEWENUM && flags == DISPATCH_METHOD) flags |= DISPATCH_PROPERTYGET;
-      return DispInvoke(static_cast<I *>(this), info.get(), member, flags, parameters, result, exception,
-                        argumentError);
+      return DispInvoke(static_cast<I *>(this), info, member, flags, parameters, result, exception, argumentError);
     });
+  }
+
+ private:
+  // The interface's function-table description, lent by the module.
+  static HRESULT description(LCID lcid, ITypeInfo *&info) {
+    static std::atomic<ITypeInfo *> kept{nullptr};
+    return inproc::lentTypeInfo(kept, iidOf<I>(), lcid, loadContract, info);
   }
 };
 
