@@ -158,7 +158,8 @@ std::vector<Selection> expandPath(const CounterPath &path, const DataBlock &bloc
         selection.occurrence = occurrence;
         selection.counterPosition = position;
         selection.counterIndex = object.counters[position].nameIndex;
-        selection.path = (machine.empty() ? Text() : text("\\\\") + machine) + text("\\") + names.name(object.nameIndex);
+        selection.path =
+            (machine.empty() ? Text() : text("\\\\") + machine) + text("\\") + names.name(object.nameIndex);
         if (hasInstance) selection.path += text("(") + instanceLabel(name, occurrence) + text(")");
         selection.path += text("\\") + names.name(selection.counterIndex);
         selections.push_back(std::move(selection));
@@ -183,7 +184,8 @@ std::vector<Selection> expandPath(const CounterPath &path, const DataBlock &bloc
   if (!objectFound) {
     problem = "no performance object of that name is in the data";
   } else if (!instanceFound) {
-    problem = path.hasInstance ? "the object has no instance of that name" : "the object has instances: name one, or * for every one";
+    problem = path.hasInstance ? "the object has no instance of that name"
+                               : "the object has instances: name one, or * for every one";
   } else {
     problem = "the object has no counter of that name";
   }

@@ -75,8 +75,7 @@ std::string jsonValue(const CounterValue &value) {
 LocalTime localNow() {
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const auto millisecond =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  const auto millisecond = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
   // The program reads the clock on one thread only, so the runtime's shared
   // results of localtime and gmtime are safe here.
   const std::tm local = *std::localtime(&seconds);
@@ -135,8 +134,8 @@ std::string plainValue(const CounterValue &value) {
 std::string headerRow(Format format, const LocalTime &time, const std::vector<std::string> &paths) {
   if (format != Format::Csv && format != Format::Tsv) return "";
   const char *separator = format == Format::Csv ? "," : "\t";
-  std::string row = quoted(std::string(format == Format::Csv ? "(PDH-CSV 4.0)" : "(PDH-TSV 4.0)") + " (" +
-                           time.zone + ")(" + std::to_string(-time.offsetMinutes) + ")");
+  std::string row = quoted(std::string(format == Format::Csv ? "(PDH-CSV 4.0)" : "(PDH-TSV 4.0)") + " (" + time.zone +
+                           ")(" + std::to_string(-time.offsetMinutes) + ")");
   for (const std::string &path : paths) row += separator + quoted(path);
   return row + "\n";
 }

@@ -5,6 +5,7 @@
 // Wrong usage and a missing definition file are told, not crashed on.
 #include "ComponentFixture.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -47,6 +48,12 @@ std::vector<std::string> lines(const std::string &text) {
     result.push_back(line);
   }
   return result;
+}
+
+// Standard output as POSIX writes it: Windows ends its lines with CR LF.
+std::string withoutReturns(std::string text) {
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+  return text;
 }
 
 bool endsWith(const std::string &text, const std::string &end) {
@@ -325,9 +332,11 @@ TEST_F(SampleHost, PathsWithStarsGoToACsvFileWithRatesFromTheFirstRow) {
   // -q lists the paths, "(*)" for an object with instances; -l names the types.
   output.clear();
   ASSERT_EQ(0, runProgram(std::string(PERFQUERY_PROGRAM) + " -q #" + indexOf(0), output)) << output;
+  output = withoutReturns(output);
   EXPECT_NE(std::string::npos, output.find("\\" + sessions + "(*)\\" + bytes + "\n")) << output;
   output.clear();
   ASSERT_EQ(0, runProgram(std::string(PERFQUERY_PROGRAM) + " -qx #" + indexOf(0), output)) << output;
+  output = withoutReturns(output);
   EXPECT_NE(std::string::npos, output.find("\\" + sessions + "(client-3)\\" + active + "\n")) << output;
   output.clear();
   ASSERT_EQ(0, runProgram(std::string(PERFQUERY_PROGRAM) + " -l #" + indexOf(0), output)) << output;

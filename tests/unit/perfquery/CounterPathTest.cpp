@@ -2,6 +2,7 @@
 // written as CSV, TSV and JSON.
 #include <gtest/gtest.h>
 
+#include <windows.h>
 #include <winperf.h>
 
 #include <string>
@@ -134,16 +135,18 @@ TEST(SampleFormat, WritesTheSystemReadersCsvAndTsvAndOneJsonObjectASample) {
   gone.form = CounterValue::Form::Undefined;
   const std::vector<CounterValue> values = {rate, count, gone};
 
-  EXPECT_EQ("\"(PDH-CSV 4.0) (W. Europe Daylight Time)(-120)\",\"\\\\H\\M\\Rate\",\"\\\\H\\M(\"\"q\"\")\\Count\","
-            "\"\\\\H\\M\\Gone\"\n",
-            perfquery::headerRow(perfquery::Format::Csv, time, paths));
+  EXPECT_EQ(
+      "\"(PDH-CSV 4.0) (W. Europe Daylight Time)(-120)\",\"\\\\H\\M\\Rate\",\"\\\\H\\M(\"\"q\"\")\\Count\","
+      "\"\\\\H\\M\\Gone\"\n",
+      perfquery::headerRow(perfquery::Format::Csv, time, paths));
   EXPECT_EQ("\"05/31/2024 13:45:02.047\",\"12.500000\",\"18446744073709551615\",\"\"\n",
             perfquery::sampleRow(perfquery::Format::Csv, time, paths, values));
   EXPECT_EQ(0u, perfquery::headerRow(perfquery::Format::Tsv, time, paths).rfind("\"(PDH-TSV 4.0) (W. Europe", 0));
   EXPECT_EQ("\"05/31/2024 13:45:02.047\"\t\"12.500000\"\t\"18446744073709551615\"\t\"\"\n",
             perfquery::sampleRow(perfquery::Format::Tsv, time, paths, values));
   EXPECT_EQ("", perfquery::headerRow(perfquery::Format::Json, time, paths));
-  EXPECT_EQ("{\"time\": \"2024-05-31T13:45:02.047+02:00\", \"\\\\\\\\H\\\\M\\\\Rate\": 12.500000, "
-            "\"\\\\\\\\H\\\\M(\\\"q\\\")\\\\Count\": 18446744073709551615, \"\\\\\\\\H\\\\M\\\\Gone\": null}\n",
-            perfquery::sampleRow(perfquery::Format::Json, time, paths, values));
+  EXPECT_EQ(
+      "{\"time\": \"2024-05-31T13:45:02.047+02:00\", \"\\\\\\\\H\\\\M\\\\Rate\": 12.500000, "
+      "\"\\\\\\\\H\\\\M(\\\"q\\\")\\\\Count\": 18446744073709551615, \"\\\\\\\\H\\\\M\\\\Gone\": null}\n",
+      perfquery::sampleRow(perfquery::Format::Json, time, paths, values));
 }
