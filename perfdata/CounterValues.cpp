@@ -6,6 +6,8 @@
 #include <map>
 #include <utility>
 
+#include "rvCounterTypes.h"
+
 namespace perfdata {
 namespace {
 
@@ -24,50 +26,21 @@ CounterValue undefined() {
   return value;
 }
 
-// The counter types winperf.h names, as data; PERF_PRECISION_TIMESTAMP is
-// PERF_LARGE_RAW_BASE under another name.
+// The winperf.h types a definition file may not name, which readers still
+// meet in other providers' data. The types a definition file may name come
+// from the contract's own table.
 struct TypeName {
   DWORD type;
   const char *name;
 };
 #define TYPE_NAME(type) \
   { static_cast<DWORD>(type), #type }
-constexpr TypeName typeNames[] = {
-    TYPE_NAME(PERF_COUNTER_COUNTER),
-    TYPE_NAME(PERF_COUNTER_TIMER),
-    TYPE_NAME(PERF_COUNTER_QUEUELEN_TYPE),
-    TYPE_NAME(PERF_COUNTER_LARGE_QUEUELEN_TYPE),
+constexpr TypeName otherTypeNames[] = {
     TYPE_NAME(PERF_COUNTER_100NS_QUEUELEN_TYPE),
     TYPE_NAME(PERF_COUNTER_OBJ_TIME_QUEUELEN_TYPE),
-    TYPE_NAME(PERF_COUNTER_BULK_COUNT),
-    TYPE_NAME(PERF_COUNTER_TEXT),
-    TYPE_NAME(PERF_COUNTER_RAWCOUNT),
-    TYPE_NAME(PERF_COUNTER_LARGE_RAWCOUNT),
-    TYPE_NAME(PERF_COUNTER_RAWCOUNT_HEX),
-    TYPE_NAME(PERF_COUNTER_LARGE_RAWCOUNT_HEX),
-    TYPE_NAME(PERF_SAMPLE_FRACTION),
-    TYPE_NAME(PERF_SAMPLE_COUNTER),
-    TYPE_NAME(PERF_COUNTER_NODATA),
-    TYPE_NAME(PERF_COUNTER_TIMER_INV),
-    TYPE_NAME(PERF_SAMPLE_BASE),
-    TYPE_NAME(PERF_AVERAGE_TIMER),
-    TYPE_NAME(PERF_AVERAGE_BASE),
-    TYPE_NAME(PERF_AVERAGE_BULK),
     TYPE_NAME(PERF_OBJ_TIME_TIMER),
-    TYPE_NAME(PERF_100NSEC_TIMER),
-    TYPE_NAME(PERF_100NSEC_TIMER_INV),
-    TYPE_NAME(PERF_COUNTER_MULTI_TIMER),
-    TYPE_NAME(PERF_COUNTER_MULTI_TIMER_INV),
-    TYPE_NAME(PERF_COUNTER_MULTI_BASE),
-    TYPE_NAME(PERF_100NSEC_MULTI_TIMER),
-    TYPE_NAME(PERF_100NSEC_MULTI_TIMER_INV),
-    TYPE_NAME(PERF_RAW_FRACTION),
     TYPE_NAME(PERF_LARGE_RAW_FRACTION),
-    TYPE_NAME(PERF_RAW_BASE),
     TYPE_NAME(PERF_LARGE_RAW_BASE),
-    TYPE_NAME(PERF_ELAPSED_TIME),
-    TYPE_NAME(PERF_COUNTER_DELTA),
-    TYPE_NAME(PERF_COUNTER_LARGE_DELTA),
     TYPE_NAME(PERF_PRECISION_SYSTEM_TIMER),
     TYPE_NAME(PERF_PRECISION_100NS_TIMER),
     TYPE_NAME(PERF_PRECISION_OBJECT_TIMER),
@@ -107,46 +80,54 @@ bool ratePerSecond(ULONGLONG countBefore, ULONGLONG countNow, const Sample &befo
   return true;
 }
 
+CounterValue counterValue(const std::vector<CounterDefinition> &counters, size_t index, const Sample &now,
+                          const Sample *before, bool raw) {
+  const CounterDefinition &counter = counters[index];
+  RawValue value = readRawValue(counter, *now.counters);
+  CounterValue shown;
+  shown.integer = value.integer;
+  if (value.size == 0) {
+    shown.form = CounterValue::Form::Nothing;
+  } else if (!value.bytes.empty()) {
+    shown.form = CounterValue::Form::Bytes;
+    shown.bytes = std::move(value.bytes);
+  } else if (raw) {
+    shown.form = CounterValue::Form::Integer;
+  } else if (isRate(counter.type)) {
+    if (before == nullptr) {
+      shown.form = CounterValue::Form::FirstRaw;
+    } else {
+      RawValue earlier = readRawValue(counter, *before->counters);
+      shown.form = CounterValue::Form::Rate;
+      if (earlier.size != value.size || !ratePerSecond(earlier.integer, value.integer, *before, now, shown.number)) {
+        shown = undefined();
+      }
+    }
+  } else if (DWORD baseType = baseTypeOf(counter.type)) {
+    bool hasBase = index + 1 < counters.size() && counters[index + 1].type == baseType;
+    RawValue base = hasBase ? readRawValue(counters[index + 1], *now.counters) : RawValue{};
+    if (base.integer == 0) {
+      shown = undefined();
+    } else {
+      shown.form = CounterValue::Form::Percent;
+      shown.number = 100.0 * static_cast<double>(value.integer) / static_cast<double>(base.integer);
+    }
+  } else {
+    shown.form = CounterValue::Form::Integer;
+  }
+  return shown;
+}
+
 std::vector<CounterValue> displayValues(const std::vector<CounterDefinition> &counters, const Sample &now,
-                                        const Sample *before) {
+                                        const Sample *before, bool raw) {
   std::vector<CounterValue> values;
   values.reserve(counters.size());
-  for (size_t index = 0; index < counters.size(); ++index) {
-    const CounterDefinition &counter = counters[index];
-    RawValue raw = readRawValue(counter, *now.counters);
-    CounterValue value;
-    value.integer = raw.integer;
-    if (raw.size == 0) {
-      value.form = CounterValue::Form::Nothing;
-    } else if (!raw.bytes.empty()) {
-      value.form = CounterValue::Form::Bytes;
-      value.bytes = std::move(raw.bytes);
-    } else if (isRate(counter.type)) {
-      if (before == nullptr) {
-        value.form = CounterValue::Form::FirstRaw;
-      } else {
-        RawValue earlier = readRawValue(counter, *before->counters);
-        value.form = CounterValue::Form::Rate;
-        if (earlier.size != raw.size || !ratePerSecond(earlier.integer, raw.integer, *before, now, value.number)) {
-          value = undefined();
-        }
-      }
-    } else if (DWORD baseType = baseTypeOf(counter.type)) {
-      bool hasBase = index + 1 < counters.size() && counters[index + 1].type == baseType;
-      RawValue base = hasBase ? readRawValue(counters[index + 1], *now.counters) : RawValue{};
-      if (base.integer == 0) {
-        value = undefined();
-      } else {
-        value.form = CounterValue::Form::Percent;
-        value.number = 100.0 * static_cast<double>(raw.integer) / static_cast<double>(base.integer);
-      }
-    } else {
-      value.form = CounterValue::Form::Integer;
-    }
-    values.push_back(std::move(value));
-  }
+  for (size_t index = 0; index < counters.size(); ++index)
+    values.push_back(counterValue(counters, index, now, before, raw));
   return values;
 }
+
+bool needsEarlierSample(DWORD type) { return isRate(type); }
 
 std::string formatValue(const CounterValue &value) {
   char text[64];
@@ -189,11 +170,19 @@ std::vector<const Instance *> matchInstances(const Object &before, const Object 
   return matches;
 }
 
-const char *counterTypeName(DWORD type) {
-  for (const TypeName &entry : typeNames) {
+std::string counterTypeName(DWORD type) {
+  for (const rv::CounterTypeName &entry : rv::CounterTypeNames) {
+    if (entry.type != type) continue;
+    std::string name;
+    for (const OLECHAR *at = entry.name; *at != 0; ++at) name += static_cast<char>(*at);
+    return name;
+  }
+  for (const TypeName &entry : otherTypeNames) {
     if (entry.type == type) return entry.name;
   }
-  return nullptr;
+  char hex[16];
+  snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(type));
+  return hex;
 }
 
 }  // namespace perfdata

@@ -60,10 +60,21 @@ struct CounterValue {
   std::vector<BYTE> bytes;
 };
 
-// The values to show for every counter of an object's counter block, `before`
-// being the same instance's previous sample, or null for the first.
+// The value to show for the counter at `index` of `counters`, `before` being
+// the same instance's previous sample, or null for the first. With `raw`,
+// every counter of a fixed size shows its raw value as an integer: no rate
+// and no percentage is formed.
+CounterValue counterValue(const std::vector<CounterDefinition> &counters, size_t index, const Sample &now,
+                          const Sample *before, bool raw = false);
+
+// The values to show for every counter of an object's counter block, as
+// counterValue gives them.
 std::vector<CounterValue> displayValues(const std::vector<CounterDefinition> &counters, const Sample &now,
-                                        const Sample *before);
+                                        const Sample *before, bool raw = false);
+
+// Whether a counter of this type shows a value only against an earlier
+// sample: the rates.
+bool needsEarlierSample(DWORD type);
 
 // The change of a count per second between two samples. False when the
 // clock did not advance, its frequency is not positive, or the count went
@@ -81,8 +92,10 @@ std::string formatValue(const CounterValue &value);
 // instances of that name), or null for one that is new.
 std::vector<const Instance *> matchInstances(const Object &before, const Object &now);
 
-// The winperf.h name of a counter type ("PERF_COUNTER_RAWCOUNT"), or null for
-// a type that has none.
-const char *counterTypeName(DWORD type);
+// A counter type's name ("PERF_COUNTER_RAWCOUNT"): the contract's name for the
+// types a definition file may use (so PERF_COUNTER_TEXT is 0x00000B00), the
+// winperf.h name for the few others, and the code in hex ("0x00000B01") for
+// a type that has no name.
+std::string counterTypeName(DWORD type);
 
 }  // namespace perfdata

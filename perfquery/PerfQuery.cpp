@@ -1,22 +1,28 @@
 // perfquery: lists the performance objects the system publishes, an object's
-// counters and instances, or its counter values once or at an interval, in
-// the manner of typeperf. Output is UTF-8 on standard output; messages go to
-// standard error.
+// counters and instances, or the counter paths there are; shows an object's
+// counter values, or those of counter paths, once or at an interval, as a
+// table, CSV, TSV or JSON, in the manner of typeperf. Output is UTF-8 on
+// standard output or in the file of -o; messages go to standard error.
 #include <windows.h>
 #include <winperf.h>
 
 #include <cstdio>
+#include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "CollectorServices.h"
 #include "CommandLine.h"
+#include "CounterPath.h"
 #include "CounterValues.h"
 #include "NameTable.h"
 #include "PerfData.h"
 #include "PerfReader.h"
 #include "QueryOptions.h"
+#include "QueryOutput.h"
+#include "SampleFormat.h"
 #include "SystemMessage.h"
 #include "Utf8Text.h"
 
@@ -28,7 +34,11 @@ using commandline::Failure;
 using commandline::fromUtf8;
 using commandline::Success;
 using commandline::toUtf8;
+using perfquery::CounterPath;
+using perfquery::Format;
+using perfquery::QueryOutput;
 using perfquery::Request;
+using perfquery::Selection;
 
 // An unknown object and data that could not be read fail alike: the message says which.
 constexpr int UnknownObject = Failure, QueryFailed = Failure;
@@ -86,31 +96,29 @@ bool readBlock(PerfReader &reader, const Text &what, DataBlock &block, int &exit
   return true;
 }
 
-// Text columns padded to their widest cell; columns from `firstNumeric` on
-// are aligned to the right. Widths count characters, not UTF-8 bytes.
-void printTable(const std::vector<std::vector<std::string>> &rows, size_t firstNumeric) {
-  auto width = [](const std::string &text) {
-    size_t characters = 0;
-    for (unsigned char byte : text) characters += (byte & 0xC0) != 0x80;
-    return characters;
-  };
-  std::vector<size_t> widths;
-  for (const auto &row : rows) {
-    if (widths.size() < row.size()) widths.resize(row.size(), 0);
-    for (size_t column = 0; column < row.size(); ++column) {
-      if (widths[column] < width(row[column])) widths[column] = width(row[column]);
-    }
+// Where the program writes, and whether everything written got there.
+class Writer {
+ public:
+  explicit Writer(QueryOutput &output) : output_(output) {}
+  void operator()(const std::string &text) {
+    std::string problem;
+    if (failed_ || output_.write(text, problem)) return;
+    fprintf(stderr, "perfquery: %s\n", problem.c_str());
+    failed_ = true;
   }
-  for (const auto &row : rows) {
-    std::string line;
-    for (size_t column = 0; column < row.size(); ++column) {
-      std::string padding(widths[column] - width(row[column]), ' ');
-      if (column != 0) line += "  ";
-      bool last = column + 1 == row.size();
-      line += column >= firstNumeric ? padding + row[column] : row[column] + (last ? "" : padding);
-    }
-    printf("%s\n", line.c_str());
-  }
+  bool failed() const { return failed_; }
+
+ private:
+  QueryOutput &output_;
+  bool failed_ = false;
+};
+
+// Opens the output; false after saying why.
+bool openOutput(QueryOutput &output, const Request &request) {
+  std::string problem;
+  if (output.open(request.outputFile, request.overwrite, problem)) return true;
+  fprintf(stderr, "perfquery: %s\n", problem.c_str());
+  return false;
 }
 
 std::string number(ULONGLONG value) { return std::to_string(value); }
@@ -119,7 +127,7 @@ std::string instanceName(const Instance &instance) {
   return instance.name.empty() ? std::string("(no name)") : toUtf8(instance.name);
 }
 
-int listObjects(PerfReader &reader, const NameTable &names) {
+int listObjects(PerfReader &reader, const NameTable &names, const Request &request) {
   DataBlock block;
   int exitCode = Success;
   if (!readBlock(reader, OLESTR("Global"), block, exitCode)) return exitCode;
@@ -128,8 +136,11 @@ int listObjects(PerfReader &reader, const NameTable &names) {
     rows.push_back({toUtf8(names.name(object.nameIndex)), number(object.nameIndex), number(object.counters.size()),
                     object.hasInstances() ? number(object.instances.size()) : "-"});
   }
-  printTable(rows, 1);
-  return Success;
+  QueryOutput output;
+  if (!openOutput(output, request)) return Failure;
+  Writer write(output);
+  write(perfquery::renderTable(rows, 1));
+  return write.failed() ? Failure : Success;
 }
 
 // The indices the user's object may stand for, or none for a name not known.
@@ -186,78 +197,87 @@ int missingObject(const Text &object, const NameTable &names) {
   return UnknownObject;
 }
 
-int listCounters(PerfReader &reader, const NameTable &names, const Text &objectName) {
+// Reads the help texts; false after saying why.
+bool loadHelp(PerfReader &reader, NameTable &help, int &exitCode) {
+  if (LONG result = loadNames(reader, OLESTR("Help 009"), help); result != ERROR_SUCCESS) {
+    exitCode = queryFailure(OLESTR("Help 009"), result);
+    return false;
+  }
+  return true;
+}
+
+int listCounters(PerfReader &reader, const NameTable &names, const Request &request) {
+  const Text &objectName = request.object;
   std::vector<DWORD> indices = candidateIndices(objectName, names);
   if (indices.empty()) return unknownObject(objectName);
   NameTable help;
-  if (LONG result = loadNames(reader, OLESTR("Help 009"), help); result != ERROR_SUCCESS) {
-    return queryFailure(OLESTR("Help 009"), result);
-  }
-  DataBlock block;
   int exitCode = Success;
+  if (!loadHelp(reader, help, exitCode)) return exitCode;
+  DataBlock block;
   if (!readBlock(reader, indexQuery(indices), block, exitCode)) return exitCode;
   const Object *object = findObject(block, indices);
   if (object == nullptr) return missingObject(objectName, names);
 
-  printf("Object %s (index %lu): %zu counters, ", toUtf8(names.name(object->nameIndex)).c_str(),
-         static_cast<unsigned long>(object->nameIndex), object->counters.size());
-  if (object->hasInstances()) {
-    printf("%zu instances\n", object->instances.size());
-  } else {
-    printf("no instances\n");
-  }
-  if (help.has(object->helpIndex)) printf("%s\n", toUtf8(help.name(object->helpIndex)).c_str());
-  printf("\n");
-  std::vector<std::vector<std::string>> rows{{"Counter", "Index", "Type", "Size"}};
+  std::string text = "Object " + toUtf8(names.name(object->nameIndex)) + " (index " + number(object->nameIndex) +
+                     "): " + number(object->counters.size()) + " counters, " +
+                     (object->hasInstances() ? number(object->instances.size()) + " instances" : "no instances") + "\n";
+  if (help.has(object->helpIndex)) text += toUtf8(help.name(object->helpIndex)) + "\n";
+  text += "\n";
+  // The help text comes last: it is the longest cell and needs no padding.
+  std::vector<std::vector<std::string>> rows{{"Counter", "Index", "Type", "Size", "Help"}};
   for (const CounterDefinition &counter : object->counters) {
-    const char *typeName = counterTypeName(counter.type);
-    char hexType[16];
-    snprintf(hexType, sizeof hexType, "0x%08lX", static_cast<unsigned long>(counter.type));
-    rows.push_back({toUtf8(names.name(counter.nameIndex)), number(counter.nameIndex),
-                    typeName != nullptr ? typeName : hexType, number(counterDataSize(counter.type, counter.size))});
+    rows.push_back({toUtf8(names.name(counter.nameIndex)), number(counter.nameIndex), counterTypeName(counter.type),
+                    number(counterDataSize(counter.type, counter.size)),
+                    help.has(counter.helpIndex) ? toUtf8(help.name(counter.helpIndex)) : "-"});
   }
-  printTable(rows, 3);
+  text += perfquery::renderTable(rows, 3);
   if (object->hasInstances()) {
-    printf("\nInstances:\n");
-    for (const Instance &instance : object->instances) printf("  %s\n", instanceName(instance).c_str());
+    text += "\nInstances:\n";
+    for (const Instance &instance : object->instances) text += "  " + instanceName(instance) + "\n";
   }
-  return Success;
+  QueryOutput output;
+  if (!openOutput(output, request)) return Failure;
+  Writer write(output);
+  write(text);
+  return write.failed() ? Failure : Success;
 }
 
-std::string sampleTime(const SYSTEMTIME &time) {
-  char text[64];
-  snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", time.wYear, time.wMonth, time.wDay, time.wHour,
-           time.wMinute, time.wSecond);
-  return text;
-}
-
-// One table of values; `before` is an earlier sample of the same object, in
-// `beforeBlock`, or null.
-void printValues(const NameTable &names, const DataBlock &block, const Object &object, const DataBlock *beforeBlock,
-                 const Object *before) {
-  std::vector<std::vector<std::string>> rows(1);
-  if (object.hasInstances()) rows[0].push_back("Instance");
-  for (const CounterDefinition &counter : object.counters) rows[0].push_back(toUtf8(names.name(counter.nameIndex)));
-
-  auto addRow = [&](std::vector<std::string> row, const CounterBlock &counters, const CounterBlock *earlier) {
-    Sample now = sampleOf(counters, object, block);
-    Sample then = earlier != nullptr ? sampleOf(*earlier, *before, *beforeBlock) : Sample{};
-    for (const CounterValue &value : displayValues(object.counters, now, earlier != nullptr ? &then : nullptr)) {
-      row.push_back(formatValue(value));
-    }
-    rows.push_back(std::move(row));
-  };
-  if (object.hasInstances()) {
-    std::vector<const Instance *> matches =
-        before != nullptr ? matchInstances(*before, object) : std::vector<const Instance *>(object.instances.size());
-    for (size_t index = 0; index < object.instances.size(); ++index) {
-      addRow({instanceName(object.instances[index])}, object.instances[index].counters,
-             matches[index] != nullptr ? &matches[index]->counters : nullptr);
-    }
-  } else {
-    addRow({}, object.counterBlock, before != nullptr ? &before->counterBlock : nullptr);
+// -q and -qx: every counter path there is now, or those of one object.
+int listPaths(PerfReader &reader, const NameTable &names, const Request &request) {
+  std::vector<DWORD> indices;
+  if (!request.object.empty()) {
+    indices = candidateIndices(request.object, names);
+    if (indices.empty()) return unknownObject(request.object);
   }
-  printTable(rows, object.hasInstances() ? 1 : 0);
+  DataBlock block;
+  int exitCode = Success;
+  if (!readBlock(reader, indices.empty() ? Text(OLESTR("Global")) : indexQuery(indices), block, exitCode))
+    return exitCode;
+  if (!indices.empty() && findObject(block, indices) == nullptr) return missingObject(request.object, names);
+  std::string text;
+  for (const Object &object : block.objects) {
+    if (!indices.empty() && findObject(block, indices) != &object) continue;
+    std::vector<Text> instances;
+    if (request.everyInstance && object.hasInstances()) {
+      std::map<Text, size_t> seen;
+      for (const Instance &instance : object.instances)
+        instances.push_back(perfquery::instanceLabel(instance.name, seen[instance.name]++));
+    }
+    for (const CounterDefinition &counter : object.counters) {
+      if ((counter.type & PERF_DISPLAY_NOSHOW) != 0) continue;
+      if (instances.empty()) {
+        text += toUtf8(perfquery::listedPath(names, object, nullptr, counter)) + "\n";
+      } else {
+        for (const Text &instance : instances)
+          text += toUtf8(perfquery::listedPath(names, object, &instance, counter)) + "\n";
+      }
+    }
+  }
+  QueryOutput output;
+  if (!openOutput(output, request)) return Failure;
+  Writer write(output);
+  write(text);
+  return write.failed() ? Failure : Success;
 }
 
 // When an object's data was taken, by the clock that times its rates.
@@ -265,45 +285,272 @@ LONGLONG takenAt(const Object &object, const DataBlock &block) {
   return sampleOf(object.counterBlock, object, block).perfTime;
 }
 
+// The samples of each object seen so far that rates are taken against: the
+// latest one, and the latest one older than it. A reader that samples faster
+// than the host publishes gets the same data twice, which says nothing of a
+// rate, so a rate is taken against the latest sample whose data is older
+// than the new one's.
+class History {
+ public:
+  struct Taken {
+    std::shared_ptr<const DataBlock> block;
+    const Object *object = nullptr;
+    LONGLONG at = 0;
+  };
+
+  void add(const std::shared_ptr<const DataBlock> &block, const std::set<DWORD> &objects) {
+    for (DWORD index : objects) {
+      const Object *object = block->findObject(index);
+      if (object == nullptr) continue;
+      Taken taken{block, object, takenAt(*object, *block)};
+      auto last = latest_.find(index);
+      if (last != latest_.end() && last->second.at < taken.at) older_[index] = last->second;
+      latest_[index] = std::move(taken);
+    }
+  }
+
+  // The earlier sample of object `index` to take a rate against, or null.
+  const Taken *before(DWORD index, LONGLONG now) const {
+    for (const std::map<DWORD, Taken> *taken : {&latest_, &older_}) {
+      auto found = taken->find(index);
+      if (found != taken->end() && found->second.at < now) return &found->second;
+    }
+    return nullptr;
+  }
+
+ private:
+  std::map<DWORD, Taken> latest_, older_;
+};
+
+// The counter block of an instance, found by name and place among instances
+// of that name, or the object's own block; null when it is not there.
+const CounterBlock *blockOf(const Object &object, const Selection &selection) {
+  if (!selection.hasInstance) return object.hasInstances() ? nullptr : &object.counterBlock;
+  size_t seen = 0;
+  for (const Instance &instance : object.instances) {
+    if (instance.name == selection.instance && seen++ == selection.occurrence) return &instance.counters;
+  }
+  return nullptr;
+}
+
+CounterValue noValue() {
+  CounterValue value;
+  value.form = CounterValue::Form::Undefined;
+  return value;
+}
+
+// A rate whose earlier sample is missing has no value: the first sample of
+// an object, when its data did not change within the wait for it.
+CounterValue shownValue(CounterValue value) {
+  if (value.form == CounterValue::Form::FirstRaw) value.form = CounterValue::Form::Undefined;
+  return value;
+}
+
+CounterValue selectedValue(const Selection &selection, const DataBlock &block, const History &history, bool raw) {
+  const Object *object = block.findObject(selection.objectIndex);
+  if (object == nullptr) return noValue();
+  size_t position = selection.counterPosition;
+  if (position >= object->counters.size() || object->counters[position].nameIndex != selection.counterIndex) {
+    position = object->counters.size();
+    for (size_t at = 0; at < object->counters.size(); ++at)
+      if (object->counters[at].nameIndex == selection.counterIndex) position = at;
+  }
+  const CounterBlock *counters = blockOf(*object, selection);
+  if (position == object->counters.size() || counters == nullptr) return noValue();
+  const Sample now = sampleOf(*counters, *object, block);
+  Sample then;
+  const History::Taken *earlier = raw ? nullptr : history.before(selection.objectIndex, now.perfTime);
+  const CounterBlock *earlierCounters = earlier != nullptr ? blockOf(*earlier->object, selection) : nullptr;
+  if (earlierCounters != nullptr) then = sampleOf(*earlierCounters, *earlier->object, *earlier->block);
+  return shownValue(counterValue(object->counters, position, now, earlierCounters != nullptr ? &then : nullptr, raw));
+}
+
+// An object's table: one line per instance, one column per counter.
+std::string objectTable(const NameTable &names, const DataBlock &block, const Object &object, const History &history,
+                        bool raw) {
+  std::vector<std::vector<std::string>> rows(1);
+  if (object.hasInstances()) rows[0].push_back("Instance");
+  for (const CounterDefinition &counter : object.counters) rows[0].push_back(toUtf8(names.name(counter.nameIndex)));
+  const History::Taken *earlier = raw ? nullptr : history.before(object.nameIndex, takenAt(object, block));
+  auto addRow = [&](std::vector<std::string> row, const CounterBlock &counters, const CounterBlock *before) {
+    const Sample now = sampleOf(counters, object, block);
+    const Sample then = before != nullptr ? sampleOf(*before, *earlier->object, *earlier->block) : Sample{};
+    for (const CounterValue &value : displayValues(object.counters, now, before != nullptr ? &then : nullptr, raw))
+      row.push_back(formatValue(shownValue(value)));
+    rows.push_back(std::move(row));
+  };
+  if (object.hasInstances()) {
+    std::vector<const Instance *> matches = earlier != nullptr ? matchInstances(*earlier->object, object)
+                                                               : std::vector<const Instance *>(object.instances.size());
+    for (size_t index = 0; index < object.instances.size(); ++index) {
+      addRow({instanceName(object.instances[index])}, object.instances[index].counters,
+             matches[index] != nullptr ? &matches[index]->counters : nullptr);
+    }
+  } else {
+    addRow({}, object.counterBlock, earlier != nullptr ? &earlier->object->counterBlock : nullptr);
+  }
+  return perfquery::renderTable(rows, object.hasInstances() ? 1 : 0);
+}
+
+// The lines of a counter file, as UTF-8 text; false after saying why.
+bool readCounterFile(const Text &file, std::vector<Text> &paths, int &exitCode) {
+  exitCode = Failure;
+  HANDLE handle =
+      CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    fprintf(stderr, "perfquery: cannot read the counter file \"%s\": %s\n", toUtf8(file).c_str(),
+            commandline::systemReason(GetLastError()).c_str());
+    return false;
+  }
+  std::string text;
+  char buffer[4096];
+  DWORD got = 0;
+  bool read = true;
+  while ((read = ReadFile(handle, buffer, sizeof buffer, &got, nullptr) != FALSE) && got != 0) {
+    text.append(buffer, got);
+    if (text.size() > 16u << 20) break;
+  }
+  const DWORD error = read ? ERROR_SUCCESS : GetLastError();
+  CloseHandle(handle);
+  if (!read || text.size() > 16u << 20) {
+    fprintf(stderr, "perfquery: cannot read the counter file \"%s\": %s\n", toUtf8(file).c_str(),
+            read ? "it is larger than 16 MB" : commandline::systemReason(error).c_str());
+    return false;
+  }
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  size_t lineNumber = 0;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    ++lineNumber;
+    const size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos || line[first] == '#') continue;
+    line = line.substr(first, line.find_last_not_of(" \t\r") + 1 - first);
+    CounterPath path;
+    std::string problem;
+    if (!perfquery::parseCounterPath(fromUtf8(line), path, problem)) {
+      fprintf(stderr, "perfquery: %s, line %zu: '%s' is not a counter path: %s\n", toUtf8(file).c_str(), lineNumber,
+              line.c_str(), problem.c_str());
+      return false;
+    }
+    paths.push_back(fromUtf8(line));
+  }
+  exitCode = Success;
+  return true;
+}
+
+// Reads the data that a sample needs; false after saying why.
+bool readSample(PerfReader &reader, const Text &query, std::shared_ptr<DataBlock> &block, int &exitCode) {
+  block = std::make_shared<DataBlock>();
+  return readBlock(reader, query, *block, exitCode);
+}
+
 int showValues(PerfReader &reader, const NameTable &names, const Request &request) {
-  std::vector<DWORD> indices = candidateIndices(request.object, names);
-  if (indices.empty()) return unknownObject(request.object);
-  Text query = indexQuery(indices);
-  bool stamped = request.count > 1;
-  // Rates are taken against the latest sample whose data is older than the
-  // new one's: a reader that samples faster than the host publishes gets
-  // the same data twice, which says nothing of a rate.
-  DataBlock current, latest, older;
-  for (ULONGLONG sample = 0; sample < request.count; ++sample) {
-    if (sample != 0) Sleep(request.intervalMilliseconds);
-    int exitCode = Success;
-    if (!readBlock(reader, query, current, exitCode)) return exitCode;
-    const Object *object = findObject(current, indices);
-    if (object == nullptr && sample == 0) return missingObject(request.object, names);
-    if (stamped) printf("%s%s\n", sample != 0 ? "\n" : "", sampleTime(current.systemTime).c_str());
-    if (object == nullptr) {
-      printf("(the object is not in this sample)\n");
-    } else {
-      const LONGLONG now = takenAt(*object, current);
-      const DataBlock *beforeBlock = nullptr;
-      const Object *before = nullptr;
-      for (const DataBlock *candidate : {&latest, &older}) {
-        const Object *earlier = findObject(*candidate, indices);
-        if (earlier != nullptr && takenAt(*earlier, *candidate) < now) {
-          beforeBlock = candidate;
-          before = earlier;
-          break;
-        }
+  // An object in a table keeps its own layout; everything else is counter paths.
+  const bool asTable = !request.object.empty() && request.format == Format::Table;
+  std::vector<Text> pathTexts = request.paths;
+  int exitCode = Success;
+  if (!request.counterFile.empty() && !readCounterFile(request.counterFile, pathTexts, exitCode)) return exitCode;
+  std::vector<DWORD> indices;
+  if (!request.object.empty()) {
+    indices = candidateIndices(request.object, names);
+    if (indices.empty()) return unknownObject(request.object);
+  }
+  const Text query = indices.empty() ? Text(OLESTR("Global")) : indexQuery(indices);
+
+  std::shared_ptr<DataBlock> first;
+  if (!readSample(reader, query, first, exitCode)) return exitCode;
+  std::vector<Selection> selections;
+  std::set<DWORD> objects;
+  bool rates = false;
+  if (!indices.empty()) {
+    const Object *object = findObject(*first, indices);
+    if (object == nullptr) return missingObject(request.object, names);
+    objects.insert(object->nameIndex);
+    for (const CounterDefinition &counter : object->counters) rates = rates || needsEarlierSample(counter.type);
+    if (!asTable) pathTexts = {OLESTR("\\") + indexText(object->nameIndex) + OLESTR("(*)\\*")};
+  }
+  if (!asTable) {
+    for (const Text &text : pathTexts) {
+      CounterPath path;
+      std::string problem;
+      std::vector<Selection> found;
+      if (perfquery::parseCounterPath(text, path, problem)) found = perfquery::expandPath(path, *first, names, problem);
+      if (found.empty())
+        fprintf(stderr, "perfquery: \"%s\" matches no counter: %s\n", toUtf8(text).c_str(), problem.c_str());
+      for (Selection &selection : found) {
+        const Object *object = first->findObject(selection.objectIndex);
+        rates = rates || needsEarlierSample(object->counters[selection.counterPosition].type);
+        objects.insert(selection.objectIndex);
+        selections.push_back(std::move(selection));
       }
-      printValues(names, current, *object, beforeBlock, before);
-      const Object *last = findObject(latest, indices);
-      if (last != nullptr && takenAt(*last, latest) < now) older = std::move(latest);
+    }
+    if (selections.empty()) {
+      fprintf(stderr, "perfquery: no counter to show\n");
+      return Failure;
+    }
+  }
+  const bool prime = rates && !request.raw;
+
+  QueryOutput output;
+  if (!openOutput(output, request)) return Failure;
+  Writer write(output);
+  std::vector<std::string> paths;
+  for (const Selection &selection : selections) paths.push_back(toUtf8(selection.path));
+  write(perfquery::headerRow(request.format, perfquery::localNow(), paths));
+
+  History history;
+  std::shared_ptr<DataBlock> current = first;
+  // A first read taken only to have rates is not shown.
+  if (prime) history.add(first, objects);
+  const bool stamped = request.count > 1;
+  for (ULONGLONG sample = 0; sample < request.count && !write.failed(); ++sample) {
+    if (sample != 0 || prime) {
+      Sleep(request.intervalMilliseconds);
+      if (!readSample(reader, query, current, exitCode)) return exitCode;
+    }
+    // The first rates need data newer than the first read: the data may
+    // change less often than the interval, so wait for it, one interval more
+    // at most.
+    for (DWORD waited = 0; sample == 0 && prime && waited < request.intervalMilliseconds;) {
+      bool newer = true;
+      for (DWORD index : objects) {
+        const Object *object = current->findObject(index);
+        newer = newer && (object == nullptr || history.before(index, takenAt(*object, *current)) != nullptr);
+      }
+      if (newer) break;
+      const DWORD step = request.intervalMilliseconds < 100 ? request.intervalMilliseconds : 100;
+      Sleep(step);
+      waited += step;
+      if (!readSample(reader, query, current, exitCode)) return exitCode;
+    }
+    const perfquery::LocalTime time = perfquery::localNow();
+    if (asTable) {
+      const Object *object = findObject(*current, indices);
+      std::string text = stamped ? std::string(sample != 0 ? "\n" : "") + perfquery::tableTime(time) + "\n" : "";
+      text += object != nullptr ? objectTable(names, *current, *object, history, request.raw)
+                                : "(the object is not in this sample)\n";
+      write(text);
+    } else {
+      std::vector<CounterValue> values;
+      values.reserve(selections.size());
+      for (const Selection &selection : selections)
+        values.push_back(selectedValue(selection, *current, history, request.raw));
+      if (request.format == Format::Table) {
+        std::vector<std::vector<std::string>> rows;
+        for (size_t at = 0; at < selections.size(); ++at) rows.push_back({paths[at], formatValue(values[at])});
+        write((stamped ? std::string(sample != 0 ? "\n" : "") + perfquery::tableTime(time) + "\n" : "") +
+              perfquery::renderTable(rows, 1));
+      } else {
+        write(perfquery::sampleRow(request.format, time, paths, values));
+      }
     }
     fflush(stdout);
-    latest = std::move(current);
-    current = DataBlock();
+    history.add(current, objects);
   }
-  return Success;
+  return write.failed() ? Failure : Success;
 }
 
 int run(const Request &request) {
@@ -313,8 +560,9 @@ int run(const Request &request) {
     return queryFailure(OLESTR("Counter 009"), result);
   }
   switch (request.action) {
-    case Request::Action::ListObjects: return listObjects(reader, names);
-    case Request::Action::ListCounters: return listCounters(reader, names, request.object);
+    case Request::Action::ListObjects: return listObjects(reader, names, request);
+    case Request::Action::ListCounters: return listCounters(reader, names, request);
+    case Request::Action::ListPaths: return listPaths(reader, names, request);
     default: return showValues(reader, names, request);
   }
 }

@@ -4,15 +4,30 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "CommandLine.h"
+#include "SampleFormat.h"
 
 namespace perfquery {
 
 struct Request {
-  enum class Action { ListObjects, ListCounters, ShowValues } action = Action::ListObjects;
-  // An object's name or its index (#1234 or 1234), as given.
+  enum class Action { ListObjects, ListCounters, ListPaths, ShowValues } action = Action::ListObjects;
+  // An object's name or its index (#1234 or 1234), as given: the object of
+  // -l, of -q (empty for every object), or whose values to show.
   std::basic_string<WCHAR> object;
+  // Counter paths to show, as given, and the file of -cf holding more, one a
+  // line, read when the program runs.
+  std::vector<std::basic_string<WCHAR>> paths;
+  std::basic_string<WCHAR> counterFile;
+  // -qx: list every instance's paths instead of "(*)".
+  bool everyInstance = false;
+  Format format = Format::Table;
+  // -o: the file to write instead of standard output; -y: replace it.
+  std::basic_string<WCHAR> outputFile;
+  bool overwrite = false;
+  // --raw: raw data, no rates or percentages, from a single read.
+  bool raw = false;
   DWORD intervalMilliseconds = 1000;
   // Samples to show; with -i and no -n, as many as there are until stopped.
   ULONGLONG count = 1;

@@ -147,15 +147,34 @@ TEST(PerfQueryOptions, ReadRequestsAndRefuseWrongLinesWithTheirReason) {
       {{"Memory", "-i", "soon"}, "-i needs a number of seconds from 0.001 to 86400, not 'soon'"},
       {{"Memory", "-i", "0"}, "-i needs a number of seconds"},
       {{"Memory", "-i", "86401"}, "-i needs a number of seconds"},
-      {{"Memory", "-i", "1", "-i", "2"}, "-i is given twice"},
+      {{"Memory", "-i", "1", "-si", "2"}, "the interval (-i, -si) is given twice"},
       {{"Memory", "-n", "0"}, "-n needs a count from 1 to 999999999, not '0'"},
       {{"Memory", "-n", "1000000000"}, "-n needs a count"},
       {{"Memory", "-n", "-1"}, "-n needs a count"},
-      {{"Memory", "-n", "2", "-n", "2"}, "-n is given twice"},
+      {{"Memory", "-sc", "2", "-n", "2"}, "the count (-n, -sc) is given twice"},
       {{"Memory", "Processor"}, "only one object can be named"},
       {{"-l", "Memory", "Processor"}, "only one object can be named"},
-      {{"-l", "Memory", "-n", "2"}, "-l takes neither -i nor -n"},
-      {{"-n", "2"}, "-i and -n need an object"},
+      {{"-l", "Memory", "-n", "2"}, "-l takes none of -i, -n, -f and --raw"},
+      {{"-n", "2"}, "-i, -n, -f and --raw need an object or counter paths"},
+      // Counter paths, their file, the reader's synonyms and the output.
+      {{"\\Memory\\Heap", "\\Sessions(*)\\*", "-si", "01:30", "-sc", "5"}, nullptr, Action::ShowValues, "", 90000, 5},
+      {{"-cf", "paths.txt", "-si", "1:00:00"}, nullptr, Action::ShowValues, "", 3600000, ~0ull},
+      {{"Memory", "-f", "json", "-o", "out.json", "-y", "--raw"}, nullptr, Action::ShowValues, "Memory"},
+      {{"-q"}, nullptr, Action::ListPaths},
+      {{"-qx", "Memory", "-o", "paths.txt"}, nullptr, Action::ListPaths, "Memory"},
+      {{"-q", "-o", "paths.txt"}, nullptr, Action::ListPaths},
+      {{"-si", "1:2:3:4", "\\M\\C"}, "-si needs a number of seconds"},
+      {{"-si", "1.5:00", "\\M\\C"}, "-si needs a number of seconds"},
+      {{"Memory", "\\M\\C"}, "name either an object or counter paths, not both"},
+      {{"\\M(x)"}, "'\\M(x)' is not a counter path: the instance has no closing parenthesis"},
+      {{"\\M\\"}, "'\\M\\' is not a counter path: the counter's name is empty"},
+      {{"M\\C", "\\M\\C"}, "name either an object"},
+      {{"\\M\\C", "-f", "xml"}, "-f needs TABLE, CSV, TSV or JSON, not 'xml'"},
+      {{"\\M\\C", "-y"}, "-y goes with -o FILE"},
+      {{"\\M\\C", "-o", ""}, "-o needs a file name"},
+      {{"-q", "-f", "csv"}, "-q takes none of -i, -n, -f and --raw"},
+      {{"-q", "M", "\\M\\C"}, "-q takes no counter paths"},
+      {{"-f", "csv"}, "-i, -n, -f and --raw need an object or counter paths"},
   };
   for (const Line &line : lines) {
     SCOPED_TRACE(joined(line.arguments));
@@ -171,6 +190,20 @@ TEST(PerfQueryOptions, ReadRequestsAndRefuseWrongLinesWithTheirReason) {
     EXPECT_EQ(line.interval, parsed.options.intervalMilliseconds);
     EXPECT_EQ(line.count, parsed.options.count);
   }
+
+  // What a line of paths and output options carries to the run.
+  const Parsed<perfquery::Request> full =
+      perfquery::parseRequest({"\\A(*)\\B", "-cf", "f.txt", "-f", "Tsv", "-o", "o.tsv", "-y", "--raw"});
+  ASSERT_STREQ("run", outcomeOf(full)) << full.error;
+  ASSERT_EQ(1u, full.options.paths.size());
+  EXPECT_EQ(commandline::fromUtf8("\\A(*)\\B"), full.options.paths[0]);
+  EXPECT_EQ(commandline::fromUtf8("f.txt"), full.options.counterFile);
+  EXPECT_EQ(perfquery::Format::Tsv, full.options.format);
+  EXPECT_EQ(commandline::fromUtf8("o.tsv"), full.options.outputFile);
+  EXPECT_TRUE(full.options.overwrite);
+  EXPECT_TRUE(full.options.raw);
+  EXPECT_FALSE(full.options.everyInstance);
+  EXPECT_TRUE(perfquery::parseRequest({"-qx"}).options.everyInstance);
 }
 
 #ifndef _WIN32
