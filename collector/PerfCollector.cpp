@@ -2,6 +2,7 @@
 
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CollectorServices.h"
@@ -35,26 +36,101 @@ DWORD PerfCollector::open(HMODULE self) {
 }
 
 void PerfCollector::close() {
+  std::vector<std::unique_ptr<DeviceReading>> released;
   EnterCriticalSection(&lock_);
   if (opened_ > 0) --opened_;
+  // The last Close lets the sections go; they close outside the lock.
+  if (opened_ == 0) released.swap(idle_);
   LeaveCriticalSection(&lock_);
 }
 
-std::vector<PerfCollector::PublishedTree> PerfCollector::publishedTrees() const {
-  std::vector<PublishedTree> trees;
+// A device's kept state, taken from the idle ones for one call (or made
+// anew) and given back at its end. State that saw a failure (no tree, a
+// damaged one, running out of memory) is dropped instead: the next call
+// starts afresh, and a host that stopped leaves no section held.
+class PerfCollector::Borrowed {
+ public:
+  Borrowed(PerfCollector &owner, const Text &device) : owner_(owner) {
+    EnterCriticalSection(&owner_.lock_);
+    for (auto it = owner_.idle_.begin(); it != owner_.idle_.end(); ++it) {
+      if ((*it)->device == device) {
+        reading_ = std::move(*it);
+        owner_.idle_.erase(it);
+        break;
+      }
+    }
+    LeaveCriticalSection(&owner_.lock_);
+    if (!reading_) reading_ = std::make_unique<DeviceReading>(device);
+  }
+  Borrowed(const Borrowed &) = delete;
+  Borrowed &operator=(const Borrowed &) = delete;
+  // State that cannot be given back for want of memory is dropped; the
+  // sections close outside the lock.
+  ~Borrowed() {
+    if (!keep_) return;
+    EnterCriticalSection(&owner_.lock_);
+    // Kept state is worth the memory only while the collector is open.
+    if (owner_.opened_ > 0) {
+      // A call that ran beside this one may have given back its own state of
+      // the device meanwhile; the later one is kept.
+      bool replaced = false;
+      for (auto &idle : owner_.idle_) {
+        if (idle->device == reading_->device) {
+          std::swap(idle, reading_);
+          replaced = true;
+          break;
+        }
+      }
+      try {
+        if (!replaced) owner_.idle_.push_back(std::move(reading_));
+      } catch (const std::bad_alloc &) {
+      }
+    }
+    LeaveCriticalSection(&owner_.lock_);
+  }
+  DeviceReading &operator*() const { return *reading_; }
+  void keep() { keep_ = true; }
+
+ private:
+  PerfCollector &owner_;
+  std::unique_ptr<DeviceReading> reading_;
+  bool keep_ = false;
+};
+
+std::vector<PerfCollector::Served> PerfCollector::servedDevices() const {
+  std::vector<Served> served;
   DWORD position = 0;  // among the services that name this module
   for (const CollectorService &service : collectorServices()) {
     if (lstrcmpiW(fileNameOf(service.library).c_str(), moduleFile_.c_str()) != 0) continue;
     const DWORD fallback = FallbackStep * position++;
-    // A service whose host is not running has nothing to show.
-    PublishedTree tree;
-    tree.device = service.device;
-    if (publishing::readPublishedTree(tree.device.c_str(), tree.blob, &tree.publishedAt) != S_OK) continue;
-    tree.titles =
-        service.titled ? service.titles : TitleBase{FallbackFirstCounter + fallback, FallbackFirstHelp + fallback};
-    trees.push_back(std::move(tree));
+    served.push_back({service.device, service.titled
+                                          ? service.titles
+                                          : TitleBase{FallbackFirstCounter + fallback, FallbackFirstHelp + fallback}});
   }
-  return trees;
+  return served;
+}
+
+bool PerfCollector::readInto(DeviceReading &reading, TitleBase titles, publishing::PublishedClock &publishedAt) {
+  AnswerPlan &plan = reading.plan;
+  const bool planned = plan.built() && plan.titledBy(titles);
+  bool taken = false;
+  // The visit sees the section's bytes in place, which the host may rewrite
+  // meanwhile; only a visit that the reader reports stable counts.
+  const HRESULT read = reading.reader.read(
+      [&](const BYTE *bytes, size_t size) {
+        taken = planned && plan.takeValues(bytes, size);
+        if (!taken) reading.copy.assign(bytes, bytes + size);
+      },
+      &publishedAt);
+  // A service whose host is not running has nothing to show.
+  if (read != S_OK) return false;
+  if (taken) return true;
+  std::string problem;
+  if (!plan.build(reading.copy.data(), reading.copy.size(), titles, problem)) {
+    OutputDebugStringA(("rvPerfCollector: published tree refused: " + problem + "\n").c_str());
+    return false;
+  }
+  return true;
 }
 
 DWORD PerfCollector::collect(const WCHAR *query, void **data, DWORD *bytes, DWORD *objects) {
@@ -92,21 +168,18 @@ DWORD PerfCollector::collectFrom(bool opened, const WCHAR *query, void **data, D
   const ObjectQuery wanted(query);
   BYTE *cursor = static_cast<BYTE *>(*data);
   DWORD total = 0, count = 0;
-  for (const PublishedTree &published : publishedTrees()) {
-    TreeSnapshot tree;
-    std::string problem;
-    if (!readTreeSnapshot(published.blob.data(), published.blob.size(), tree, problem)) {
-      OutputDebugStringA(("rvPerfCollector: published tree refused: " + problem + "\n").c_str());
-      continue;
-    }
+  const std::vector<Served> served = servedDevices();
+  for (const Served &device : served) {
+    Borrowed reading(*this, device.device);
+    publishing::PublishedClock at;
+    if (!readInto(*reading, device.titles, at)) continue;
     DWORD written = 0, objectsWritten = 0;
     // Each object carries its host's clock, the time the tree was published,
     // so that a reader that samples faster than the host publishes sees no
     // time pass where no count changed.
-    const publishing::PublishedClock &at = published.publishedAt;
     const PerfClock clock = at.frequency > 0 ? PerfClock{at.time, at.frequency} : now;
-    DWORD status =
-        writePerfData(tree, wanted, published.titles, clock, cursor, capacity - total, written, objectsWritten);
+    DWORD status = (*reading).plan.write(wanted, clock, cursor, capacity - total, written, objectsWritten);
+    reading.keep();
     if (status != ERROR_SUCCESS) return status;  // nothing of this query counts as written
     cursor += written;
     total += written;
@@ -117,6 +190,13 @@ DWORD PerfCollector::collectFrom(bool opened, const WCHAR *query, void **data, D
   *objects = count;
   EnterCriticalSection(&lock_);
   servedEnd_ = total != 0 ? cursor : nullptr;
+  // The state of a device whose service went away goes with it.
+  for (auto &idle : idle_) {
+    bool stillServed = false;
+    for (const Served &device : served) stillServed |= device.device == idle->device;
+    if (!stillServed) idle.reset();
+  }
+  std::erase(idle_, nullptr);
   LeaveCriticalSection(&lock_);
   return ERROR_SUCCESS;
 }

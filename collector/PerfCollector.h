@@ -12,11 +12,20 @@
 // same query serve nothing. A call belongs to the query that the previous
 // one served when the system hands it the buffer exactly where that one
 // stopped writing, as it does from one service to the next within a query.
+//
+// Between calls the collector keeps, per device, the data section mapped and
+// the layout of the last tree's answer (AnswerPlan), so that a reader that
+// polls a tree whose shape has not changed gets it for the price of a
+// comparison and a copy. Collect may be called from several threads at once:
+// a call takes a device's kept state for itself while it uses it, and a call
+// that finds none at the moment starts afresh, as the first call did.
 #pragma once
 #include <windows.h>
 
+#include <memory>
 #include <vector>
 
+#include "AnswerPlan.h"
 #include "PerfDataWriter.h"
 #include "PublishedTree.h"
 
@@ -46,17 +55,27 @@ class PerfCollector {
   void close();
 
  private:
-  // A published tree and the title indices of its service.
-  struct PublishedTree {
+  // What the collector keeps of a device from one call to the next.
+  struct DeviceReading {
+    explicit DeviceReading(const Text &name) : device(name), reader(name.c_str()) {}
     Text device;
-    std::vector<BYTE> blob;
+    publishing::PublishedTreeReader reader;
+    AnswerPlan plan;
+    std::vector<BYTE> copy;  // the last blob that did not fit the plan
+  };
+  class Borrowed;
+
+  // A device and the title indices of its service.
+  struct Served {
+    Text device;
     TitleBase titles;
-    publishing::PublishedClock publishedAt;
   };
 
-  // The trees of the services that name this module and whose host is
-  // running, in registry order.
-  std::vector<PublishedTree> publishedTrees() const;
+  // The services that name this module, in registry order.
+  std::vector<Served> servedDevices() const;
+  // Reads the device's tree into its plan: false when its host publishes none
+  // that reads.
+  static bool readInto(DeviceReading &reading, TitleBase titles, publishing::PublishedClock &publishedAt);
   // Collect's work once the arguments are checked; `capacity` is the buffer's.
   DWORD collectFrom(bool opened, const WCHAR *query, void **data, DWORD *bytes, DWORD *objects, DWORD capacity);
 
@@ -65,6 +84,8 @@ class PerfCollector {
   // Where the last call that served trees stopped writing; null when the
   // last one served nothing.
   const void *servedEnd_ = nullptr;
+  // The devices' kept state that no call uses at the moment.
+  std::vector<std::unique_ptr<DeviceReading>> idle_;
   CRITICAL_SECTION lock_;
 };
 

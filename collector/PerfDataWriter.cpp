@@ -167,6 +167,16 @@ DWORD counterDataSize(DWORD counterType) {
   }
 }
 
+ULONGLONG perfDataLength(const TreeSnapshot &tree, const ObjectQuery &query, TitleBase titles) {
+  ULONGLONG total = 0;
+  for (const ObjectSnapshot &object : tree.objects) {
+    if (!query.wants(titles.firstCounter + static_cast<DWORD>(object.id))) continue;
+    total += objectLength(object, layoutCounters(object));
+    if (total > 0xFFFFFFF8ull) break;
+  }
+  return total;
+}
+
 DWORD writePerfData(const TreeSnapshot &tree, const ObjectQuery &query, TitleBase titles, PerfClock clock, BYTE *buffer,
                     DWORD capacity, DWORD &written, DWORD &objects) {
   written = 0;

@@ -50,6 +50,10 @@ struct PerfClock {
 DWORD writePerfData(const TreeSnapshot &tree, const ObjectQuery &query, TitleBase titles, PerfClock clock, BYTE *buffer,
                     DWORD capacity, DWORD &written, DWORD &objects);
 
+// The bytes that writePerfData writes for `query`, or more than 0xFFFFFFF8
+// when they would not fit in 32 bits.
+ULONGLONG perfDataLength(const TreeSnapshot &tree, const ObjectQuery &query, TitleBase titles);
+
 // The bytes of a counter's data for its type.
 DWORD counterDataSize(DWORD counterType);
 

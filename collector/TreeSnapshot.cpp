@@ -36,7 +36,10 @@ LONGLONG fromDouble(double value) {
 // Reads the fields of the blob in order; a read past the end throws.
 class BlobReader {
  public:
-  BlobReader(const BYTE *bytes, size_t size) : bytes_(bytes), size_(size) {}
+  // `base` is where `bytes` lie in the blob, for the positions of values.
+  BlobReader(const BYTE *bytes, size_t size, size_t base = 0) : bytes_(bytes), size_(size), base_(base) {}
+
+  size_t position() const { return base_ + at_; }
 
   const BYTE *take(size_t count, const char *what) {
     if (count > size_ - at_)
@@ -66,14 +69,16 @@ class BlobReader {
   }
   void skipString(const char *what) { take(read<DWORD>(what), what); }
 
-  LONGLONG variant(int depth = 0) {
+  // A scalar of fixed width tells `source` where its payload lies.
+  LONGLONG variant(ValueSource *source = nullptr, int depth = 0) {
     if (depth > MaxNesting) throw Malformed{"counter value nests arrays too deeply"};
     WORD tag = read<WORD>("counter value");
     if (tag & TagArray) return array(tag, depth);
+    const int width = scalarPayloadWidth(tag);
+    if (source != nullptr && width > 0) *source = {position(), tag, static_cast<size_t>(width)};
     return scalar(tag);
   }
 
- private:
   LONGLONG scalar(WORD tag) {
     switch (tag) {
       case VT_EMPTY: return 0;
@@ -96,6 +101,7 @@ class BlobReader {
     }
   }
 
+ private:
   LONGLONG array(WORD tag, int depth) {
     LONG lower = read<LONG>("array bounds"), upper = read<LONG>("array bounds");
     LONGLONG count = static_cast<LONGLONG>(upper) - lower + 1;
@@ -104,7 +110,7 @@ class BlobReader {
     if (type == VT_VARIANT) {
       LONGLONG first = 0;
       for (LONGLONG i = 0; i < count; ++i) {
-        LONGLONG value = variant(depth + 1);
+        LONGLONG value = variant(nullptr, depth + 1);
         if (i == 0) first = value;
       }
       return first;
@@ -132,6 +138,7 @@ class BlobReader {
 
   const BYTE *bytes_;
   size_t size_;
+  size_t base_;
   size_t at_ = 0;
 };
 
@@ -140,14 +147,16 @@ struct Counter {
   LONG scale;
   LONG type;
   LONGLONG value;
+  ValueSource source;
 };
 
-Counter readCounter(BlobReader &blob) {
+Counter readCounter(BlobReader &blob, std::vector<BlobRange> &changing) {
   Counter counter{};
   counter.id = blob.read<LONG>("counter ID");
   blob.skipString("counter name");
   blob.skipString("counter help");
-  counter.value = blob.variant();
+  counter.value = blob.variant(&counter.source);
+  if (counter.source.width) changing.push_back({counter.source.offset, counter.source.width});
   counter.scale = blob.read<LONG>("counter scale");
   counter.type = blob.read<LONG>("counter type");
   blob.read<LONG>("counter size");
@@ -155,32 +164,38 @@ Counter readCounter(BlobReader &blob) {
   return counter;
 }
 
-std::vector<Counter> readCounters(BlobReader &blob) {
+std::vector<Counter> readCounters(BlobReader &blob, std::vector<BlobRange> &changing) {
   std::vector<Counter> counters;
-  for (LONG n = blob.count("counter count"); n > 0; --n) counters.push_back(readCounter(blob));
+  for (LONG n = blob.count("counter count"); n > 0; --n) counters.push_back(readCounter(blob, changing));
   return counters;
 }
 
 // An instance's counters are copies of the object's template; they are
 // matched by ID, so that a counter missing from an instance shows 0.
-std::vector<LONGLONG> valuesFor(const std::vector<CounterDefinition> &definitions, const std::vector<Counter> &own) {
-  std::vector<LONGLONG> values(definitions.size(), 0);
+void valuesFor(const std::vector<CounterDefinition> &definitions, const std::vector<Counter> &own,
+               InstanceValues &instance) {
+  instance.values.assign(definitions.size(), 0);
+  instance.sources.assign(definitions.size(), ValueSource());
   for (size_t i = 0; i < definitions.size(); ++i) {
+    const Counter *match = nullptr;
     if (i < own.size() && own[i].id == definitions[i].id) {
-      values[i] = own[i].value;
-      continue;
-    }
-    for (const Counter &counter : own) {
-      if (counter.id == definitions[i].id) {
-        values[i] = counter.value;
-        break;
+      match = &own[i];
+    } else {
+      for (const Counter &counter : own) {
+        if (counter.id == definitions[i].id) {
+          match = &counter;
+          break;
+        }
       }
     }
+    if (match != nullptr) {
+      instance.values[i] = match->value;
+      instance.sources[i] = match->source;
+    }
   }
-  return values;
 }
 
-ObjectSnapshot readObject(BlobReader &blob, size_t &valueBudget) {
+ObjectSnapshot readObject(BlobReader &blob, size_t &valueBudget, std::vector<BlobRange> &changing) {
   ObjectSnapshot object;
   object.id = blob.read<LONG>("object ID");
   blob.skipString("object name");
@@ -188,26 +203,38 @@ ObjectSnapshot readObject(BlobReader &blob, size_t &valueBudget) {
   blob.read<LONG>("object time-out");
   object.hasInstances = blob.read<SHORT>("object flags") != 0;
   blob.read<SHORT>("object flags");
-  std::vector<Counter> counters = readCounters(blob);
+  std::vector<Counter> counters = readCounters(blob, changing);
   for (const Counter &counter : counters) {
     object.counters.push_back({counter.id, counter.scale, counter.type});
     object.values.push_back(counter.value);
+    object.sources.push_back(counter.source);
   }
   for (LONG n = blob.count("instance count"); n > 0; --n) {
     InstanceValues instance;
     blob.read<LONG>("instance ID");
     instance.name = blob.string("instance name");
+    changing.push_back({blob.position(), sizeof(double)});
     blob.read<double>("instance time stamp");
-    std::vector<Counter> own = readCounters(blob);
+    std::vector<Counter> own = readCounters(blob, changing);
     if (object.counters.size() > valueBudget) throw Malformed{"tree holds more counter values than a reader can take"};
     valueBudget -= object.counters.size();
-    instance.values = valuesFor(object.counters, own);
+    valuesFor(object.counters, own, instance);
     object.instances.push_back(std::move(instance));
   }
   return object;
 }
 
 }  // namespace
+
+LONGLONG scalarValue(VARTYPE type, const BYTE *payload) {
+  const int width = scalarPayloadWidth(type);
+  BlobReader reader(payload, width > 0 ? static_cast<size_t>(width) : 0);
+  try {
+    return reader.scalar(type);
+  } catch (const Malformed &) {
+    return 0;
+  }
+}
 
 bool readTreeSnapshot(const BYTE *blob, size_t size, TreeSnapshot &out, std::string &problem) {
   out = TreeSnapshot();
@@ -216,13 +243,14 @@ bool readTreeSnapshot(const BYTE *blob, size_t size, TreeSnapshot &out, std::str
     return false;
   }
   try {
-    BlobReader reader(blob + BlobHeaderSize, size - BlobHeaderSize);
+    BlobReader reader(blob + BlobHeaderSize, size - BlobHeaderSize, BlobHeaderSize);
     TreeSnapshot tree;
     reader.read<LONG>("manager ID");
     tree.device = reader.string("device name");
     reader.read<LONG>("polling interval");
     size_t valueBudget = MaxValues;
-    for (LONG n = reader.count("object count"); n > 0; --n) tree.objects.push_back(readObject(reader, valueBudget));
+    for (LONG n = reader.count("object count"); n > 0; --n)
+      tree.objects.push_back(readObject(reader, valueBudget, tree.changing));
     out = std::move(tree);
     return true;
   } catch (const Malformed &malformed) {

@@ -20,10 +20,20 @@ struct CounterDefinition {
   LONG counterType = 0;
 };
 
+// Where a value came from in the blob: the offset of its payload and its
+// type, for a scalar of fixed width. Anything else (no counter, a text, an
+// array) has no source: its value follows from the blob's other bytes.
+struct ValueSource {
+  size_t offset = 0;
+  VARTYPE type = VT_EMPTY;
+  size_t width = 0;  // 0 for no source
+};
+
 struct InstanceValues {
   Text name;
   // One value per counter definition of the object, in the same order.
   std::vector<LONGLONG> values;
+  std::vector<ValueSource> sources;
 };
 
 struct ObjectSnapshot {
@@ -32,12 +42,23 @@ struct ObjectSnapshot {
   std::vector<CounterDefinition> counters;
   // The counter template's own values: what an object without instances shows.
   std::vector<LONGLONG> values;
+  std::vector<ValueSource> sources;
   std::vector<InstanceValues> instances;
+};
+
+// Bytes of the blob that a host rewrites without changing the tree's shape:
+// the payload of every scalar value and every instance's time stamp.
+struct BlobRange {
+  size_t offset = 0;
+  size_t length = 0;
 };
 
 struct TreeSnapshot {
   Text device;
   std::vector<ObjectSnapshot> objects;
+  // In blob order; a blob whose other bytes are those of this one has the
+  // same snapshot but for the values read from these ranges.
+  std::vector<BlobRange> changing;
 };
 
 // Reads a manager's blob (header included, as MyBlob gives it). Every read is
@@ -50,5 +71,8 @@ struct TreeSnapshot {
 // error codes as 0, a byte array as its first eight bytes (little-endian) and
 // any other array as its first element.
 bool readTreeSnapshot(const BYTE *blob, size_t size, TreeSnapshot &out, std::string &problem);
+
+// The value of a scalar of fixed width from its payload, by the rules above.
+LONGLONG scalarValue(VARTYPE type, const BYTE *payload);
 
 }  // namespace rv::collector

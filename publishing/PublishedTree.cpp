@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -283,22 +284,43 @@ ULONG TreePublisher::generation() const {
   return generation;
 }
 
-HRESULT readPublishedTree(const WCHAR *device, std::vector<BYTE> &blob, PublishedClock *clock) {
-  blob.clear();
+// The data section a reader holds between reads, with the number and size
+// the directory gave it.
+struct PublishedTreeReader::Mapping {
+  Section section;
+  DWORD number = 0;
+  DWORD capacity = 0;
+};
+
+PublishedTreeReader::PublishedTreeReader(const WCHAR *device)
+    : device_(device ? device : OLESTR("")), data_(new Mapping) {}
+
+PublishedTreeReader::~PublishedTreeReader() { delete data_; }
+
+HRESULT PublishedTreeReader::read(const std::function<void(const BYTE *, size_t)> &visit, PublishedClock *clock) {
+  // Whatever ends the read but a tree leaves no section held: a host that
+  // stopped takes its names with it, as it would without this reader.
+  struct Release {
+    Mapping &data;
+    HRESULT result = S_FALSE;
+    ~Release() {
+      if (result != S_OK) data = Mapping();
+    }
+  } release{*data_};
+
   Section directory;
   Text name;
   HRESULT hr = S_OK;
   for (const WCHAR *scope : {GlobalScope, LocalScope}) {
-    name = directoryName(scope, device);
+    name = directoryName(scope, device_.c_str());
     hr = openSection(name, sizeof(Directory), directory);
     if (!notFound(hr)) break;
   }
   if (notFound(hr)) return S_FALSE;
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr)) return release.result = hr;
 
   auto header = reinterpret_cast<Directory *>(directory.view.bytes());
-  Section data;
-  DWORD mappedNumber = 0, mappedCapacity = 0;
+  Mapping &data = *data_;
   const LONG first = loadSequence(header);
   bool moved = false;
   for (int attempt = 0; attempt < ReadAttempts; ++attempt) {
@@ -312,40 +334,49 @@ HRESULT readPublishedTree(const WCHAR *device, std::vector<BYTE> &blob, Publishe
     const DWORD magic = std::atomic_ref<DWORD>(header->magic).load(std::memory_order_acquire);
     if (magic == 0) return S_FALSE;
     if (magic != DirectoryMagic || header->version != LayoutVersion) {
-      if (stable()) return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+      if (stable()) return release.result = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
       continue;
     }
     DWORD number = header->dataSection, length = header->length, capacity = header->capacity;
     const PublishedClock published{header->publishedTime, header->publishedFrequency};
     if (length > capacity) {
-      if (stable()) return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+      if (stable()) return release.result = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
       continue;
     }
     // The view is exactly as large as the directory says; a section smaller
-    // than that cannot be mapped at that size, so the copy below stays
-    // inside what is mapped even when the fields were read mid-write.
-    if (!data.view || number != mappedNumber || capacity != mappedCapacity) {
-      data = Section();
-      if (HRESULT opened = openSection(dataName(name, number), capacity, data); FAILED(opened)) {
-        if (stable()) return opened;
+    // than that cannot be mapped at that size, so the visit below stays
+    // inside what is mapped even when the fields were read mid-write. A
+    // section held from an earlier read is the one of that number: its name
+    // lived as long as it was held, so no other host could make another.
+    if (!data.section.view || number != data.number || capacity != data.capacity) {
+      data = Mapping();
+      if (HRESULT opened = openSection(dataName(name, number), capacity, data.section); FAILED(opened)) {
+        if (stable()) return release.result = opened;
         continue;
       }
-      mappedNumber = number;
-      mappedCapacity = capacity;
+      data.number = number;
+      data.capacity = capacity;
     }
-    blob.assign(data.view.bytes(), data.view.bytes() + length);
+    visit(data.section.view.bytes(), length);
     std::atomic_thread_fence(std::memory_order_acquire);
     if (stable()) {
       if (clock != nullptr) *clock = published;
-      return S_OK;
+      return release.result = S_OK;
     }
   }
-  blob.clear();
   // A sequence that stayed odd without moving is no write under way: the
   // directory is damaged, or its host stopped in the middle of a write.
-  if (!moved && (first & 1)) return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+  if (!moved && (first & 1)) return release.result = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
   // The host kept writing.
   return S_FALSE;
+}
+
+HRESULT readPublishedTree(const WCHAR *device, std::vector<BYTE> &blob, PublishedClock *clock) {
+  blob.clear();
+  PublishedTreeReader reader(device);
+  const HRESULT hr = reader.read([&](const BYTE *bytes, size_t size) { blob.assign(bytes, bytes + size); }, clock);
+  if (hr != S_OK) blob.clear();
+  return hr;
 }
 
 }  // namespace rv::publishing

@@ -18,6 +18,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,32 @@ class TreePublisher {
 struct PublishedClock {
   LONGLONG time = 0;
   LONGLONG frequency = 0;
+};
+
+// A reader of one device that keeps the data section mapped from one read to
+// the next, so that a reader that polls does not open, map and fault in the
+// pages of the same section again at every read. The directory is opened anew
+// at every read, so a host that stopped is noticed as soon as by
+// readPublishedTree, and the data section is closed then; while it is held,
+// its name stays, and a new host of the device passes that number over.
+class PublishedTreeReader {
+ public:
+  explicit PublishedTreeReader(const WCHAR *device);
+  PublishedTreeReader(const PublishedTreeReader &) = delete;
+  PublishedTreeReader &operator=(const PublishedTreeReader &) = delete;
+  ~PublishedTreeReader();
+
+  // Hands `visit` the tree's bytes where they lie in the data section, and
+  // again until one visit saw bytes that the host did not touch meanwhile: a
+  // visit may see a torn tree, whose bytes it must read only within the size
+  // it is given, and whatever it made of them counts only when the result is
+  // S_OK. The results are readPublishedTree's.
+  HRESULT read(const std::function<void(const BYTE *bytes, size_t size)> &visit, PublishedClock *clock = nullptr);
+
+ private:
+  struct Mapping;
+  Text device_;
+  Mapping *data_;
 };
 
 // Copies the tree last published for `device` into `blob`, and when it was
