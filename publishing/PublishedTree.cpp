@@ -212,6 +212,12 @@ HRESULT TreePublisher::publish(const BYTE *blob, size_t size) {
     for (int tries = 0; SUCCEEDED(hr) && existed && tries < 16; ++tries, ++number) {
       grown = Section();
       hr = createSection(dataName(sections_->directoryName, number), capacity, grown, existed);
+      // So is a name that an object of another kind holds, or a section that
+      // someone cut short while a reader still holds it.
+      if (hr == HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE) || hr == HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT)) {
+        hr = S_OK;
+        existed = true;
+      }
     }
     --number;
     if (SUCCEEDED(hr) && existed) hr = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);

@@ -122,7 +122,7 @@ TEST(PerfDataWriter, WritesABlockThatAReaderWalksByItsLengths) {
   sessions.counters = {counterOf(10, PERF_COUNTER_LARGE_RAWCOUNT), counterOf(12, PERF_COUNTER_COUNTER),
                        counterOf(14, PERF_COUNTER_TEXT), counterOf(16, PERF_COUNTER_BULK_COUNT)};
   for (const char *name : {"a", "bb", "ccc", "dddd", "_Total"})
-    sessions.instances.push_back({text(name), {static_cast<LONGLONG>(std::strlen(name)), 7, 0, -3}});
+    sessions.instances.push_back({text(name), {static_cast<LONGLONG>(std::strlen(name)), 7, 0, -3}, {}});
   ObjectSnapshot empty;  // instances expected, none there
   empty.id = 18;
   empty.hasInstances = true;
