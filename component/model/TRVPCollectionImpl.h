@@ -1,17 +1,21 @@
 // What the three collection classes share on top of TRVPObjectImpl: an
 // ordered list of members reached by 1-based position, by ID and by name,
 // the public collection interface for member interface E (members of class
-// M), and the untyped IPerfCollection that forwards to it. Every lookup is
-// a walk from the front; nothing is indexed.
+// M), and the untyped IPerfCollection that forwards to it. Lookups walk
+// from the front, except the lookup by name of a long collection whose class
+// keeps a name index (see NameIndex.h).
 #pragma once
 #include <algorithm>
+#include <concepts>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "EnumVariant.h"
+#include "NameIndex.h"
 #include "TRVPObjectImpl.h"
 #include "log/DirectReport.h"
 #include "log/Frames.h"
@@ -23,6 +27,14 @@ namespace rv {
 // zero, upper-cased in the system code page (characters the code page lacks
 // become its default character). A null name stays null.
 std::optional<Text> foldedName(BSTR name);
+
+// A collection of members of class M keeps a name index where M counts the
+// renames of its indexed members (see NameIndex.h).
+template <typename M>
+concept CountsRenames = requires(M &member) {
+  { M::renames() } -> std::same_as<std::uint64_t>;
+  member.noteNameIndexed();
+};
 
 template <typename Derived, typename Main, typename E, typename M>
 class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection> {
@@ -101,6 +113,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     return memberFrame(RV_SITE(TemplateUnit), [&] {
       if (index <= 0 || index > static_cast<LONG>(members_.size()))
         return reportDirect(iidOf<Main>(), 603, iidOf<Main>(), E_INVALIDARG);
+      unindex(static_cast<size_t>(index - 1));
       Member removed = std::move(members_[static_cast<size_t>(index - 1)]);
       members_.erase(members_.begin() + (index - 1));
       return S_OK;
@@ -111,6 +124,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     RV_OPERATION("RemoveAll");
     return memberFrame(RV_SITE(TemplateUnit), [&] {
       // Members lose the collection's reference in list order.
+      dropNameIndex();
       std::vector<Member> removed = std::move(members_);
       members_.clear();
       for (Member &member : removed) member.reset();
@@ -126,6 +140,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
       size_t at = members_.size();
       swallowingFrame(RV_SITE(TemplateUnit), frame, [&] { at = findById(id); });
       if (at >= members_.size()) return reportDirect(iidOf<Main>(), 603, iidOf<Main>(), E_INVALIDARG);
+      unindex(at);
       Member removed = std::move(members_[at]);
       members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(at));
       return S_OK;
@@ -226,6 +241,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
   // replaced by a new member, and those beyond the count leave in list
   // order. It stops where readRecord would raise.
   bool plainReadRecord(PlainReader &in) {
+    dropNameIndex();
     LONG count = 0;
     if (!in.read(&count, sizeof count)) return false;
     const size_t wanted = count > 0 ? static_cast<size_t>(count) : 0;
@@ -303,6 +319,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     *member = nullptr;
     if (name == nullptr) return;
     std::optional<Text> wanted;
+    if (findIndexed(name, member, wanted)) return;
     for (size_t at = 0; at < members_.size(); ++at) {
       const Member &candidate = members_[at];
       Bstr copy;
@@ -355,6 +372,68 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     std::optional<Text> other = foldedName(candidate);
     if (!other) other = Text();
     return *other == *folded;
+  }
+
+  // Below this many members a walk costs less than keeping an index.
+  static constexpr size_t IndexFrom = 16;
+
+  // The lookup of `name` (not null) through the name index, where the
+  // collection keeps one and the trace does not record the steps: true when
+  // the index answered (`*member` found, or left null when no member has the
+  // name); false leaves the lookup to the walk, which then finds the same.
+  // An index that cannot be allocated is given up for the walk.
+  bool findIndexed(BSTR name, E **member, std::optional<Text> &wanted) {
+    if constexpr (!CountsRenames<M>) {
+      return false;
+    } else {
+      if (members_.size() < IndexFrom || entryRecordsWanted()) return false;
+      try {
+        if (!nameIndex_) nameIndex_ = std::make_unique<NameIndex>();
+        NameIndex &index = *nameIndex_;
+        if (!index.current(M::renames())) index.clear(M::renames());
+        while (!index.stopped() && index.covered() < members_.size()) {
+          const Member &next = members_[index.covered()];
+          if (!next.made()) {
+            index.stopAtForeign();
+            break;
+          }
+          next.own()->noteNameIndexed();
+          index.add(next.get(), NameIndex::hashOf(next.own()->nameText()));
+        }
+        if (index.stopped()) return false;
+        E *first = static_cast<E *>(const_cast<void *>(index.first(NameIndex::hashOf(name))));
+        if (first == nullptr) return true;
+        // Another name with the same hash: the walk decides.
+        if (!sameFoldedName(name, static_cast<M *>(first)->nameText(), wanted)) return false;
+        *member = ComPtr<E>(first).detach();
+        return true;
+      } catch (const std::bad_alloc &) {
+        dropNameIndex();
+        return false;
+      }
+    }
+  }
+
+  // Takes `member`, standing at `at` and about to leave the list, out of the
+  // name index.
+  void unindex(size_t at, const Member &member) {
+    if constexpr (CountsRenames<M>) {
+      if (!nameIndex_ || at >= nameIndex_->covered()) return;
+      if (!nameIndex_->current(M::renames())) {
+        dropNameIndex();
+        return;
+      }
+      try {
+        nameIndex_->remove(member.get(), NameIndex::hashOf(member.own()->nameText()));
+      } catch (const std::bad_alloc &) {
+        dropNameIndex();
+      }
+    }
+  }
+  void unindex(size_t at) { unindex(at, members_[at]); }
+
+  void dropNameIndex() {
+    if constexpr (CountsRenames<M>) nameIndex_.reset();
   }
 
   size_t findById(LONG id) {
@@ -418,6 +497,8 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
   }
 
   std::vector<Member> members_;
+  struct NoNameIndex {};
+  [[no_unique_address]] std::conditional_t<CountsRenames<M>, std::unique_ptr<NameIndex>, NoNameIndex> nameIndex_;
 };
 
 }  // namespace rv
