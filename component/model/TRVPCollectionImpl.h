@@ -337,6 +337,40 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     }
   }
 
+ public:
+  // Removes in one pass the members `leaves` picks, as a Remove of each in
+  // turn from the front would, the others keeping their order, and then lets
+  // the removed ones go in list order. Only where the collection made every
+  // member, so that `leaves` reads them as M without calling out: false, with
+  // nothing removed, where it did not. Everything it allocates is allocated
+  // before the list changes.
+  template <typename Leaves> bool removeMadeWhere(Leaves &&leaves) {
+    std::vector<char> leaving(members_.size());
+    size_t count = 0;
+    for (size_t at = 0; at < members_.size(); ++at) {
+      if (!members_[at].made()) return false;
+      count += (leaving[at] = leaves(*members_[at].own()) ? 1 : 0);
+    }
+    if (count == 0) return true;
+    std::vector<Member> removed;
+    removed.reserve(count);
+    size_t kept = 0;
+    for (size_t at = 0; at < members_.size(); ++at) {
+      if (leaving[at]) {
+        // Where it stands once the members removed before it have gone.
+        unindex(kept, members_[at]);
+        removed.push_back(std::move(members_[at]));
+      } else {
+        if (kept != at) members_[kept] = std::move(members_[at]);
+        ++kept;
+      }
+    }
+    members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(kept), members_.end());
+    for (Member &member : removed) member.reset();
+    return true;
+  }
+
+ protected:
   // The members as they stand, each with a reference of its own, for a walk
   // that calls out while the list may change under it.
   std::vector<ComPtr<E>> members() const {
