@@ -24,6 +24,7 @@ class PerfInstance : public TRVPObjectImpl<PerfInstance, IPerfInstance> {
   // The name as stored, null when absent; for the collection's lookups.
   BSTR nameText() const { return name_.get(); }
   DATE timeStampValue() const { return timeStamp_; }
+  IPerfCounters *counterCollection() const { return counters_.get(); }
 
   // The instances' name index (see NameIndex.h) learns of renames from this
   // count: it grows whenever an instance that some index holds may have

@@ -370,6 +370,42 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     return true;
   }
 
+  // The members as M, without references of their own, where the
+  // collection made them all; none where it did not. For a walk that calls
+  // out to nobody while it holds them.
+  std::vector<M *> madeMembers() const {
+    std::vector<M *> made;
+    made.reserve(members_.size());
+    for (const Member &member : members_) {
+      if (!member.made()) return {};
+      made.push_back(member.own());
+    }
+    return made;
+  }
+
+  // Hands every member to `step` as M, in list order, where the collection
+  // made them all; false, with none handed, where it did not. `step` must
+  // not change the list.
+  template <typename Step> bool visitMade(Step &&step) {
+    for (const Member &member : members_)
+      if (!member.made()) return false;
+    for (const Member &member : members_) step(*member.own());
+    return true;
+  }
+
+  // Asks for the memory of the member list, then (once it has come) for
+  // that of the members, ahead of a visit: a walk over thousands of
+  // collections would otherwise wait for each of them in turn.
+  void prefetchList() const {
+    const char *list = reinterpret_cast<const char *>(members_.data());
+    for (size_t offset = 0; offset < members_.size() * sizeof(Member); offset += 64) __builtin_prefetch(list + offset);
+  }
+  void prefetchMembers() const {
+    for (const Member &member : members_)
+      for (size_t offset = 0; offset < sizeof(M); offset += 64)
+        __builtin_prefetch(reinterpret_cast<const char *>(member.get()) + offset);
+  }
+
  protected:
   // The members as they stand, each with a reference of its own, for a walk
   // that calls out while the list may change under it.

@@ -1,7 +1,8 @@
 // Below the trace level that records the entry of every operation, the
-// lookup of instances by name goes through an index and the time-out sweep
-// removes its instances in one pass; at that level both take their steps one
-// by one, so that the trace shows each of them. The same scenario runs on one
+// lookup of instances by name goes through an index, the time-out sweep
+// removes its instances in one pass and the _Total sums read the counters
+// directly; at that level all three take their steps one by one, so that the
+// trace shows each of them. The same scenario runs on one
 // manager at each level, and what a host can see of it must be the same:
 // which instance each lookup answers, the members left and their order, their
 // names, IDs, stamps and totals. At the recording level it also checks the
@@ -234,6 +235,10 @@ class Paths : public ComponentFixture {
     // Found before _Total, so taken for it until it goes.
     rename(at(instances, 21), "_total");
     makeNamed(sessions, "_Total")->put_TimeStamp(Stale);
+    // An instance holding a counter made elsewhere is summed through its
+    // interfaces, and so are those after it.
+    EXPECT_EQ(S_OK, countersOf(at(instances, 10))->RemoveByID(6));
+    EXPECT_EQ(S_OK, countersOf(at(instances, 10))->Add(addCounter(countersOf(untotalled), 6, "Lent", "no_calc")));
     // Members added by AddNew have no counters.
     for (LONG i = 1; i <= countOf(instances); ++i) {
       if (IPerfCounter *requests = counter(at(instances, i), 4)) setValue(requests, "I4:" + std::to_string(i));
