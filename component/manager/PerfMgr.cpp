@@ -7,6 +7,7 @@
 #include "log/DirectReport.h"
 #include "log/Frames.h"
 #include "model/Members.h"
+#include "model/PerfInstances.h"
 #include "model/TRVPCollectionImpl.h"
 #include "Module.h"
 #include "server/Text.h"
@@ -45,6 +46,21 @@ bool timedOut(DATE now, DATE stamp, LONG timeout) {
   if (!(seconds > -9.2e18 && seconds < 9.2e18)) return false;
   const auto elapsed = static_cast<LONG>(static_cast<ULONG>(static_cast<ULONGLONG>(static_cast<LONGLONG>(seconds))));
   return elapsed >= timeout;
+}
+
+// Sweeps an object's instances in one pass, where nobody can tell it from
+// the walk that removes them one by one by position: the collection is this
+// component's own and made every member (so reading them calls out to
+// nobody), and the trace does not record each Remove. The same instances go,
+// the others keep their order, and the removed ones are let go in list order
+// once the list is settled. false, with nothing removed, where the walk must
+// do it.
+bool sweptInOnePass(IPerfInstances *instances, DATE now, LONG timeout) {
+  if (entryRecordsWanted()) return false;
+  auto *own = dynamic_cast<PerfInstances *>(ObjectRoot::ownNode(instances));
+  return own != nullptr && own->removeMadeWhere([&](const PerfInstance &instance) {
+    return timedOut(now, instance.timeStampValue(), timeout) && !isText(instance.nameText(), OLESTR("_Total"));
+  });
 }
 
 // A line of the debug output of Load: `pattern` gets the calling thread's
@@ -460,7 +476,7 @@ HRESULT PerfMgr::RemoveTimedOutInstances() {
       raiseIfFailed(RV_HERE, object->get_InstanceTimeout(&timeout));
       raiseIfFailed(RV_HERE, object->get_AutoCreateInstanceTotal(&keepsTotal));
       raiseIfFailed(RV_HERE, object->get_PerfInstances(instances.put()));
-      if (keepsTotal != VARIANT_TRUE) continue;
+      if (keepsTotal != VARIANT_TRUE || sweptInOnePass(instances.get(), now, timeout)) continue;
       LONG position = 0;
       for (const ComPtr<IPerfInstance> &instance : membersOf<IPerfInstance>(instances.get(), RV_HERE)) {
         ++position;

@@ -31,6 +31,11 @@ class PerfCounter : public TRVPObjectImpl<PerfCounter, IPerfCounter> {
   HRESULT STDMETHODCALLTYPE get_AutoCalcInstanceTotal(BSTR *keyword) override { return keyword_.read(keyword); }
   HRESULT STDMETHODCALLTYPE put_AutoCalcInstanceTotal(BSTR keyword) override { return keyword_.put(keyword); }
 
+  // What the total of an object reads of each counter, as stored.
+  LONG idValue() const { return id_; }
+  const VARIANT &valueRef() const { return *value_.get(); }
+  BSTR keywordText() const { return keyword_.get(); }
+
   // The counter's record after its ID: name, help, value, scale, type, size, keyword.
   auto recordFields() { return std::tie(name_, help_, value_, defaultScale_, counterType_, counterSize_, keyword_); }
 

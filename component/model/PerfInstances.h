@@ -11,4 +11,7 @@ class PerfInstances : public TRVPCollectionImpl<PerfInstances, IPerfInstances, I
   static constexpr const char *rvSourceUnit = "PerfInstances";
 };
 
+// A host creates its instances by name, each looked up first.
+static_assert(CountsRenames<PerfInstance>, "the instances keep a name index");
+
 }  // namespace rv

@@ -1,6 +1,11 @@
 #include "PerfObject.h"
 
+#include <algorithm>
+#include <unordered_map>
+
 #include "Members.h"
+#include "PerfCounters.h"
+#include "PerfInstances.h"
 #include "log/DirectReport.h"
 #include "log/Frames.h"
 #include "server/Text.h"
@@ -72,6 +77,39 @@ void averageTotal(IPerfCounter *total, LONG instances, const Site &site) {
   else
     return;
   raiseIfFailed(site, total->put_Value(v));
+}
+
+using TotalsById = std::unordered_map<LONG, ComPtr<IPerfCounter>>;
+
+// Adds one instance counter's value to the _Total counter of its ID: the
+// sum pass's step, whichever way the counter is read.
+void sumInto(const TotalsById &totalsById, LONG id, const VARIANT &value, const Site &site) {
+  const auto sum = totalsById.find(id);
+  if (sum != totalsById.end()) addToTotal(sum->second.get(), value, site);
+}
+
+// The counter collection of one of this component's instances, where it is
+// this component's own.
+PerfCounters *ownCounters(const PerfInstance &instance) {
+  return dynamic_cast<PerfCounters *>(ObjectRoot::ownNode(instance.counterCollection()));
+}
+
+// The sum pass over one instance's counters read directly, without a copy
+// of the member list, the keywords or the values, where nobody can tell:
+// the collection (of an instance of this component) is this component's
+// own and made every counter, and the _Total counters are this component's
+// own too (the caller checks), so nothing on the way calls out to code that
+// could change a list. false, with nothing summed, where the instance is to
+// be read through its interfaces.
+bool sumDirectly(PerfCounters *counters, const TotalsById &totalsById, const Site &site) {
+  return counters != nullptr && counters->visitMade([&](const PerfCounter &counter) {
+    if (!isText(counter.keywordText(), NotTotalled)) sumInto(totalsById, counter.idValue(), counter.valueRef(), site);
+  });
+}
+
+// Asks for the `size` bytes at `address` ahead of their use.
+void prefetch(const void *address, size_t size) {
+  for (size_t offset = 0; offset < size; offset += 64) __builtin_prefetch(static_cast<const char *>(address) + offset);
 }
 
 }  // namespace
@@ -156,11 +194,56 @@ HRESULT PerfObject::CalcTotalInstance() {
     const std::vector<ComPtr<IPerfCounter>> totals = membersOf<IPerfCounter>(totalCounters.get(), RV_HERE);
     const auto totalsById = firstByKey<LONG>(totals, [](IPerfCounter *counter) { return idOf(counter, RV_HERE); });
 
+    // Below the trace level that records each step, the instances are read
+    // directly where nobody can tell (see sumDirectly): from the list as it
+    // stands, which nothing changes while nothing calls out, up to the
+    // first instance that must be read through its interfaces. From there
+    // on the walk goes over a copy of the rest of the list, as it would
+    // have from the start.
+    const bool totalsOwn = !entryRecordsWanted() && std::all_of(totals.begin(), totals.end(), [](const auto &sum) {
+      return dynamic_cast<PerfCounter *>(ObjectRoot::ownNode(sum.get())) != nullptr;
+    });
+    auto *ownInstances = totalsOwn ? dynamic_cast<PerfInstances *>(ObjectRoot::ownNode(instances_.get())) : nullptr;
+    const std::vector<PerfInstance *> direct =
+        ownInstances != nullptr ? ownInstances->madeMembers() : std::vector<PerfInstance *>();
+
+    // A tree of thousands of instances does not stay in the processor's
+    // caches, so each step asks ahead for what the next ones will read, one
+    // link further for each: the instance five ahead, the counter
+    // collection four ahead, its member list three ahead, its counters two
+    // ahead and their keywords one ahead; `counters` keeps the collections
+    // found on the way.
     LONG instanceCount = 0;
-    for (const ComPtr<IPerfInstance> &instance : membersOf<IPerfInstance>(instances_.get(), RV_HERE)) {
+    std::vector<PerfCounters *> counters(direct.size());
+    const auto ahead = [&](size_t at, size_t by) { return at + by < direct.size(); };
+    for (size_t first = 0; first < 3 && first < direct.size(); ++first) counters[first] = ownCounters(*direct[first]);
+    size_t at = 0;
+    for (; at < direct.size(); ++at) {
+      if (ahead(at, 5)) prefetch(direct[at + 5], sizeof(PerfInstance));
+      if (ahead(at, 4)) prefetch(direct[at + 4]->counterCollection(), sizeof(void *));
+      if (ahead(at, 3) && (counters[at + 3] = ownCounters(*direct[at + 3])) != nullptr)
+        counters[at + 3]->prefetchList();
+      if (ahead(at, 2) && counters[at + 2] != nullptr) counters[at + 2]->prefetchMembers();
+      if (ahead(at, 1) && counters[at + 1] != nullptr)
+        counters[at + 1]->visitMade([](const PerfCounter &counter) { __builtin_prefetch(counter.keywordText()); });
       // Only the instance found above is the total; another of the same name sums like any other.
+      if (static_cast<const IPerfInstance *>(direct[at]) == total.get()) continue;
+      if (!sumDirectly(counters[at], totalsById, RV_HERE)) break;
+      ++instanceCount;
+    }
+    std::vector<ComPtr<IPerfInstance>> rest;
+    if (ownInstances == nullptr || direct.empty())
+      rest = membersOf<IPerfInstance>(instances_.get(), RV_HERE);
+    else
+      for (size_t next = at; next < direct.size(); ++next) rest.emplace_back(direct[next]);
+
+    for (const ComPtr<IPerfInstance> &instance : rest) {
       if (instance.get() == total.get()) continue;
       ++instanceCount;
+      if (totalsOwn) {
+        const auto *own = dynamic_cast<PerfInstance *>(ObjectRoot::ownNode(instance.get()));
+        if (own != nullptr && sumDirectly(ownCounters(*own), totalsById, RV_HERE)) continue;
+      }
       ComPtr<IPerfCounters> counters;
       raiseIfFailed(RV_HERE, instance->get_PerfCounters(counters.put()));
       for (const ComPtr<IPerfCounter> &counter : membersOf<IPerfCounter>(counters.get(), RV_HERE)) {
@@ -168,11 +251,11 @@ HRESULT PerfObject::CalcTotalInstance() {
         // A counter whose ID the _Total instance lacks (an instance whose
         // counters were changed after it was made) has nowhere to go and is
         // left out; the other counters still add up.
-        const auto sum = totalsById.find(idOf(counter.get(), RV_HERE));
-        if (sum == totalsById.end()) continue;
+        const LONG id = idOf(counter.get(), RV_HERE);
+        if (totalsById.find(id) == totalsById.end()) continue;
         Variant value;
         raiseIfFailed(RV_HERE, counter->get_Value(value.put()));
-        addToTotal(sum->second.get(), *value.get(), RV_HERE);
+        sumInto(totalsById, id, *value.get(), RV_HERE);
       }
     }
 

@@ -1,17 +1,21 @@
 // What the three collection classes share on top of TRVPObjectImpl: an
 // ordered list of members reached by 1-based position, by ID and by name,
 // the public collection interface for member interface E (members of class
-// M), and the untyped IPerfCollection that forwards to it. Every lookup is
-// a walk from the front; nothing is indexed.
+// M), and the untyped IPerfCollection that forwards to it. Lookups walk
+// from the front, except the lookup by name of a long collection whose class
+// keeps a name index (see NameIndex.h).
 #pragma once
 #include <algorithm>
+#include <concepts>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "EnumVariant.h"
+#include "NameIndex.h"
 #include "TRVPObjectImpl.h"
 #include "log/DirectReport.h"
 #include "log/Frames.h"
@@ -23,6 +27,14 @@ namespace rv {
 // zero, upper-cased in the system code page (characters the code page lacks
 // become its default character). A null name stays null.
 std::optional<Text> foldedName(BSTR name);
+
+// A collection of members of class M keeps a name index where M counts the
+// renames of its indexed members (see NameIndex.h).
+template <typename M>
+concept CountsRenames = requires(M &member) {
+  { M::renames() } -> std::same_as<std::uint64_t>;
+  member.noteNameIndexed();
+};
 
 template <typename Derived, typename Main, typename E, typename M>
 class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection> {
@@ -101,6 +113,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     return memberFrame(RV_SITE(TemplateUnit), [&] {
       if (index <= 0 || index > static_cast<LONG>(members_.size()))
         return reportDirect(iidOf<Main>(), 603, iidOf<Main>(), E_INVALIDARG);
+      unindex(static_cast<size_t>(index - 1));
       Member removed = std::move(members_[static_cast<size_t>(index - 1)]);
       members_.erase(members_.begin() + (index - 1));
       return S_OK;
@@ -111,6 +124,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     RV_OPERATION("RemoveAll");
     return memberFrame(RV_SITE(TemplateUnit), [&] {
       // Members lose the collection's reference in list order.
+      dropNameIndex();
       std::vector<Member> removed = std::move(members_);
       members_.clear();
       for (Member &member : removed) member.reset();
@@ -126,6 +140,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
       size_t at = members_.size();
       swallowingFrame(RV_SITE(TemplateUnit), frame, [&] { at = findById(id); });
       if (at >= members_.size()) return reportDirect(iidOf<Main>(), 603, iidOf<Main>(), E_INVALIDARG);
+      unindex(at);
       Member removed = std::move(members_[at]);
       members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(at));
       return S_OK;
@@ -230,6 +245,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
   // replaced by a new member, and those beyond the count leave in list
   // order. It stops where readRecord would raise.
   bool plainReadRecord(PlainReader &in) {
+    dropNameIndex();
     LONG count = 0;
     if (!in.read(&count, sizeof count)) return false;
     const size_t wanted = count > 0 ? static_cast<size_t>(count) : 0;
@@ -307,6 +323,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     *member = nullptr;
     if (name == nullptr) return;
     std::optional<Text> wanted;
+    if (findIndexed(name, member, wanted)) return;
     for (size_t at = 0; at < members_.size(); ++at) {
       const Member &candidate = members_[at];
       Bstr copy;
@@ -324,6 +341,76 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     }
   }
 
+ public:
+  // Removes in one pass the members `leaves` picks, as a Remove of each in
+  // turn from the front would, the others keeping their order, and then lets
+  // the removed ones go in list order. Only where the collection made every
+  // member, so that `leaves` reads them as M without calling out: false, with
+  // nothing removed, where it did not. Everything it allocates is allocated
+  // before the list changes.
+  template <typename Leaves> bool removeMadeWhere(Leaves &&leaves) {
+    std::vector<char> leaving(members_.size());
+    size_t count = 0;
+    for (size_t at = 0; at < members_.size(); ++at) {
+      if (!members_[at].made()) return false;
+      count += (leaving[at] = leaves(*members_[at].own()) ? 1 : 0);
+    }
+    if (count == 0) return true;
+    std::vector<Member> removed;
+    removed.reserve(count);
+    size_t kept = 0;
+    for (size_t at = 0; at < members_.size(); ++at) {
+      if (leaving[at]) {
+        // Where it stands once the members removed before it have gone.
+        unindex(kept, members_[at]);
+        removed.push_back(std::move(members_[at]));
+      } else {
+        if (kept != at) members_[kept] = std::move(members_[at]);
+        ++kept;
+      }
+    }
+    members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(kept), members_.end());
+    for (Member &member : removed) member.reset();
+    return true;
+  }
+
+  // The members as M, without references of their own, where the
+  // collection made them all; none where it did not. For a walk that calls
+  // out to nobody while it holds them.
+  std::vector<M *> madeMembers() const {
+    std::vector<M *> made;
+    made.reserve(members_.size());
+    for (const Member &member : members_) {
+      if (!member.made()) return {};
+      made.push_back(member.own());
+    }
+    return made;
+  }
+
+  // Hands every member to `step` as M, in list order, where the collection
+  // made them all; false, with none handed, where it did not. `step` must
+  // not change the list.
+  template <typename Step> bool visitMade(Step &&step) {
+    for (const Member &member : members_)
+      if (!member.made()) return false;
+    for (const Member &member : members_) step(*member.own());
+    return true;
+  }
+
+  // Asks for the memory of the member list, then (once it has come) for
+  // that of the members, ahead of a visit: a walk over thousands of
+  // collections would otherwise wait for each of them in turn.
+  void prefetchList() const {
+    const char *list = reinterpret_cast<const char *>(members_.data());
+    for (size_t offset = 0; offset < members_.size() * sizeof(Member); offset += 64) __builtin_prefetch(list + offset);
+  }
+  void prefetchMembers() const {
+    for (const Member &member : members_)
+      for (size_t offset = 0; offset < sizeof(M); offset += 64)
+        __builtin_prefetch(reinterpret_cast<const char *>(member.get()) + offset);
+  }
+
+ protected:
   // The members as they stand, each with a reference of its own, for a walk
   // that calls out while the list may change under it.
   std::vector<ComPtr<E>> members() const {
@@ -359,6 +446,68 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     std::optional<Text> other = foldedName(candidate);
     if (!other) other = Text();
     return *other == *folded;
+  }
+
+  // Below this many members a walk costs less than keeping an index.
+  static constexpr size_t IndexFrom = 16;
+
+  // The lookup of `name` (not null) through the name index, where the
+  // collection keeps one and the trace does not record the steps: true when
+  // the index answered (`*member` found, or left null when no member has the
+  // name); false leaves the lookup to the walk, which then finds the same.
+  // An index that cannot be allocated is given up for the walk.
+  bool findIndexed(BSTR name, E **member, std::optional<Text> &wanted) {
+    if constexpr (!CountsRenames<M>) {
+      return false;
+    } else {
+      if (members_.size() < IndexFrom || entryRecordsWanted()) return false;
+      try {
+        if (!nameIndex_) nameIndex_ = std::make_unique<NameIndex>();
+        NameIndex &index = *nameIndex_;
+        if (!index.current(M::renames())) index.clear(M::renames());
+        while (!index.stopped() && index.covered() < members_.size()) {
+          const Member &next = members_[index.covered()];
+          if (!next.made()) {
+            index.stopAtForeign();
+            break;
+          }
+          next.own()->noteNameIndexed();
+          index.add(next.get(), NameIndex::hashOf(next.own()->nameText()));
+        }
+        if (index.stopped()) return false;
+        E *first = static_cast<E *>(const_cast<void *>(index.first(NameIndex::hashOf(name))));
+        if (first == nullptr) return true;
+        // Another name with the same hash: the walk decides.
+        if (!sameFoldedName(name, static_cast<M *>(first)->nameText(), wanted)) return false;
+        *member = ComPtr<E>(first).detach();
+        return true;
+      } catch (const std::bad_alloc &) {
+        dropNameIndex();
+        return false;
+      }
+    }
+  }
+
+  // Takes `member`, standing at `at` and about to leave the list, out of the
+  // name index.
+  void unindex(size_t at, const Member &member) {
+    if constexpr (CountsRenames<M>) {
+      if (!nameIndex_ || at >= nameIndex_->covered()) return;
+      if (!nameIndex_->current(M::renames())) {
+        dropNameIndex();
+        return;
+      }
+      try {
+        nameIndex_->remove(member.get(), NameIndex::hashOf(member.own()->nameText()));
+      } catch (const std::bad_alloc &) {
+        dropNameIndex();
+      }
+    }
+  }
+  void unindex(size_t at) { unindex(at, members_[at]); }
+
+  void dropNameIndex() {
+    if constexpr (CountsRenames<M>) nameIndex_.reset();
   }
 
   size_t findById(LONG id) {
@@ -422,6 +571,8 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
   }
 
   std::vector<Member> members_;
+  struct NoNameIndex {};
+  [[no_unique_address]] std::conditional_t<CountsRenames<M>, std::unique_ptr<NameIndex>, NoNameIndex> nameIndex_;
 };
 
 }  // namespace rv
