@@ -1,12 +1,14 @@
 #include "PerfMgr.h"
 
 #include <cstring>
+#include <unordered_map>
 
 #include "rvCounterTypes.h"
 #include "TextFile.h"
 #include "log/DirectReport.h"
 #include "log/Frames.h"
 #include "model/Members.h"
+#include "model/PerfCounters.h"
 #include "model/PerfInstances.h"
 #include "model/TRVPCollectionImpl.h"
 #include "Module.h"
@@ -61,6 +63,43 @@ bool sweptInOnePass(IPerfInstances *instances, DATE now, LONG timeout) {
   return own != nullptr && own->removeMadeWhere([&](const PerfInstance &instance) {
     return timedOut(now, instance.timeStampValue(), timeout) && !isText(instance.nameText(), OLESTR("_Total"));
   });
+}
+
+// The values of `source`'s counters copied into `destination`'s in place,
+// matched by ID, the first source counter of each ID answering, as the
+// framed SyncCounters matches them: where the trace does not record each
+// step and both collections are this component's own and made every member,
+// so that nothing calls out and no reference is counted per counter. false
+// where the framed walk must do it: for other collections, and for a value
+// the destination refuses, which that walk then copies again and reports as
+// it does.
+bool syncedInPlace(IPerfCounters *destination, IPerfCounters *source) {
+  if (entryRecordsWanted()) return false;
+  auto *to = dynamic_cast<PerfCounters *>(ObjectRoot::ownNode(destination));
+  auto *from = dynamic_cast<PerfCounters *>(ObjectRoot::ownNode(source));
+  if (to == nullptr || from == nullptr || !from->visitMade([](PerfCounter &) {})) return false;
+  const std::vector<PerfCounter *> sources = from->madeMembers();
+  // A few counters are scanned; many are looked up.
+  constexpr size_t Scanned = 16;
+  std::unordered_map<LONG, const PerfCounter *> byId;
+  if (sources.size() > Scanned)
+    for (const PerfCounter *counter : sources) byId.emplace(counter->idValue(), counter);
+  const auto match = [&](LONG id) -> const PerfCounter * {
+    if (sources.size() > Scanned) {
+      const auto found = byId.find(id);
+      return found == byId.end() ? nullptr : found->second;
+    }
+    for (const PerfCounter *counter : sources)
+      if (counter->idValue() == id) return counter;
+    return nullptr;
+  };
+  bool refused = false;
+  const bool made = to->visitMade([&](PerfCounter &counter) {
+    const PerfCounter *value = refused ? nullptr : match(counter.idValue());
+    if (value == nullptr || value == &counter || V_VT(&value->valueRef()) == VT_EMPTY) return;
+    refused = FAILED(counter.PerfCounter::put_Value(value->valueRef()));
+  });
+  return made && !refused;
 }
 
 // A line of the debug output of Load: `pattern` gets the calling thread's
@@ -520,7 +559,7 @@ HRESULT PerfMgr::SyncronizeFrom(IPerfMgr *source) {
       ComPtr<IPerfCounters> to, values;
       raiseIfFailed(RV_HERE, object->get_PerfCounters(to.put()));
       raiseIfFailed(RV_HERE, from->get_PerfCounters(values.put()));
-      raiseIfFailed(RV_HERE, SyncCounters(to.get(), values.get()));
+      if (!syncedInPlace(to.get(), values.get())) raiseIfFailed(RV_HERE, SyncCounters(to.get(), values.get()));
     }
     return S_OK;
   });
@@ -533,6 +572,26 @@ void PerfMgr::syncInstances(IPerfObject *destination, IPerfObject *source) {
   ComPtr<IPerfInstances> to, from;
   raiseIfFailed(RV_HERE, destination->get_PerfInstances(to.put()));
   raiseIfFailed(RV_HERE, source->get_PerfInstances(from.put()));
+  // Where the trace does not record each step and both collections are this
+  // component's own, the destination's instances are read in place and each
+  // looked up by the source's name index, as ItemByName would find it.
+  auto *mine = entryRecordsWanted() ? nullptr : dynamic_cast<PerfInstances *>(ObjectRoot::ownNode(to.get()));
+  auto *theirs = mine == nullptr ? nullptr : dynamic_cast<PerfInstances *>(ObjectRoot::ownNode(from.get()));
+  if (theirs != nullptr && mine->visitMade([](PerfInstance &) {})) {
+    // A name never set reads as an empty one.
+    const Bstr empty(SysAllocString(OLESTR("")));
+    if (empty.get() == nullptr) raiseResult(RV_HERE, E_OUTOFMEMORY);
+    for (PerfInstance *instance : mine->madeMembers()) {
+      ComPtr<IPerfInstance> found;
+      theirs->findByName(instance->nameText() != nullptr ? instance->nameText() : empty.get(), found.put(), RV_HERE);
+      if (!found) continue;
+      ComPtr<IPerfCounters> values;
+      raiseIfFailed(RV_HERE, found->get_PerfCounters(values.put()));
+      IPerfCounters *counters = instance->counterCollection();
+      if (!syncedInPlace(counters, values.get())) raiseIfFailed(RV_HERE, SyncCounters(counters, values.get()));
+    }
+    return;
+  }
   const auto sources = firstByKey<Text>(membersOf<IPerfInstance>(from.get(), RV_HERE),
                                         [](IPerfInstance *instance) { return instanceKey(instance, RV_HERE); });
   for (const ComPtr<IPerfInstance> &instance : membersOf<IPerfInstance>(to.get(), RV_HERE)) {

@@ -315,9 +315,10 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     return Add(typed.get());
   }
 
- protected:
-  // The first member whose folded name equals the folded `name`. A member
-  // this collection made lends its name without a copy.
+ public:
+  // The first member whose folded name equals the folded `name`, as
+  // ItemByName finds it, with a reference for the caller; null when none
+  // does. A member this collection made lends its name without a copy.
   void findByName(BSTR name, E **member, const Site &site) {
     if (member == nullptr) raiseNullPointer(site);
     *member = nullptr;
@@ -341,7 +342,6 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     }
   }
 
- public:
   // Removes in one pass the members `leaves` picks, as a Remove of each in
   // turn from the front would, the others keeping their order, and then lets
   // the removed ones go in list order. Only where the collection made every

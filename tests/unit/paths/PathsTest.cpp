@@ -14,6 +14,7 @@
 #include "ComponentFixture.h"
 #include "Trees.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -292,6 +293,40 @@ class Paths : public ComponentFixture {
     for (const char *name : {"before the read", "worker 1", "FRESH", "Worker 3"}) makeNamed(sessions, name);
     EXPECT_EQ(S_OK, instances->CopyFrom(instancesOf(mixed)));
     for (const char *name : {"MIXED 0", "Fresh", "lodger"}) makeNamed(sessions, name);
+
+    // Synchronised from a copy of the tree whose values changed: instances
+    // are matched by name (one renamed away, one renamed to another's name
+    // in other capitals), counters by ID (one removed in the copy, one lent
+    // by another object); everything unmatched ends empty.
+    Ref<IPerfMgr> other;
+    create(CLSID_PerfMgr, IID_IPerfMgr, other);
+    VariantInit(&blob);
+    EXPECT_EQ(S_OK, manager->get_MyBlob(btAsBinaryArray, &blob));
+    EXPECT_EQ(S_OK, other->put_MyBlob(btAsBinaryArray, blob));
+    VariantClear(&blob);
+    Ref<IPerfObject> theirSessions;
+    objectsOf(other.p)->get_Item(1, theirSessions.put());
+    IPerfInstances *theirs = instancesOf(theirSessions.p);
+    for (LONG i = 1; i <= countOf(theirs); ++i)
+      if (IPerfCounter *requests = counter(at(theirs, i), 4)) setValue(requests, "I4:" + std::to_string(100 + i));
+    rename(at(theirs, 2), "Gone away");
+    rename(at(theirs, 4), "WORKER 1");
+    for (LONG i = 5; i <= countOf(theirs); ++i) {
+      if (counter(at(theirs, i), 6) == nullptr) continue;
+      EXPECT_EQ(S_OK, countersOf(at(theirs, i))->RemoveByID(6));
+      break;
+    }
+    EXPECT_EQ(S_OK, countersOf(at(instances, 6))->Add(addCounter(countersOf(mixed), 30, "Lent", "no_calc", "I4:9")));
+    setValue(counter(at(instances, 6), 30), "I4:10");
+    entries();
+    EXPECT_EQ(S_OK, manager->SyncronizeFrom(other.p));
+    if (recording) {
+      const std::vector<std::string> synced = entries();
+      EXPECT_EQ("Syncronize", synced.empty() ? "" : synced.front());
+      EXPECT_NE(synced.end(), std::find(synced.begin(), synced.end(), "SyncCounters")) << "each pair is framed";
+    }
+    seen.push_back(dump(manager.p));
+
     EXPECT_EQ(S_OK, instances->RemoveAll());
     makeNamed(sessions, "Worker 1");
     seen.push_back(dump(manager.p));
