@@ -579,7 +579,7 @@ void PerfMgr::syncInstances(IPerfObject *destination, IPerfObject *source) {
   auto *theirs = mine == nullptr ? nullptr : dynamic_cast<PerfInstances *>(ObjectRoot::ownNode(from.get()));
   if (theirs != nullptr && mine->visitMade([](PerfInstance &) {})) {
     // A name never set reads as an empty one.
-    const Bstr empty(SysAllocString(OLESTR("")));
+    const Bstr empty(OLESTR(""));
     if (empty.get() == nullptr) raiseResult(RV_HERE, E_OUTOFMEMORY);
     for (PerfInstance *instance : mine->madeMembers()) {
       ComPtr<IPerfInstance> found;
