@@ -36,6 +36,24 @@ class PerfCounter : public TRVPObjectImpl<PerfCounter, IPerfCounter> {
   const VARIANT &valueRef() const { return *value_.get(); }
   BSTR keywordText() const { return keyword_.get(); }
 
+  // Takes everything a copy through the blob would take from `source` (ID,
+  // texts, value, numbers), sharing its texts: where its value is empty or a
+  // number, which copies as it stands. false, with nothing taken, for any
+  // other value.
+  bool cloneOf(const PerfCounter &source) {
+    const VARTYPE type = V_VT(source.value_.get());
+    if (type != VT_EMPTY && type != VT_I4 && type != VT_R8 && type != VT_ERROR) return false;
+    if (!name_.share(source.name_) || !help_.share(source.help_) || !keyword_.share(source.keyword_))
+      throw std::bad_alloc();
+    VariantClear(value_.get());
+    *value_.get() = *source.value_.get();
+    id_ = source.id_;
+    defaultScale_ = source.defaultScale_;
+    counterType_ = source.counterType_;
+    counterSize_ = source.counterSize_;
+    return true;
+  }
+
   // The counter's record after its ID: name, help, value, scale, type, size, keyword.
   auto recordFields() { return std::tie(name_, help_, value_, defaultScale_, counterType_, counterSize_, keyword_); }
 

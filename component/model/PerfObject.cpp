@@ -166,11 +166,27 @@ HRESULT PerfObject::CreateInstance(BSTR name, IPerfInstance **instance) {
       raiseIfFailed(RV_HERE, found->put_Name(name));
       ComPtr<IPerfCounters> counters;
       raiseIfFailed(RV_HERE, found->get_PerfCounters(counters.put()));
-      raiseIfFailed(RV_HERE, counters->CopyFrom(counters_.get()));
+      if (!copiedTemplateInto(counters.get())) raiseIfFailed(RV_HERE, counters->CopyFrom(counters_.get()));
     }
     *instance = found.detach();
     return S_OK;
   });
+}
+
+// The counter template copied into a new instance's empty collection
+// without a blob, sharing the template's texts: where the trace does not
+// record each step and the template and the collection are this
+// component's own, the template made every counter, and every value copies
+// as it stands. false, with nothing copied, where CopyFrom must do it.
+bool PerfObject::copiedTemplateInto(IPerfCounters *counters) {
+  if (entryRecordsWanted()) return false;
+  auto *to = dynamic_cast<PerfCounters *>(ObjectRoot::ownNode(counters));
+  auto *from = dynamic_cast<PerfCounters *>(ObjectRoot::ownNode(counters_.get()));
+  if (to == nullptr || from == nullptr || !from->visitMade([](PerfCounter &) {})) return false;
+  LONG held = 0;
+  if (FAILED(to->get_Count(&held)) || held != 0) return false;
+  return to->appendMade(from->madeMembers(),
+                        [](PerfCounter &made, const PerfCounter &source) { return made.cloneOf(source); });
 }
 
 // Recalculates the _Total instance from the other instances: a sum pass that

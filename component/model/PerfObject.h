@@ -41,6 +41,7 @@ class PerfObject : public TRVPObjectImpl<PerfObject, IPerfObject> {
   HRESULT FinalConstruct() override;
 
  private:
+  bool copiedTemplateInto(IPerfCounters *counters);
   template <typename T> static HRESULT read(T field, T *out) {
     if (out == nullptr) return E_POINTER;
     *out = field;

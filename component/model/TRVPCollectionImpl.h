@@ -387,6 +387,23 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     return made;
   }
 
+  // Appends a member made here for each of `sources`, each filled from its
+  // source by `fill`, which answers false where it cannot copy one: the list
+  // is then left as it was. For a copy between this component's own nodes
+  // that needs no blob. Making a member may raise.
+  template <typename Source, typename Fill> bool appendMade(const std::vector<Source *> &sources, Fill &&fill) {
+    std::vector<Member> made;
+    made.reserve(sources.size());
+    for (Source *source : sources) {
+      ComPtr<E> created = createMember();
+      if (!fill(*static_cast<M *>(created.get()), *source)) return false;
+      made.emplace_back(std::move(created), true);
+    }
+    members_.reserve(members_.size() + made.size());
+    for (Member &member : made) members_.push_back(std::move(member));
+    return true;
+  }
+
   // Hands every member to `step` as M, in list order, where the collection
   // made them all; false, with none handed, where it did not. `step` must
   // not change the list.

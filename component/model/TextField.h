@@ -3,16 +3,27 @@
 // and read an absent field as an empty text. The blob carries the field
 // itself, absent or not (see get()).
 //
+// Texts never change once stored: a store replaces the text. So a text
+// copied from node to node (a template's counter into every instance of its
+// object) is stored once and shared, counted, by every field that holds it
+// (share()); writing to one of them gives it a text of its own. The text is
+// kept laid out as an automation string (its byte length just before it, a
+// terminator after it) so that it reads as one everywhere, but it is freed
+// only here.
+//
 // A text that nearly every node of a tree carries (a counter's "no_calc"
 // keyword) is not copied into each of them: the field points at one
-// read-only string of the module instead, laid out as an automation string,
-// and never frees it. Nobody outside can tell: reads hand out copies either
-// way.
+// read-only string of the module instead, and never frees it. Nobody outside
+// can tell: reads hand out copies either way.
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
 
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <utility>
 
 namespace rv {
@@ -27,7 +38,8 @@ class TextField {
 
   HRESULT read(BSTR *out) const {
     if (out == nullptr) return E_POINTER;
-    *out = value_ ? SysAllocStringLen(value_, SysStringLen(value_)) : SysAllocString(OLESTR(""));
+    const BSTR text = get();
+    *out = text ? SysAllocStringLen(text, SysStringLen(text)) : SysAllocString(OLESTR(""));
     return *out ? S_OK : E_OUTOFMEMORY;
   }
 
@@ -36,27 +48,53 @@ class TextField {
       release();
       return S_OK;
     }
-    BSTR copy = sharedEqualTo(reinterpret_cast<const BYTE *>(text), textLength(text) * UINT(sizeof(OLECHAR)));
-    if (copy == nullptr && (copy = SysAllocString(text)) == nullptr) return E_OUTOFMEMORY;
+    const UINT bytes = textLength(text) * UINT(sizeof(OLECHAR));
+    BSTR copy = sharedEqualTo(reinterpret_cast<const BYTE *>(text), bytes);
+    if (copy == nullptr && (copy = counted(reinterpret_cast<const BYTE *>(text), bytes)) == nullptr)
+      return E_OUTOFMEMORY;
     release();
     value_ = copy;
     return S_OK;
   }
 
-  // The stored string itself, null when absent.
-  BSTR get() const { return value_; }
+  // The stored string itself, null when absent. It reads as an automation
+  // string; only this field frees it.
+  BSTR get() const { return isCounted() ? reinterpret_cast<BSTR>(bits() & ~CountedBit) : value_; }
+
+  // Holds the text `source` holds, sharing its storage where it can; false,
+  // with the field unchanged, when a copy of its own could not be made.
+  bool share(const TextField &source) {
+    if (&source == this) return true;
+    if (source.isCounted()) {
+      block(source.value_)->references.fetch_add(1, std::memory_order_relaxed);
+      release();
+      value_ = source.value_;
+      return true;
+    }
+    if (source.value_ == nullptr || source.isShared()) {
+      release();
+      value_ = source.value_;
+      return true;
+    }
+    // A string read by the framed transfer is the source's own, not counted.
+    const BSTR copy = counted(reinterpret_cast<const BYTE *>(source.value_), SysStringByteLen(source.value_));
+    if (copy == nullptr) return false;
+    release();
+    value_ = copy;
+    return true;
+  }
 
   // The field as a string the caller replaces: it may free what it finds
-  // there (never the shared text, which is let go first) and leaves a string
-  // of its own, which adopt() then takes over.
+  // there (never a shared or counted text, which is let go first) and leaves
+  // a string of its own, which adopt() then takes over.
   BSTR *slot() {
-    if (isShared()) value_ = nullptr;
+    if (isShared() || isCounted()) release();
     return &value_;
   }
   // Swaps the string that slot() left for the shared one when they read the
   // same, byte for byte.
   void adopt() {
-    if (value_ == nullptr || isShared()) return;
+    if (value_ == nullptr || isShared() || isCounted()) return;
     if (BSTR shared = sharedEqualTo(reinterpret_cast<const BYTE *>(value_), SysStringByteLen(value_))) {
       SysFreeString(value_);
       value_ = shared;
@@ -79,14 +117,17 @@ class TextField {
       value_ = shared;
       return true;
     }
-    if (value_ == nullptr || isShared() || SysStringByteLen(value_) != length) {
-      release();
-      if ((value_ = SysAllocStringByteLen(nullptr, length)) == nullptr) return false;
+    // A text of the field's own, held by nobody else, is written over.
+    if (isCounted() && block(value_)->references.load(std::memory_order_acquire) == 1 &&
+        block(value_)->bytes == length) {
+      BYTE *text = reinterpret_cast<BYTE *>(get());
+      std::memcpy(text, bytes, length);
+      return true;
     }
-    BYTE *text = reinterpret_cast<BYTE *>(value_);
-    std::memcpy(text, bytes, length);
-    std::memset(text + length, 0, sizeof(OLECHAR));
-    return true;
+    BSTR copy = counted(bytes, length);
+    release();
+    value_ = copy;
+    return copy != nullptr;
   }
 
  private:
@@ -112,9 +153,47 @@ class TextField {
     return std::memcmp(text, NoCalc.text, NoCalc.bytes) == 0 ? sharedText() : nullptr;
   }
 
+  // A counted text: its count, then the automation string layout (padding,
+  // byte length, text, terminator) so that the text is 8-byte aligned.
+  struct Counted {
+    std::atomic<ULONG> references;
+    DWORD unused;
+    DWORD padding;
+    DWORD bytes;
+  };
+  static_assert(sizeof(Counted) == 16, "the text follows the byte length");
+  // Marks a counted text in value_: strings are at least 2-byte aligned.
+  static constexpr uintptr_t CountedBit = 1;
+
+  uintptr_t bits() const { return reinterpret_cast<uintptr_t>(value_); }
+  static Counted *block(BSTR tagged) {
+    return reinterpret_cast<Counted *>((reinterpret_cast<uintptr_t>(tagged) & ~CountedBit) - sizeof(Counted));
+  }
+  // A counted copy of `bytes` bytes of text, counted once, marked; null
+  // when there is no memory for it.
+  static BSTR counted(const BYTE *text, UINT bytes) {
+    // The text, one zero byte for an odd length, and the terminator.
+    void *memory = std::malloc(sizeof(Counted) + size_t(bytes) + 1 + sizeof(OLECHAR));
+    if (memory == nullptr) return nullptr;
+    Counted *made = new (memory) Counted{{1}, 0, 0, bytes};
+    BYTE *start = reinterpret_cast<BYTE *>(made + 1);
+    std::memcpy(start, text, bytes);
+    std::memset(start + bytes, 0, 1 + sizeof(OLECHAR));
+    return reinterpret_cast<BSTR>(reinterpret_cast<uintptr_t>(start) | CountedBit);
+  }
+
+  bool isCounted() const { return (bits() & CountedBit) != 0; }
   bool isShared() const { return value_ == sharedText(); }
   void release() {
-    if (!isShared()) SysFreeString(value_);
+    if (isCounted()) {
+      Counted *held = block(value_);
+      if (held->references.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        held->~Counted();
+        std::free(held);
+      }
+    } else if (!isShared()) {
+      SysFreeString(value_);
+    }
     value_ = nullptr;
   }
 

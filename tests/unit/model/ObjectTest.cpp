@@ -90,6 +90,47 @@ TEST_F(Object, CreateInstanceCopiesTheTemplateAndFindsNamesInCapitals) {
   EXPECT_EQ("EMPTY", valueOf(object.p, 2));
   EXPECT_EQ("EMPTY", valueOf(first, 2));
   EXPECT_EQ("EMPTY", valueOf(first, 4));
+
+  // Instances copy the template's texts; writing one of the copies, by a
+  // put or by a blob whose text has the same length, changes that copy
+  // alone, and the template's own changes reach no instance made before.
+  const auto nameOf = [](IPerfCounter *c) { return readText([&](BSTR *t) { return c->get_Name(t); }); };
+  const auto helpOf = [](IPerfCounter *c) { return readText([&](BSTR *t) { return c->get_Help(t); }); };
+  TestBstr help("How many");
+  counter(object.p, 2)->put_Help(help.value);
+  IPerfInstance *second = instance(object.p, "Beta");
+  IPerfInstance *third = instance(object.p, "Gamma");
+  TestBstr renamed("Rejected");
+  counter(second, 2)->put_Name(renamed.value);
+  EXPECT_EQ("Rejected", nameOf(counter(second, 2)));
+  EXPECT_EQ("Requests", nameOf(counter(third, 2)));
+  EXPECT_EQ("Requests", nameOf(counter(object.p, 2)));
+  Ref<IPerfCounter> other;
+  create(CLSID_PerfCounter, IID_IPerfCounter, other);
+  TestBstr sameLength("Requires"), otherHelp("How much");
+  other->put_ID(2);
+  other->put_Name(sameLength.value);
+  other->put_Help(otherHelp.value);
+  VARIANT blob;
+  VariantInit(&blob);
+  ASSERT_EQ(S_OK, other->get_MyBlob(btAsBinaryArray, &blob));
+  ASSERT_EQ(S_OK, counter(third, 2)->put_MyBlob(btAsBinaryArray, blob));
+  VariantClear(&blob);
+  EXPECT_EQ("Requires", nameOf(counter(third, 2)));
+  EXPECT_EQ("How much", helpOf(counter(third, 2)));
+  EXPECT_EQ("Requests", nameOf(counter(object.p, 2)));
+  EXPECT_EQ("How many", helpOf(counter(object.p, 2)));
+  EXPECT_EQ("How many", helpOf(counter(second, 2)));
+  // The template itself, read from a blob, leaves its copies as they were.
+  ASSERT_EQ(S_OK, other->get_MyBlob(btAsBinaryArray, &blob));
+  ASSERT_EQ(S_OK, counter(object.p, 2)->put_MyBlob(btAsBinaryArray, blob));
+  VariantClear(&blob);
+  EXPECT_EQ("Requires", nameOf(counter(object.p, 2)));
+  EXPECT_EQ("Rejected", nameOf(counter(second, 2)));
+  EXPECT_EQ("How many", helpOf(counter(second, 2)));
+  // Every copy goes with its own instance, the shared text with the last.
+  EXPECT_EQ(S_OK, instances->RemoveAll());
+  EXPECT_EQ("How much", helpOf(counter(object.p, 2)));
 }
 
 TEST_F(Object, TotalsSumAndAverageByKeyword) {
