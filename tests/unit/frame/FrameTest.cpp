@@ -1,14 +1,13 @@
 // The error frames, the raise forms and the log operation, with doubles of
 // the outside components standing in for the error log component, the trace
 // settings component and the viewer.
-#include "ComponentFixture.h"
+#include "DoublesFixture.h"
 
 #include <algorithm>
 #include <functional>
 #include <thread>
 #include <vector>
 
-#include "doubles/DoublesHarness.h"
 #include "log/DirectReport.h"
 #include "log/Frames.h"
 #include "log/MessageText.h"
@@ -102,16 +101,8 @@ std::string utf16(const std::string &text) {
   return out;
 }
 
-class Frame : public ComponentFixture {
+class Frame : public DoublesFixture {
  protected:
-  static void SetUpTestSuite() {
-    ComponentFixture::SetUpTestSuite();
-    doubles = new DoublesHarness(DOUBLES_MODULE);
-  }
-  static void TearDownTestSuite() {
-    delete doubles;
-    ComponentFixture::TearDownTestSuite();
-  }
   void SetUp() override {
     ASSERT_TRUE(doubles->loaded());
     settings = {};
@@ -120,12 +111,7 @@ class Frame : public ComponentFixture {
     takeError();
   }
   void apply() { doubles->reset(settings); }
-
-  static DoublesHarness *doubles;
-  DoublesSettings settings = {};
 };
-
-DoublesHarness *Frame::doubles = nullptr;
 
 TEST_F(Frame, MessageTexts) {
   EXPECT_EQ("WSAECONNREFUSED", socketErrorText(10061));

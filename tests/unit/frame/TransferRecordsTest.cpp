@@ -7,13 +7,11 @@
 //
 // The trace settings are read once per process: the first test runs
 // without them (no entry records), the second reads a level of 5.
-#include "ComponentFixture.h"
+#include "DoublesFixture.h"
 
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include "doubles/DoublesHarness.h"
 
 namespace {
 
@@ -47,16 +45,8 @@ const Bytes managerFields = le32(3) + le32(0) + le32(0);
 // be read.
 const Bytes oneCutCounter = le32(1) + Bytes(1);
 
-class TransferRecords : public ComponentFixture {
+class TransferRecords : public DoublesFixture {
  protected:
-  static void SetUpTestSuite() {
-    ComponentFixture::SetUpTestSuite();
-    doubles = new DoublesHarness(DOUBLES_MODULE);
-  }
-  static void TearDownTestSuite() {
-    delete doubles;
-    ComponentFixture::TearDownTestSuite();
-  }
   void SetUp() override {
     ASSERT_TRUE(doubles->loaded());
     settings = {};
@@ -84,12 +74,7 @@ class TransferRecords : public ComponentFixture {
       if (call.level == 5) out.push_back(DoublesHarness::text(call.description));
     return out;
   }
-
-  static DoublesHarness *doubles;
-  DoublesSettings settings = {};
 };
-
-DoublesHarness *TransferRecords::doubles = nullptr;
 
 TEST_F(TransferRecords, AFailureIsLoggedOnceByEachFrameItCrosses) {
   // Where a cut-off counter ID is first raised and first logged.

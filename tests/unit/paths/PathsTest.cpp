@@ -11,15 +11,13 @@
 // The trace settings are read once per process, when they first answer, so
 // the scenario runs first without them (the quick paths) and then at level
 // 5; this program holds that one test alone.
-#include "ComponentFixture.h"
+#include "DoublesFixture.h"
 #include "Trees.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
-
-#include "doubles/DoublesHarness.h"
 
 using namespace trees;
 
@@ -99,17 +97,8 @@ const std::vector<std::vector<OLECHAR>> WideNames = {
     {'z', 'E', 'R', 'O'},
 };
 
-class Paths : public ComponentFixture {
+class Paths : public DoublesFixture {
  protected:
-  static void SetUpTestSuite() {
-    ComponentFixture::SetUpTestSuite();
-    doubles = new DoublesHarness(DOUBLES_MODULE);
-  }
-  static void TearDownTestSuite() {
-    delete doubles;
-    ComponentFixture::TearDownTestSuite();
-  }
-
   // The level-5 entry records written since the last call.
   std::vector<std::string> entries() {
     std::vector<std::string> names;
@@ -332,12 +321,7 @@ class Paths : public ComponentFixture {
     seen.push_back(dump(manager.p));
     return seen;
   }
-
-  static DoublesHarness *doubles;
-  DoublesSettings settings = {};
 };
-
-DoublesHarness *Paths::doubles = nullptr;
 
 TEST_F(Paths, QuickAndStepByStepPathsAgree) {
   ASSERT_TRUE(doubles->loaded());
