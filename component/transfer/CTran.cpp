@@ -198,34 +198,30 @@ void CTran::readFramed(void *destination, ULONG count) {
   passThrough(frame, [&] { take(destination, count, RV_HERE); });
 }
 
-void CTran::put(const void *source, ULONG count, const Site &site) {
-  if (fits(source, count)) {
-    std::memmove(data_ + cursorField(), source, count);
-    moveCursor(count);
-    return;
-  }
+// Where `count` bytes go at the cursor, checked as every copy is: the blob
+// open, the bytes within it, a buffer to copy with; null for no bytes.
+BYTE *CTran::claim(const void *buffer, ULONG count, const Site &site) {
+  if (fits(buffer, count)) return data_ + cursorField();
   if (array_ == nullptr) raiseNullPointer(site);
   const LONG at = cursor();
   if (at < 0 || LONGLONG(at) + count > size_) raiseInternalCondition(site);
-  if (count == 0) return;
-  if (source == nullptr) raiseNullPointer(site);
-  std::memmove(data_ + at, source, count);
-  setCursor(at + LONG(count));
+  if (count == 0) return nullptr;
+  if (buffer == nullptr) raiseNullPointer(site);
+  return data_ + at;
+}
+
+void CTran::put(const void *source, ULONG count, const Site &site) {
+  if (BYTE *at = claim(source, count, site)) {
+    std::memmove(at, source, count);
+    moveCursor(count);
+  }
 }
 
 void CTran::take(void *destination, ULONG count, const Site &site) {
-  if (fits(destination, count)) {
-    std::memmove(destination, data_ + cursorField(), count);
+  if (const BYTE *at = claim(destination, count, site)) {
+    std::memmove(destination, at, count);
     moveCursor(count);
-    return;
   }
-  if (array_ == nullptr) raiseNullPointer(site);
-  const LONG at = cursor();
-  if (at < 0 || LONGLONG(at) + count > size_) raiseInternalCondition(site);
-  if (count == 0) return;
-  if (destination == nullptr) raiseNullPointer(site);
-  std::memmove(destination, data_ + at, count);
-  setCursor(at + LONG(count));
 }
 
 // ---- strings --------------------------------------------------------------

@@ -132,6 +132,7 @@ class CTran {
   // failing as the operation that asked, since to its caller it is one
   // operation.
   void put(const void *source, ULONG count, const Site &site);
+  BYTE *claim(const void *buffer, ULONG count, const Site &site);
   void take(void *destination, ULONG count, const Site &site);
 
   void writeVariant(const VARIANT *value, int nesting);
