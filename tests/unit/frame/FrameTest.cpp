@@ -217,6 +217,52 @@ TEST_F(Frame, SwallowingFrameKeepsTheDescriptionAndClearsErrorInformation) {
   EXPECT_TRUE(swallowingFrame(RV_HERE, frame, [] {}));
 }
 
+// What a pass-through or a swallowing frame catches that is not an Err
+// becomes one at the frame's own location: an automation exception with its
+// code and text, a failed allocation as E_OUTOFMEMORY, anything else as a
+// general exception. The swallowing frame logs it and keeps it.
+TEST_F(Frame, FramesTurnWhatTheyCatchIntoErrors) {
+  RV_OPERATION("Converting");
+  struct Case {
+    const char *what;
+    std::function<void()> body;
+    HRESULT hr;
+    std::string passed, swallowed;  // the descriptions each frame gives
+  };
+  const std::string pointer = ComError(E_POINTER).message(), memory = ComError(E_OUTOFMEMORY).message();
+  const Case cases[] = {
+      {"automation exception", [] { throw ComError(E_POINTER); }, E_POINTER, pointer, pointer},
+      {"failed allocation", [] { throw std::bad_alloc(); }, E_OUTOFMEMORY, memory, memory},
+      {"anything else", [] { throw 42; }, E_FAIL, "general exception in try block", "process general exception"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    apply();
+    const int line = __LINE__ + 1;
+    const Err passed = raised([&] { passThrough(RV_HERE, c.body); });
+    EXPECT_EQ(c.hr, passed.hr);
+    EXPECT_EQ(c.passed, passed.description);
+    EXPECT_FALSE(passed.description.empty());
+    EXPECT_EQ("", passed.source);
+    EXPECT_EQ("Converting", passed.procedure);
+    EXPECT_EQ("FrameTest", passed.file);
+    EXPECT_EQ(line, passed.line);
+    EXPECT_EQ(1, passed.level);
+    EXPECT_TRUE(doubles->logErrorCalls().empty()) << "the frame above logs it";
+
+    Err frame;
+    EXPECT_FALSE(swallowingFrame(RV_HERE, frame, c.body));
+    EXPECT_EQ(c.hr, frame.hr);
+    EXPECT_EQ(c.swallowed, frame.description);
+    EXPECT_EQ("Converting", frame.procedure);
+    const std::vector<LogErrorCall> calls = doubles->logErrorCalls();
+    ASSERT_EQ(1u, calls.size());
+    EXPECT_EQ(c.hr, calls[0].hr);
+    EXPECT_EQ("Converting", narrow(calls[0].procedure));
+    EXPECT_FALSE(takeError().present);
+  }
+}
+
 // The model tests see the texts, results and sources the model reports.
 TEST_F(Frame, DirectReports) {
   // Result 0 asks for the text's own code; an interface gives no source.
