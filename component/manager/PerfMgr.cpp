@@ -77,7 +77,7 @@ bool syncedInPlace(IPerfCounters *destination, IPerfCounters *source) {
   if (entryRecordsWanted()) return false;
   auto *to = dynamic_cast<PerfCounters *>(ObjectRoot::ownNode(destination));
   auto *from = dynamic_cast<PerfCounters *>(ObjectRoot::ownNode(source));
-  if (to == nullptr || from == nullptr || !from->visitMade([](PerfCounter &) {})) return false;
+  if (to == nullptr || from == nullptr || !from->madeAll()) return false;
   const std::vector<PerfCounter *> sources = from->madeMembers();
   // A few counters are scanned; many are looked up.
   constexpr size_t Scanned = 16;
@@ -577,7 +577,7 @@ void PerfMgr::syncInstances(IPerfObject *destination, IPerfObject *source) {
   // looked up by the source's name index, as ItemByName would find it.
   auto *mine = entryRecordsWanted() ? nullptr : dynamic_cast<PerfInstances *>(ObjectRoot::ownNode(to.get()));
   auto *theirs = mine == nullptr ? nullptr : dynamic_cast<PerfInstances *>(ObjectRoot::ownNode(from.get()));
-  if (theirs != nullptr && mine->visitMade([](PerfInstance &) {})) {
+  if (theirs != nullptr && mine->madeAll()) {
     // A name never set reads as an empty one.
     const Bstr empty(OLESTR(""));
     if (empty.get() == nullptr) raiseResult(RV_HERE, E_OUTOFMEMORY);

@@ -182,9 +182,7 @@ bool PerfObject::copiedTemplateInto(IPerfCounters *counters) {
   if (entryRecordsWanted()) return false;
   auto *to = dynamic_cast<PerfCounters *>(ObjectRoot::ownNode(counters));
   auto *from = dynamic_cast<PerfCounters *>(ObjectRoot::ownNode(counters_.get()));
-  if (to == nullptr || from == nullptr || !from->visitMade([](PerfCounter &) {})) return false;
-  LONG held = 0;
-  if (FAILED(to->get_Count(&held)) || held != 0) return false;
+  if (to == nullptr || from == nullptr || !to->empty() || !from->madeAll()) return false;
   return to->appendMade(from->madeMembers(),
                         [](PerfCounter &made, const PerfCounter &source) { return made.cloneOf(source); });
 }

@@ -374,6 +374,15 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
     return true;
   }
 
+  // Whether the collection made every member it holds (true when it holds
+  // none), so that a walk may read them as M without calling out.
+  bool madeAll() const {
+    for (const Member &member : members_)
+      if (!member.made()) return false;
+    return true;
+  }
+  bool empty() const { return members_.empty(); }
+
   // The members as M, without references of their own, where the
   // collection made them all; none where it did not. For a walk that calls
   // out to nobody while it holds them.
@@ -408,8 +417,7 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
   // made them all; false, with none handed, where it did not. `step` must
   // not change the list.
   template <typename Step> bool visitMade(Step &&step) {
-    for (const Member &member : members_)
-      if (!member.made()) return false;
+    if (!madeAll()) return false;
     for (const Member &member : members_) step(*member.own());
     return true;
   }
