@@ -236,6 +236,10 @@ BlobField fieldOf(const OLECHAR *property, const VARIANT &value) {
 
 // ---- the component ----------------------------------------------------------
 
+// The cursor field, bytes 4 to 7 of a blob, and the header it ends.
+constexpr size_t CursorAt = 4;
+constexpr LONG HeaderBytes = 8;
+
 HRESULT getProperty(IDispatch *node, const OLECHAR *name, VARIANT *value) {
   DISPID id = DISPID_UNKNOWN;
   LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
@@ -254,12 +258,8 @@ LONG recordSize(IDispatch *node) {
       FAILED(SafeArrayGetLBound(V_ARRAY(&blob.value), 1, &lower)) ||
       FAILED(SafeArrayGetUBound(V_ARRAY(&blob.value), 1, &upper)))
     return -1;
-  return upper - lower + 1 - 8;
+  return upper - lower + 1 - HeaderBytes;
 }
-
-// The cursor field, bytes 4 to 7 of a blob.
-constexpr size_t CursorAt = 4;
-constexpr LONG HeaderBytes = 8;
 
 // One record as a fresh node of its class reads it.
 struct Reading {
@@ -297,6 +297,7 @@ class Reader {
     if (bytes_.size() >= HeaderBytes) std::memcpy(data + CursorAt, &at, sizeof at);
 
     const Owned<IPerfCommon> common = query<IPerfCommon>(node, IID_IPerfCommon);
+    SetErrorInfo(0, nullptr);
     reading.result = common ? common->put_MyBlob(btAsBinaryArray, blob.value) : E_NOINTERFACE;
     if (FAILED(reading.result)) reading.description = errorDescription(reading.result);
     reading.cursor = at;
