@@ -3,6 +3,7 @@
 #include "ComponentFixture.h"
 #include "RunProgram.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -261,15 +262,20 @@ TEST_F(BlobInspector, PerfQueryShowsABlobFileAndFailsForADamagedOne) {
   const Bytes worked = workedManagerBlob();
   const std::string whole = temporaryFile("blob-inspector-whole.blob", worked);
   const std::string cut = temporaryFile("blob-inspector-cut.blob", Bytes(worked.begin(), worked.begin() + 100));
-  const std::string program = PERFQUERY_PROGRAM;
+  // Standard output as its lines, without the carriage returns a Windows
+  // console adds.
+  auto run = [](const std::string &arguments, std::string &output) {
+    output.clear();
+    const int code = runProgram(std::string(PERFQUERY_PROGRAM) + " " + arguments, output);
+    output.erase(std::remove(output.begin(), output.end(), '\r'), output.end());
+    return code;
+  };
   std::string output;
-  EXPECT_EQ(0, runProgram(program + " --blob " + whole + " -f JSON", output));
+  EXPECT_EQ(0, run("--blob " + whole + " -f JSON", output));
   EXPECT_EQ(WorkedJson, output);
-  output.clear();
-  EXPECT_EQ(1, runProgram(program + " --class manager --blob " + cut, output));
+  EXPECT_EQ(1, run("--class manager --blob " + cut, output));
   EXPECT_EQ(CutTable, output);
-  output.clear();
-  EXPECT_EQ(2, runProgram(program + " --blob " + whole + " -f CSV", output));
+  EXPECT_EQ(2, run("--blob " + whole + " -f CSV", output));
   EXPECT_NE(std::string::npos, output.find("--blob shows TABLE or JSON")) << output;
   DeleteFileA(whole.c_str());
   DeleteFileA(cut.c_str());
