@@ -32,11 +32,11 @@ Bytes text(const std::string &ascii) {
   return le32(LONG(units.size() + 2)) + units + Bytes{0, 0};
 }
 
-// The manager of the worked layout: ID 1, device Svc, polling 900, one object
+// A manager with ID 1, device Svc, polling 900, one object
 // (ID 2, Obj, no help, time-out 0, both flags false) whose template holds one
 // counter (ID 3, C, no help, VT_I4 5, scale 0, type 65536, size 4, "no_calc")
 // and which has no instances: 122 bytes, cursor at the end.
-Bytes workedManagerBlob() {
+Bytes oneCounterManagerBlob() {
   const Bytes counter =
       le32(3) + text("C") + le32(0) + Bytes{3, 0} + le32(5) + le32(0) + le32(65536) + le32(4) + text("no_calc");
   const Bytes object = le32(2) + text("Obj") + le32(0) + le32(0) + Bytes{0, 0, 0, 0} + le32(1) + counter + le32(0);
@@ -44,7 +44,7 @@ Bytes workedManagerBlob() {
   return le32(4) + le32(LONG(payload.size() + 8)) + payload;
 }
 
-const char *const WorkedTable =
+const char *const ManagerTable =
     "manager blob, 122 bytes, token 4, cursor 122\n"
     "offset     end  record\n"
     "     8     122  PerfMgr  ID=1  DeviceName=\"Svc\"  InstanceCleannupPolling=900\n"
@@ -57,7 +57,7 @@ const char *const WorkedTable =
     "   118     122        PerfInstances  Count=0\n"
     "read whole, to the blob's end at 122\n";
 
-const char *const WorkedJson =
+const char *const ManagerJson =
     "{\"length\": 122, \"token\": 4, \"cursor\": 122, \"putStart\": 8, \"class\": \"manager\", \"classGuessed\": "
     "true, \"root\":\n"
     " {\"offset\": 8, \"end\": 122, \"record\": \"PerfMgr\", \"fields\": {\"ID\": 1, \"DeviceName\": \"Svc\", "
@@ -181,21 +181,21 @@ class BlobInspector : public ComponentFixture {
   }
 };
 
-TEST_F(BlobInspector, ShowsTheWorkedManagerBlobRecordByRecord) {
-  const Bytes worked = workedManagerBlob();
-  ASSERT_EQ(122u, worked.size());
+TEST_F(BlobInspector, ShowsAManagerBlobRecordByRecord) {
+  const Bytes manager = oneCounterManagerBlob();
+  ASSERT_EQ(122u, manager.size());
   // No other class reads these bytes to their end.
-  const BlobInspection guessed = inspect(worked);
+  const BlobInspection guessed = inspect(manager);
   EXPECT_EQ(nullptr, guessed.damaged());
-  EXPECT_EQ(WorkedJson, perfquery::blobReport(Format::Json, guessed));
-  EXPECT_EQ(WorkedTable, perfquery::blobReport(Format::Table, inspect(worked, BlobClass::Manager)));
+  EXPECT_EQ(ManagerJson, perfquery::blobReport(Format::Json, guessed));
+  EXPECT_EQ(ManagerTable, perfquery::blobReport(Format::Table, inspect(manager, BlobClass::Manager)));
 
   // The string form, as a script writes it: UTF-16 text after FF FE.
   Bytes read;
   std::string problem;
-  const std::string path = temporaryFile("blob-inspector-string.blob", Bytes{0xFF, 0xFE} + worked);
+  const std::string path = temporaryFile("blob-inspector-string.blob", Bytes{0xFF, 0xFE} + manager);
   ASSERT_TRUE(perfquery::readBlobFile(commandline::fromUtf8(path), read, problem)) << problem;
-  EXPECT_TRUE(read == worked);
+  EXPECT_TRUE(read == manager);
   DeleteFileA(path.c_str());
 }
 
@@ -203,15 +203,15 @@ TEST_F(BlobInspector, ShowsADamagedBlobUpToItsFirstBadRecord) {
   // Cut off inside the counter's keyword, whose length cannot be read; the
   // cursor still says 122, so MyBlob put would not even start after the
   // header.
-  const Bytes worked = workedManagerBlob();
-  const BlobInspection cut = inspect(Bytes(worked.begin(), worked.begin() + 100), BlobClass::Manager);
+  const Bytes manager = oneCounterManagerBlob();
+  const BlobInspection cut = inspect(Bytes(manager.begin(), manager.begin() + 100), BlobClass::Manager);
   ASSERT_NE(nullptr, cut.damaged());
   EXPECT_EQ(64, cut.damaged()->offset);
   EXPECT_EQ(CutTable, perfquery::blobReport(Format::Table, cut));
   EXPECT_EQ(CutJson, perfquery::blobReport(Format::Json, cut));
 
   // The counter's name claims 255 bytes: its length is read, its text is not.
-  Bytes pastEnd = worked;
+  Bytes pastEnd = manager;
   pastEnd[68] = 0xFF;
   const std::string pastEndTable = perfquery::blobReport(Format::Table, inspect(pastEnd, BlobClass::Manager));
   const std::string tail = PastEndTail;
@@ -220,9 +220,9 @@ TEST_F(BlobInspector, ShowsADamagedBlobUpToItsFirstBadRecord) {
 
   // A blob that ends where the manager's objects would begin, one with
   // another writer's token, and one too short for its header.
-  EXPECT_EQ(EndsEarlyTable, perfquery::blobReport(Format::Table, inspect(Bytes(worked.begin(), worked.begin() + 28),
+  EXPECT_EQ(EndsEarlyTable, perfquery::blobReport(Format::Table, inspect(Bytes(manager.begin(), manager.begin() + 28),
                                                                          BlobClass::Manager)));
-  Bytes foreign = worked;
+  Bytes foreign = manager;
   foreign[0] = 0xE8, foreign[1] = 0x03;
   EXPECT_EQ(ForeignTable, perfquery::blobReport(Format::Table, inspect(foreign, BlobClass::Manager)));
   EXPECT_EQ(ShortTable, perfquery::blobReport(Format::Table, inspect(Bytes{4, 0, 0, 0, 0}, BlobClass::Manager)));
@@ -259,9 +259,9 @@ TEST_F(BlobInspector, ShowsCounterAndInstanceBlobsAHostTakes) {
 
 // The program: a blob file read whole, and a damaged one, which fails it.
 TEST_F(BlobInspector, PerfQueryShowsABlobFileAndFailsForADamagedOne) {
-  const Bytes worked = workedManagerBlob();
-  const std::string whole = temporaryFile("blob-inspector-whole.blob", worked);
-  const std::string cut = temporaryFile("blob-inspector-cut.blob", Bytes(worked.begin(), worked.begin() + 100));
+  const Bytes manager = oneCounterManagerBlob();
+  const std::string whole = temporaryFile("blob-inspector-whole.blob", manager);
+  const std::string cut = temporaryFile("blob-inspector-cut.blob", Bytes(manager.begin(), manager.begin() + 100));
   // Standard output as its lines, without the carriage returns a Windows
   // console adds.
   auto run = [](const std::string &arguments, std::string &output) {
@@ -272,7 +272,7 @@ TEST_F(BlobInspector, PerfQueryShowsABlobFileAndFailsForADamagedOne) {
   };
   std::string output;
   EXPECT_EQ(0, run("--blob " + whole + " -f JSON", output));
-  EXPECT_EQ(WorkedJson, output);
+  EXPECT_EQ(ManagerJson, output);
   EXPECT_EQ(1, run("--class manager --blob " + cut, output));
   EXPECT_EQ(CutTable, output);
   EXPECT_EQ(2, run("--blob " + whole + " -f CSV", output));
