@@ -1,9 +1,11 @@
 // perfquery: lists the performance objects the system publishes, an object's
 // counters and instances, or the counter paths there are; shows an object's
 // counter values, or those of counter paths, once or at an interval, as a
-// table, CSV, TSV or JSON, in the manner of typeperf. Output is UTF-8 on
+// table, CSV, TSV or JSON, in the manner of typeperf; or shows the records of
+// a blob file as the component reads them. Output is UTF-8 on
 // standard output or in the file of -o; messages go to standard error.
 #include <windows.h>
+#include <objbase.h>
 #include <winperf.h>
 
 #include <cstdio>
@@ -13,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "BlobInspector.h"
+#include "BlobReport.h"
 #include "CollectorServices.h"
 #include "CommandLine.h"
 #include "CounterPath.h"
@@ -553,7 +557,32 @@ int showValues(PerfReader &reader, const NameTable &names, const Request &reques
   return write.failed() ? Failure : Success;
 }
 
+// The records of a blob file, read by the registered component in this
+// thread's apartment; a damaged blob is shown and fails the program.
+int inspectBlobFile(const Request &request) {
+  std::vector<BYTE> bytes;
+  std::string problem;
+  if (!perfquery::readBlobFile(request.blobFile, bytes, problem)) {
+    fprintf(stderr, "perfquery: %s\n", problem.c_str());
+    return Failure;
+  }
+  const HRESULT apartment = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  perfquery::BlobInspection inspection;
+  const bool inspected = perfquery::inspectBlob(bytes, request.blobClass, inspection, problem);
+  if (SUCCEEDED(apartment)) CoUninitialize();
+  if (!inspected) {
+    fprintf(stderr, "perfquery: %s\n", problem.c_str());
+    return Failure;
+  }
+  QueryOutput output;
+  if (!openOutput(output, request)) return Failure;
+  Writer write(output);
+  write(perfquery::blobReport(request.format, inspection));
+  return write.failed() || inspection.damaged() != nullptr ? Failure : Success;
+}
+
 int run(const Request &request) {
+  if (request.action == Request::Action::InspectBlob) return inspectBlobFile(request);
   PerfReader reader;
   NameTable names;
   if (LONG result = loadNames(reader, OLESTR("Counter 009"), names); result != ERROR_SUCCESS) {

@@ -18,6 +18,8 @@ std::string usage() {
          "  perfquery OBJECT [options]                show an object's counter values\n"
          "  perfquery PATH... [options]               show the values of counter paths\n"
          "  perfquery -cf FILE [PATH...] [options]    the same, paths read from FILE\n"
+         "  perfquery --blob FILE [--class CLASS] [-f TABLE|JSON] [-o FILE [-y]]\n"
+         "                                            show the records of a blob file\n"
          "  perfquery --help                          show this text (also -h, /?)\n"
          "\n"
          "Options for values:\n"
@@ -53,9 +55,21 @@ std::string usage() {
          "sample and line: {\"time\": local time and zone, \"path\": value, ...}, with\n"
          "null for no value. Names not installed show as their index (#1234).\n"
          "\n"
+         "--blob reads a file holding a blob (MyBlob's byte array, or its string\n"
+         "form written as UTF-16 text beginning with FF FE) through the registered\n"
+         "component, and shows every record with its offset and end, its class and\n"
+         "what the component read from it, up to the first record it cannot read,\n"
+         "with that record's offset, the component's own description of what is\n"
+         "wrong and where its reading stopped. A blob does not say which class wrote\n"
+         "it: --class manager|object|instance|counter says so; without it, the first\n"
+         "of these four that reads the blob to exactly its end is taken, failing\n"
+         "that the first that reads it without error, failing that the one whose\n"
+         "reading gets furthest. -f TABLE (the default) or JSON.\n"
+         "\n"
          "Exit status: 0 done, 1 an unknown object, no path that matches a counter,\n"
          "an output file that exists or cannot be written, or performance data that\n"
-         "could not be read (standard error says which), 2 wrong usage.\n";
+         "could not be read (standard error says which), a blob file that cannot be\n"
+         "read or whose blob is damaged, 2 wrong usage.\n";
 }
 
 // Seconds as "2.5", or as the system's reader writes them, "[[hh:]mm:]ss".
@@ -120,7 +134,8 @@ commandline::Parsed<Request> parseRequest(const commandline::Arguments &argument
   for (size_t at = 0; at < arguments.size(); ++at) {
     const std::string &argument = arguments[at];
     const bool takesValue = argument == "-l" || argument == "-i" || argument == "-si" || argument == "-n" ||
-                            argument == "-sc" || argument == "-cf" || argument == "-f" || argument == "-o";
+                            argument == "-sc" || argument == "-cf" || argument == "-f" || argument == "-o" ||
+                            argument == "--blob" || argument == "--class";
     if (takesValue && at + 1 == arguments.size()) return Parsed::wrong("option " + argument + " needs a value");
     if (argument == "-l") {
       if (listing || querying || objectGiven) return Parsed::wrong("only one object can be named");
@@ -158,6 +173,16 @@ commandline::Parsed<Request> parseRequest(const commandline::Arguments &argument
       request.outputFile = fromUtf8(arguments[++at]);
       if (request.outputFile.empty()) return Parsed::wrong("-o needs a file name");
       outputGiven = true;
+    } else if (argument == "--blob") {
+      if (!request.blobFile.empty()) return Parsed::wrong("--blob is given twice");
+      request.blobFile = fromUtf8(arguments[++at]);
+      if (request.blobFile.empty()) return Parsed::wrong("--blob needs a file name");
+    } else if (argument == "--class") {
+      BlobClass blobClass = BlobClass::Manager;
+      if (request.blobClass) return Parsed::wrong("--class is given twice");
+      if (!parseBlobClass(arguments[++at], blobClass))
+        return Parsed::wrong("--class needs manager, object, instance or counter, not '" + arguments[at] + "'");
+      request.blobClass = blobClass;
     } else if (argument == "-y") {
       request.overwrite = true;
     } else if (argument == "--raw") {
@@ -178,6 +203,16 @@ commandline::Parsed<Request> parseRequest(const commandline::Arguments &argument
   }
   const bool pathsGiven = !request.paths.empty() || !request.counterFile.empty();
   const bool valueOptions = intervalGiven || countGiven || formatGiven || request.raw;
+  if (request.blobClass && request.blobFile.empty()) return Parsed::wrong("--class goes with --blob FILE");
+  if (!request.blobFile.empty()) {
+    if (listing || querying || objectGiven || pathsGiven || intervalGiven || countGiven || request.raw)
+      return Parsed::wrong("--blob takes only --class, -f, -o and -y");
+    if (request.format != Format::Table && request.format != Format::Json)
+      return Parsed::wrong("--blob shows TABLE or JSON");
+    if (request.overwrite && !outputGiven) return Parsed::wrong("-y goes with -o FILE");
+    request.action = Request::Action::InspectBlob;
+    return Parsed::run(std::move(request));
+  }
   if (listing || querying) {
     const char *option = listing ? "-l" : "-q";
     if (pathsGiven) return Parsed::wrong(std::string(option) + " takes no counter paths");

@@ -4,15 +4,17 @@
 #include <windows.h>
 
 #include <string>
+#include <optional>
 #include <vector>
 
+#include "BlobInspector.h"
 #include "CommandLine.h"
 #include "SampleFormat.h"
 
 namespace perfquery {
 
 struct Request {
-  enum class Action { ListObjects, ListCounters, ListPaths, ShowValues } action = Action::ListObjects;
+  enum class Action { ListObjects, ListCounters, ListPaths, ShowValues, InspectBlob } action = Action::ListObjects;
   // An object's name or its index (#1234 or 1234), as given: the object of
   // -l, of -q (empty for every object), or whose values to show.
   std::basic_string<WCHAR> object;
@@ -31,6 +33,10 @@ struct Request {
   DWORD intervalMilliseconds = 1000;
   // Samples to show; with -i and no -n, as many as there are until stopped.
   ULONGLONG count = 1;
+  // --blob: the blob file to inspect, and --class: the class whose blob it
+  // is, when the user says.
+  std::basic_string<WCHAR> blobFile;
+  std::optional<BlobClass> blobClass;
 };
 
 commandline::Parsed<Request> parseRequest(const commandline::Arguments &arguments);

@@ -40,6 +40,21 @@ std::string quoted(const std::string &cell) {
   return text + "\"";
 }
 
+std::string jsonValue(const CounterValue &value) {
+  switch (value.form) {
+    case CounterValue::Form::Integer:
+    case CounterValue::Form::FirstRaw:
+    case CounterValue::Form::Rate:
+    case CounterValue::Form::Percent: return plainValue(value);
+    case CounterValue::Form::Bytes: return jsonString(plainValue(value));
+    case CounterValue::Form::Nothing:
+    case CounterValue::Form::Undefined: break;
+  }
+  return "null";
+}
+
+}  // namespace
+
 std::string jsonString(const std::string &value) {
   std::string text = "\"";
   for (unsigned char c : value) {
@@ -56,21 +71,6 @@ std::string jsonString(const std::string &value) {
   }
   return text + "\"";
 }
-
-std::string jsonValue(const CounterValue &value) {
-  switch (value.form) {
-    case CounterValue::Form::Integer:
-    case CounterValue::Form::FirstRaw:
-    case CounterValue::Form::Rate:
-    case CounterValue::Form::Percent: return plainValue(value);
-    case CounterValue::Form::Bytes: return jsonString(plainValue(value));
-    case CounterValue::Form::Nothing:
-    case CounterValue::Form::Undefined: break;
-  }
-  return "null";
-}
-
-}  // namespace
 
 LocalTime localNow() {
   const auto now = std::chrono::system_clock::now();

@@ -49,6 +49,10 @@ std::string headerRow(Format format, const LocalTime &time, const std::vector<st
 std::string sampleRow(Format format, const LocalTime &time, const std::vector<std::string> &paths,
                       const std::vector<perfdata::CounterValue> &values);
 
+// A text as a JSON string: quoted, with quotes, backslashes and control
+// characters escaped.
+std::string jsonString(const std::string &value);
+
 // Text columns padded to their widest cell; columns from `firstNumeric` on
 // are aligned to the right. Widths count characters, not UTF-8 bytes.
 std::string renderTable(const std::vector<std::vector<std::string>> &rows, size_t firstNumeric);
