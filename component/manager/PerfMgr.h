@@ -37,6 +37,7 @@ class PerfMgr : public TRVPObjectImpl<PerfMgr, IPerfMgr> {
   // The manager's record after its ID: device name and polling period, then
   // the performance objects. The file names never travel.
   auto recordFields() { return std::tie(deviceName_, cleanupPolling_); }
+  auto childFields() { return std::tie(objects_); }
 
  protected:
   HRESULT FinalConstruct() override;

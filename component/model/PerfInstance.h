@@ -53,6 +53,7 @@ class PerfInstance : public TRVPObjectImpl<PerfInstance, IPerfInstance> {
 
   // The instance's record after its ID: name and time stamp, then its counters.
   auto recordFields() { return std::tie(name_, timeStamp_); }
+  auto childFields() { return std::tie(counters_); }
 
  protected:
   HRESULT FinalConstruct() override;

@@ -114,8 +114,6 @@ void prefetch(const void *address, size_t size) {
 
 }  // namespace
 
-// The counter template first, then the instances: the order of the children
-// in the object's blob.
 HRESULT PerfObject::FinalConstruct() {
   RV_OPERATION("FinalConstruct");
   return memberFrame(RV_HERE, [&] {

@@ -36,6 +36,7 @@ class PerfObject : public TRVPObjectImpl<PerfObject, IPerfObject> {
   // The object's record after its ID: name, help, time-out, the two flags,
   // then the counter template and the instances.
   auto recordFields() { return std::tie(name_, help_, instanceTimeout_, hasInstances_, autoCreateTotal_); }
+  auto childFields() { return std::tie(counters_, instances_); }
 
  protected:
   HRESULT FinalConstruct() override;

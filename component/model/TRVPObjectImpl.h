@@ -8,7 +8,8 @@
 //
 // Its interface table is IDispatch (served by the main interface), the main
 // interface, the extra interfaces, IPerfCommon, IPerfTransfer and
-// ISupportErrorInfo, in that order.
+// ISupportErrorInfo. IPerfCommon and ISupportErrorInfo are tear-offs: a node
+// carries no table for them and makes one when asked.
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
@@ -30,16 +31,26 @@
 #include "server/DispatchFromTypeLibrary.h"
 #include "server/InterfaceIds.h"
 #include "server/ObjectRoot.h"
+#include "server/TearOff.h"
 
 namespace rv {
 
+// The main interface as the class implements it. A collection's interface
+// has no ID: its table gains the two ID members after the interface's own,
+// where no caller of the interface looks, so that every class implements them
+// in one place (TRVPObjectImpl) for IPerfCommon.
+template <typename Main, bool Collection> class MainInterface : public DispatchFromTypeLibrary<Main> {};
+template <typename Main> class MainInterface<Main, true> : public DispatchFromTypeLibrary<Main> {
+ public:
+  virtual HRESULT STDMETHODCALLTYPE get_ID(LONG *value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_ID(LONG value) = 0;
+};
+
 template <typename Derived, typename Main, typename... Extra>
 class TRVPObjectImpl : public ObjectRoot,
-                       public DispatchFromTypeLibrary<Main>,
+                       public MainInterface<Main, (sizeof...(Extra) > 0)>,
                        public DispatchFromTypeLibrary<Extra>...,
-                       public DispatchFromTypeLibrary<IPerfCommon>,
-                       public DispatchFromTypeLibrary<IPerfTransfer>,
-                       public ISupportErrorInfo {
+                       public DispatchFromTypeLibrary<IPerfTransfer> {
  public:
   // Collections carry IPerfCollection and no ID of their own.
   static constexpr bool IsCollection = sizeof...(Extra) > 0;
@@ -50,12 +61,6 @@ class TRVPObjectImpl : public ObjectRoot,
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return controllingUnknown()->AddRef(); }
   ULONG STDMETHODCALLTYPE Release() override { return controllingUnknown()->Release(); }
-
-  // Only the class's own main interface reports its failures through error
-  // information.
-  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override {
-    return IsEqualIID(riid, iidOf<Main>()) ? S_OK : S_FALSE;
-  }
 
   // ID: read and written without validation on objects; collections have none.
   HRESULT STDMETHODCALLTYPE get_ID(LONG *value) override {
@@ -76,7 +81,7 @@ class TRVPObjectImpl : public ObjectRoot,
     }
   }
 
-  HRESULT STDMETHODCALLTYPE get_ItemType(LONG *value) override {
+  HRESULT get_ItemType(LONG *value) {
     if (value == nullptr) return E_POINTER;
     *value = Derived::TypeCode;
     return S_OK;
@@ -280,17 +285,53 @@ class TRVPObjectImpl : public ObjectRoot,
   // report Derived::rvSourceUnit.
   static constexpr const char *TemplateUnit = "CommonComponents\\PerfMon\\rvZedaZuvivurAzodav\\TRVPObjectImpl";
 
-  void *findInterface(REFIID riid) override {
-    if (IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, iidOf<Main>())) return static_cast<Main *>(this);
-    void *found = nullptr;
+  HRESULT findInterface(REFIID riid, void **object) override {
+    IUnknown *found = nullptr;
+    if (IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, iidOf<Main>())) found = static_cast<Main *>(this);
     ((found = found != nullptr ? found : (IsEqualIID(riid, iidOf<Extra>()) ? static_cast<Extra *>(this) : nullptr)),
      ...);
-    if (found != nullptr) return found;
-    if (IsEqualIID(riid, IID_IPerfCommon)) return static_cast<IPerfCommon *>(this);
-    if (IsEqualIID(riid, IID_IPerfTransfer)) return static_cast<IPerfTransfer *>(this);
-    if (IsEqualIID(riid, IID_ISupportErrorInfo)) return static_cast<ISupportErrorInfo *>(this);
-    return nullptr;
+    if (IsEqualIID(riid, IID_IPerfTransfer)) found = static_cast<IPerfTransfer *>(this);
+    if (found != nullptr) {
+      found->AddRef();
+      *object = found;
+      return S_OK;
+    }
+    // Seldom asked for, and never by the component itself: made when asked.
+    if (IsEqualIID(riid, IID_IPerfCommon))
+      return TearOff<DispatchFromTypeLibrary<IPerfCommon>>::answer<CommonTearOff>(object, controllingUnknown(), *this);
+    if (IsEqualIID(riid, IID_ISupportErrorInfo))
+      return TearOff<ISupportErrorInfo>::answer<ErrorInfoSupport>(object, controllingUnknown());
+    return E_NOINTERFACE;
   }
+
+  // IPerfCommon: the common members, answered by the node.
+  class CommonTearOff final : public TearOff<DispatchFromTypeLibrary<IPerfCommon>> {
+   public:
+    CommonTearOff(IUnknown *owner, TRVPObjectImpl &node) : TearOff(owner), node_(node) {}
+    HRESULT STDMETHODCALLTYPE get_ID(LONG *value) override { return node_.get_ID(value); }
+    HRESULT STDMETHODCALLTYPE put_ID(LONG value) override { return node_.put_ID(value); }
+    HRESULT STDMETHODCALLTYPE get_ItemType(LONG *value) override { return node_.get_ItemType(value); }
+    HRESULT STDMETHODCALLTYPE get_MyBlob(RVBlobTypeEnum type, VARIANT *value) override {
+      return node_.get_MyBlob(type, value);
+    }
+    HRESULT STDMETHODCALLTYPE put_MyBlob(RVBlobTypeEnum type, VARIANT value) override {
+      return node_.put_MyBlob(type, value);
+    }
+    HRESULT STDMETHODCALLTYPE CopyFrom(IDispatch *source) override { return node_.CopyFrom(source); }
+
+   private:
+    TRVPObjectImpl &node_;
+  };
+
+  // Only the class's own main interface reports its failures through error
+  // information.
+  class ErrorInfoSupport final : public TearOff<ISupportErrorInfo> {
+   public:
+    explicit ErrorInfoSupport(IUnknown *owner) : TearOff(owner) {}
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override {
+      return IsEqualIID(riid, iidOf<Main>()) ? S_OK : S_FALSE;
+    }
+  };
 
   // Transfers report the class's own unit; a collection's is the template's.
   static const char *transferUnit() { return IsCollection ? TemplateUnit : Derived::rvSourceUnit; }
@@ -431,9 +472,9 @@ class TRVPObjectImpl : public ObjectRoot,
     return transfer;
   }
 
-  // Creates a child collection through class activation, keeps the counted
-  // reference in `field` and records the child, in creation order, for the
-  // transfer of the tree.
+  // Creates a child collection through class activation and keeps the
+  // counted reference in `field`, one of the fields the class lists as its
+  // children (childFields()).
   template <typename I> void CreateChild(REFCLSID clsid, ComPtr<I> &field) {
     RV_OPERATION("CreateChild");
     ComPtr<IDispatch> child;
@@ -441,9 +482,6 @@ class TRVPObjectImpl : public ObjectRoot,
     if (FAILED(hr)) raiseResult(RV_SITE(Derived::rvSourceUnit), hr);
     hr = child.query(iidOf<I>(), field);
     if (FAILED(hr)) raiseResult(RV_SITE(Derived::rvSourceUnit), hr);
-    const size_t count = children().size();
-    if (count == children_.size()) raiseInternalCondition(RV_SITE(Derived::rvSourceUnit));
-    children_[count] = child.get();
   }
 
   // Hands each child's node to `step`, in order, while it answers true;
@@ -457,16 +495,32 @@ class TRVPObjectImpl : public ObjectRoot,
     return true;
   }
 
-  // The children made so far: the slots up to the first empty one.
-  std::span<IDispatch *const> children() const {
-    size_t count = 0;
-    while (count < children_.size() && children_[count] != nullptr) ++count;
-    return {children_.data(), count};
-  }
+  // The child collections made so far, in record order: the fields the class
+  // lists in childFields() that hold one. A node keeps no list of its own:
+  // counters, the most numerous nodes, have no children at all.
+  class ChildList {
+   public:
+    void add(IDispatch *child) {
+      if (child != nullptr) slots_[count_++] = child;
+    }
+    IDispatch *const *begin() const { return slots_.data(); }
+    IDispatch *const *end() const { return slots_.data() + count_; }
 
-  // The child collections, in creation order; the class's own fields hold
-  // the references. An object owns at most two (counters and instances).
-  std::array<IDispatch *, 2> children_{};
+   private:
+    std::array<IDispatch *, 2> slots_{};
+    size_t count_ = 0;
+  };
+  ChildList children() {
+    using Fields = decltype(static_cast<Derived *>(this)->childFields());
+    static_assert(std::tuple_size_v<Fields> <= 2, "a node owns at most two child collections");
+    ChildList list;
+    std::apply([&](const auto &...field) { (list.add(field.get()), ...); },
+               static_cast<Derived *>(this)->childFields());
+    return list;
+  }
+  // A class without child collections lists none.
+  std::tuple<> childFields() { return {}; }
+
   // Last, so that a class's first small field can share its padding.
   LONG id_ = 0;
 };

@@ -29,7 +29,9 @@ class ObjectRoot {
   ULONG innerAddRef() { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
   ULONG innerRelease();
 
-  IUnknown *controllingUnknown() const { return controlling_; }
+  // The outer object's unknown for an aggregated node, the inner unknown
+  // otherwise.
+  IUnknown *controllingUnknown() { return aggregated_ ? *outerSlot() : static_cast<IUnknown *>(&inner_); }
 
   // The object behind an interface pointer of one of this component's own
   // nodes; null for any other object. It lives as long as the caller's
@@ -61,8 +63,10 @@ class ObjectRoot {
   template <typename T> static HRESULT create(IUnknown *outer, REFIID riid, void **object);
 
  protected:
-  // The entry of the class's interface table for `riid`, or null.
-  virtual void *findInterface(REFIID riid) = 0;
+  // Answers a query for anything but IUnknown: the entry of the class's
+  // interface table for `riid`, counted, or E_NOINTERFACE (or what making
+  // the answer failed with).
+  virtual HRESULT findInterface(REFIID riid, void **object) = 0;
   virtual HRESULT FinalConstruct() { return S_OK; }
 
  private:
@@ -84,10 +88,22 @@ class ObjectRoot {
   };
   static std::ptrdiff_t innerOffset();
 
+  // An aggregated node keeps its outer unknown in a block of its own just
+  // before the node, so that the many nodes nobody aggregates carry no word
+  // for it. The block is the node's allocation: the node starts this many
+  // bytes into it, aligned as any object.
+  static constexpr size_t OuterBlock = alignof(std::max_align_t);
+  static_assert(OuterBlock >= sizeof(IUnknown *));
+  // The start of the allocation that holds the whole object (the class's
+  // object, of which this is a base).
+  char *objectStart() { return static_cast<char *>(dynamic_cast<void *>(this)); }
+  IUnknown **outerSlot() { return reinterpret_cast<IUnknown **>(objectStart() - OuterBlock); }
+  void destroy();
+
   Inner inner_;
-  IUnknown *controlling_ = nullptr;
-  // Last, so that a class's first small field can share its padding.
   LONG volatile references_ = 0;
+  // Beside the count, in what would be its padding.
+  bool aggregated_ = false;
 };
 
 // Where inner_ lies in an ObjectRoot; the same in every object, since
@@ -99,10 +115,10 @@ inline std::ptrdiff_t ObjectRoot::innerOffset() { return offsetof(ObjectRoot, in
 
 inline HRESULT ObjectRoot::innerQueryInterface(REFIID riid, void **object) {
   if (object == nullptr) return E_POINTER;
-  void *found = IsEqualIID(riid, IID_IUnknown) ? static_cast<IUnknown *>(&inner_) : findInterface(riid);
-  *object = found;
-  if (found == nullptr) return E_NOINTERFACE;
-  static_cast<IUnknown *>(found)->AddRef();
+  *object = nullptr;
+  if (!IsEqualIID(riid, IID_IUnknown)) return findInterface(riid, object);
+  *object = static_cast<IUnknown *>(&inner_);
+  innerAddRef();
   return S_OK;
 }
 
@@ -120,17 +136,44 @@ inline ObjectRoot *ObjectRoot::ownNode(IUnknown *unknown) {
 
 inline ULONG ObjectRoot::innerRelease() {
   const LONG remaining = InterlockedDecrement(&references_);
-  if (remaining == 0) delete this;
+  if (remaining == 0) destroy();
   return static_cast<ULONG>(remaining);
+}
+
+inline void ObjectRoot::destroy() {
+  if (!aggregated_) {
+    delete this;
+    return;
+  }
+  char *block = objectStart() - OuterBlock;
+  this->~ObjectRoot();
+  ::operator delete(block);
 }
 
 template <typename T> HRESULT ObjectRoot::create(IUnknown *outer, REFIID riid, void **object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
-  T *created = new (std::nothrow) T();
+  T *created = nullptr;
+  if (outer == nullptr) {
+    created = new (std::nothrow) T();
+  } else {
+    static_assert(alignof(T) <= OuterBlock);
+    char *block = static_cast<char *>(::operator new(OuterBlock + sizeof(T), std::nothrow));
+    if (block != nullptr) {
+      try {
+        created = new (block + OuterBlock) T();
+      } catch (...) {
+        ::operator delete(block);
+        throw;
+      }
+    }
+  }
   if (created == nullptr) return E_OUTOFMEMORY;
   ObjectRoot *root = created;
-  root->controlling_ = outer != nullptr ? outer : static_cast<IUnknown *>(&root->inner_);
+  if (outer != nullptr) {
+    root->aggregated_ = true;
+    *root->outerSlot() = outer;
+  }
   root->innerAddRef();
   HRESULT hr = root->FinalConstruct();
   if (SUCCEEDED(hr)) hr = root->innerQueryInterface(riid, object);

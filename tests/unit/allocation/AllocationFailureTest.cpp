@@ -259,6 +259,15 @@ TEST_F(AllocationFailure, EveryOperationAtEveryAllocation) {
       // shape whose texts differ in length, the nodes are written over.
       putInto("put_MyBlob", [&] { objectsOf(target.p)->RemoveAll(); }),
       putInto("put_MyBlob over a tree", [&] { putBlob(target.p, renamed); }),
+      // A node's common interface is made when it is asked for.
+      {.name = "QueryInterface for IPerfCommon",
+       .prepare = [&] { return expected; },
+       .attempt =
+           [&] {
+             Ref<IPerfCommon> common;
+             return sample->QueryInterface(IID_IPerfCommon, common.putVoid());
+           },
+       .state = [&] { return blobOf(sample.p); }},
       {.name = "CopyFrom",
        .prepare = [&] { return expected; },
        .attempt = [&] { return copy->CopyFrom(sample.p); },
