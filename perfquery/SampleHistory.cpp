@@ -45,8 +45,7 @@ CounterValue shownValue(CounterValue value) {
   return value;
 }
 
-CounterValue selectedValue(const Selection &selection, const DataBlock &block, const SampleHistory &history,
-                           bool raw) {
+CounterValue selectedValue(const Selection &selection, const DataBlock &block, const SampleHistory &history, bool raw) {
   CounterValue none;
   none.form = CounterValue::Form::Undefined;
   const Object *object = block.findObject(selection.objectIndex);

@@ -25,8 +25,12 @@ function pathOf(object, instance, counter) {
   return "\\" + object.name + (object.instances ? "(" + instance + ")" : "") + "\\" + counter.name;
 }
 
+// The boxes are made again only when the names change, so that a box being
+// clicked is not replaced under the pointer by a refresh.
 function checkboxes(fieldset, names) {
-  const kept = new Set([...fieldset.querySelectorAll("input:checked")].map((box) => box.value));
+  const boxes = [...fieldset.querySelectorAll("input")];
+  if (boxes.map((box) => box.value).join("\n") === names.join("\n")) return;
+  const kept = new Set(boxes.filter((box) => box.checked).map((box) => box.value));
   fieldset.querySelectorAll("label").forEach((label) => label.remove());
   for (const name of names) {
     const label = document.createElement("label");
