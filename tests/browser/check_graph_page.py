@@ -143,7 +143,12 @@ class Browser:
             with urllib.request.urlopen(request, timeout=60) as answer:
                 return json.loads(answer.read())["value"]
         except urllib.error.HTTPError as error:
-            raise RuntimeError(f"WebDriver {method} {path}: {error.read().decode('utf-8', 'replace')}") from None
+            said = error.read().decode("utf-8", "replace")
+            try:
+                said = json.loads(said)["value"]["message"]
+            except (ValueError, KeyError, TypeError):
+                pass
+            raise RuntimeError(f"WebDriver {method} {path}: {said}") from None
 
     def command(self, method, path, body=None):
         return self.call(method, f"/session/{self.session}{path}", body)
