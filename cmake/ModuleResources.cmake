@@ -42,7 +42,7 @@ function(module_resources target script)
   add_custom_command(
     OUTPUT ${source}
     COMMAND ${CMAKE_COMMAND} -DINPUT=${image} -DOUTPUT=${source} -P ${PROJECT_SOURCE_DIR}/cmake/EmbedResources.cmake
-    DEPENDS ${image} ${PROJECT_SOURCE_DIR}/cmake/EmbedResources.cmake
+    DEPENDS ${image} ${PROJECT_SOURCE_DIR}/cmake/EmbedResources.cmake ${PROJECT_SOURCE_DIR}/cmake/ByteArray.cmake
     VERBATIM)
   target_sources(${target} PRIVATE ${source})
   target_link_libraries(${target} PRIVATE platform)

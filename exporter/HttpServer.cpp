@@ -198,7 +198,9 @@ void Session::answer(const beast::error_code &error) {
   HttpRequest request;
   request.method = std::string(asked.method_string());
   std::string target(asked.target());
-  request.path = target.substr(0, target.find('?'));
+  const size_t question = target.find('?');
+  request.path = target.substr(0, question);
+  if (question != std::string::npos) request.query = target.substr(question + 1);
   request.accept = std::string(asked[http::field::accept]);
   request.acceptEncoding = std::string(asked[http::field::accept_encoding]);
   const bool body = parser_->chunked() || parser_->content_length().value_or(0) != 0;

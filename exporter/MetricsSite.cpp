@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "EmbeddedFile.h"
 #include "Gzip.h"
 
 namespace exporter {
@@ -13,6 +14,7 @@ const char landingPage[] =
     "<html><head><meta charset=\"utf-8\"><title>perf_exporter</title></head>\n"
     "<body><h1>perf_exporter</h1>\n"
     "<p>The performance counters of this machine for Prometheus: <a href=\"/metrics\">/metrics</a></p>\n"
+    "<p>Chosen counters drawn live: <a href=\"/graph\">/graph</a></p>\n"
     "</body></html>\n";
 
 const char allowed[] = "GET, HEAD";
@@ -67,6 +69,24 @@ std::vector<Element> listElements(const std::string &header) {
   return elements;
 }
 
+// The graph page's file at `path`, with its type; null elsewhere.
+const EmbeddedFile *graphFile(const std::string &path, const char *&type) {
+  static const struct {
+    const char *path, *name, *type;
+  } files[] = {{"/graph", "graph.html", "text/html; charset=utf-8"},
+               {"/graph/graph.js", "graph.js", "text/javascript; charset=utf-8"},
+               {"/graph/graph.css", "graph.css", "text/css; charset=utf-8"}};
+  for (const auto &file : files) {
+    if (path != file.path) continue;
+    for (size_t at = 0; at < graphFilesCount; ++at) {
+      if (std::string(graphFiles[at].name) != file.name) continue;
+      type = file.type;
+      return &graphFiles[at];
+    }
+  }
+  return nullptr;
+}
+
 HttpResponse plain(int status, const std::string &text) {
   HttpResponse response;
   response.status = status;
@@ -99,15 +119,25 @@ bool acceptsGzip(const std::string &acceptEncoding) {
 }
 
 void MetricsSite::answer(const HttpRequest &request, const Respond &respond) const {
-  const bool metrics = request.path == "/metrics";
-  if (!metrics && request.path != "/") {
-    respond(plain(404, "Not found: the metrics are at /metrics\n"));
+  const bool metrics = request.path == "/metrics", graphData = request.path == "/graph/data";
+  const char *fileType = nullptr;
+  const EmbeddedFile *file = graphFile(request.path, fileType);
+  if (!metrics && !graphData && file == nullptr && request.path != "/") {
+    respond(plain(404, "Not found: the metrics are at /metrics, the graph at /graph\n"));
     return;
   }
   if (request.method != "GET" && request.method != "HEAD") {
     HttpResponse refused = plain(405, "Method not allowed: " + request.method + " (" + allowed + ")\n");
     refused.headers.emplace_back("Allow", allowed);
     respond(refused);
+    return;
+  }
+  if (file != nullptr) {
+    respond(HttpResponse{200, fileType, std::string(reinterpret_cast<const char *>(file->bytes), file->size), {}});
+    return;
+  }
+  if (graphData) {
+    answerGraphData(request, respond);
     return;
   }
   if (!metrics) {
@@ -130,6 +160,24 @@ void MetricsSite::answer(const HttpRequest &request, const Respond &respond) con
       response.body = std::move(compressed);
       response.headers.emplace_back("Content-Encoding", "gzip");
     }
+    respond(std::move(response));
+  });
+}
+
+void MetricsSite::answerGraphData(const HttpRequest &request, const Respond &respond) const {
+  std::vector<std::string> paths;
+  std::string problem;
+  if (!queryValues(request.query, "path", paths, problem)) {
+    respond(plain(400, "Bad query: " + problem + "\n"));
+    return;
+  }
+  readings_([graph = graph_, paths = std::move(paths), respond](std::shared_ptr<const Reading> reading) {
+    if (reading == nullptr) {
+      respond(plain(500, "The exporter had no memory for a reading\n"));
+      return;
+    }
+    HttpResponse response{200, "application/json", graph->answer(*reading, paths), {}};
+    response.headers.emplace_back("Cache-Control", "no-store");
     respond(std::move(response));
   });
 }

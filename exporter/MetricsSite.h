@@ -1,13 +1,16 @@
 // What perf_exporter answers, apart from the server that carries it: a
 // landing page at "/", the metrics at "/metrics" in the format and encoding
-// the request asks for, 405 with "Allow" for other methods there, 404
+// the request asks for, the graph page at "/graph" with its files and the
+// data it reads at "/graph/data", 405 with "Allow" for other methods, 404
 // elsewhere.
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "GraphData.h"
 #include "HttpServer.h"
 #include "MetricFamilies.h"
 #include "Scraper.h"
@@ -35,7 +38,11 @@ class MetricsSite {
   void answer(const HttpRequest &request, const Respond &respond) const;
 
  private:
+  void answerGraphData(const HttpRequest &request, const Respond &respond) const;
+
   ReadingSource readings_;
+  // Shared with the readings under way, which may outlive a request.
+  std::shared_ptr<GraphData> graph_ = std::make_shared<GraphData>();
 };
 
 }  // namespace exporter

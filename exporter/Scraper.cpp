@@ -89,7 +89,7 @@ Reading Scraper::readOnce() {
   const auto start = std::chrono::steady_clock::now();
   Reading reading;
   std::vector<MetricFamily> counters;
-  reading.succeeded = collect(counters, reading.anyData, reading.failure);
+  reading.succeeded = collect(reading, counters);
   CollectionReport report;
   report.succeeded = reading.succeeded;
   report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -105,23 +105,26 @@ Reading Scraper::readOnce() {
   return reading;
 }
 
-bool Scraper::collect(std::vector<MetricFamily> &counters, bool &anyData, std::string &failure) {
-  perfdata::NameTable names, help;
+bool Scraper::collect(Reading &reading, std::vector<MetricFamily> &counters) {
+  std::string &failure = reading.failure;
+  perfdata::NameTable &names = reading.names;
+  perfdata::NameTable help;
   if (!loadNames("Counter 009", names, failure) || !loadNames("Help 009", help, failure)) return false;
   std::vector<BYTE> bytes;
   if (LONG code = reader_.queryData(OLESTR("Global"), bytes); code != ERROR_SUCCESS) {
     failure = queryFailure("Global", code);
     return false;
   }
-  perfdata::DataBlock block;
+  auto block = std::make_shared<perfdata::DataBlock>();
   std::string problem;
-  if (!perfdata::parseDataBlock(bytes.data(), bytes.size(), block, problem)) {
+  if (!perfdata::parseDataBlock(bytes.data(), bytes.size(), *block, problem)) {
     failure = "the performance data is malformed: " + problem;
     return false;
   }
   FamilyNames claimed;
-  counters = counterFamilies(block, names, help, options_, claimed);
-  anyData = !block.objects.empty();
+  counters = counterFamilies(*block, names, help, options_, claimed);
+  reading.anyData = !block->objects.empty();
+  reading.block = std::move(block);
   // A device whose tree the collector cannot read shows no objects; the
   // page says that the reading failed, and the log which device and why.
   for (const rv::collector::DeviceReport &report : rv::collector::reportDevices()) {

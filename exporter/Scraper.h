@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "MetricFamilies.h"
+#include "NameTable.h"
+#include "PerfData.h"
 #include "PerfReader.h"
 
 namespace exporter {
@@ -23,6 +25,10 @@ struct Reading {
   bool anyData = false;    // the data held at least one object
   std::string failure;     // why not, when not
   std::vector<MetricFamily> families;
+  // The data the families were made of, for pages that show counters by
+  // their paths: null when the data could not be read.
+  std::shared_ptr<const perfdata::DataBlock> block;
+  perfdata::NameTable names;
 };
 
 // Takes a reading on whatever thread makes it; a null reading when there
@@ -57,7 +63,7 @@ class Scraper {
   void run();
   std::shared_ptr<const Reading> readSafely();
   Reading readOnce();
-  bool collect(std::vector<MetricFamily> &counters, bool &anyData, std::string &failure);
+  bool collect(Reading &reading, std::vector<MetricFamily> &counters);
   bool loadNames(const char *what, perfdata::NameTable &names, std::string &failure);
   void tell(const std::string &message, std::string &last);
 

@@ -27,6 +27,7 @@
 #include "QueryOptions.h"
 #include "QueryOutput.h"
 #include "SampleFormat.h"
+#include "SampleHistory.h"
 #include "SystemMessage.h"
 #include "Utf8Text.h"
 
@@ -42,7 +43,11 @@ using perfquery::CounterPath;
 using perfquery::Format;
 using perfquery::QueryOutput;
 using perfquery::Request;
+using perfquery::SampleHistory;
+using perfquery::selectedValue;
 using perfquery::Selection;
+using perfquery::shownValue;
+using perfquery::takenAt;
 
 // An unknown object and data that could not be read fail alike: the message says which.
 constexpr int UnknownObject = Failure, QueryFailed = Failure;
@@ -284,98 +289,13 @@ int listPaths(PerfReader &reader, const NameTable &names, const Request &request
   return write.failed() ? Failure : Success;
 }
 
-// When an object's data was taken, by the clock that times its rates.
-LONGLONG takenAt(const Object &object, const DataBlock &block) {
-  return sampleOf(object.counterBlock, object, block).perfTime;
-}
-
-// The samples of each object seen so far that rates are taken against: the
-// latest one, and the latest one older than it. A reader that samples faster
-// than the host publishes gets the same data twice, which says nothing of a
-// rate, so a rate is taken against the latest sample whose data is older
-// than the new one's.
-class History {
- public:
-  struct Taken {
-    std::shared_ptr<const DataBlock> block;
-    const Object *object = nullptr;
-    LONGLONG at = 0;
-  };
-
-  void add(const std::shared_ptr<const DataBlock> &block, const std::set<DWORD> &objects) {
-    for (DWORD index : objects) {
-      const Object *object = block->findObject(index);
-      if (object == nullptr) continue;
-      Taken taken{block, object, takenAt(*object, *block)};
-      auto last = latest_.find(index);
-      if (last != latest_.end() && last->second.at < taken.at) older_[index] = last->second;
-      latest_[index] = std::move(taken);
-    }
-  }
-
-  // The earlier sample of object `index` to take a rate against, or null.
-  const Taken *before(DWORD index, LONGLONG now) const {
-    for (const std::map<DWORD, Taken> *taken : {&latest_, &older_}) {
-      auto found = taken->find(index);
-      if (found != taken->end() && found->second.at < now) return &found->second;
-    }
-    return nullptr;
-  }
-
- private:
-  std::map<DWORD, Taken> latest_, older_;
-};
-
-// The counter block of an instance, found by name and place among instances
-// of that name, or the object's own block; null when it is not there.
-const CounterBlock *blockOf(const Object &object, const Selection &selection) {
-  if (!selection.hasInstance) return object.hasInstances() ? nullptr : &object.counterBlock;
-  size_t seen = 0;
-  for (const Instance &instance : object.instances) {
-    if (instance.name == selection.instance && seen++ == selection.occurrence) return &instance.counters;
-  }
-  return nullptr;
-}
-
-CounterValue noValue() {
-  CounterValue value;
-  value.form = CounterValue::Form::Undefined;
-  return value;
-}
-
-// A rate whose earlier sample is missing has no value: the first sample of
-// an object, when its data did not change within the wait for it.
-CounterValue shownValue(CounterValue value) {
-  if (value.form == CounterValue::Form::FirstRaw) value.form = CounterValue::Form::Undefined;
-  return value;
-}
-
-CounterValue selectedValue(const Selection &selection, const DataBlock &block, const History &history, bool raw) {
-  const Object *object = block.findObject(selection.objectIndex);
-  if (object == nullptr) return noValue();
-  size_t position = selection.counterPosition;
-  if (position >= object->counters.size() || object->counters[position].nameIndex != selection.counterIndex) {
-    position = object->counters.size();
-    for (size_t at = 0; at < object->counters.size(); ++at)
-      if (object->counters[at].nameIndex == selection.counterIndex) position = at;
-  }
-  const CounterBlock *counters = blockOf(*object, selection);
-  if (position == object->counters.size() || counters == nullptr) return noValue();
-  const Sample now = sampleOf(*counters, *object, block);
-  Sample then;
-  const History::Taken *earlier = raw ? nullptr : history.before(selection.objectIndex, now.perfTime);
-  const CounterBlock *earlierCounters = earlier != nullptr ? blockOf(*earlier->object, selection) : nullptr;
-  if (earlierCounters != nullptr) then = sampleOf(*earlierCounters, *earlier->object, *earlier->block);
-  return shownValue(counterValue(object->counters, position, now, earlierCounters != nullptr ? &then : nullptr, raw));
-}
-
 // An object's table: one line per instance, one column per counter.
-std::string objectTable(const NameTable &names, const DataBlock &block, const Object &object, const History &history,
-                        bool raw) {
+std::string objectTable(const NameTable &names, const DataBlock &block, const Object &object,
+                        const SampleHistory &history, bool raw) {
   std::vector<std::vector<std::string>> rows(1);
   if (object.hasInstances()) rows[0].push_back("Instance");
   for (const CounterDefinition &counter : object.counters) rows[0].push_back(toUtf8(names.name(counter.nameIndex)));
-  const History::Taken *earlier = raw ? nullptr : history.before(object.nameIndex, takenAt(object, block));
+  const SampleHistory::Taken *earlier = raw ? nullptr : history.before(object.nameIndex, takenAt(object, block));
   auto addRow = [&](std::vector<std::string> row, const CounterBlock &counters, const CounterBlock *before) {
     const Sample now = sampleOf(counters, object, block);
     const Sample then = before != nullptr ? sampleOf(*before, *earlier->object, *earlier->block) : Sample{};
@@ -505,7 +425,7 @@ int showValues(PerfReader &reader, const NameTable &names, const Request &reques
   for (const Selection &selection : selections) paths.push_back(toUtf8(selection.path));
   write(perfquery::headerRow(request.format, perfquery::localNow(), paths));
 
-  History history;
+  SampleHistory history;
   std::shared_ptr<DataBlock> current = first;
   // A first read taken only to have rates is not shown.
   if (prime) history.add(first, objects);

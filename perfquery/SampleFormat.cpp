@@ -40,37 +40,7 @@ std::string quoted(const std::string &cell) {
   return text + "\"";
 }
 
-std::string jsonValue(const CounterValue &value) {
-  switch (value.form) {
-    case CounterValue::Form::Integer:
-    case CounterValue::Form::FirstRaw:
-    case CounterValue::Form::Rate:
-    case CounterValue::Form::Percent: return plainValue(value);
-    case CounterValue::Form::Bytes: return jsonString(plainValue(value));
-    case CounterValue::Form::Nothing:
-    case CounterValue::Form::Undefined: break;
-  }
-  return "null";
-}
-
 }  // namespace
-
-std::string jsonString(const std::string &value) {
-  std::string text = "\"";
-  for (unsigned char c : value) {
-    if (c == '"' || c == '\\') {
-      text += '\\';
-      text += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escape[8];
-      snprintf(escape, sizeof escape, "\\u%04x", c);
-      text += escape;
-    } else {
-      text += static_cast<char>(c);
-    }
-  }
-  return text + "\"";
-}
 
 LocalTime localNow() {
   const auto now = std::chrono::system_clock::now();
@@ -129,6 +99,36 @@ std::string plainValue(const CounterValue &value) {
     case CounterValue::Form::Undefined: break;
   }
   return "";
+}
+
+std::string jsonString(const std::string &value) {
+  std::string text = "\"";
+  for (unsigned char c : value) {
+    if (c == '"' || c == '\\') {
+      text += '\\';
+      text += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escape[8];
+      snprintf(escape, sizeof escape, "\\u%04x", c);
+      text += escape;
+    } else {
+      text += static_cast<char>(c);
+    }
+  }
+  return text + "\"";
+}
+
+std::string jsonValue(const CounterValue &value) {
+  switch (value.form) {
+    case CounterValue::Form::Integer:
+    case CounterValue::Form::FirstRaw:
+    case CounterValue::Form::Rate:
+    case CounterValue::Form::Percent: return plainValue(value);
+    case CounterValue::Form::Bytes: return jsonString(plainValue(value));
+    case CounterValue::Form::Nothing:
+    case CounterValue::Form::Undefined: break;
+  }
+  return "null";
 }
 
 std::string headerRow(Format format, const LocalTime &time, const std::vector<std::string> &paths) {

@@ -38,6 +38,11 @@ std::string isoTime(const LocalTime &time);
 // value in this sample.
 std::string plainValue(const perfdata::CounterValue &value);
 
+// A JSON string of UTF-8 text, and a value as JSON holds it: numbers as
+// numbers, bytes as a string in hex, no value as null.
+std::string jsonString(const std::string &value);
+std::string jsonValue(const perfdata::CounterValue &value);
+
 // The header row of CSV or TSV: "(PDH-CSV 4.0) (zone)(bias)" and the paths,
 // every cell quoted, bias being the minutes UTC is ahead of local time, as the
 // system gives it. Empty for the other formats.
@@ -48,10 +53,6 @@ std::string headerRow(Format format, const LocalTime &time, const std::vector<st
 // Each ends with a line feed.
 std::string sampleRow(Format format, const LocalTime &time, const std::vector<std::string> &paths,
                       const std::vector<perfdata::CounterValue> &values);
-
-// A text as a JSON string: quoted, with quotes, backslashes and control
-// characters escaped.
-std::string jsonString(const std::string &value);
 
 // Text columns padded to their widest cell; columns from `firstNumeric` on
 // are aligned to the right. Widths count characters, not UTF-8 bytes.

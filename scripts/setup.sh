@@ -16,6 +16,7 @@ packages=(
   zlib1g-dev libz-mingw-w64-dev        # perf_exporter's gzip answers, on each target
   python3-prometheus-client            # the parsers that check the exporter's pages
   prometheus                           # a real Prometheus scraping both targets in the tests, and promtool
+  chromium chromium-driver             # the exporter's graph page in a real browser, driven over WebDriver
   gcovr                                # the POSIX suite's coverage report (scripts/coverage)
 )
 

@@ -12,9 +12,10 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 scripts/check-format
-# The Windows run's Prometheus test watches the POSIX build's programs too:
-# here it must not be skipped.
-export PROMETHEUS_TEST_REQUIRED=1
+# The Windows run's Prometheus test watches the POSIX build's programs too,
+# and setup installs Chromium for the graph page's test: here neither may be
+# skipped.
+export PROMETHEUS_TEST_REQUIRED=1 GRAPH_PAGE_TEST_REQUIRED=1
 cmake --workflow --preset linux --fresh
 cmake --workflow --preset linux-asan --fresh
 cmake --workflow --preset linux-tsan --fresh

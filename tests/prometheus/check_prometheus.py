@@ -23,17 +23,16 @@ PROMETHEUS_TEST_REQUIRED is set, which makes that a failure."""
 import json
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
 import time
 import urllib.parse
-import urllib.request
 
 # The checks this script shares with the other loopback scripts.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from loopback_checks import check, failures, free_port, run_in_wine  # noqa: E402
+from loopback_checks import check, failures, free_port  # noqa: E402
+from loopback_machines import Machines, fetch, posix_machine, wait_for, windows_machine  # noqa: E402
 
 SCRAPE_SECONDS = 1
 # The hosts publish once a second, so a count moves in steps that a scrape
@@ -46,103 +45,6 @@ RATE_WINDOW = "20s"
 EXPLAINED_WARNINGS = [
     "perf_rv_sample_sessions_response_time_ms metric names should not contain abbreviated units",
 ]
-
-def windows_path(path):
-    return "Z:" + os.path.realpath(path).replace("/", "\\")
-
-
-def fetch(url, timeout=5):
-    with urllib.request.urlopen(url, timeout=timeout) as answer:
-        return answer.read().decode("utf-8")
-
-
-def wait_for(what, test, limit):
-    until = time.monotonic() + limit
-    while time.monotonic() < until:
-        try:
-            if test():
-                return True
-        except OSError:
-            pass
-        time.sleep(0.5)
-    check(False, f"{what} within {limit} s")
-    return False
-
-
-class Machines:
-    """The processes and folders of the run, stopped and removed at its end."""
-
-    def __init__(self, work):
-        self.work = work
-        self.processes = []
-        self.wine_prefix = None
-        self.wine_run = None
-        self.service_installed = None
-
-    def start(self, arguments, environment=None, log=None):
-        output = open(os.path.join(self.work, log), "w") if log else subprocess.DEVNULL
-        process = subprocess.Popen(arguments, env=environment, stdout=output, stderr=subprocess.STDOUT)
-        self.processes.append(process)
-        return process
-
-    def stop(self):
-        if self.service_installed:
-            self.wine("net", "stop", "perf_exporter")
-            self.wine(self.service_installed, "--uninstall-service")
-        for process in reversed(self.processes):
-            if process.poll() is None:
-                process.send_signal(signal.SIGTERM)
-        for process in reversed(self.processes):
-            try:
-                process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
-        if self.wine_prefix:
-            subprocess.run([self.wine_run, self.wine_prefix, "--stop"], timeout=60)
-
-    def wine(self, *arguments, timeout=120):
-        return run_in_wine(self.wine_run, self.wine_prefix, *arguments, timeout=timeout)
-
-
-def posix_machine(machines, bin_dir, name, factor):
-    root = os.path.join(machines.work, name)
-    definitions = os.path.join(root, "definitions")
-    os.makedirs(definitions)
-    shutil.copy(os.path.join(bin_dir, "sample", "RVCounters.xml"), definitions)
-    environment = dict(os.environ, WINPLATFORM_ROOT=root)
-    registered = subprocess.run([os.path.join(bin_dir, "regsvr32"), "/s", os.path.join(bin_dir, "rvZedaZuvivurAzodav.so")],
-                                env=environment, timeout=60)
-    check(registered.returncode == 0, f"{name}: the component registered")
-    machines.start([os.path.join(bin_dir, "sample_host"), "--definitions", definitions, "--steady", str(factor)],
-                   environment, f"{name}-host.log")
-    port = free_port()
-    machines.start([os.path.join(bin_dir, "perf_exporter"), "--web.listen-address", f"127.0.0.1:{port}"],
-                   environment, f"{name}-exporter.log")
-    return port
-
-
-def windows_machine(machines, bin_dir, wine_run, factor):
-    prefix = os.path.join(machines.work, "wine")
-    machines.wine_prefix, machines.wine_run = prefix, wine_run
-    # Services live as long as the prefix's wineserver.
-    subprocess.run([wine_run, prefix, "--persist"], check=True, timeout=300)
-    result = machines.wine("regsvr32", "/s", windows_path(os.path.join(bin_dir, "rvZedaZuvivurAzodav.dll")))
-    check(result.returncode == 0, "windows: the component registered")
-    definitions = os.path.join(machines.work, "wine-definitions")
-    os.makedirs(definitions)
-    shutil.copy(os.path.join(bin_dir, "sample", "RVCounters.xml"), definitions)
-    machines.start([wine_run, prefix, os.path.join(bin_dir, "sample_host.exe"), "--definitions",
-                    windows_path(definitions), "--steady", str(factor), "--duration", "600"],
-                   log="windows-host.log")
-    port = free_port()
-    exporter = os.path.join(bin_dir, "perf_exporter.exe")
-    result = machines.wine(exporter, "--install-service", "--web.listen-address", f"127.0.0.1:{port}")
-    check(result.returncode == 0, "windows: perf_exporter.exe installed as a service")
-    machines.service_installed = exporter
-    result = machines.wine("net", "start", "perf_exporter")
-    check(result.returncode == 0, "windows: the service started")
-    return port
 
 
 class Prometheus:
@@ -294,13 +196,7 @@ def main():
     try:
         run(machines, posix_bin, windows_bin, wine_run, prometheus_program, promtool)
     finally:
-        machines.stop()
-        if failures:
-            for log in sorted(os.listdir(work)):
-                if log.endswith(".log"):
-                    with open(os.path.join(work, log), errors="replace") as file:
-                        print(f"--- {log} (last lines)\n" + "".join(file.readlines()[-15:]))
-        shutil.rmtree(work, ignore_errors=True)
+        machines.close()
     if failures:
         sys.exit(f"{len(failures)} check(s) failed")
 

@@ -218,7 +218,7 @@ TEST(MetricsSite, AnswersByPathMethodAndRequestHeaders) {
       "# HELP perf_x_requests_total Requests\n# TYPE perf_x_requests_total counter\n"
       "perf_x_requests_total{perf_instance=\"a\"} 5\n";
 
-  HttpResponse plain = answer({"GET", "/metrics", "", ""});
+  HttpResponse plain = answer({"GET", "/metrics", "", "", ""});
   EXPECT_EQ(200, plain.status);
   EXPECT_EQ("text/plain; version=0.0.4; charset=utf-8", plain.contentType);
   EXPECT_EQ(classic, plain.body);
@@ -229,7 +229,7 @@ TEST(MetricsSite, AnswersByPathMethodAndRequestHeaders) {
       answer({"GET", "/metrics",
               "application/openmetrics-text;version=1.0.0,application/openmetrics-text;version=0.0.1;q=0.75,"
               "text/plain;version=0.0.4;q=0.5,*/*;q=0.1",
-              "gzip"});
+              "gzip", ""});
   EXPECT_EQ(200, scraped.status);
   EXPECT_EQ("application/openmetrics-text; version=1.0.0; charset=utf-8", scraped.contentType);
   EXPECT_EQ("gzip", header(scraped, "Content-Encoding"));
@@ -256,21 +256,137 @@ TEST(MetricsSite, AnswersByPathMethodAndRequestHeaders) {
     EXPECT_EQ(taken, acceptsGzip(encoding)) << encoding;
   }
 
-  HttpResponse landing = answer({"HEAD", "/", "", "gzip"});
+  HttpResponse landing = answer({"HEAD", "/", "", "gzip", ""});
   EXPECT_EQ(200, landing.status);
   EXPECT_EQ("text/html; charset=utf-8", landing.contentType);
   EXPECT_NE(std::string::npos, landing.body.find("<a href=\"/metrics\">"));
 
   for (const char *method : {"POST", "PUT", "DELETE", "OPTIONS"}) {
-    HttpResponse refused = answer({method, "/metrics", "", ""});
+    HttpResponse refused = answer({method, "/metrics", "", "", ""});
     EXPECT_EQ(405, refused.status) << method;
     EXPECT_EQ("GET, HEAD", header(refused, "Allow")) << method;
   }
   for (const char *path : {"/metrics/", "/Metrics", "/favicon.ico", ""}) {
-    EXPECT_EQ(404, answer({"GET", path, "", ""}).status) << path;
+    EXPECT_EQ(404, answer({"GET", path, "", "", ""}).status) << path;
   }
   memory = false;
-  EXPECT_EQ(500, answer({"GET", "/metrics", "", ""}).status);
+  EXPECT_EQ(500, answer({"GET", "/metrics", "", "", ""}).status);
+}
+
+// The graph page and the data it reads: the page's files as built in, the
+// objects with their instances and counters, and each asked path's value as
+// perfquery shows it (a rate from the second reading on), with what went
+// wrong for paths that name nothing.
+TEST(MetricsSite, ServesTheGraphPageAndItsData) {
+  NameTable names = nameTable({{5000, u"Web Service"},
+                               {5002, u"Requests/sec"},
+                               {5004, u"Current Connections"},
+                               {5006, u"Hidden Base"},
+                               {7000, u"Queue"},
+                               {7002, u"Items"}});
+  auto makeReading = [&names](ULONGLONG requests, LONGLONG perfTime) {
+    auto block = std::make_shared<DataBlock>();
+    block->systemName = reinterpret_cast<const WCHAR *>(u"HOST");
+    block->perfTime = perfTime;
+    block->perfFreq = 100;
+    Object web;
+    web.nameIndex = 5000;
+    web.counters = {counter(5002, PERF_COUNTER_COUNTER, 8), counter(5004, PERF_COUNTER_RAWCOUNT, 12),
+                    counter(5006, PERF_RAW_BASE, 16)};
+    web.counters[1].defaultScale = -1;
+    web.instances = {instance(u"worker", counterBlock({{8, requests}, {12, 3}}, 4)),
+                     instance(u"worker", counterBlock({{8, requests}, {12, 4}}, 4))};
+    web.numInstances = 2;
+    block->objects.push_back(web);
+    Object queue;
+    queue.nameIndex = 7000;
+    queue.counters = {counter(7002, PERF_COUNTER_LARGE_RAWCOUNT, 8)};
+    queue.counterBlock = counterBlock({{8, 1ull << 40}}, 8);
+    block->objects.push_back(queue);
+    auto reading = std::make_shared<Reading>();
+    reading->succeeded = true;
+    reading->block = std::move(block);
+    reading->names = names;
+    return reading;
+  };
+  std::shared_ptr<Reading> next = makeReading(100, 1000);
+  MetricsSite site([&next](Delivery deliver) { deliver(next); });
+  auto answer = [&site](const std::string &path, const std::string &query = "", const char *method = "GET") {
+    HttpResponse answered;
+    site.answer({method, path, "", "", query}, [&answered](HttpResponse response) { answered = std::move(response); });
+    return answered;
+  };
+
+  HttpResponse page = answer("/graph");
+  EXPECT_EQ(200, page.status);
+  EXPECT_EQ("text/html; charset=utf-8", page.contentType);
+  EXPECT_NE(std::string::npos, page.body.find("<script src=\"/graph/graph.js\">")) << page.body;
+  EXPECT_EQ(std::string::npos, page.body.find("://")) << "the page loads nothing from elsewhere";
+  HttpResponse script = answer("/graph/graph.js");
+  EXPECT_EQ("text/javascript; charset=utf-8", script.contentType);
+  EXPECT_NE(std::string::npos, script.body.find("fetch(\"/graph/data\"")) << script.body;
+  EXPECT_EQ("text/css; charset=utf-8", answer("/graph/graph.css").contentType);
+  EXPECT_NE(std::string::npos, answer("/").body.find("<a href=\"/graph\">"));
+  EXPECT_EQ(404, answer("/graph/other.js").status);
+  EXPECT_EQ(405, answer("/graph/data", "", "POST").status);
+
+  const std::string objects =
+      "\"objects\": [{\"name\": \"Web Service\", \"instances\": [\"worker\", \"worker#1\"], \"counters\": ["
+      "{\"name\": \"Requests/sec\", \"type\": \"PERF_COUNTER_COUNTER\", \"scale\": 0}, "
+      "{\"name\": \"Current Connections\", \"type\": \"PERF_COUNTER_RAWCOUNT\", \"scale\": -1}]}, "
+      "{\"name\": \"Queue\", \"instances\": null, \"counters\": ["
+      "{\"name\": \"Items\", \"type\": \"PERF_COUNTER_LARGE_RAWCOUNT\", \"scale\": 0}]}]";
+  HttpResponse listed = answer("/graph/data");
+  EXPECT_EQ(200, listed.status);
+  EXPECT_EQ("application/json", listed.contentType);
+  EXPECT_EQ("{\"machine\": \"HOST\", \"failure\": null, " + objects + ", \"lines\": [], \"problems\": []}\n",
+            listed.body);
+
+  // "+" and "%5C" as a browser's encodeURIComponent and forms send them.
+  const std::string query =
+      "path=%5CWeb%20Service(*)%5CRequests%2Fsec&path=%5CWeb+Service(worker%231)%5CCurrent+Connections"
+      "&other=1&path=%5CQueue%5CItems&path=%5CQueue%5CNothing&path=Queue";
+  const std::string lines =
+      "{\"path\": \"\\\\\\\\HOST\\\\Web Service(worker)\\\\Requests/sec\", \"asked\": \"\\\\Web "
+      "Service(*)\\\\Requests/sec\", "
+      "\"type\": \"PERF_COUNTER_COUNTER\", \"scale\": 0, \"value\": %1}, "
+      "{\"path\": \"\\\\\\\\HOST\\\\Web Service(worker#1)\\\\Requests/sec\", \"asked\": \"\\\\Web "
+      "Service(*)\\\\Requests/sec\", "
+      "\"type\": \"PERF_COUNTER_COUNTER\", \"scale\": 0, \"value\": %1}, "
+      "{\"path\": \"\\\\\\\\HOST\\\\Web Service(worker#1)\\\\Current Connections\", "
+      "\"asked\": \"\\\\Web Service(worker#1)\\\\Current Connections\", "
+      "\"type\": \"PERF_COUNTER_RAWCOUNT\", \"scale\": -1, \"value\": 4}, "
+      "{\"path\": \"\\\\\\\\HOST\\\\Queue\\\\Items\", \"asked\": \"\\\\Queue\\\\Items\", "
+      "\"type\": \"PERF_COUNTER_LARGE_RAWCOUNT\", \"scale\": 0, \"value\": 1099511627776}], "
+      "\"problems\": [{\"path\": \"\\\\Queue\\\\Nothing\", \"problem\": \"the object has no counter of that name\"}, "
+      "{\"path\": \"Queue\", \"problem\": \"a counter path begins with a backslash: \\\\Object(Instance)\\\\Counter or "
+      "\\\\Object\\\\Counter\"}]}\n";
+  auto withValue = [&lines](const std::string &value) {
+    std::string text = lines;
+    for (size_t at; (at = text.find("%1")) != std::string::npos;) text.replace(at, 2, value);
+    return text;
+  };
+  // A rate has no value on the first reading, then the change per second:
+  // 10 more in 200 ticks of 100 a second.
+  EXPECT_EQ("{\"machine\": \"HOST\", \"failure\": null, " + objects + ", \"lines\": [" + withValue("null"),
+            answer("/graph/data", query).body);
+  next = makeReading(110, 1200);
+  EXPECT_EQ("{\"machine\": \"HOST\", \"failure\": null, " + objects + ", \"lines\": [" + withValue("5.000000"),
+            answer("/graph/data", query).body);
+
+  HttpResponse malformed = answer("/graph/data", "path=%5CQueue%5%5CItems");
+  EXPECT_EQ(400, malformed.status);
+  EXPECT_EQ("Bad query: '%' at 9 of '%5CQueue%5%5CItems' is not followed by two hex digits\n", malformed.body);
+
+  next = std::make_shared<Reading>();
+  next->failure = "reading performance data \"Global\" failed: access denied";
+  EXPECT_EQ(
+      "{\"machine\": null, \"failure\": \"reading performance data \\\"Global\\\" failed: access denied\", "
+      "\"objects\": [], \"lines\": [], \"problems\": [{\"path\": \"\\\\Queue\\\\Items\", "
+      "\"problem\": \"the performance data could not be read\"}]}\n",
+      answer("/graph/data", "path=%5CQueue%5CItems").body);
+  next = nullptr;
+  EXPECT_EQ(500, answer("/graph/data").status);
 }
 
 TEST(ExporterOptions, ReadTheCommandLineAsExportersDo) {
