@@ -343,34 +343,30 @@ class TRVPCollectionImpl : public TRVPObjectImpl<Derived, Main, IPerfCollection>
   }
 
   // Removes in one pass the members `leaves` picks, as a Remove of each in
-  // turn from the front would, the others keeping their order, and then lets
-  // the removed ones go in list order. Only where the collection made every
-  // member, so that `leaves` reads them as M without calling out: false, with
-  // nothing removed, where it did not. Everything it allocates is allocated
-  // before the list changes.
+  // turn from the front would, the others keeping their order, letting each
+  // removed one go as the pass reaches it. Only where the collection made
+  // every member, so that `leaves` reads them as M without calling out and
+  // letting one go calls back into nothing (a node it made holds nothing
+  // above itself): false, with nothing removed, where it did not.
+  //
+  // The pass allocates nothing, so nothing can fail half-way, and frees no
+  // large block after the members' many small ones: that makes the C
+  // library gather every small block just given back (malloc_consolidate),
+  // a cost that grows with the tree.
   template <typename Leaves> bool removeMadeWhere(Leaves &&leaves) {
-    std::vector<char> leaving(members_.size());
-    size_t count = 0;
-    for (size_t at = 0; at < members_.size(); ++at) {
-      if (!members_[at].made()) return false;
-      count += (leaving[at] = leaves(*members_[at].own()) ? 1 : 0);
-    }
-    if (count == 0) return true;
-    std::vector<Member> removed;
-    removed.reserve(count);
+    if (!madeAll()) return false;
     size_t kept = 0;
     for (size_t at = 0; at < members_.size(); ++at) {
-      if (leaving[at]) {
+      if (leaves(*members_[at].own())) {
         // Where it stands once the members removed before it have gone.
         unindex(kept, members_[at]);
-        removed.push_back(std::move(members_[at]));
+        members_[at].reset();
       } else {
         if (kept != at) members_[kept] = std::move(members_[at]);
         ++kept;
       }
     }
     members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(kept), members_.end());
-    for (Member &member : removed) member.reset();
     return true;
   }
 
