@@ -70,20 +70,6 @@ std::string objectsJson(const perfdata::DataBlock &block, const perfdata::NameTa
   return json;
 }
 
-// The definition of a selected counter: a data block may hold an object's
-// index twice, so the counter is looked up by its index in the first object
-// of that index that has it (one has: the path was expanded from it).
-const perfdata::CounterDefinition &definitionOf(const perfdata::DataBlock &block,
-                                                const perfquery::Selection &selection) {
-  const perfdata::CounterDefinition *found = nullptr;
-  for (const perfdata::Object &object : block.objects) {
-    if (object.nameIndex != selection.objectIndex) continue;
-    for (const perfdata::CounterDefinition &counter : object.counters)
-      if (found == nullptr && counter.nameIndex == selection.counterIndex) found = &counter;
-  }
-  return *found;
-}
-
 }  // namespace
 
 bool queryValues(const std::string &query, const std::string &name, std::vector<std::string> &values,
@@ -129,7 +115,8 @@ std::string GraphData::answer(const Reading &reading, const std::vector<std::str
         found = perfquery::expandPath(path, block, reading.names, problem);
       if (found.empty()) addProblem(text, problem);
       for (const perfquery::Selection &selection : found) {
-        const perfdata::CounterDefinition &counter = definitionOf(block, selection);
+        // The path was expanded from this block: its counter is there.
+        const perfdata::CounterDefinition &counter = *perfquery::selectedDefinition(block, selection);
         lines +=
             std::string(lines.empty() ? "" : ", ") + "{\"path\": " + jsonString(toUtf8(selection.path)) +
             ", \"asked\": " + jsonString(text) + ", \"type\": " + jsonString(perfdata::counterTypeName(counter.type)) +

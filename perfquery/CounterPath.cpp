@@ -130,6 +130,15 @@ Text instanceLabel(const Text &name, size_t occurrence) {
   return label;
 }
 
+const CounterDefinition *selectedDefinition(const DataBlock &block, const Selection &selection) {
+  for (const Object &object : block.objects) {
+    if (object.nameIndex != selection.objectIndex) continue;
+    for (const CounterDefinition &counter : object.counters)
+      if (counter.nameIndex == selection.counterIndex) return &counter;
+  }
+  return nullptr;
+}
+
 std::vector<Selection> expandPath(const CounterPath &path, const DataBlock &block, const NameTable &names,
                                   std::string &problem) {
   std::vector<Selection> selections;

@@ -47,6 +47,11 @@ struct Selection {
 // further instance of the same name; "(no name)" stands for an empty name.
 Text instanceLabel(const Text &name, size_t occurrence);
 
+// The definition of a selected counter in `block`: a block may hold an
+// object's index twice, so it is the counter of the selection's index in the
+// first object of that index that has one. Null when none has.
+const perfdata::CounterDefinition *selectedDefinition(const perfdata::DataBlock &block, const Selection &selection);
+
 // The counters `path` stands for in `block`, in the order of the object's
 // instances and, within each, of its counter definitions. Objects and
 // counters match by their installed name or their index (#1234 or 1234);

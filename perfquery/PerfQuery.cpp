@@ -405,8 +405,8 @@ int showValues(PerfReader &reader, const NameTable &names, const Request &reques
       if (found.empty())
         fprintf(stderr, "perfquery: \"%s\" matches no counter: %s\n", toUtf8(text).c_str(), problem.c_str());
       for (Selection &selection : found) {
-        const Object *object = first->findObject(selection.objectIndex);
-        rates = rates || needsEarlierSample(object->counters[selection.counterPosition].type);
+        const perfdata::CounterDefinition *counter = perfquery::selectedDefinition(*first, selection);
+        rates = rates || (counter != nullptr && needsEarlierSample(counter->type));
         objects.insert(selection.objectIndex);
         selections.push_back(std::move(selection));
       }

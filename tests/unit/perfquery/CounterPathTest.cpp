@@ -116,6 +116,27 @@ TEST(CounterPath, ExpandsStarsByNameOrIndexInTheOrderOfInstancesAndCounters) {
   EXPECT_EQ("none: the object has no instance of that name", expanded("\\Sessions(c)\\*", block, names)[0]);
   EXPECT_EQ("none: the object has instances: name one, or * for every one", expanded("\\Sessions\\*", block, names)[0]);
   EXPECT_EQ("none: the object has no counter of that name", expanded("\\Memory\\Free", block, names)[0]);
+
+  // Two objects of one index (two hosts of one name, or none of them
+  // named): each selection's definition is its own counter's, even past
+  // the end of the first object's counters.
+  perfdata::Object second;
+  second.nameIndex = 240;
+  second.counters = {counter(244, PERF_COUNTER_RAWCOUNT), counter(246, PERF_COUNTER_BULK_COUNT)};
+  block.objects.push_back(second);
+  perfquery::CounterPath path;
+  std::string problem;
+  ASSERT_TRUE(perfquery::parseCounterPath(fromUtf8("\\Memory\\*"), path, problem));
+  const std::vector<perfquery::Selection> found = perfquery::expandPath(path, block, names, problem);
+  ASSERT_EQ(3u, found.size());
+  EXPECT_EQ(1u, found[2].counterPosition);
+  const perfdata::CounterDefinition *bulk = perfquery::selectedDefinition(block, found[2]);
+  ASSERT_NE(nullptr, bulk);
+  EXPECT_EQ(246u, bulk->nameIndex);
+  EXPECT_EQ(static_cast<DWORD>(PERF_COUNTER_BULK_COUNT), bulk->type);
+  perfquery::Selection gone = found[2];
+  gone.counterIndex = 248;
+  EXPECT_EQ(nullptr, perfquery::selectedDefinition(block, gone));
 }
 
 TEST(SampleFormat, WritesTheSystemReadersCsvAndTsvAndOneJsonObjectASample) {
