@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +27,9 @@ struct Listener {
   std::shared_mutex lock;  // shared while a text is delivered
   PlatformDebugOutputListener callback = nullptr;
   void *context = nullptr;
+  // Whether a callback is set, read without the lock so that output nobody
+  // listens to costs no locking.
+  std::atomic<bool> set{false};
 };
 
 Listener &listener() {
@@ -67,6 +71,7 @@ void output(const WCHAR *text, size_t length) {
   copyToSwitch(text, length);
   if (delivering) return;
   Listener &attached = listener();
+  if (!attached.set.load(std::memory_order_acquire)) return;
   std::shared_lock<std::shared_mutex> guard(attached.lock);
   if (attached.callback == nullptr) return;
   const std::basic_string<WCHAR> terminated(text, length);
@@ -82,6 +87,7 @@ extern "C" void PlatformSetDebugOutputListener(PlatformDebugOutputListener callb
   std::unique_lock<std::shared_mutex> guard(attached.lock);
   attached.callback = callback;
   attached.context = context;
+  attached.set.store(callback != nullptr, std::memory_order_release);
 }
 
 void WINAPI OutputDebugStringW(LPCWSTR lpOutputString) {

@@ -27,17 +27,25 @@ std::string qualifiedName(xmlNodePtr node) {
   return name;
 }
 
+// Whether a terminated name is `name`; most names differ at their first
+// character.
+bool spells(const xmlChar *text, std::string_view name) {
+  size_t at = 0;
+  for (; at < name.size(); ++at)
+    if (text[at] == 0 || text[at] != static_cast<xmlChar>(name[at])) return false;
+  return text[at] == 0;
+}
+
 // Whether the qualified name of an element or attribute is `name`, compared
 // in place.
 bool isNamed(xmlNodePtr node, std::string_view name) {
-  const auto *local = reinterpret_cast<const char *>(node->name != nullptr ? node->name : BAD_CAST "");
+  const xmlChar *local = node->name != nullptr ? node->name : BAD_CAST "";
   if (node->ns != nullptr && node->ns->prefix != nullptr) {
-    const std::string_view prefix = reinterpret_cast<const char *>(node->ns->prefix);
-    if (name.size() <= prefix.size() || name.substr(0, prefix.size()) != prefix || name[prefix.size()] != ':')
-      return false;
-    name.remove_prefix(prefix.size() + 1);
+    const size_t colon = name.find(':');
+    if (colon == std::string_view::npos || !spells(node->ns->prefix, name.substr(0, colon))) return false;
+    name.remove_prefix(colon + 1);
   }
-  return name == local;
+  return spells(local, name);
 }
 
 bool hasValue(xmlNodePtr node) {
@@ -134,7 +142,7 @@ HRESULT returnNode(DomDocument *owner, const TreeRef &tree, xmlNodePtr node, IXM
 
 // ---- node objects ------------------------------------------------------------
 
-template <class Interface> class WrappedNode : public NodeObject<Interface> {
+template <class Interface> class WrappedNode : public NodeObject<Interface>, public ReusedStorage {
  public:
   WrappedNode(DomDocument *owner, TreeRef tree, xmlNodePtr node)
       : owner_(Ref<DomDocument>::share(owner)), tree_(std::move(tree)), node_(node) {}
@@ -345,7 +353,7 @@ class NodeList final : public DispatchObject<IXMLDOMNodeList> {
 };
 
 // The attributes of an element. Namespace declarations are not among them.
-class AttributeMap final : public DispatchObject<IXMLDOMNamedNodeMap> {
+class AttributeMap final : public DispatchObject<IXMLDOMNamedNodeMap>, public ReusedStorage {
  public:
   AttributeMap(DomDocument *owner, TreeRef tree, xmlNodePtr element)
       : owner_(Ref<DomDocument>::share(owner)), tree_(std::move(tree)), element_(element) {}
