@@ -1,5 +1,6 @@
 #include "PerfMgr.h"
 
+#include <algorithm>
 #include <cstring>
 #include <unordered_map>
 
@@ -201,11 +202,9 @@ class LoadProgress {
   void line(const OLECHAR *pattern, const Text &text) { OutputDebugStringW(formatted(pattern, text).c_str()); }
 
   void line(const OLECHAR *pattern) {
-    const Text *known = nullptr;
-    for (const auto &[written, text] : lines_)
-      if (written == pattern) known = &text;
-    if (known == nullptr) known = &lines_.emplace_back(pattern, formatted(pattern, Text())).second;
-    OutputDebugStringW(known->c_str());
+    auto known = std::find_if(lines_.begin(), lines_.end(), [&](const auto &line) { return line.first == pattern; });
+    if (known == lines_.end()) known = lines_.emplace(known, pattern, formatted(pattern, Text()));
+    OutputDebugStringW(known->second.c_str());
   }
 
  private:
