@@ -22,30 +22,37 @@ struct FreeBlock {
   FreeBlock *next;
 };
 
-// The blocks a thread keeps. Plain values, so that they stay usable while
-// the thread's other objects are destroyed at its end: objects let go after
-// the owner below has returned the blocks go straight back to the heap.
-thread_local FreeBlock *kept = nullptr;
-thread_local std::size_t keptCount = 0;
-thread_local bool ending = false;
+// The blocks a thread keeps: plain values, reached with one look-up of the
+// thread's storage and usable until the thread's very end.
+struct KeptBlocks {
+  FreeBlock *first;
+  std::size_t count;
+};
+thread_local KeptBlocks kept = {nullptr, 0};
 
+// Returns the kept blocks when the thread ends and keeps none after that:
+// objects let go later on go straight back to the heap.
 struct KeptBlocksOwner {
   ~KeptBlocksOwner() {
-    ending = true;
-    while (kept != nullptr) ::operator delete(std::exchange(kept, kept->next));
-    keptCount = 0;
+    while (kept.first != nullptr) ::operator delete(std::exchange(kept.first, kept.first->next));
+    kept.count = BlocksKept;
   }
 };
-thread_local KeptBlocksOwner keptBlocksOwner;
+
+// Made on the thread when it first keeps a block.
+void ownKeptBlocks() {
+  thread_local KeptBlocksOwner owner;
+  (void)owner;
+}
 
 }  // namespace
 
 void *ReusedStorage::operator new(std::size_t size, const std::nothrow_t &) noexcept {
   if (!Reusing || size > BlockSize) return ::operator new(size, std::nothrow);
-  if (kept == nullptr) return ::operator new(BlockSize, std::nothrow);
-  (void)&keptBlocksOwner;  // made on the thread's first reuse, ends with the thread
-  --keptCount;
-  return std::exchange(kept, kept->next);
+  KeptBlocks &blocks = kept;
+  if (blocks.first == nullptr) return ::operator new(BlockSize, std::nothrow);
+  --blocks.count;
+  return std::exchange(blocks.first, blocks.first->next);
 }
 
 void *ReusedStorage::operator new(std::size_t size) {
@@ -55,10 +62,11 @@ void *ReusedStorage::operator new(std::size_t size) {
 
 void ReusedStorage::operator delete(void *block, std::size_t size) noexcept {
   if (block == nullptr) return;
-  if (!Reusing || size > BlockSize || ending || keptCount == BlocksKept) return ::operator delete(block);
-  (void)&keptBlocksOwner;
-  kept = new (block) FreeBlock{kept};
-  ++keptCount;
+  KeptBlocks &blocks = kept;
+  if (!Reusing || size > BlockSize || blocks.count >= BlocksKept) return ::operator delete(block);
+  if (blocks.first == nullptr) ownKeptBlocks();
+  blocks.first = new (block) FreeBlock{blocks.first};
+  ++blocks.count;
 }
 
 void ReusedStorage::operator delete(void *block, const std::nothrow_t &) noexcept { ::operator delete(block); }

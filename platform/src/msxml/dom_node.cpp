@@ -6,8 +6,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string_view>
 #include <new>
+#include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "kernel/paths.h"
@@ -27,22 +28,22 @@ std::string qualifiedName(xmlNodePtr node) {
   return name;
 }
 
-// Whether a terminated name is `name`; most names differ at their first
-// character.
-bool spells(const xmlChar *text, std::string_view name) {
+// Whether a terminated UTF-8 name is `name`, given in UTF-8 or in plain
+// ASCII UTF-16; most names differ at their first character.
+template <typename Unit> bool spells(const xmlChar *text, std::basic_string_view<Unit> name) {
   size_t at = 0;
   for (; at < name.size(); ++at)
-    if (text[at] == 0 || text[at] != static_cast<xmlChar>(name[at])) return false;
+    if (text[at] == 0 || text[at] != static_cast<std::make_unsigned_t<Unit>>(name[at])) return false;
   return text[at] == 0;
 }
 
 // Whether the qualified name of an element or attribute is `name`, compared
 // in place.
-bool isNamed(xmlNodePtr node, std::string_view name) {
+template <typename Unit> bool isNamed(xmlNodePtr node, std::basic_string_view<Unit> name) {
   const xmlChar *local = node->name != nullptr ? node->name : BAD_CAST "";
   if (node->ns != nullptr && node->ns->prefix != nullptr) {
-    const size_t colon = name.find(':');
-    if (colon == std::string_view::npos || !spells(node->ns->prefix, name.substr(0, colon))) return false;
+    const size_t colon = name.find(Unit(':'));
+    if (colon == name.npos || !spells(node->ns->prefix, name.substr(0, colon))) return false;
     name.remove_prefix(colon + 1);
   }
   return spells(local, name);
@@ -163,35 +164,19 @@ class PlainNode final : public WrappedNode<IXMLDOMNode> {
   bool answers(REFIID riid) const override { return IsEqualIID(riid, IID_IXMLDOMNode); }
 };
 
-// A name asked for, in the UTF-8 of libxml2's names. A short ASCII name, as
-// nearly every one is, is narrowed in place instead of converted.
-class NameAskedFor {
- public:
-  explicit NameAskedFor(BSTR name) {
-    const UINT length = SysStringLen(name);
-    if (length <= sizeof inPlace_ && kernel::isAscii(name, length)) {
-      std::copy(name, name + length, inPlace_);
-      view_ = std::string_view(inPlace_, length);
-    } else {
-      converted_ = utf8FromBstr(name);
-      view_ = converted_;
-    }
-  }
-  NameAskedFor(const NameAskedFor &) = delete;
-  NameAskedFor &operator=(const NameAskedFor &) = delete;
-  std::string_view view() const { return view_; }
-
- private:
-  char inPlace_[64];
-  std::string converted_;
-  std::string_view view_;
-};
-
-xmlAttrPtr findAttribute(xmlNodePtr element, BSTR name) {
-  const NameAskedFor asked(name);
+template <typename Unit> xmlAttrPtr findAttribute(xmlNodePtr element, std::basic_string_view<Unit> name) {
   for (xmlAttrPtr attribute = element->properties; attribute != nullptr; attribute = attribute->next)
-    if (isNamed(reinterpret_cast<xmlNodePtr>(attribute), asked.view())) return attribute;
+    if (isNamed(reinterpret_cast<xmlNodePtr>(attribute), name)) return attribute;
   return nullptr;
+}
+
+// A name in plain ASCII, as nearly every one is, is compared as it stands;
+// any other in UTF-8, as libxml2 keeps names.
+xmlAttrPtr findAttribute(xmlNodePtr element, BSTR name) {
+  const std::basic_string_view<WCHAR> asked(name != nullptr ? name : OLESTR(""), SysStringLen(name));
+  if (kernel::isAscii(asked.data(), asked.size())) return findAttribute(element, asked);
+  const std::string utf8 = utf8FromBstr(name);
+  return findAttribute(element, std::string_view(utf8));
 }
 
 HRESULT returnAttributeValue(xmlAttrPtr attribute, VARIANT *value) {
