@@ -5,6 +5,7 @@
 #include <libxml/xpathInternals.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -447,10 +448,30 @@ class XPathContextLease {
   // Null when memory ran out.
   xmlXPathContextPtr get() const { return context_; }
 
+  // `expression` compiled, as the selection would compile it, or kept from
+  // an earlier selection on this thread: a reader asks for the same few
+  // expressions again and again. Null when it does not compile.
+  xmlXPathCompExprPtr compiled(const std::string &expression) const {
+    Kept &lists = kept();
+    for (const auto &[text, compiledText] : lists.compiled)
+      if (compiledText != nullptr && text == expression) return compiledText;
+    xmlXPathCompExprPtr made = xmlXPathCtxtCompile(context_, BAD_CAST expression.c_str());
+    if (made == nullptr) return nullptr;
+    auto &[text, compiledText] = lists.compiled[lists.next++ % lists.compiled.size()];
+    xmlXPathFreeCompExpr(std::exchange(compiledText, made));
+    text = expression;
+    return made;
+  }
+
  private:
   struct Kept {
     xmlXPathContextPtr context = nullptr;
-    ~Kept() { xmlXPathFreeContext(context); }
+    std::array<std::pair<std::string, xmlXPathCompExprPtr>, 8> compiled{};
+    size_t next = 0;
+    ~Kept() {
+      for (auto &[text, compiledText] : compiled) xmlXPathFreeCompExpr(compiledText);
+      xmlXPathFreeContext(context);
+    }
   };
   static Kept &kept() {
     thread_local Kept context;
@@ -472,7 +493,9 @@ HRESULT selectXPath(const NodeContext &node, BSTR query, std::vector<xmlNodePtr>
   if (node.owner != nullptr)
     for (const auto &[prefix, uri] : node.owner->selectionNamespaces())
       if (xmlXPathRegisterNs(xpath.get(), BAD_CAST prefix.c_str(), BAD_CAST uri.c_str()) != 0) return E_FAIL;
-  XPathObjectOwner result{xmlXPathEvalExpression(BAD_CAST expression.c_str(), xpath.get())};
+  const xmlXPathCompExprPtr compiled = xpath.compiled(expression);
+  if (compiled == nullptr) return E_FAIL;
+  XPathObjectOwner result{xmlXPathCompiledEval(compiled, xpath.get())};
   if (result.object == nullptr || result.object->type != XPATH_NODESET) return E_FAIL;
   xmlNodeSetPtr set = result.object->nodesetval;
   if (set == nullptr) return S_OK;
