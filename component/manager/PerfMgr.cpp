@@ -1,5 +1,6 @@
 #include "PerfMgr.h"
 
+#include <algorithm>
 #include <cstring>
 #include <unordered_map>
 
@@ -102,14 +103,6 @@ bool syncedInPlace(IPerfCounters *destination, IPerfCounters *source) {
   return made && !refused;
 }
 
-// A line of the debug output of Load: `pattern` gets the calling thread's
-// identifier for %ld and `text` for %s, within 1024 units.
-void debugLine(const OLECHAR *pattern, const Text &text = Text()) {
-  OLECHAR line[1024];
-  wsprintfW(line, pattern, static_cast<LONG>(GetCurrentThreadId()), text.c_str());
-  OutputDebugStringW(line);
-}
-
 // A whole attribute text compared with "true", letter case counted.
 VARIANT_BOOL flagOf(const Bstr &text) { return isText(text.get(), OLESTR("true")) ? VARIANT_TRUE : VARIANT_FALSE; }
 
@@ -131,25 +124,24 @@ LONG lenientIntegerOf(const Bstr &text) {
 // A number as automation converts a text to a 32-bit integer in the user's
 // locale: blanks allowed, fractions rounded half to even, range checked. A
 // text that does not convert is raised with the conversion's code.
-LONG strictIntegerOf(const Bstr &text, const Site &site) {
+LONG strictIntegerOf(Bstr text, const Site &site) {
   Variant from, to;
   V_VT(from.get()) = VT_BSTR;
-  V_BSTR(from.get()) = SysAllocString(text.get() != nullptr ? text.get() : OLESTR(""));
-  if (V_BSTR(from.get()) == nullptr) raiseResult(site, E_OUTOFMEMORY);
+  V_BSTR(from.get()) = text.detach();
   const HRESULT hr = VariantChangeTypeEx(to.get(), from.get(), LOCALE_USER_DEFAULT, 0, VT_I4);
   if (FAILED(hr)) raiseResult(site, hr);
   return V_I4(to.get());
 }
 
-// Name and Help of a new object or counter from its element, each with its
-// debug line.
-template <typename Node> void loadNameAndHelp(Node *node, IXMLDOMNode *element, const OLECHAR *kind, const Site &site) {
-  const Text step = OLESTR("PerfMgr %ld: Load: DOM get ") + Text(kind);
-  raiseIfFailed(site, node->put_Name(requiredAttributeOf(element, OLESTR("name")).get()));
-  debugLine((step + OLESTR(" name successful\n")).c_str());
-  raiseIfFailed(site, node->put_Help(requiredAttributeOf(element, OLESTR("help")).get()));
-  debugLine((step + OLESTR(" help successful\n")).c_str());
-}
+// The debug lines that follow reading an element's name and help.
+struct NameAndHelpLines {
+  const OLECHAR *name;
+  const OLECHAR *help;
+};
+constexpr NameAndHelpLines ObjectLines = {OLESTR("PerfMgr %ld: Load: DOM get object name successful\n"),
+                                          OLESTR("PerfMgr %ld: Load: DOM get object help successful\n")};
+constexpr NameAndHelpLines CounterLines = {OLESTR("PerfMgr %ld: Load: DOM get counter name successful\n"),
+                                           OLESTR("PerfMgr %ld: Load: DOM get counter help successful\n")};
 
 Text decimal(LONG value) { return toWide(format("%ld", static_cast<long>(value))); }
 
@@ -195,6 +187,60 @@ Text instanceKey(IPerfInstance *instance, const Site &site) {
   Bstr name;
   raiseIfFailed(site, instance->get_Name(name.put()));
   return foldedName(name.get()).value_or(Text());
+}
+
+}  // namespace
+
+// The debug output of one Load. Its lines differ from one another only in
+// the calling thread's identifier, which stays the same for the whole call,
+// so a line without a text of its own is formatted the first time it is
+// written and written as it stands after that.
+class LoadProgress {
+ public:
+  // `pattern` with the calling thread's identifier for %ld and `text` for
+  // %s, within 1024 units.
+  void line(const OLECHAR *pattern, const Text &text) { OutputDebugStringW(formatted(pattern, text).c_str()); }
+
+  void line(const OLECHAR *pattern) {
+    auto known = std::find_if(lines_.begin(), lines_.end(), [&](const auto &line) { return line.first == pattern; });
+    if (known == lines_.end()) known = lines_.emplace(known, pattern, formatted(pattern, Text()));
+    OutputDebugStringW(known->second.c_str());
+  }
+
+ private:
+  static Text formatted(const OLECHAR *pattern, const Text &text) {
+    OLECHAR buffer[1024];
+    wsprintfW(buffer, pattern, static_cast<LONG>(GetCurrentThreadId()), text.c_str());
+    return Text(buffer);
+  }
+
+  std::vector<std::pair<const OLECHAR *, Text>> lines_;
+};
+
+// The attribute names of the definition file's elements as the BSTRs that
+// the DOM takes, made once per Load instead of once per lookup.
+struct DefinitionNames {
+  const Bstr name{OLESTR("name")};
+  const Bstr help{OLESTR("help")};
+  const Bstr hasInstances{OLESTR("hasInstances")};
+  const Bstr autoCreateInstanceTotal{OLESTR("autoCreateInstanceTotal")};
+  const Bstr instanceTimeout{OLESTR("instanceTimeout")};
+  const Bstr defaultScale{OLESTR("defaultScale")};
+  const Bstr counterType{OLESTR("counterType")};
+  const Bstr autoCalcInstanceTotal{OLESTR("autoCalcInstanceTotal")};
+};
+
+namespace {
+
+// Name and Help of a new object or counter from its element's attributes,
+// each with its debug line.
+template <typename Node>
+void loadNameAndHelp(Node *node, const AttributesOf &attributes, const DefinitionNames &names,
+                     const NameAndHelpLines &lines, LoadProgress &progress, const Site &site) {
+  raiseIfFailed(site, node->put_Name(attributes.required(names.name).get()));
+  progress.line(lines.name);
+  raiseIfFailed(site, node->put_Help(attributes.required(names.help).get()));
+  progress.line(lines.help);
 }
 
 }  // namespace
@@ -264,24 +310,25 @@ Text PerfMgr::folderOr(BSTR given, const Site &site) {
 HRESULT PerfMgr::Load(BSTR folderName) {
   RV_OPERATION("Load");
   return memberFrame(RV_HERE, [&] {
-    debugLine(OLESTR("PerfMgr %ld: Load: Begin\n"));
+    LoadProgress progress;
+    progress.line(OLESTR("PerfMgr %ld: Load: Begin\n"));
     raiseIfFailed(RV_HERE, objects_->RemoveAll());
     const Text folder = folderOr(folderName, RV_HERE);
-    debugLine(OLESTR("PerfMgr %ld: Load: Folder=%s\n"), folder);
+    progress.line(OLESTR("PerfMgr %ld: Load: Folder=%s\n"), folder);
     const Text path = folder + OLESTR("\\RVCounters.xml");
-    debugLine(OLESTR("PerfMgr %ld: Load: FilePath=%s\n"), path);
+    progress.line(OLESTR("PerfMgr %ld: Load: FilePath=%s\n"), path);
 
     ComPtr<IXMLDOMDocument> document;
     HRESULT hr = CoCreateInstance(CLSID_XmlDocument, nullptr, CLSCTX_ALL, IID_IXMLDOMDocument, document.putVoid());
     if (FAILED(hr)) raiseFailedResult(RV_HERE, hr, "Failed to create MSXML::DOMDocument");
-    debugLine(OLESTR("PerfMgr %ld: Load: DOM creation successful\n"));
+    progress.line(OLESTR("PerfMgr %ld: Load: DOM creation successful\n"));
     raiseIfFailed(RV_HERE, document->put_async(VARIANT_FALSE));
     if (!loadDocument(document.get(), path, RV_HERE)) {
-      debugLine(OLESTR("PerfMgr %ld: Load: DOM load failed\n"));
+      progress.line(OLESTR("PerfMgr %ld: Load: DOM load failed\n"));
       // A code that is no failure goes on, to a document without an element.
       raiseParseError(document.get(), OLESTR("Invalid xml file: ") + path, RV_HERE);
     }
-    debugLine(OLESTR("PerfMgr %ld: Load: DOM load successful\n"));
+    progress.line(OLESTR("PerfMgr %ld: Load: DOM load successful\n"));
 
     ComPtr<IXMLDOMElement> root;
     checked(document->get_documentElement(root.put()));
@@ -290,7 +337,8 @@ HRESULT PerfMgr::Load(BSTR folderName) {
     hr = present(root)->selectSingleNode(rootPath.get(), perfData.put());
     if (FAILED(hr)) raiseWithErrorInfo(RV_HERE, hr);
     IXMLDOMNode *settings = present(perfData);
-    debugLine(OLESTR("PerfMgr %ld: Load: DOM select node PerfData successful\n"));
+    progress.line(OLESTR("PerfMgr %ld: Load: DOM select node PerfData successful\n"));
+    const AttributesOf attributes(settings);
     const struct {
       const OLECHAR *attribute;
       TextField &field;
@@ -302,33 +350,35 @@ HRESULT PerfMgr::Load(BSTR folderName) {
         {OLESTR("deviceName"), deviceName_, OLESTR("PerfMgr %ld: Load: DOM get deviceName successful\n")},
     };
     for (const auto &text : texts) {
-      raiseIfFailed(RV_HERE, text.field.put(requiredAttributeOf(settings, text.attribute).get()));
-      debugLine(text.line);
+      raiseIfFailed(RV_HERE, text.field.put(attributes.required(Bstr(text.attribute)).get()));
+      progress.line(text.line);
     }
-    cleanupPolling_ = lenientIntegerOf(requiredAttributeOf(settings, OLESTR("instanceCleannupPolling")));
-    debugLine(OLESTR("PerfMgr %ld: Load: DOM get InstanceCleannupPolling successful\n"));
+    cleanupPolling_ = lenientIntegerOf(attributes.required(Bstr(OLESTR("instanceCleannupPolling"))));
+    progress.line(OLESTR("PerfMgr %ld: Load: DOM get InstanceCleannupPolling successful\n"));
 
     LONG nextId = 0;
-    forEachSelected(settings, OLESTR("Object"), [&](IXMLDOMNode *element) { loadObject(element, nextId); });
+    const DefinitionNames names;
+    forEachSelected(settings, OLESTR("Object"),
+                    [&](IXMLDOMNode *element) { loadObject(element, nextId, names, progress); });
     return S_OK;
   });
 }
 
-void PerfMgr::loadObject(IXMLDOMNode *element, LONG &nextId) {
+void PerfMgr::loadObject(IXMLDOMNode *element, LONG &nextId, const DefinitionNames &names, LoadProgress &progress) {
   RV_OPERATION("Load");
   ComPtr<IPerfObject> object;
   raiseIfFailed(RV_HERE, objects_->AddNew(nextId, object.put()));
   nextId += 2;
-  loadNameAndHelp(object.get(), element, OLESTR("object"), RV_HERE);
-  raiseIfFailed(RV_HERE, object->put_HasInstances(flagOf(requiredAttributeOf(element, OLESTR("hasInstances")))));
-  debugLine(OLESTR("PerfMgr %ld: Load: DOM get object HasInstances successful\n"));
-  raiseIfFailed(RV_HERE, object->put_AutoCreateInstanceTotal(
-                             flagOf(requiredAttributeOf(element, OLESTR("autoCreateInstanceTotal")))));
-  debugLine(OLESTR("PerfMgr %ld: Load: DOM get AutoShowInstanceTotal successful\n"));
-  debugLine(OLESTR("PerfMgr %ld: Load: DOM get AutoCalcInstanceTotal successful\n"));
+  const AttributesOf attributes(element);
+  loadNameAndHelp(object.get(), attributes, names, ObjectLines, progress, RV_HERE);
+  raiseIfFailed(RV_HERE, object->put_HasInstances(flagOf(attributes.required(names.hasInstances))));
+  progress.line(OLESTR("PerfMgr %ld: Load: DOM get object HasInstances successful\n"));
   raiseIfFailed(RV_HERE,
-                object->put_InstanceTimeout(lenientIntegerOf(requiredAttributeOf(element, OLESTR("instanceTimeout")))));
-  debugLine(OLESTR("PerfMgr %ld: Load: DOM get InstanceTimeout successful\n"));
+                object->put_AutoCreateInstanceTotal(flagOf(attributes.required(names.autoCreateInstanceTotal))));
+  progress.line(OLESTR("PerfMgr %ld: Load: DOM get AutoShowInstanceTotal successful\n"));
+  progress.line(OLESTR("PerfMgr %ld: Load: DOM get AutoCalcInstanceTotal successful\n"));
+  raiseIfFailed(RV_HERE, object->put_InstanceTimeout(lenientIntegerOf(attributes.required(names.instanceTimeout))));
+  progress.line(OLESTR("PerfMgr %ld: Load: DOM get InstanceTimeout successful\n"));
   ComPtr<IPerfCounters> counters;
   raiseIfFailed(RV_HERE, object->get_PerfCounters(counters.put()));
 
@@ -336,17 +386,17 @@ void PerfMgr::loadObject(IXMLDOMNode *element, LONG &nextId) {
     ComPtr<IPerfCounter> counter;
     raiseIfFailed(RV_HERE, counters->AddNew(nextId, counter.put()));
     nextId += 2;
-    loadNameAndHelp(counter.get(), definition, OLESTR("counter"), RV_HERE);
-    raiseIfFailed(RV_HERE, counter->put_DefaultScale(
-                               strictIntegerOf(requiredAttributeOf(definition, OLESTR("defaultScale")), RV_HERE)));
-    debugLine(OLESTR("PerfMgr %ld: Load: DOM get counter DefaultScale successful\n"));
+    const AttributesOf read(definition);
+    loadNameAndHelp(counter.get(), read, names, CounterLines, progress, RV_HERE);
+    raiseIfFailed(RV_HERE, counter->put_DefaultScale(strictIntegerOf(read.required(names.defaultScale), RV_HERE)));
+    progress.line(OLESTR("PerfMgr %ld: Load: DOM get counter DefaultScale successful\n"));
     LONG type = 0;
-    raiseIfFailed(RV_HERE, LookupCounterType(requiredAttributeOf(definition, OLESTR("counterType")).get(), &type));
+    raiseIfFailed(RV_HERE, LookupCounterType(read.required(names.counterType).get(), &type));
     raiseIfFailed(RV_HERE, counter->put_CounterType(type));
-    debugLine(OLESTR("PerfMgr %ld: Load: DOM get counter CounterType successful\n"));
+    progress.line(OLESTR("PerfMgr %ld: Load: DOM get counter CounterType successful\n"));
     // Four bytes whatever the type says, 64-bit types included.
     raiseIfFailed(RV_HERE, counter->put_CounterSize(4));
-    const Bstr keyword = attributeOf(definition, OLESTR("autoCalcInstanceTotal"));
+    const Bstr keyword = read.optional(names.autoCalcInstanceTotal);
     if (keyword.get() != nullptr) raiseIfFailed(RV_HERE, counter->put_AutoCalcInstanceTotal(keyword.get()));
   });
 }

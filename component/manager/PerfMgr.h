@@ -7,6 +7,9 @@
 
 namespace rv {
 
+class LoadProgress;
+struct DefinitionNames;
+
 class PerfMgr : public TRVPObjectImpl<PerfMgr, IPerfMgr> {
  public:
   static constexpr LONG TypeCode = 1;
@@ -51,8 +54,8 @@ class PerfMgr : public TRVPObjectImpl<PerfMgr, IPerfMgr> {
   HRESULT SetupRegistry(const Text &folder);
   HRESULT RegisterWithWindows(const Text &folder);
   // Builds one object of the definition file, its counters included, with
-  // IDs from `nextId` on.
-  void loadObject(IXMLDOMNode *element, LONG &nextId);
+  // IDs from `nextId` on, writing each step's debug line to `progress`.
+  void loadObject(IXMLDOMNode *element, LONG &nextId, const DefinitionNames &names, LoadProgress &progress);
   // The folder given, or the module's own when none is.
   Text folderOr(BSTR given, const Site &site);
 

@@ -23,26 +23,34 @@ template <typename T> T *present(const ComPtr<T> &object) {
   return object.get();
 }
 
-// The text of attribute `name` of `node`; null when the node has no such
-// attribute.
-inline Bstr attributeOf(IXMLDOMNode *node, const OLECHAR *name) {
-  ComPtr<IXMLDOMNamedNodeMap> attributes;
-  checked(node->get_attributes(attributes.put()));
-  const Bstr key(name);
-  ComPtr<IXMLDOMNode> found;
-  checked(present(attributes)->getNamedItem(key.get(), found.put()));
-  Bstr value;
-  if (found) checked(found->get_text(value.put()));
-  if (found && value.get() == nullptr) value = Bstr(OLESTR(""));
-  return value;
-}
+// The attributes of one element, read through one attribute map however
+// many of them are asked for. A node without a map fails each lookup with
+// E_POINTER, at the lookup.
+class AttributesOf {
+ public:
+  explicit AttributesOf(IXMLDOMNode *node) { checked(node->get_attributes(map_.put())); }
 
-// The same for an attribute that must be there.
-inline Bstr requiredAttributeOf(IXMLDOMNode *node, const OLECHAR *name) {
-  Bstr value = attributeOf(node, name);
-  if (value.get() == nullptr) throw ComError(E_POINTER);
-  return value;
-}
+  // The text of attribute `name`; null when the element has no such
+  // attribute.
+  Bstr optional(const Bstr &name) const {
+    ComPtr<IXMLDOMNode> found;
+    checked(present(map_)->getNamedItem(name.get(), found.put()));
+    Bstr value;
+    if (found) checked(found->get_text(value.put()));
+    if (found && value.get() == nullptr) value = Bstr(OLESTR(""));
+    return value;
+  }
+
+  // The same for an attribute that must be there.
+  Bstr required(const Bstr &name) const {
+    Bstr value = optional(name);
+    if (value.get() == nullptr) throw ComError(E_POINTER);
+    return value;
+  }
+
+ private:
+  ComPtr<IXMLDOMNamedNodeMap> map_;
+};
 
 // Calls `visit` with every node that `path` selects below `node`, in
 // document order.

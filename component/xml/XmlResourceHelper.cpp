@@ -59,7 +59,7 @@ Bstr XmlResourceHelper::GetAttributeString(const OLECHAR *xpath, const OLECHAR *
     const HRESULT hr = present(root)->selectSingleNode(expression.get(), node.put());
     if (FAILED(hr)) raiseWithErrorInfo(RV_HERE, hr);
 
-    return requiredAttributeOf(present(node), attribute);
+    return AttributesOf(present(node)).required(Bstr(attribute));
   });
 }
 

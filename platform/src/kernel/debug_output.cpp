@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,8 @@
 #include "paths.h"
 #include "platform/debug_output.h"
 
+extern char **environ;
+
 namespace {
 
 inline constexpr const char *OutputVariable = "WINPLATFORM_DEBUG_OUTPUT";
@@ -26,6 +29,9 @@ struct Listener {
   std::shared_mutex lock;  // shared while a text is delivered
   PlatformDebugOutputListener callback = nullptr;
   void *context = nullptr;
+  // Whether a callback is set, read without the lock so that output nobody
+  // listens to costs no locking.
+  std::atomic<bool> set{false};
 };
 
 Listener &listener() {
@@ -46,8 +52,42 @@ void writeAll(int file, const std::string &text) {
   }
 }
 
+// The output switch's value as getenv gives it, without a walk of the whole
+// environment for every text: each thread remembers where the variable
+// stood, or, where it was missing, how the environment ended, and walks it
+// again when that no longer holds, as after setenv, putenv or unsetenv.
+const char *outputSwitch() {
+  struct Seen {
+    char **environment = nullptr;
+    size_t at = 0;          // of the variable, or of the end
+    char *entry = nullptr;  // the variable's, or the last one's
+    bool found = false;
+  };
+  thread_local Seen seen;
+  constexpr size_t NameLength = std::char_traits<char>::length(OutputVariable);
+  const auto named = [](const char *entry) {
+    return std::strncmp(entry, OutputVariable, NameLength) == 0 && entry[NameLength] == '=';
+  };
+  char **environment = environ;
+  if (environment == nullptr) return nullptr;
+  if (environment == seen.environment) {
+    if (seen.found && environment[seen.at] == seen.entry && named(seen.entry)) return seen.entry + NameLength + 1;
+    if (!seen.found && environment[seen.at] == nullptr && (seen.at == 0 || environment[seen.at - 1] == seen.entry))
+      return nullptr;
+  }
+  seen = Seen{environment};
+  for (; environment[seen.at] != nullptr; ++seen.at)
+    if (named(environment[seen.at])) {
+      seen.found = true;
+      seen.entry = environment[seen.at];
+      return seen.entry + NameLength + 1;
+    }
+  seen.entry = seen.at == 0 ? nullptr : environment[seen.at - 1];
+  return nullptr;
+}
+
 void copyToSwitch(const WCHAR *text, size_t length) {
-  const char *target = std::getenv(OutputVariable);
+  const char *target = outputSwitch();
   if (target == nullptr || *target == 0 || length == 0) return;
   const std::string utf8 = platform::kernel::utf8FromWide(text, length);
   if (std::strcmp(target, "stderr") == 0) {
@@ -67,6 +107,7 @@ void output(const WCHAR *text, size_t length) {
   copyToSwitch(text, length);
   if (delivering) return;
   Listener &attached = listener();
+  if (!attached.set.load(std::memory_order_acquire)) return;
   std::shared_lock<std::shared_mutex> guard(attached.lock);
   if (attached.callback == nullptr) return;
   const std::basic_string<WCHAR> terminated(text, length);
@@ -82,6 +123,7 @@ extern "C" void PlatformSetDebugOutputListener(PlatformDebugOutputListener callb
   std::unique_lock<std::shared_mutex> guard(attached.lock);
   attached.callback = callback;
   attached.context = context;
+  attached.set.store(callback != nullptr, std::memory_order_release);
 }
 
 void WINAPI OutputDebugStringW(LPCWSTR lpOutputString) {

@@ -89,6 +89,7 @@ std::string toWindowsPath(std::string_view posixPath) {
 
 std::string utf8FromWide(const WCHAR *text, size_t length) {
   if (length == 0) return {};
+  if (isAscii(text, length)) return std::string(text, text + length);
   int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
   std::string out(size > 0 ? size : 0, '\0');
   if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(), size, nullptr, nullptr);
@@ -99,6 +100,7 @@ std::string utf8FromWide(const WCHAR *text) { return utf8FromWide(text, static_c
 
 std::basic_string<WCHAR> wideFromUtf8(std::string_view text) {
   if (text.empty()) return {};
+  if (isAscii(text.data(), text.size())) return std::basic_string<WCHAR>(text.begin(), text.end());
   int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::basic_string<WCHAR> out(size > 0 ? size : 0, 0);
   if (size > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);

@@ -11,6 +11,7 @@
 
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace platform::kernel {
 
@@ -27,6 +28,14 @@ std::string toPosixPath(std::string_view path);
 // The Windows form of a POSIX path: absolute paths get their drive letter,
 // relative ones only backslashes.
 std::string toWindowsPath(std::string_view posixPath);
+
+// Plain ASCII, as nearly every name and path is, reads the same in UTF-8 and
+// UTF-16, unit for unit, so the conversions below copy it as it stands.
+template <typename Unit> bool isAscii(const Unit *text, size_t length) {
+  for (size_t i = 0; i < length; ++i)
+    if (static_cast<std::make_unsigned_t<Unit>>(text[i]) >= 0x80) return false;
+  return true;
+}
 
 std::string utf8FromWide(const WCHAR *text, size_t length);
 std::string utf8FromWide(const WCHAR *text);

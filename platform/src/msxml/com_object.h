@@ -7,6 +7,8 @@
 #include <oleauto.h>
 
 #include <atomic>
+#include <cstddef>
+#include <new>
 
 namespace platform::msxml {
 
@@ -54,6 +56,20 @@ template <class Interface> class DispatchObject : public Interface {
 
  private:
   std::atomic<ULONG> references_{1};
+};
+
+// Storage for the objects that a reader of a document makes by the thousand,
+// one for every node, attribute and attribute map it is handed, and lets go
+// of as soon as it has read them. Each thread keeps the blocks of the last
+// ones it let go of for the next ones, instead of a trip through the heap
+// for each; a block still comes from operator new the first time. Objects
+// larger than a block, and every object in a build that checks memory, come
+// and go through the heap as usual.
+struct ReusedStorage {
+  static void *operator new(std::size_t size, const std::nothrow_t &) noexcept;
+  static void *operator new(std::size_t size);
+  static void operator delete(void *block, std::size_t size) noexcept;
+  static void operator delete(void *block, const std::nothrow_t &) noexcept;
 };
 
 // Holds one reference to a COM object and releases it on every path.

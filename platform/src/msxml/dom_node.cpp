@@ -4,10 +4,15 @@
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
+#include <string_view>
+#include <type_traits>
 #include <utility>
 
+#include "kernel/paths.h"
 #include "msxml/document_object.h"
 
 namespace platform::msxml {
@@ -22,6 +27,27 @@ std::string qualifiedName(xmlNodePtr node) {
       node->ns->prefix != nullptr)
     name = std::string(reinterpret_cast<const char *>(node->ns->prefix)) + ":" + name;
   return name;
+}
+
+// Whether a terminated UTF-8 name is `name`, given in UTF-8 or in plain
+// ASCII UTF-16; most names differ at their first character.
+template <typename Unit> bool spells(const xmlChar *text, std::basic_string_view<Unit> name) {
+  size_t at = 0;
+  for (; at < name.size(); ++at)
+    if (text[at] == 0 || text[at] != static_cast<std::make_unsigned_t<Unit>>(name[at])) return false;
+  return text[at] == 0;
+}
+
+// Whether the qualified name of an element or attribute is `name`, compared
+// in place.
+template <typename Unit> bool isNamed(xmlNodePtr node, std::basic_string_view<Unit> name) {
+  const xmlChar *local = node->name != nullptr ? node->name : BAD_CAST "";
+  if (node->ns != nullptr && node->ns->prefix != nullptr) {
+    const size_t colon = name.find(Unit(':'));
+    if (colon == name.npos || !spells(node->ns->prefix, name.substr(0, colon))) return false;
+    name.remove_prefix(colon + 1);
+  }
+  return spells(local, name);
 }
 
 bool hasValue(xmlNodePtr node) {
@@ -77,6 +103,30 @@ struct XmlString {
   ~XmlString() { xmlFree(text); }
 };
 
+// A node's text content. An attribute whose value is one piece of text, as
+// nearly every attribute's is, lends it; for any other node libxml2 makes a
+// copy, kept for the life of this object.
+class NodeContent {
+ public:
+  explicit NodeContent(xmlNodePtr node) {
+    const xmlNode *only = node->type == XML_ATTRIBUTE_NODE ? node->children : nullptr;
+    if (only != nullptr && only->next == nullptr &&
+        (only->type == XML_TEXT_NODE || only->type == XML_CDATA_SECTION_NODE))
+      text_ = only->content;
+    else
+      text_ = copy_ = xmlNodeGetContent(node);
+  }
+  NodeContent(const NodeContent &) = delete;
+  NodeContent &operator=(const NodeContent &) = delete;
+  ~NodeContent() { xmlFree(copy_); }
+  // Null for a node without content.
+  const xmlChar *text() const { return text_; }
+
+ private:
+  const xmlChar *text_ = nullptr;
+  xmlChar *copy_ = nullptr;
+};
+
 struct XmlBuffer {
   xmlBufferPtr buffer = xmlBufferCreate();
   XmlBuffer() = default;
@@ -94,7 +144,7 @@ HRESULT returnNode(DomDocument *owner, const TreeRef &tree, xmlNodePtr node, IXM
 
 // ---- node objects ------------------------------------------------------------
 
-template <class Interface> class WrappedNode : public NodeObject<Interface> {
+template <class Interface> class WrappedNode : public NodeObject<Interface>, public ReusedStorage {
  public:
   WrappedNode(DomDocument *owner, TreeRef tree, xmlNodePtr node)
       : owner_(Ref<DomDocument>::share(owner)), tree_(std::move(tree)), node_(node) {}
@@ -115,16 +165,25 @@ class PlainNode final : public WrappedNode<IXMLDOMNode> {
   bool answers(REFIID riid) const override { return IsEqualIID(riid, IID_IXMLDOMNode); }
 };
 
-xmlAttrPtr findAttribute(xmlNodePtr element, const std::string &name) {
+template <typename Unit> xmlAttrPtr findAttribute(xmlNodePtr element, std::basic_string_view<Unit> name) {
   for (xmlAttrPtr attribute = element->properties; attribute != nullptr; attribute = attribute->next)
-    if (qualifiedName(reinterpret_cast<xmlNodePtr>(attribute)) == name) return attribute;
+    if (isNamed(reinterpret_cast<xmlNodePtr>(attribute), name)) return attribute;
   return nullptr;
 }
 
+// A name in plain ASCII, as nearly every one is, is compared as it stands;
+// any other in UTF-8, as libxml2 keeps names.
+xmlAttrPtr findAttribute(xmlNodePtr element, BSTR name) {
+  const std::basic_string_view<WCHAR> asked(name != nullptr ? name : OLESTR(""), SysStringLen(name));
+  if (kernel::isAscii(asked.data(), asked.size())) return findAttribute(element, asked);
+  const std::string utf8 = utf8FromBstr(name);
+  return findAttribute(element, std::string_view(utf8));
+}
+
 HRESULT returnAttributeValue(xmlAttrPtr attribute, VARIANT *value) {
-  XmlString text(xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(attribute)));
+  const NodeContent text(reinterpret_cast<xmlNodePtr>(attribute));
   V_VT(value) = VT_BSTR;
-  V_BSTR(value) = bstrFromUtf8(text.text);
+  V_BSTR(value) = bstrFromUtf8(text.text());
   if (V_BSTR(value) != nullptr) return S_OK;
   V_VT(value) = VT_EMPTY;
   return E_OUTOFMEMORY;
@@ -138,7 +197,7 @@ class ElementNode final : public WrappedNode<IXMLDOMElement> {
   HRESULT STDMETHODCALLTYPE getAttribute(BSTR name, VARIANT *value) override {
     if (value == nullptr) return E_INVALIDARG;
     VariantInit(value);
-    xmlAttrPtr attribute = findAttribute(node_, utf8FromBstr(name));
+    xmlAttrPtr attribute = findAttribute(node_, name);
     if (attribute == nullptr) {
       V_VT(value) = VT_NULL;
       return S_FALSE;
@@ -182,7 +241,7 @@ class AttributeNode final : public WrappedNode<IXMLDOMAttribute> {
 HRESULT STDMETHODCALLTYPE ElementNode::getAttributeNode(BSTR name, IXMLDOMAttribute **attributeNode) {
   if (attributeNode == nullptr) return E_INVALIDARG;
   *attributeNode = nullptr;
-  xmlAttrPtr attribute = findAttribute(node_, utf8FromBstr(name));
+  xmlAttrPtr attribute = findAttribute(node_, name);
   if (attribute == nullptr) return S_FALSE;
   auto *object = new (std::nothrow) AttributeNode(owner_.get(), tree_, reinterpret_cast<xmlNodePtr>(attribute));
   if (object == nullptr) return E_OUTOFMEMORY;
@@ -280,7 +339,7 @@ class NodeList final : public DispatchObject<IXMLDOMNodeList> {
 };
 
 // The attributes of an element. Namespace declarations are not among them.
-class AttributeMap final : public DispatchObject<IXMLDOMNamedNodeMap> {
+class AttributeMap final : public DispatchObject<IXMLDOMNamedNodeMap>, public ReusedStorage {
  public:
   AttributeMap(DomDocument *owner, TreeRef tree, xmlNodePtr element)
       : owner_(Ref<DomDocument>::share(owner)), tree_(std::move(tree)), element_(element) {}
@@ -288,7 +347,7 @@ class AttributeMap final : public DispatchObject<IXMLDOMNamedNodeMap> {
   HRESULT STDMETHODCALLTYPE getNamedItem(BSTR name, IXMLDOMNode **item) override {
     if (item == nullptr) return E_INVALIDARG;
     *item = nullptr;
-    return returnAttribute(findAttribute(element_, utf8FromBstr(name)), item);
+    return returnAttribute(findAttribute(element_, name), item);
   }
   HRESULT STDMETHODCALLTYPE setNamedItem(IXMLDOMNode *, IXMLDOMNode **) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE removeNamedItem(BSTR, IXMLDOMNode **) override { return E_NOTIMPL; }
@@ -352,13 +411,74 @@ class AttributeMap final : public DispatchObject<IXMLDOMNamedNodeMap> {
 
 void discardXPathError(void *, xmlErrorPtr) {}
 
-struct XPathContextOwner {
-  xmlXPathContextPtr context;
-  ~XPathContextOwner() { xmlXPathFreeContext(context); }
-};
 struct XPathObjectOwner {
   xmlXPathObjectPtr object;
   ~XPathObjectOwner() { xmlXPathFreeObject(object); }
+};
+
+// libxml2 makes an XPath context with every function of the language
+// registered, which costs more than most selections do, so each thread keeps
+// one and lends it to one selection at a time, set up for that selection's
+// node and namespaces; it points at nothing between selections.
+class XPathContextLease {
+ public:
+  explicit XPathContextLease(const NodeContext &node) : context_(kept().context) {
+    if (context_ == nullptr) context_ = kept().context = xmlXPathNewContext(nullptr);
+    if (context_ == nullptr) return;
+    context_->doc = node.tree->document();
+    context_->node = node.node;
+    context_->namespaces = nullptr;
+    context_->nsNr = 0;
+    context_->contextSize = -1;
+    context_->proximityPosition = -1;
+    context_->opCount = 0;
+    context_->depth = 0;
+    context_->error = discardXPathError;
+    context_->userData = nullptr;
+  }
+  XPathContextLease(const XPathContextLease &) = delete;
+  XPathContextLease &operator=(const XPathContextLease &) = delete;
+  ~XPathContextLease() {
+    if (context_ == nullptr) return;
+    xmlXPathRegisteredNsCleanup(context_);
+    xmlResetError(&context_->lastError);
+    context_->doc = nullptr;
+    context_->node = nullptr;
+  }
+  // Null when memory ran out.
+  xmlXPathContextPtr get() const { return context_; }
+
+  // `expression` compiled, as the selection would compile it, or kept from
+  // an earlier selection on this thread: a reader asks for the same few
+  // expressions again and again. Null when it does not compile.
+  xmlXPathCompExprPtr compiled(const std::string &expression) const {
+    Kept &lists = kept();
+    for (const auto &[text, compiledText] : lists.compiled)
+      if (compiledText != nullptr && text == expression) return compiledText;
+    xmlXPathCompExprPtr made = xmlXPathCtxtCompile(context_, BAD_CAST expression.c_str());
+    if (made == nullptr) return nullptr;
+    auto &[text, compiledText] = lists.compiled[lists.next++ % lists.compiled.size()];
+    xmlXPathFreeCompExpr(std::exchange(compiledText, made));
+    text = expression;
+    return made;
+  }
+
+ private:
+  struct Kept {
+    xmlXPathContextPtr context = nullptr;
+    std::array<std::pair<std::string, xmlXPathCompExprPtr>, 8> compiled{};
+    size_t next = 0;
+    ~Kept() {
+      for (auto &[text, compiledText] : compiled) xmlXPathFreeCompExpr(compiledText);
+      xmlXPathFreeContext(context);
+    }
+  };
+  static Kept &kept() {
+    thread_local Kept context;
+    return context;
+  }
+
+  xmlXPathContextPtr context_;
 };
 
 // The nodes an XPath 1.0 expression selects from the node, in document order.
@@ -368,14 +488,14 @@ HRESULT selectXPath(const NodeContext &node, BSTR query, std::vector<xmlNodePtr>
   const std::string expression = utf8FromBstr(query);
   initializeLibxml();
   QuietLibxml quiet;
-  XPathContextOwner xpath{xmlXPathNewContext(node.tree->document())};
-  if (xpath.context == nullptr) return E_OUTOFMEMORY;
-  xpath.context->node = node.node;
-  xpath.context->error = discardXPathError;
+  const XPathContextLease xpath(node);
+  if (xpath.get() == nullptr) return E_OUTOFMEMORY;
   if (node.owner != nullptr)
     for (const auto &[prefix, uri] : node.owner->selectionNamespaces())
-      if (xmlXPathRegisterNs(xpath.context, BAD_CAST prefix.c_str(), BAD_CAST uri.c_str()) != 0) return E_FAIL;
-  XPathObjectOwner result{xmlXPathEvalExpression(BAD_CAST expression.c_str(), xpath.context)};
+      if (xmlXPathRegisterNs(xpath.get(), BAD_CAST prefix.c_str(), BAD_CAST uri.c_str()) != 0) return E_FAIL;
+  const xmlXPathCompExprPtr compiled = xpath.compiled(expression);
+  if (compiled == nullptr) return E_FAIL;
+  XPathObjectOwner result{xmlXPathCompiledEval(compiled, xpath.get())};
   if (result.object == nullptr || result.object->type != XPATH_NODESET) return E_FAIL;
   xmlNodeSetPtr set = result.object->nodesetval;
   if (set == nullptr) return S_OK;
@@ -470,8 +590,8 @@ HRESULT nodeValue(const NodeContext &node, VARIANT *value) {
     V_VT(value) = VT_NULL;
     return S_FALSE;
   }
-  XmlString text(xmlNodeGetContent(node.node));
-  V_BSTR(value) = bstrFromUtf8(text.text);
+  const NodeContent text(node.node);
+  V_BSTR(value) = bstrFromUtf8(text.text());
   if (V_BSTR(value) == nullptr) return E_OUTOFMEMORY;
   V_VT(value) = VT_BSTR;
   return S_OK;
@@ -560,8 +680,8 @@ HRESULT nodeTypeString(const NodeContext &node, BSTR *typeName) {
 
 HRESULT text(const NodeContext &node, BSTR *text) {
   if (text == nullptr) return E_INVALIDARG;
-  XmlString content(xmlNodeGetContent(node.node));
-  const xmlChar *begin = content.text != nullptr ? content.text : BAD_CAST "";
+  const NodeContent content(node.node);
+  const xmlChar *begin = content.text() != nullptr ? content.text() : BAD_CAST "";
   const xmlChar *end = begin + strlen(reinterpret_cast<const char *>(begin));
   if (trimsText(node)) {
     while (begin < end && isWhiteSpace(*begin)) ++begin;
@@ -592,8 +712,8 @@ HRESULT xml(const NodeContext &node, BSTR *xmlText) {
       }
       break;
     case XML_ATTRIBUTE_NODE: {
-      XmlString value(xmlNodeGetContent(node.node));
-      XmlString escaped(xmlEncodeSpecialChars(document, value.text != nullptr ? value.text : BAD_CAST ""));
+      const NodeContent value(node.node);
+      XmlString escaped(xmlEncodeSpecialChars(document, value.text() != nullptr ? value.text() : BAD_CAST ""));
       const std::string name = qualifiedName(node.node);
       xmlBufferWriteChar(out.buffer, name.c_str());
       xmlBufferWriteChar(out.buffer, "=\"");

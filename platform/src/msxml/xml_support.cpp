@@ -4,6 +4,7 @@
 
 #include <libxml/parser.h>
 
+#include <algorithm>
 #include <climits>
 #include <mutex>
 
@@ -38,17 +39,18 @@ QuietLibxml::~QuietLibxml() {
 }
 
 std::basic_string<WCHAR> wideFromUtf8(const char *text, size_t length) {
-  if (text == nullptr || length == 0) return {};
-  if (length > INT_MAX) length = INT_MAX;
-  int size = MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0);
-  std::basic_string<WCHAR> wide(size > 0 ? size : 0, 0);
-  if (size > 0) MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), wide.data(), size);
-  return wide;
+  if (text == nullptr) return {};
+  return kernel::wideFromUtf8(std::string_view(text, std::min<size_t>(length, INT_MAX)));
 }
 
 BSTR bstrFromUtf8(const char *text, size_t length) {
   if (text == nullptr || length == 0) return SysAllocStringLen(nullptr, 0);
   if (length > INT_MAX) return nullptr;
+  if (kernel::isAscii(text, length)) {
+    BSTR out = SysAllocStringLen(nullptr, static_cast<UINT>(length));
+    if (out != nullptr) std::copy(text, text + length, out);
+    return out;
+  }
   int size = MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0);
   if (size <= 0) return SysAllocStringLen(nullptr, 0);
   BSTR out = SysAllocStringLen(nullptr, static_cast<UINT>(size));

@@ -140,7 +140,22 @@ constexpr __int128 kCurrencyScale = 10000;
 constexpr double kDateLow = -657435.0;
 constexpr double kDateHigh = 2958466.0;
 
+// A text of nothing but up to 18 decimal digits, after a minus sign or none,
+// as most numbers written in files are: its value, as the full reading below
+// would give it in any locale.
+bool plainInteger(BSTR text, __int128 *value) {
+  if (text == nullptr) return false;
+  const OLECHAR *at = text[0] == u'-' ? text + 1 : text;
+  __int128 magnitude = 0;
+  int digits = 0;
+  for (; *at >= u'0' && *at <= u'9'; ++at, ++digits) magnitude = magnitude * 10 + (*at - u'0');
+  if (*at != 0 || digits == 0 || digits > 18) return false;
+  *value = text[0] == u'-' ? -magnitude : magnitude;
+  return true;
+}
+
 HRESULT integerFromText(BSTR text, IntegerType type, __int128 *out) {
+  if (__int128 value; plainInteger(text, &value)) return checked(value, type, out);
   ParsedNumber number;
   HRESULT hr = parseNumber(text, &number);
   if (FAILED(hr)) return hr;

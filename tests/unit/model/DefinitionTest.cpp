@@ -5,6 +5,11 @@
 
 #include <string>
 #include <utility>
+#include <vector>
+
+#ifndef _WIN32
+#include <platform/debug_output.h>
+#endif
 
 using namespace trees;
 
@@ -28,6 +33,53 @@ std::string counterOf(const std::string &name, const std::string &type = "PERF_C
   return "<Counter name=\"" + name + "\" help=\"Help of " + name + "\" defaultScale=\"" + scale + "\" counterType=\"" +
          type + "\"" + extra + "/>";
 }
+
+// The debug output of this process while it lives, one text per call. The
+// platform hands it to a listener; Windows hands it to a debugger as an
+// exception raised with the text in the system code page, which a vectored
+// handler sees first.
+class DebugOutput {
+ public:
+  DebugOutput() {
+    texts_ = &received_;
+#ifdef _WIN32
+    handler_ = AddVectoredExceptionHandler(1, receive);
+#else
+    PlatformSetDebugOutputListener(receive, nullptr);
+#endif
+  }
+  DebugOutput(const DebugOutput &) = delete;
+  DebugOutput &operator=(const DebugOutput &) = delete;
+  ~DebugOutput() {
+#ifdef _WIN32
+    RemoveVectoredExceptionHandler(handler_);
+#else
+    PlatformSetDebugOutputListener(nullptr, nullptr);
+#endif
+    texts_ = nullptr;
+  }
+  // What arrived since the last call.
+  std::vector<std::string> take() { return std::exchange(received_, {}); }
+
+ private:
+#ifdef _WIN32
+  static LONG CALLBACK receive(EXCEPTION_POINTERS *exception) {
+    const EXCEPTION_RECORD *record = exception->ExceptionRecord;
+    if (record->ExceptionCode != DBG_PRINTEXCEPTION_C || record->NumberParameters < 2 || texts_ == nullptr)
+      return EXCEPTION_CONTINUE_SEARCH;
+    texts_->push_back(reinterpret_cast<const char *>(record->ExceptionInformation[1]));
+    return EXCEPTION_CONTINUE_EXECUTION;
+  }
+  PVOID handler_ = nullptr;
+#else
+  static void receive(void *, LPCWSTR text) {
+    if (texts_ != nullptr) texts_->push_back(narrow(text));
+  }
+#endif
+
+  static inline std::vector<std::string> *texts_ = nullptr;
+  std::vector<std::string> received_;
+};
 
 class Definition : public RegistrationFixture {
  protected:
@@ -68,6 +120,54 @@ TEST_F(Definition, LoadsObjectsAndCountersWithEvenIds) {
   LONG polling = 0;
   manager->get_InstanceCleannupPolling(&polling);
   EXPECT_EQ(600, polling);
+}
+
+// Every step of Load writes its line, each time Load runs and up to the step
+// that fails, whatever lines an earlier Load wrote.
+TEST_F(Definition, DebugLinesOfEveryStep) {
+  const std::string thread = "PerfMgr " + std::to_string(GetCurrentThreadId()) + ": Load: ";
+  std::vector<std::string> start;
+  for (const std::string &step :
+       {std::string("Begin"), "Folder=" + folder, "FilePath=" + file(), std::string("DOM creation successful")})
+    start.push_back(thread + step + "\n");
+  std::vector<std::string> loaded = start;
+  for (const char *step :
+       {"DOM load successful", "DOM select node PerfData successful", "DOM select node headerfile successful",
+        "DOM get INI File Name successful", "DOM get perfmonDLLFile successful", "DOM get deviceName successful",
+        "DOM get InstanceCleannupPolling successful"})
+    loaded.push_back(thread + step + "\n");
+  const auto withSteps = [&](std::vector<std::string> lines, std::initializer_list<const char *> steps) {
+    for (const char *step : steps) lines.push_back(thread + "DOM get " + step + " successful\n");
+    return lines;
+  };
+  const auto object = {"object name",           "object help",           "object HasInstances",
+                       "AutoShowInstanceTotal", "AutoCalcInstanceTotal", "InstanceTimeout"};
+  const auto counter = {"counter name", "counter help", "counter DefaultScale", "counter CounterType"};
+  std::vector<std::string> whole = withSteps(withSteps(withSteps(loaded, object), counter), counter);
+  whole = withSteps(whole, object);
+
+  DebugOutput output;
+  write(definition(
+      ::object("A", counterOf("a1") + counterOf("a2", "PERF_COUNTER_COUNTER", "1", " autoCalcInstanceTotal=\"avg\"")) +
+      ::object("B", "")));
+  for (int run = 1; run <= 2; ++run) {
+    SCOPED_TRACE(run);
+    ASSERT_EQ(S_OK, load());
+    EXPECT_EQ(whole, output.take());
+  }
+
+  // A counter without help: its name is the last step that succeeds.
+  write(definition(::object("A", counterOf("a1") + "<Counter name=\"a2\" defaultScale=\"0\"/>")));
+  EXPECT_EQ(E_POINTER, load());
+  EXPECT_EQ(withSteps(withSteps(withSteps(loaded, object), counter), {"counter name"}), output.take());
+  takeError();
+
+  // A file that is not there: the load fails after the document is made.
+  DeleteFileA(file().c_str());
+  EXPECT_LT(load(), 0);
+  start.push_back(thread + "DOM load failed\n");
+  EXPECT_EQ(start, output.take());
+  takeError();
 }
 
 TEST_F(Definition, ValueRulesAndWhatIsRead) {

@@ -106,6 +106,21 @@ TEST(Wsprintf, WidthPrecisionAndPadding) {
 }
 
 // The component walks paths with CharNextA to find their last backslash.
+// Every length, starting at every alignment, with characters whose high or
+// low byte is zero, so that no word of a text looks like its end.
+TEST(Length, CountsToTheFirstZeroCharacterFromAnyAlignment) {
+  const WCHAR characters[] = {0x0041, 0x0100, 0x8000, 0x00FF, 0xFFFF, 0x0001, 0x7F00};
+  for (size_t start = 0; start < 8; ++start)
+    for (int length = 0; length < 40; ++length) {
+      WCHAR buffer[64];
+      for (WCHAR &c : buffer) c = 0x0041;
+      for (int i = 0; i < length; ++i) buffer[start + i] = characters[i % 7];
+      buffer[start + length] = 0;
+      EXPECT_EQ(length, lstrlenW(buffer + start)) << start << " " << length;
+    }
+  EXPECT_EQ(0, lstrlenW(nullptr));
+}
+
 TEST(NextCharacter, StepsOneCharacterAndStopsAtTheTerminator) {
   const char text[] = "C:\\d\xE9\\x";
   EXPECT_EQ(CharNextA(text), text + 1);

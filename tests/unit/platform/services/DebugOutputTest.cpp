@@ -36,5 +36,39 @@ TEST(DebugOutput, ReachesTheListenerAndTheFileTheEnvironmentNames) {
   DeleteFileA(path.c_str());
 }
 
+// The switch follows every change of the environment, whether the variable
+// itself changes or others come and go around it.
+TEST(DebugOutput, TheSwitchFollowsTheEnvironment) {
+  const std::string first = tempFile("debug_switch_first.txt"), second = tempFile("debug_switch_second.txt");
+  const auto contents = [](const std::string &path) {
+    Handle file(openFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+    return file.valid() ? readAll(file.get()) : std::string("<missing>");
+  };
+  for (const std::string &path : {first, second}) DeleteFileA(path.c_str());
+  unsetenv("WINPLATFORM_DEBUG_OUTPUT");
+  OutputDebugStringW(WIDE("nowhere\n"));
+  setenv("WINPLATFORM_DEBUG_OUTPUT", first.c_str(), 1);
+  OutputDebugStringW(WIDE("one\n"));
+  setenv("WINPLATFORM_DEBUG_OUTPUT", second.c_str(), 1);
+  OutputDebugStringW(WIDE("two\n"));
+  setenv("DEBUG_OUTPUT_TEST_OTHER", "x", 1);
+  OutputDebugStringW(WIDE("three\n"));
+  unsetenv("DEBUG_OUTPUT_TEST_OTHER");
+  OutputDebugStringW(WIDE("four\n"));
+  unsetenv("WINPLATFORM_DEBUG_OUTPUT");
+  OutputDebugStringW(WIDE("gone\n"));
+  setenv("DEBUG_OUTPUT_TEST_OTHER", "y", 1);
+  OutputDebugStringW(WIDE("still gone\n"));
+  setenv("WINPLATFORM_DEBUG_OUTPUT", first.c_str(), 1);
+  OutputDebugStringW(WIDE("back\n"));
+  unsetenv("DEBUG_OUTPUT_TEST_OTHER");
+  unsetenv("WINPLATFORM_DEBUG_OUTPUT");
+  OutputDebugStringW(WIDE("gone again\n"));
+
+  EXPECT_EQ("one\nback\n", contents(first));
+  EXPECT_EQ("two\nthree\nfour\n", contents(second));
+  for (const std::string &path : {first, second}) DeleteFileA(path.c_str());
+}
+
 }  // namespace
 #endif

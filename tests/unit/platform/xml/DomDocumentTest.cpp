@@ -187,6 +187,86 @@ TEST_F(DomDocumentTest, AttributesThroughTheMapAndTheElement) {
   EXPECT_EQ(nullptr, noMap);
 }
 
+// Attributes are found by their whole qualified name, in any script and of
+// any length, and give their value whole, references replaced.
+TEST_F(DomDocumentTest, AttributeNamesAndValuesOfEveryKind) {
+  const OleString longName(70, OLESTR('n'));
+  const OleString text = OLESTR("<!DOCTYPE a [<!ENTITY e 'ee'>]><a xmlns:p='urn:p' p:n='prefixed' n='plain' ") +
+                         OleString(OLESTR("names='longer' na\u00EFve='caf\u00E9 \u00FC' ")) + longName +
+                         OLESTR("='long' refs='x&amp;y&#233;' entity='a&e;b'/>");
+  ASSERT_EQ(S_OK, loadText(document_.get(), text).result);
+  Com<IXMLDOMElement> root;
+  ASSERT_EQ(S_OK, document_->get_documentElement(root.out()));
+  Com<IXMLDOMNamedNodeMap> map;
+  ASSERT_EQ(S_OK, root->get_attributes(map.out()));
+  const struct {
+    OleString name;
+    OleString value;
+  } found[] = {{OLESTR("p:n"), OLESTR("prefixed")}, {OLESTR("n"), OLESTR("plain")},
+               {OLESTR("names"), OLESTR("longer")}, {OLESTR("na\u00EFve"), OLESTR("caf\u00E9 \u00FC")},
+               {longName, OLESTR("long")},          {OLESTR("refs"), OLESTR("x&y\u00E9")},
+               {OLESTR("entity"), OLESTR("aeeb")}};
+  for (const auto &attribute : found) {
+    SCOPED_TRACE(narrow(attribute.name.c_str()));
+    Com<IXMLDOMNode> item;
+    ASSERT_EQ(S_OK, map->getNamedItem(Bstr(attribute.name.c_str()).get(), item.out()));
+    EXPECT_EQ(attribute.value, textOf(item.get()));
+    Variant value;
+    ASSERT_EQ(S_OK, item->get_nodeValue(value.get()));
+    EXPECT_EQ(attribute.value, value.text());
+    EXPECT_EQ(attribute.value, attributeOf(root.get(), attribute.name.c_str()));
+  }
+  for (const OleString &missing : {OleString(OLESTR("p")), OleString(OLESTR("name")), OleString(OLESTR("q:n")),
+                                   OleString(OLESTR("naive")), longName + OLESTR("n")}) {
+    IXMLDOMNode *none = reinterpret_cast<IXMLDOMNode *>(1);
+    EXPECT_EQ(S_FALSE, map->getNamedItem(Bstr(missing.c_str()).get(), &none)) << narrow(missing.c_str());
+    EXPECT_EQ(nullptr, none);
+  }
+}
+
+// Each selection starts afresh: from its own node and document, with the
+// namespaces of its own document only, and whatever the selection before it
+// did or failed to do.
+TEST_F(DomDocumentTest, SelectionsDoNotInheritFromOneAnother) {
+  loadDefinitions();
+  Com<IXMLDOMDocument> other;
+  ASSERT_EQ(S_OK,
+            CoCreateInstance(CLSID_DOMDocument, nullptr, CLSCTX_INPROC_SERVER, IID_IXMLDOMDocument, other.outVoid()));
+  ASSERT_EQ(S_OK, other->put_async(VARIANT_FALSE));
+  ASSERT_EQ(S_OK, loadText(other.get(), OLESTR("<a xmlns:q='urn:p'><q:b/><q:b/><c/></a>")).result);
+  // Both documents select with XPath (msxml3's default language, XSL
+  // patterns, neither fails on an unbound prefix nor survives a broken
+  // expression).
+  Com<IXMLDOMDocument2> bound, plain;
+  ASSERT_EQ(S_OK, other->QueryInterface(IID_IXMLDOMDocument2, bound.outVoid()));
+  ASSERT_EQ(S_OK, document_->QueryInterface(IID_IXMLDOMDocument2, plain.outVoid()));
+  Variant value;
+  value.setText(OLESTR("XPath"));
+  for (IXMLDOMDocument2 *document : {bound.get(), plain.get()})
+    ASSERT_EQ(S_OK, document->setProperty(Bstr(OLESTR("SelectionLanguage")).get(), *value.get()));
+  value.setText(OLESTR("xmlns:p='urn:p'"));
+  ASSERT_EQ(S_OK, bound->setProperty(Bstr(OLESTR("SelectionNamespaces")).get(), *value.get()));
+
+  Com<IXMLDOMElement> root;
+  ASSERT_EQ(S_OK, document_->get_documentElement(root.out()));
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE(round);
+    EXPECT_EQ(2, countOf(other.get(), OLESTR("//p:b")));
+    // The prefix is bound in the other document only.
+    Com<IXMLDOMNodeList> list;
+    EXPECT_EQ(E_FAIL, document_->selectNodes(Bstr(OLESTR("//p:b")).get(), list.out()));
+    EXPECT_EQ(E_FAIL, root->selectNodes(Bstr(OLESTR("Object[[")).get(), list.out()));
+    // Positions count within this selection's own context.
+    Com<IXMLDOMNode> second, last;
+    selectOne(root.get(), OLESTR("Object[2]"), second);
+    EXPECT_EQ(OLESTR("B"), attributeOf(second.get(), OLESTR("Name")));
+    selectOne(second.get(), OLESTR("../Object[1]/Counter[last()]"), last);
+    EXPECT_EQ(OLESTR("d"), attributeOf(last.get(), OLESTR("Name")));
+    EXPECT_EQ(1, countOf(other.get(), OLESTR("/a/c")));
+    EXPECT_EQ(0, countOf(root.get(), OLESTR("c")));
+  }
+}
+
 TEST_F(DomDocumentTest, NodesOutliveTheirTreeAndTheDocument) {
   // White space between elements is not kept: <b/> and <c/> are the only children.
   ASSERT_EQ(S_OK, loadText(document_.get(), OLESTR("<a>\n <b v='1'/>\n <c/>\n</a>")).result);

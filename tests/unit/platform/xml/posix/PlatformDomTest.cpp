@@ -6,9 +6,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "../DomTestSupport.h"
 #include "kernel/paths.h"
@@ -25,6 +28,92 @@ class PlatformDomTest : public ::testing::Test {
   Com<IXMLDOMDocument> document_;
   DataFolder folder_;
 };
+
+OleString nameOf(IXMLDOMNode *node) {
+  Bstr name;
+  EXPECT_EQ(S_OK, node->get_nodeName(name.out()));
+  return name.text();
+}
+
+// Every call hands out a node object of its own with a count of its own,
+// also where it takes the storage of one let go of before; and threads that
+// read documents at the same time, and let go of node objects that other
+// threads made, each get their own answers.
+TEST_F(PlatformDomTest, NodeObjectsAreMadeForEveryCallOnEveryThread) {
+  ASSERT_EQ(S_OK, loadText(document_.get(), OLESTR("<a x='1' y='2'/>")).result);
+  Com<IXMLDOMElement> root;
+  ASSERT_EQ(S_OK, document_->get_documentElement(root.out()));
+  Com<IXMLDOMNamedNodeMap> map;
+  ASSERT_EQ(S_OK, root->get_attributes(map.out()));
+  Com<IXMLDOMNode> first, second, next;
+  ASSERT_EQ(S_OK, map->getNamedItem(Bstr(OLESTR("x")).get(), first.out()));
+  ASSERT_EQ(S_OK, map->getNamedItem(Bstr(OLESTR("x")).get(), second.out()));
+  EXPECT_NE(first.get(), second.get());
+  EXPECT_EQ(2u, first->AddRef());
+  EXPECT_EQ(1u, first->Release());
+  first.reset();
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_EQ(S_OK, map->getNamedItem(Bstr(OLESTR("y")).get(), next.out()));
+    EXPECT_NE(second.get(), next.get());
+    EXPECT_EQ(2u, next->AddRef());
+    EXPECT_EQ(1u, next->Release());
+    EXPECT_EQ(OLESTR("y"), nameOf(next.get()));
+    EXPECT_EQ(OLESTR("2"), textOf(next.get()));
+  }
+  EXPECT_EQ(OLESTR("x"), nameOf(second.get()));
+  EXPECT_EQ(OLESTR("1"), textOf(second.get()));
+
+  constexpr int Threads = 4, Rounds = 100, Items = 5;
+  std::vector<std::vector<IXMLDOMNode *>> kept(Threads);
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < Threads; ++t)
+    readers.emplace_back([&, t] {
+      const OleString mark = widen(std::to_string(t));
+      OleString text = OLESTR("<a xmlns:p='urn:p'>");
+      for (int i = 0; i < Items; ++i) text += OLESTR("<p:b v='") + mark + widen(std::to_string(i)) + OLESTR("'/>");
+      text += OLESTR("</a>");
+      Com<IXMLDOMDocument2> document;
+      if (FAILED(platform::msxml::CreateDomDocument(nullptr, IID_IXMLDOMDocument2, document.outVoid())) ||
+          loadText(document.get(), text).result != S_OK) {
+        ++wrong;
+        return;
+      }
+      Variant value;
+      value.setText(OLESTR("XPath"));
+      document->setProperty(Bstr(OLESTR("SelectionLanguage")).get(), *value.get());
+      value.setText(OLESTR("xmlns:q='urn:p'"));
+      document->setProperty(Bstr(OLESTR("SelectionNamespaces")).get(), *value.get());
+      for (int round = 0; round < Rounds; ++round) {
+        Com<IXMLDOMNodeList> items;
+        LONG length = 0;
+        if (document->selectNodes(Bstr(OLESTR("/a/q:b")).get(), items.out()) != S_OK ||
+            items->get_length(&length) != S_OK || length != Items)
+          ++wrong;
+        for (LONG i = 0; i < length; ++i) {
+          Com<IXMLDOMNode> item, attribute;
+          Com<IXMLDOMNamedNodeMap> attributes;
+          if (items->get_item(i, item.out()) != S_OK || item->get_attributes(attributes.out()) != S_OK ||
+              attributes->getNamedItem(Bstr(OLESTR("v")).get(), attribute.out()) != S_OK ||
+              textOf(attribute.get()) != mark + widen(std::to_string(i)))
+            ++wrong;
+          else if (round % 25 == 0 && attribute->AddRef() == 2)
+            kept[t].push_back(attribute.get());
+        }
+      }
+    });
+  for (std::thread &reader : readers) reader.join();
+  EXPECT_EQ(0, wrong.load());
+  // The node objects the readers kept outlive their threads, and are let go
+  // of on another.
+  std::thread([&] {
+    for (int t = 0; t < Threads; ++t)
+      for (size_t at = 0; at < kept[t].size(); ++at) {
+        EXPECT_EQ(widen(std::to_string(t)) + widen(std::to_string(at % Items)), textOf(kept[t][at]));
+        EXPECT_EQ(0u, kept[t][at]->Release());
+      }
+  }).join();
+}
 
 TEST_F(PlatformDomTest, WindowsPathsLoadAndGiveTheFileUrl) {
   const std::filesystem::path folder = std::filesystem::path(platform::kernel::rootFolder()) / "c" / "defs";
