@@ -11,8 +11,9 @@
 // terminator after it) so that it reads as one everywhere, but it is freed
 // only here.
 //
-// A text that nearly every node of a tree carries (a counter's "no_calc"
-// keyword) is not copied into each of them: the field points at one
+// A text that nearly every node of a tree carries (a counter's keyword for
+// its _Total: the initial "no_calc", or "avg" or "no_cacl" as definition
+// files give them) is not copied into each of them: the field points at one
 // read-only string of the module instead, and never frees it. Nobody outside
 // can tell: reads hand out copies either way.
 #pragma once
@@ -21,6 +22,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <iterator>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -133,14 +136,16 @@ class TextField {
  private:
   // A module string in the automation string layout: 4 bytes of padding,
   // the byte length, the text and its terminator, 8-byte aligned.
-  template <size_t N> struct SharedText {
+  struct SharedText {
     alignas(8) DWORD padding;
     DWORD bytes;
-    OLECHAR text[N];
+    OLECHAR text[8];
   };
-  static constexpr SharedText<8> NoCalc{0, 7 * sizeof(OLECHAR), {'n', 'o', '_', 'c', 'a', 'l', 'c', 0}};
-
-  static BSTR sharedText() { return const_cast<BSTR>(NoCalc.text); }
+  static constexpr SharedText SharedTexts[] = {
+      {0, 7 * sizeof(OLECHAR), {'n', 'o', '_', 'c', 'a', 'l', 'c', 0}},
+      {0, 3 * sizeof(OLECHAR), {'a', 'v', 'g', 0}},
+      {0, 7 * sizeof(OLECHAR), {'n', 'o', '_', 'c', 'a', 'c', 'l', 0}},
+  };
 
   static UINT textLength(const OLECHAR *text) {
     UINT length = 0;
@@ -149,8 +154,9 @@ class TextField {
   }
   // The shared string when the `bytes` bytes of `text` read the same, else null.
   static BSTR sharedEqualTo(const BYTE *text, UINT bytes) {
-    if (bytes != NoCalc.bytes) return nullptr;
-    return std::memcmp(text, NoCalc.text, NoCalc.bytes) == 0 ? sharedText() : nullptr;
+    for (const SharedText &shared : SharedTexts)
+      if (bytes == shared.bytes && std::memcmp(text, shared.text, bytes) == 0) return const_cast<BSTR>(shared.text);
+    return nullptr;
   }
 
   // A counted text: its count, then the automation string layout (padding,
@@ -183,7 +189,10 @@ class TextField {
   }
 
   bool isCounted() const { return (bits() & CountedBit) != 0; }
-  bool isShared() const { return value_ == sharedText(); }
+  bool isShared() const {
+    const std::less<const void *> before;
+    return !before(value_, std::begin(SharedTexts)) && before(value_, std::end(SharedTexts));
+  }
   void release() {
     if (isCounted()) {
       Counted *held = block(value_);
