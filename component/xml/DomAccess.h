@@ -23,22 +23,25 @@ template <typename T> T *present(const ComPtr<T> &object) {
   return object.get();
 }
 
-// The attributes of one element, read through one attribute map however
-// many of them are asked for. A node without a map fails each lookup with
-// E_POINTER, at the lookup.
+// The attributes of one element, each read by name from the element itself,
+// which hands out its value without an attribute node to release. A node
+// that is no element (nor has attributes) fails each lookup with E_POINTER,
+// at the lookup.
 class AttributesOf {
  public:
-  explicit AttributesOf(IXMLDOMNode *node) { checked(node->get_attributes(map_.put())); }
+  explicit AttributesOf(IXMLDOMNode *node) {
+    if (FAILED(node->QueryInterface(IID_IXMLDOMElement, element_.putVoid()))) element_.reset();
+  }
 
   // The text of attribute `name`; null when the element has no such
   // attribute.
   Bstr optional(const Bstr &name) const {
-    ComPtr<IXMLDOMNode> found;
-    checked(present(map_)->getNamedItem(name.get(), found.put()));
-    Bstr value;
-    if (found) checked(found->get_text(value.put()));
-    if (found && value.get() == nullptr) value = Bstr(OLESTR(""));
-    return value;
+    Variant value;
+    checked(present(element_)->getAttribute(name.get(), value.get()));
+    if (V_VT(value.get()) != VT_BSTR) return Bstr();
+    Bstr text = Bstr::attach(V_BSTR(value.get()));
+    V_VT(value.get()) = VT_EMPTY;
+    return text.get() != nullptr ? std::move(text) : Bstr(OLESTR(""));
   }
 
   // The same for an attribute that must be there.
@@ -49,7 +52,7 @@ class AttributesOf {
   }
 
  private:
-  ComPtr<IXMLDOMNamedNodeMap> map_;
+  ComPtr<IXMLDOMElement> element_;
 };
 
 // Calls `visit` with every node that `path` selects below `node`, in
