@@ -1,8 +1,6 @@
 // Case mapping (CharUpper/CharLower) and the lstr* string functions.
 #include <windows.h>
 
-#include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "kernel/codepage.h"
@@ -159,25 +157,9 @@ int WINAPI lstrlenA(LPCSTR lpString) {
   return length;
 }
 
-// Four characters at a time once the text is 8-byte aligned: an aligned word
-// never reaches into another page, so the characters after the terminator
-// that it holds can be read. A build that checks memory, which would call
-// that reading past the end, goes one character at a time.
 int WINAPI lstrlenW(LPCWSTR lpString) {
   if (!lpString) return 0;
-  const WCHAR *at = lpString;
-#if !defined(__SANITIZE_ADDRESS__)
-  constexpr uint64_t Ones = 0x0001000100010001u, Highs = 0x8000800080008000u;
-  for (; reinterpret_cast<uintptr_t>(at) % sizeof(uint64_t) != 0; ++at)
-    if (*at == 0) return static_cast<int>(at - lpString);
-  for (;; at += sizeof(uint64_t) / sizeof(WCHAR)) {
-    uint64_t word;
-    std::memcpy(&word, at, sizeof word);
-    if (((word - Ones) & ~word & Highs) != 0) break;  // one of the four is zero
-  }
-#endif
-  while (*at != 0) ++at;
-  return static_cast<int>(at - lpString);
+  return static_cast<int>(std::char_traits<WCHAR>::length(lpString));
 }
 
 int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2) { return CompareAnsi(lpString1, lpString2, false); }

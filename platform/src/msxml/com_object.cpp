@@ -6,8 +6,16 @@ namespace platform::msxml {
 
 namespace {
 
+// Not under AddressSanitizer, so that a use after release is still caught.
+// GCC names that build with a macro, clang through __has_feature.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr bool Reusing = false;  // so that a use after release is still caught
+constexpr bool Reusing = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool Reusing = false;
+#else
+constexpr bool Reusing = true;
+#endif
 #else
 constexpr bool Reusing = true;
 #endif
