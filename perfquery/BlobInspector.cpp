@@ -269,12 +269,22 @@ struct Reading {
   LONG cursor = 0;  // where the reading ended, or where it stopped
 };
 
+// Reads records out of one copy of the blob, made once: a reading changes
+// nothing in it but the cursor, which is placed at the record before each.
 class Reader {
  public:
-  explicit Reader(const std::vector<BYTE> &bytes) : bytes_(bytes) {}
+  explicit Reader(const std::vector<BYTE> &bytes)
+      : length_(LONG(bytes.size())), copy_(SafeArrayCreateVector(VT_UI1, 0, ULONG(bytes.size()))) {
+    if (copy_ && !bytes.empty()) std::memcpy(copy_->pvData, bytes.data(), bytes.size());
+  }
 
-  // False when a node cannot be made: the component is not there.
+  // False when a node cannot be made (the component is not there) or the
+  // blob could not be copied.
   bool read(Row row, LONG at, Reading &reading, std::string &problem) {
+    if (!copy_) {
+      problem = "no memory for a copy of the blob";
+      return false;
+    }
     IDispatch *node = nullptr;
     const HRESULT made = CoCreateInstance(*recordClass(row).clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                                           reinterpret_cast<void **>(&node));
@@ -284,28 +294,23 @@ class Reader {
       return false;
     }
     reading.node.reset(node);
-    OwnedVariant blob;
-    SAFEARRAY *array = SafeArrayCreateVector(VT_UI1, 0, ULONG(bytes_.size()));
-    if (array == nullptr) {
-      problem = "no memory for a copy of the blob";
-      return false;
-    }
-    V_VT(&blob.value) = VT_ARRAY | VT_UI1;
-    V_ARRAY(&blob.value) = array;
-    BYTE *data = static_cast<BYTE *>(array->pvData);
-    if (!bytes_.empty()) std::memcpy(data, bytes_.data(), bytes_.size());
-    if (bytes_.size() >= HeaderBytes) std::memcpy(data + CursorAt, &at, sizeof at);
+    BYTE *data = static_cast<BYTE *>(copy_->pvData);
+    if (length_ >= HeaderBytes) std::memcpy(data + CursorAt, &at, sizeof at);
+    // The node reads the caller's array, which stays ours.
+    VARIANT blob;
+    V_VT(&blob) = VT_ARRAY | VT_UI1;
+    V_ARRAY(&blob) = copy_.get();
 
     const Owned<IPerfCommon> common = query<IPerfCommon>(node, IID_IPerfCommon);
     SetErrorInfo(0, nullptr);
-    reading.result = common ? common->put_MyBlob(btAsBinaryArray, blob.value) : E_NOINTERFACE;
+    reading.result = common ? common->put_MyBlob(btAsBinaryArray, blob) : E_NOINTERFACE;
     if (FAILED(reading.result)) reading.description = errorDescription(reading.result);
     reading.cursor = at;
-    if (bytes_.size() >= HeaderBytes) std::memcpy(&reading.cursor, data + CursorAt, sizeof reading.cursor);
+    if (length_ >= HeaderBytes) std::memcpy(&reading.cursor, data + CursorAt, sizeof reading.cursor);
     return true;
   }
 
-  LONG length() const { return LONG(bytes_.size()); }
+  LONG length() const { return length_; }
 
  private:
   static std::string errorDescription(HRESULT result) {
@@ -320,7 +325,11 @@ class Reader {
     return text.empty() ? commandline::systemText(DWORD(result)) : text;
   }
 
-  const std::vector<BYTE> &bytes_;
+  struct Destroying {
+    void operator()(SAFEARRAY *array) const { SafeArrayDestroy(array); }
+  };
+  const LONG length_;
+  const std::unique_ptr<SAFEARRAY, Destroying> copy_;
 };
 
 // Builds the record at `at` and, when it can be read, the records below it.
