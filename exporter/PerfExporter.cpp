@@ -34,7 +34,7 @@ int printOnce(const Options &options) {
     return Failure;
   }
   // The scraper said why; a page with what could be read is still printed.
-  if (!reading->succeeded && !reading->anyData) return Failure;
+  if (!reading->succeeded && !reading->anyData()) return Failure;
   std::string page = renderPage(reading->families, TextFormat::OpenMetrics);
 #ifdef _WIN32
   // The page's lines end in LF alone, as the format asks, not in CR LF.

@@ -123,7 +123,6 @@ bool Scraper::collect(Reading &reading, std::vector<MetricFamily> &counters) {
   }
   FamilyNames claimed;
   counters = counterFamilies(*block, names, help, options_, claimed);
-  reading.anyData = !block->objects.empty();
   reading.block = std::move(block);
   // A device whose tree the collector cannot read shows no objects; the
   // page says that the reading failed, and the log which device and why.

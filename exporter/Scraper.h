@@ -22,13 +22,15 @@ namespace exporter {
 // read.
 struct Reading {
   bool succeeded = false;  // the data were read, every device's included
-  bool anyData = false;    // the data held at least one object
   std::string failure;     // why not, when not
   std::vector<MetricFamily> families;
   // The data the families were made of, for pages that show counters by
   // their paths: null when the data could not be read.
   std::shared_ptr<const perfdata::DataBlock> block;
   perfdata::NameTable names;
+
+  // The data held at least one object.
+  bool anyData() const { return block != nullptr && !block->objects.empty(); }
 };
 
 // Takes a reading on whatever thread makes it; a null reading when there

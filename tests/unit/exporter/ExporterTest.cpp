@@ -327,7 +327,9 @@ TEST(MetricsSite, ServesTheGraphPageAndItsData) {
   EXPECT_NE(std::string::npos, script.body.find("fetch(\"/graph/data\"")) << script.body;
   EXPECT_EQ("text/css; charset=utf-8", answer("/graph/graph.css").contentType);
   EXPECT_NE(std::string::npos, answer("/").body.find("<a href=\"/graph\">"));
-  EXPECT_EQ(404, answer("/graph/other.js").status);
+  const auto elsewhere = answer("/graph/other.js");
+  EXPECT_EQ(404, elsewhere.status);
+  EXPECT_EQ("Not found: the metrics are at /metrics, the graph at /graph\n", elsewhere.body);
   EXPECT_EQ(405, answer("/graph/data", "", "POST").status);
 
   const std::string objects =

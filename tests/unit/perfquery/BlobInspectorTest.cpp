@@ -277,6 +277,9 @@ TEST_F(BlobInspector, PerfQueryShowsABlobFileAndFailsForADamagedOne) {
   EXPECT_EQ(CutTable, output);
   EXPECT_EQ(2, run("--blob " + whole + " -f CSV", output));
   EXPECT_NE(std::string::npos, output.find("--blob shows TABLE or JSON")) << output;
+  const std::string missing = whole + ".missing";
+  EXPECT_EQ(1, run("--blob " + missing, output));
+  EXPECT_NE(std::string::npos, output.find("perfquery: cannot open \"" + missing + "\": ")) << output;
   DeleteFileA(whole.c_str());
   DeleteFileA(cut.c_str());
 }
