@@ -121,7 +121,8 @@ std::string realText(double value) {
 
 // A time as days since 30 December 1899, local time: "2024-05-31 13:45:02.047".
 // Days before that date count their fraction the other way, so they are
-// left as the number they are.
+// left as the number they are. VariantTimeToSystemTime would drop the
+// milliseconds, which a time stamp of a blob keeps.
 bool timeText(double date, std::string &text) {
   if (!(date >= 0 && date < 2958466.0)) return false;
   const long long milliseconds = std::llround(date * 86400000.0);
