@@ -417,7 +417,9 @@ class TRVPObjectImpl : public ObjectRoot,
   // the walk. So does a trace level that records entries.
   static HRESULT plainLoad(ObjectRoot &node, VARIANT &blob) {
     if (entryRecordsWanted()) return S_FALSE;
+    RecentTexts recent;
     return PlainReader::readBlob(blob, [&](PlainReader &in) {
+      in.shareTextsThrough(&recent);
       try {
         return node.plainRead(in);
       } catch (const std::bad_alloc &) {
@@ -437,7 +439,7 @@ class TRVPObjectImpl : public ObjectRoot,
     DWORD stored = 0;
     const BYTE *bytes = nullptr;
     if (!in.stringRecord(stored, bytes)) return false;
-    return field.assignStored(stored, bytes) || in.stopForMemory();
+    return field.assignStored(stored, bytes, in.recentTexts()) || in.stopForMemory();
   }
   static bool plainReadField(PlainReader &in, Variant &field) { return in.readVariant(field.get()); }
   template <typename Number> static bool plainReadField(PlainReader &in, Number &field) {

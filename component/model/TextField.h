@@ -5,11 +5,11 @@
 //
 // Texts never change once stored: a store replaces the text. So a text
 // copied from node to node (a template's counter into every instance of its
-// object) is stored once and shared, counted, by every field that holds it
-// (share()); writing to one of them gives it a text of its own. The text is
-// kept laid out as an automation string (its byte length just before it, a
-// terminator after it) so that it reads as one everywhere, but it is freed
-// only here.
+// object), or repeated by the records of one blob (see RecentTexts), is
+// stored once and shared, counted, by every field that holds it; writing to
+// one of them gives it a text of its own. The text is kept laid out as an
+// automation string (its byte length just before it, a terminator after it)
+// so that it reads as one everywhere, but it is freed only here.
 //
 // A text that nearly every node of a tree carries (a counter's keyword for
 // its _Total: the initial "no_calc", or "avg" or "no_cacl" as definition
@@ -20,6 +20,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -30,6 +31,8 @@
 #include <utility>
 
 namespace rv {
+
+class RecentTexts;
 
 class TextField {
  public:
@@ -69,7 +72,7 @@ class TextField {
   bool share(const TextField &source) {
     if (&source == this) return true;
     if (source.isCounted()) {
-      block(source.value_)->references.fetch_add(1, std::memory_order_relaxed);
+      holdCounted(source.value_);
       release();
       value_ = source.value_;
       return true;
@@ -107,33 +110,14 @@ class TextField {
   // Takes the text of a string record in place: `stored` bytes at `bytes`,
   // the last two of them the terminator (0: the field becomes absent). A
   // string of the field's own of the same length is written over rather
-  // than replaced. false when a new string cannot be allocated; the field is
-  // then absent, as after a read that failed.
-  bool assignStored(DWORD stored, const BYTE *bytes) {
-    if (stored == 0) {
-      release();
-      return true;
-    }
-    const UINT length = stored - sizeof(OLECHAR);
-    if (BSTR shared = sharedEqualTo(bytes, length)) {
-      release();
-      value_ = shared;
-      return true;
-    }
-    // A text of the field's own, held by nobody else, is written over.
-    if (isCounted() && block(value_)->references.load(std::memory_order_acquire) == 1 &&
-        block(value_)->bytes == length) {
-      BYTE *text = reinterpret_cast<BYTE *>(get());
-      std::memcpy(text, bytes, length);
-      return true;
-    }
-    BSTR copy = counted(bytes, length);
-    release();
-    value_ = copy;
-    return copy != nullptr;
-  }
+  // than replaced, and a text the field holds already stays. With `recent`,
+  // a text the read stored before is shared rather than copied again. false
+  // when a new string cannot be allocated; the field is then absent, as
+  // after a read that failed.
+  bool assignStored(DWORD stored, const BYTE *bytes, RecentTexts *recent = nullptr);
 
  private:
+  friend class RecentTexts;
   // A module string in the automation string layout: 4 bytes of padding,
   // the byte length, the text and its terminator, 8-byte aligned.
   struct SharedText {
@@ -193,13 +177,22 @@ class TextField {
     const std::less<const void *> before;
     return !before(value_, std::begin(SharedTexts)) && before(value_, std::end(SharedTexts));
   }
+  static void holdCounted(BSTR tagged) { block(tagged)->references.fetch_add(1, std::memory_order_relaxed); }
+  static void releaseCounted(BSTR tagged) {
+    Counted *held = block(tagged);
+    if (held->references.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+      held->~Counted();
+      std::free(held);
+    }
+  }
+  // Whether the counted text `tagged` reads as the `length` bytes at `bytes`.
+  static bool sameText(BSTR tagged, const BYTE *bytes, UINT length) {
+    const Counted *held = block(tagged);
+    return held->bytes == length && std::memcmp(held + 1, bytes, length) == 0;
+  }
   void release() {
     if (isCounted()) {
-      Counted *held = block(value_);
-      if (held->references.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-        held->~Counted();
-        std::free(held);
-      }
+      releaseCounted(value_);
     } else if (!isShared()) {
       SysFreeString(value_);
     }
@@ -208,5 +201,95 @@ class TextField {
 
   BSTR value_ = nullptr;
 };
+
+// The counted texts a read of a blob has stored so far, found by their
+// content, so that each text a blob repeats is stored once: every instance's
+// counters carry their template's names and help texts. Each one held here
+// is held as a field holds it, so it stays as it is (nobody writes over a
+// text held twice) until the read ends and lets it go.
+//
+// It remembers the last text of each of a few dozen slots picked by the
+// text's length and ends: the texts of one instance's counters fit in it,
+// while a text that appears once (an instance's name) only takes its slot
+// until another comes.
+class RecentTexts {
+ public:
+  RecentTexts() = default;
+  RecentTexts(const RecentTexts &) = delete;
+  RecentTexts &operator=(const RecentTexts &) = delete;
+  ~RecentTexts() {
+    for (BSTR held : slots_)
+      if (held != nullptr) TextField::releaseCounted(held);
+  }
+
+  // The counted text that reads as the `length` bytes at `bytes`, held once
+  // more for the caller; null when none is remembered.
+  BSTR share(const BYTE *bytes, UINT length) const {
+    const BSTR held = slots_[slotOf(bytes, length)];
+    if (held == nullptr || !TextField::sameText(held, bytes, length)) return nullptr;
+    TextField::holdCounted(held);
+    return held;
+  }
+  // Remembers `counted`, a counted text that reads as those bytes, in place
+  // of the one its slot held.
+  void remember(BSTR counted, const BYTE *bytes, UINT length) {
+    BSTR &slot = slots_[slotOf(bytes, length)];
+    if (slot == counted) return;
+    TextField::holdCounted(counted);
+    if (slot != nullptr) TextField::releaseCounted(slot);
+    slot = counted;
+  }
+
+ private:
+  static constexpr unsigned SlotBits = 6;
+  static size_t slotOf(const BYTE *bytes, UINT length) {
+    std::uint64_t head = 0, tail = 0;
+    std::memcpy(&head, bytes, std::min<UINT>(length, sizeof head));
+    if (length > sizeof tail) std::memcpy(&tail, bytes + length - sizeof tail, sizeof tail);
+    const std::uint64_t mixed = head * 0x9E3779B97F4A7C15ull ^ (tail + length) * 0xC2B2AE3D27D4EB4Full;
+    return size_t(mixed >> (64 - SlotBits));
+  }
+
+  BSTR slots_[size_t(1) << SlotBits] = {};
+};
+
+inline bool TextField::assignStored(DWORD stored, const BYTE *bytes, RecentTexts *recent) {
+  if (stored == 0) {
+    release();
+    return true;
+  }
+  const UINT length = stored - sizeof(OLECHAR);
+  if (BSTR shared = sharedEqualTo(bytes, length)) {
+    release();
+    value_ = shared;
+    return true;
+  }
+  if (isCounted()) {
+    // The text the field holds already, its own or shared, stays.
+    if (sameText(value_, bytes, length)) {
+      if (recent != nullptr) recent->remember(value_, bytes, length);
+      return true;
+    }
+    // A text of the field's own, held by nobody else, is written over.
+    Counted *held = block(value_);
+    if (held->bytes == length && held->references.load(std::memory_order_acquire) == 1) {
+      std::memcpy(get(), bytes, length);
+      return true;
+    }
+  }
+  if (recent != nullptr) {
+    if (BSTR same = recent->share(bytes, length)) {
+      release();
+      value_ = same;
+      return true;
+    }
+  }
+  BSTR copy = counted(bytes, length);
+  release();
+  value_ = copy;
+  if (copy == nullptr) return false;
+  if (recent != nullptr) recent->remember(copy, bytes, length);
+  return true;
+}
 
 }  // namespace rv

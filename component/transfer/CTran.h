@@ -237,6 +237,8 @@ class PlainSizer {
   ULONGLONG total_ = 0;
 };
 
+class RecentTexts;
+
 // Reads records for the plain walk of the tree, the counterpart of
 // PlainWriter: it raises nothing and logs nothing. It stops (false) wherever
 // CTran's framed read would stop, and also at whatever it does not decode
@@ -272,6 +274,11 @@ class PlainReader {
     return false;
   }
   bool outOfMemory() const { return outOfMemory_; }
+
+  // The texts stored so far by the read, which later fields share (see
+  // TextField::assignStored); null when it shares none.
+  RecentTexts *recentTexts() const { return recent_; }
+  void shareTextsThrough(RecentTexts *recent) { recent_ = recent; }
 
   // Opens `blob` as CTran does (a one-dimensional byte array of at least 9
   // bytes with a token below 1000; a cursor below 8 or at the end starts
@@ -315,6 +322,7 @@ class PlainReader {
   const BYTE *at_;
   const BYTE *end_;
   bool outOfMemory_ = false;
+  RecentTexts *recent_ = nullptr;
 };
 
 }  // namespace rv

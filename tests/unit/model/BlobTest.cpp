@@ -283,6 +283,46 @@ TEST_F(Blob, ReadOverATreeLeavesWhatTheHostHoldsAlone) {
   EXPECT_EQ(blobOf(empty.p), blobOf(target.p));
 }
 
+// A read stores once each text its records repeat (every instance's
+// counters carry their template's name and help), and whatever later writes
+// over one of them, a read in place or a put, changes that field alone.
+TEST_F(Blob, TextsABlobRepeatsStayEachFieldsOwn) {
+  Ref<IPerfMgr> source, target;
+  for (Ref<IPerfMgr> *made : {&source, &target}) create(CLSID_PerfMgr, IID_IPerfMgr, *made);
+  buildSample(source.p);
+  ASSERT_EQ(S_OK, putBlob(target.p, blobOf(source.p)));
+  ASSERT_EQ(dump(source.p), dump(target.p));
+
+  Ref<IPerfObject> requests;
+  objectsOf(source.p)->get_ItemByID(2, requests.put());
+  // Texts of the same length, which a text a field held alone would take in place.
+  TestBstr handler("Handler"), otherHelp("Requests the server refused");
+  counter(instance(requests.p, "alpha"), 4)->put_Name(handler.value);
+  counter(instance(requests.p, "beta"), 4)->put_Help(otherHelp.value);
+  ASSERT_EQ(S_OK, putBlob(target.p, blobOf(source.p)));
+  EXPECT_EQ(dump(source.p), dump(target.p));
+
+  Ref<IPerfObject> copied;
+  objectsOf(target.p)->get_ItemByID(2, copied.put());
+  TestBstr renamed("Served");
+  counter(instance(copied.p, "_Total"), 4)->put_Name(renamed.value);
+  counter(instance(requests.p, "_Total"), 4)->put_Name(renamed.value);
+  EXPECT_EQ(dump(source.p), dump(target.p));
+  const auto nameOf = [](IPerfCounter *c) { return readText([&](BSTR *t) { return c->get_Name(t); }); };
+  EXPECT_EQ("Handled", nameOf(counter(copied.p, 4)));
+  EXPECT_EQ("Handler", nameOf(counter(instance(copied.p, "alpha"), 4)));
+  EXPECT_EQ("Handled", nameOf(counter(instance(copied.p, "beta"), 4)));
+
+  // A read that stops half-way lets go of what it shared as well as of what
+  // it made: the tree holds what it read, and the next read all of it.
+  const Bytes whole = blobOf(source.p);
+  const Bytes cut = Bytes(whole.begin(), whole.begin() + 4) + le32(0) + Bytes(whole.begin() + 8, whole.end() - 3);
+  EXPECT_EQ(E_FAIL, putBlob(target.p, cut));
+  takeError();
+  ASSERT_EQ(S_OK, putBlob(target.p, whole));
+  EXPECT_EQ(dump(source.p), dump(target.p));
+}
+
 TEST_F(Blob, DamagedBlobs) {
   Ref<IPerfCounters> counters;
   create(CLSID_PerfCounters, IID_IPerfCounters, counters);
