@@ -103,11 +103,20 @@ void copyToSwitch(const WCHAR *text, size_t length) {
   close(file);
 }
 
+// Whether a listener may take this thread's texts: none while it runs.
+bool listenerSet() { return !delivering && listener().set.load(std::memory_order_acquire); }
+
+// Whether a text written now goes anywhere, so that one nobody receives is
+// not even measured.
+bool anyoneReceives() {
+  const char *target = outputSwitch();
+  return (target != nullptr && *target != 0) || listenerSet();
+}
+
 void output(const WCHAR *text, size_t length) {
   copyToSwitch(text, length);
-  if (delivering) return;
+  if (!listenerSet()) return;
   Listener &attached = listener();
-  if (!attached.set.load(std::memory_order_acquire)) return;
   std::shared_lock<std::shared_mutex> guard(attached.lock);
   if (attached.callback == nullptr) return;
   const std::basic_string<WCHAR> terminated(text, length);
@@ -127,12 +136,12 @@ extern "C" void PlatformSetDebugOutputListener(PlatformDebugOutputListener callb
 }
 
 void WINAPI OutputDebugStringW(LPCWSTR lpOutputString) {
-  if (lpOutputString == nullptr) return;
+  if (lpOutputString == nullptr || !anyoneReceives()) return;
   output(lpOutputString, static_cast<size_t>(lstrlenW(lpOutputString)));
 }
 
 void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
-  if (lpOutputString == nullptr) return;
+  if (lpOutputString == nullptr || !anyoneReceives()) return;
   const std::basic_string<WCHAR> text = platform::kernel::AnsiToWide(lpOutputString, std::strlen(lpOutputString));
   output(text.data(), text.size());
 }

@@ -36,6 +36,33 @@ TEST(DebugOutput, ReachesTheListenerAndTheFileTheEnvironmentNames) {
   DeleteFileA(path.c_str());
 }
 
+// A listener that writes while it receives a text: its own text goes to the
+// file the switch names, never back to it, and the others still reach it.
+TEST(DebugOutput, AListenersOwnOutputGoesToTheFileOnly) {
+  const std::string path = tempFile("debug_output_echo.txt");
+  DeleteFileA(path.c_str());
+  struct Echo {
+    std::vector<WideString> received;
+    static void receive(void *context, LPCWSTR text) {
+      static_cast<Echo *>(context)->received.push_back(text);
+      OutputDebugStringW(WIDE("echo\n"));
+    }
+  } echo;
+  PlatformSetDebugOutputListener(Echo::receive, &echo);
+  OutputDebugStringW(WIDE("unfiled\n"));
+  setenv("WINPLATFORM_DEBUG_OUTPUT", path.c_str(), 1);
+  OutputDebugStringW(WIDE("filed\n"));
+  unsetenv("WINPLATFORM_DEBUG_OUTPUT");
+  PlatformSetDebugOutputListener(nullptr, nullptr);
+
+  EXPECT_EQ((std::vector<WideString>{WIDE("unfiled\n"), WIDE("filed\n")}), echo.received);
+  Handle file(openFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+  ASSERT_TRUE(file.valid());
+  EXPECT_EQ("filed\necho\n", readAll(file.get()));
+  file.reset();
+  DeleteFileA(path.c_str());
+}
+
 // The switch follows every change of the environment, whether the variable
 // itself changes or others come and go around it.
 TEST(DebugOutput, TheSwitchFollowsTheEnvironment) {
