@@ -4,6 +4,7 @@
 #include "RunProgram.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -280,6 +281,26 @@ TEST_F(BlobInspector, PerfQueryShowsABlobFileAndFailsForADamagedOne) {
   const std::string missing = whole + ".missing";
   EXPECT_EQ(1, run("--blob " + missing, output));
   EXPECT_NE(std::string::npos, output.find("perfquery: cannot open \"" + missing + "\": ")) << output;
+#ifndef _WIN32
+  // Over a platform state of its own, where nothing is registered, the
+  // program cannot make the nodes that read the records, and says why.
+  char folder[] = "/tmp/blob-inspector-root-XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(folder));
+  const char *root = std::getenv("WINPLATFORM_ROOT");
+  const std::string kept = root != nullptr ? root : "";
+  setenv("WINPLATFORM_ROOT", folder, 1);
+  const int unregistered = run("--blob " + whole, output);
+  if (root != nullptr)
+    setenv("WINPLATFORM_ROOT", kept.c_str(), 1);
+  else
+    unsetenv("WINPLATFORM_ROOT");
+  EXPECT_EQ(1, unregistered);
+  EXPECT_EQ(
+      "perfquery: cannot create the component's PerfMgr (error 0x80040154: Class not registered); is "
+      "rvZedaZuvivurAzodav registered?\n",
+      output);
+  std::system(("rm -rf " + std::string(folder)).c_str());
+#endif
   DeleteFileA(whole.c_str());
   DeleteFileA(cut.c_str());
 }
