@@ -115,10 +115,15 @@ void SweepNothingStale(benchmark::State &state) {
   measure(state, [](IPerfMgr *manager) { return manager->RemoveTimedOutInstances(); });
 }
 
-// Each run sweeps a fresh copy of the tree: a new manager read from the
-// blob, made (and the previous run's tree released) outside the measured
-// time, so that every run starts from the same layout in memory.
-void SweepHalfStale(benchmark::State &state) {
+// Sweeps the half-stale tree, read from its blob outside the measured time
+// before each run: into a new manager (the previous run's tree released
+// there too), so that every run starts from the same layout in memory, or,
+// with `refill`, over the tree the last run left, as a host that keeps one
+// tree, refills it and sweeps it cycle after cycle. Each refill reads over
+// the instances the last sweep left and makes the others anew, wherever the
+// C library finds room after that sweep's frees, so the memory a sweep
+// walks gets more scattered with each cycle.
+void sweepHalfStale(benchmark::State &state, bool refill) {
   Owned<IPerfMgr> original{newManager()}, manager;
   build(original.p, static_cast<LONG>(state.range(0)), true);
   VARIANT blob;
@@ -126,8 +131,10 @@ void SweepHalfStale(benchmark::State &state) {
   original->get_MyBlob(btAsBinaryArray, &blob);
   for (auto _ : state) {
     state.PauseTiming();
-    if (manager.p) manager.detach()->Release();
-    manager.p = newManager();
+    if (!refill || manager.p == nullptr) {
+      if (manager.p) manager.detach()->Release();
+      manager.p = newManager();
+    }
     manager->put_MyBlob(btAsBinaryArray, blob);
     state.ResumeTiming();
     if (FAILED(manager->RemoveTimedOutInstances())) state.SkipWithError("RemoveTimedOutInstances failed");
@@ -136,26 +143,8 @@ void SweepHalfStale(benchmark::State &state) {
   setPerInstance(state);
 }
 
-// A host that keeps one tree, refills it from the blob and sweeps it, cycle
-// after cycle, for a set number of cycles: each refill reads over the
-// instances the last sweep left and makes the others anew, wherever the C
-// library finds room after that sweep's frees, so the memory a sweep walks
-// gets more scattered with each cycle.
-void SweepHalfStaleRefilled(benchmark::State &state) {
-  Owned<IPerfMgr> original{newManager()}, manager{newManager()};
-  build(original.p, static_cast<LONG>(state.range(0)), true);
-  VARIANT blob;
-  VariantInit(&blob);
-  original->get_MyBlob(btAsBinaryArray, &blob);
-  for (auto _ : state) {
-    state.PauseTiming();
-    manager->put_MyBlob(btAsBinaryArray, blob);
-    state.ResumeTiming();
-    if (FAILED(manager->RemoveTimedOutInstances())) state.SkipWithError("RemoveTimedOutInstances failed");
-  }
-  VariantClear(&blob);
-  setPerInstance(state);
-}
+void SweepHalfStale(benchmark::State &state) { sweepHalfStale(state, false); }
+void SweepHalfStaleRefilled(benchmark::State &state) { sweepHalfStale(state, true); }
 
 // Creates the instances one by one by name, as a host does when its
 // sessions open: each CreateInstance looks its name up among those there
