@@ -266,10 +266,7 @@ inline bool TextField::assignStored(DWORD stored, const BYTE *bytes, RecentTexts
   }
   if (isCounted()) {
     // The text the field holds already, its own or shared, stays.
-    if (sameText(value_, bytes, length)) {
-      if (recent != nullptr) recent->remember(value_, bytes, length);
-      return true;
-    }
+    if (sameText(value_, bytes, length)) return true;
     // A text of the field's own, held by nobody else, is written over.
     Counted *held = block(value_);
     if (held->bytes == length && held->references.load(std::memory_order_acquire) == 1) {
