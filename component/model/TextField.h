@@ -110,11 +110,12 @@ class TextField {
   // Takes the text of a string record in place: `stored` bytes at `bytes`,
   // the last two of them the terminator (0: the field becomes absent). A
   // string of the field's own of the same length is written over rather
-  // than replaced, and a text the field holds already stays. With `recent`,
-  // a text the read stored before is shared rather than copied again. false
+  // than replaced, and a text the field holds already stays. A text the read
+  // stored before (`recent`, when it keeps them) is shared rather than
+  // copied again. false
   // when a new string cannot be allocated; the field is then absent, as
   // after a read that failed.
-  bool assignStored(DWORD stored, const BYTE *bytes, RecentTexts *recent = nullptr);
+  bool assignStored(DWORD stored, const BYTE *bytes, RecentTexts *recent);
 
  private:
   friend class RecentTexts;

@@ -86,9 +86,9 @@ const char *outputSwitch() {
   return nullptr;
 }
 
-void copyToSwitch(const WCHAR *text, size_t length) {
-  const char *target = outputSwitch();
-  if (target == nullptr || *target == 0 || length == 0) return;
+// Copies a text to where the output switch names: `target`, its value.
+void copyToSwitch(const char *target, const WCHAR *text, size_t length) {
+  if (length == 0) return;
   const std::string utf8 = platform::kernel::utf8FromWide(text, length);
   if (std::strcmp(target, "stderr") == 0) {
     writeAll(STDERR_FILENO, utf8);
@@ -106,16 +106,19 @@ void copyToSwitch(const WCHAR *text, size_t length) {
 // Whether a listener may take this thread's texts: none while it runs.
 bool listenerSet() { return !delivering && listener().set.load(std::memory_order_acquire); }
 
-// Whether a text written now goes anywhere, so that one nobody receives is
-// not even measured.
-bool anyoneReceives() {
+// Where a text written now goes: the file (or stderr) the switch names and
+// the listener, found once per text, so that one nobody receives is not
+// even measured.
+struct Receivers {
   const char *target = outputSwitch();
-  return (target != nullptr && *target != 0) || listenerSet();
-}
+  bool filed = target != nullptr && *target != 0;
+  bool listened = listenerSet();
+  bool any() const { return filed || listened; }
+};
 
-void output(const WCHAR *text, size_t length) {
-  copyToSwitch(text, length);
-  if (!listenerSet()) return;
+void output(const Receivers &to, const WCHAR *text, size_t length) {
+  if (to.filed) copyToSwitch(to.target, text, length);
+  if (!to.listened) return;
   Listener &attached = listener();
   std::shared_lock<std::shared_mutex> guard(attached.lock);
   if (attached.callback == nullptr) return;
@@ -136,12 +139,14 @@ extern "C" void PlatformSetDebugOutputListener(PlatformDebugOutputListener callb
 }
 
 void WINAPI OutputDebugStringW(LPCWSTR lpOutputString) {
-  if (lpOutputString == nullptr || !anyoneReceives()) return;
-  output(lpOutputString, static_cast<size_t>(lstrlenW(lpOutputString)));
+  const Receivers to;
+  if (lpOutputString == nullptr || !to.any()) return;
+  output(to, lpOutputString, static_cast<size_t>(lstrlenW(lpOutputString)));
 }
 
 void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
-  if (lpOutputString == nullptr || !anyoneReceives()) return;
+  const Receivers to;
+  if (lpOutputString == nullptr || !to.any()) return;
   const std::basic_string<WCHAR> text = platform::kernel::AnsiToWide(lpOutputString, std::strlen(lpOutputString));
-  output(text.data(), text.size());
+  output(to, text.data(), text.size());
 }

@@ -313,6 +313,16 @@ TEST_F(Blob, TextsABlobRepeatsStayEachFieldsOwn) {
   EXPECT_EQ("Handler", nameOf(counter(instance(copied.p, "alpha"), 4)));
   EXPECT_EQ("Handled", nameOf(counter(instance(copied.p, "beta"), 4)));
 
+  // More distinct texts than a read keeps at once: 100 instances with names
+  // of their own, whose counters repeat the template's texts in between.
+  for (int i = 0; i < 100; ++i) instance(requests.p, "worker " + std::to_string(i));
+  Ref<IPerfMgr> fresh;
+  create(CLSID_PerfMgr, IID_IPerfMgr, fresh);
+  ASSERT_EQ(S_OK, putBlob(fresh.p, blobOf(source.p)));
+  EXPECT_EQ(dump(source.p), dump(fresh.p));
+  ASSERT_EQ(S_OK, putBlob(target.p, blobOf(source.p)));
+  EXPECT_EQ(dump(source.p), dump(target.p));
+
   // A read that stops half-way lets go of what it shared as well as of what
   // it made: the tree holds what it read, and the next read all of it.
   const Bytes whole = blobOf(source.p);
