@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
+  git                                  # the layout check lists the repository's files with it
   clang-format                         # the C++ layout check (scripts/check-format)
   clang libclang-rt-dev  # the fuzz targets: clang with libFuzzer and the sanitizer runtimes
   googletest libgtest-dev libgmock-dev libbenchmark-dev
