@@ -1,10 +1,13 @@
 #include "paths.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "codepage.h"
 
@@ -36,6 +39,22 @@ std::string slashes(std::string_view path) {
   return out;
 }
 
+// $HOME, else the home folder the user database gives this user; never a
+// folder others share, such as /tmp, where another user could have made the
+// root first. With neither, a folder that cannot exist, so that nothing of
+// the platform's state is kept anywhere.
+std::string homeFolder() {
+  if (const char *home = std::getenv("HOME"); home != nullptr && *home == '/') return home;
+  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+  passwd entry{};
+  passwd *found = nullptr;
+  if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+      found->pw_dir != nullptr && found->pw_dir[0] == '/')
+    return found->pw_dir;
+  return "/nonexistent";
+}
+
 }  // namespace
 
 std::string rootFolder() {
@@ -45,8 +64,7 @@ std::string rootFolder() {
   } else if (const char *state = std::getenv("XDG_STATE_HOME"); state != nullptr && *state == '/') {
     root = std::string(state) + "/winplatform";
   } else {
-    const char *home = std::getenv("HOME");
-    root = std::string(home != nullptr ? home : "/tmp") + "/.local/state/winplatform";
+    root = homeFolder() + "/.local/state/winplatform";
   }
   while (root.size() > 1 && root.back() == '/') root.pop_back();
   makeFolders(root);

@@ -19,7 +19,9 @@ namespace platform::kernel {
 inline constexpr const char *RootVariable = "WINPLATFORM_ROOT";
 
 // The root folder: $WINPLATFORM_ROOT, else $XDG_STATE_HOME/winplatform, else
-// $HOME/.local/state/winplatform. Made (private to the user) on first use.
+// $HOME/.local/state/winplatform, where without HOME the home folder is the
+// one the user database gives. Made (private to the user) on first use; what
+// keeps state in it checks first that it may be trusted (trusted_paths.h).
 std::string rootFolder();
 
 // The POSIX path for a Windows, POSIX or mixed path (UTF-8 in and out).

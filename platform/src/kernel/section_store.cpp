@@ -11,6 +11,7 @@
 #include <cstring>
 #include <new>
 
+#include "descriptor.h"
 #include "file_system.h"
 #include "paths.h"
 
@@ -30,30 +31,6 @@ struct Header {
 // The longest piece of an encoded name in one path component, below the
 // system's 255 bytes with room for the letter that tells folders from files.
 constexpr size_t PieceLength = 240;
-
-class Descriptor {
- public:
-  explicit Descriptor(int descriptor = -1) : descriptor_(descriptor) {}
-  Descriptor(Descriptor &&other) noexcept : descriptor_(other.release()) {}
-  Descriptor &operator=(Descriptor &&other) noexcept {
-    reset(other.release());
-    return *this;
-  }
-  ~Descriptor() { reset(); }
-  int get() const { return descriptor_; }
-  int release() {
-    const int descriptor = descriptor_;
-    descriptor_ = -1;
-    return descriptor;
-  }
-  void reset(int descriptor = -1) {
-    if (descriptor_ >= 0) close(descriptor_);
-    descriptor_ = descriptor;
-  }
-
- private:
-  int descriptor_;
-};
 
 // The page a header takes and the unit a section's bytes are rounded up to:
 // Windows' 4 KiB, or the system's page where that is larger, so that every

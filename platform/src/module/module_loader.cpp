@@ -16,6 +16,7 @@
 
 #include "kernel/codepage.h"
 #include "kernel/paths.h"
+#include "kernel/trusted_paths.h"
 #include "loaded_modules.h"
 #include "resource_image.h"
 #include "platform/resources.h"
@@ -78,7 +79,18 @@ HMODULE loadLibrary(const std::string &name) {
     platform::module::addReference(system, false);
     return system;
   }
-  void *handle = dlopen(moduleFile(name).c_str(), RTLD_NOW | RTLD_LOCAL);
+  // A module runs code as this user the moment it loads: one that someone
+  // else could have put or changed is not loaded. A bare name the dynamic
+  // loader looks for is in the system's own folders.
+  const std::string file = moduleFile(name);
+  if (file.find('/') != std::string::npos) {
+    if (const std::string why = platform::kernel::untrustedReason(file); !why.empty()) {
+      platform::kernel::reportRefusal("the module " + file, why);
+      SetLastError(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
+  }
+  void *handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;

@@ -18,6 +18,7 @@
 #include "kernel/codepage.h"
 #include "kernel/file_system.h"
 #include "kernel/paths.h"
+#include "kernel/trusted_paths.h"
 #include "loaded_modules.h"
 
 namespace {
@@ -44,6 +45,12 @@ DWORD readVersionResource(const std::string &name, std::vector<BYTE> *resource) 
   HMODULE module = platform::module::moduleOfFile(path);
   void *loaded = nullptr;
   if (module == nullptr) {
+    // Loading runs the module's initialisers, as LoadLibrary does: only a
+    // file nobody else could have put or changed.
+    if (const std::string why = platform::kernel::untrustedReason(path); !why.empty()) {
+      platform::kernel::reportRefusal("the module " + path, why);
+      return ERROR_ACCESS_DENIED;
+    }
     loaded = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
     link_map *map = nullptr;
     if (loaded == nullptr || dlinfo(loaded, RTLD_DI_LINKMAP, &map) != 0) {

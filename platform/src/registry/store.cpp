@@ -1,7 +1,9 @@
 #include "registry/store.h"
 
+#include "kernel/descriptor.h"
 #include "kernel/paths.h"
 #include "kernel/text_tables.h"
+#include "kernel/trusted_paths.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -10,6 +12,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -73,22 +76,32 @@ class Connection {
   }
 
   // The open database, made and given its schema on first use; null when
-  // it cannot be opened.
-  sqlite3 *get() {
-    if (db_ == nullptr) open();
+  // it cannot be opened, with the reason in `*error`.
+  sqlite3 *get(LSTATUS *error) {
+    *error = db_ == nullptr ? open() : ERROR_SUCCESS;
     return db_;
   }
 
   std::mutex lock;
 
  private:
-  void open() {
-    std::string path = kernel::rootFolder() + "/registry.db";
+  LSTATUS open() {
+    // The registry names the modules programs load: a root or a store that
+    // someone else could have planted or written is not read at all.
+    const std::string root = kernel::rootFolder();
+    if (const std::string why = kernel::untrustedReason(root); !why.empty()) {
+      kernel::reportRefusal("the platform root " + root, why);
+      return ERROR_ACCESS_DENIED;
+    }
+    const std::string path = root + "/registry.db";
+    for (const char *suffix : {"", "-wal", "-shm", "-journal"}) {
+      if (LSTATUS refused = makePrivate(path + suffix, *suffix == 0)) return refused;
+    }
     sqlite3 *db = nullptr;
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
       sqlite3_close_v2(db);
-      return;
+      return ERROR_CANTOPEN;
     }
     sqlite3_busy_timeout(db, BusyTimeoutMilliseconds);
     sqlite3_extended_result_codes(db, 1);
@@ -101,11 +114,38 @@ class Connection {
       if (result == SQLITE_OK) break;
       if (!isBusy(result) || std::chrono::steady_clock::now() > deadline) {
         sqlite3_close_v2(db);
-        return;
+        return ERROR_CANTOPEN;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     db_ = db;
+    return ERROR_SUCCESS;
+  }
+
+  // The store's file, or one of SQLite's beside it (`create`: made when
+  // missing), private to this user: made 0600, so that SQLite's journals,
+  // which take the database's mode, are too; one that another user owns or
+  // may write is refused, and one others may only read is made private.
+  static LSTATUS makePrivate(const std::string &path, bool create) {
+    kernel::Descriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | (create ? O_CREAT : 0), 0600));
+    if (file.get() < 0) {
+      if (errno == ENOENT && !create) return ERROR_SUCCESS;
+      if (errno == ELOOP) {
+        kernel::reportRefusal("the registry file " + path, "it is a symbolic link");
+        return ERROR_ACCESS_DENIED;
+      }
+      return ERROR_CANTOPEN;
+    }
+    struct stat status;
+    if (fstat(file.get(), &status) != 0) return ERROR_CANTOPEN;
+    std::string why = S_ISREG(status.st_mode) ? kernel::untrustedEntry(path, status) : path + " is not a file";
+    if (why.empty() && status.st_uid != geteuid()) why = path + " belongs to user " + std::to_string(status.st_uid);
+    if (!why.empty()) {
+      kernel::reportRefusal("the registry file " + path, why);
+      return ERROR_ACCESS_DENIED;
+    }
+    if ((status.st_mode & 077) != 0 && fchmod(file.get(), 0600) != 0) return ERROR_CANTOPEN;
+    return ERROR_SUCCESS;
   }
 
   sqlite3 *db_ = nullptr;
@@ -124,12 +164,14 @@ class SharedGeneration {
  public:
   SharedGeneration() {
     std::string path = kernel::rootFolder() + "/registry.generation";
-    int file = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    int file = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (file < 0) return;
     struct stat status;
     // A new file grows to the counter's size, full of zeros; growing an
-    // existing one changes nothing.
-    if (fstat(file, &status) == 0 && (status.st_size >= Size || ftruncate(file, Size) == 0)) {
+    // existing one changes nothing. One that is not this user's own is not
+    // used: without the counter every read looks at the store itself.
+    if (fstat(file, &status) == 0 && status.st_uid == geteuid() && (status.st_mode & 022) == 0 &&
+        (status.st_size >= Size || ftruncate(file, Size) == 0)) {
       void *mapped = mmap(nullptr, Size, PROT_READ | PROT_WRITE, MAP_SHARED, file, 0);
       if (mapped != MAP_FAILED) counter_ = static_cast<std::atomic<uint64_t> *>(mapped);
     }
@@ -258,8 +300,9 @@ Bytes Statement::bytes(int column) const {
 LSTATUS Store::run(Mode mode, const std::function<LSTATUS(Store &)> &body) {
   Connection &shared = connection();
   std::lock_guard<std::mutex> guard(shared.lock);
-  sqlite3 *db = shared.get();
-  if (db == nullptr) return ERROR_CANTOPEN;
+  LSTATUS error;
+  sqlite3 *db = shared.get(&error);
+  if (db == nullptr) return error;
   Store store(db);
   // The schema is made in a transaction of its own, so that it stays even
   // when the first call of the process fails and rolls back.
@@ -302,8 +345,9 @@ LSTATUS Store::attempt(Mode mode, const std::function<LSTATUS(Store &)> &body) {
 LSTATUS Store::flush() {
   Connection &shared = connection();
   std::lock_guard<std::mutex> guard(shared.lock);
-  sqlite3 *db = shared.get();
-  if (db == nullptr) return ERROR_CANTOPEN;
+  LSTATUS error;
+  sqlite3 *db = shared.get(&error);
+  if (db == nullptr) return error;
   int result = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
   return result == SQLITE_OK || isBusy(result) ? ERROR_SUCCESS : ERROR_BADDB;
 }
