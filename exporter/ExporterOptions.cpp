@@ -10,7 +10,7 @@ namespace {
 
 const char defaultAddress[] = "127.0.0.1:9464";
 
-enum class FlagId { ListenAddress, WithTotal, Action };
+enum class FlagId { ListenAddress, WithTotal, Action, ServiceAccount };
 
 struct Flag {
   FlagId id;
@@ -33,6 +33,11 @@ const Flag flags[] = {
     {FlagId::Action, Action::InstallService, "--install-service", nullptr, nullptr,
      "install perf_exporter as the Windows service perf_exporter, started with the system, with the other options "
      "given here",
+     true, false},
+    {FlagId::ServiceAccount, Action::InstallService, "--service-account", nullptr, "ACCOUNT",
+     "with --install-service: the account the service runs as (default NT AUTHORITY\\LocalService), made a member "
+     "of Performance Monitor Users; one that needs no password: NT AUTHORITY\\NetworkService, the virtual account "
+     "NT SERVICE\\perf_exporter or a managed service account DOMAIN\\NAME$",
      true, false},
     {FlagId::Action, Action::UninstallService, "--uninstall-service", nullptr, nullptr, "stop and remove that service",
      true, false},
@@ -119,6 +124,10 @@ commandline::Parsed<Options> parseOptions(const commandline::Arguments &argument
         addressGiven = true;
         break;
       case FlagId::WithTotal: options.families.withTotal = true; break;
+      case FlagId::ServiceAccount:
+        if (value.empty()) return Parsed::wrong("--service-account needs an account's name");
+        options.serviceAccount = value;
+        break;
       case FlagId::Action:
         if (options.action != Action::Serve) {
           return Parsed::wrong(std::string("choose one of --once, --install-service, --uninstall-service, not ") +
@@ -135,6 +144,12 @@ commandline::Parsed<Options> parseOptions(const commandline::Arguments &argument
   }
   if (options.action == Action::Once && addressGiven) {
     return Parsed::wrong("--once prints the page and listens nowhere: drop --web.listen-address");
+  }
+  if (!options.serviceAccount.empty() && options.action != Action::InstallService) {
+    return Parsed::wrong("--service-account goes with --install-service");
+  }
+  if (options.action == Action::InstallService && options.serviceAccount.empty()) {
+    options.serviceAccount = DefaultServiceAccount;
   }
   if (options.action == Action::UninstallService && !options.servingArguments.empty()) {
     return Parsed::wrong("--uninstall-service takes no other options");

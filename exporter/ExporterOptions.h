@@ -23,7 +23,14 @@ struct Options {
   // The arguments that set how it serves, as given: what a service installed
   // with them runs with.
   std::vector<std::string> servingArguments;
+  // The account a service installed with them runs as (UTF-8).
+  std::string serviceAccount;
 };
+
+// The least a service needs to read performance data and serve it: the
+// system's local service account, which the installer makes a member of
+// Performance Monitor Users.
+inline constexpr const char *DefaultServiceAccount = "NT AUTHORITY\\LocalService";
 
 // Reads the arguments (without the program's name).
 commandline::Parsed<Options> parseOptions(const commandline::Arguments &arguments);

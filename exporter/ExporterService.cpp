@@ -1,6 +1,7 @@
 #include "ExporterService.h"
 
 #include <windows.h>
+#include <lm.h>
 
 #include <cstdio>
 #include <string>
@@ -62,6 +63,73 @@ struct ServiceHandle {
     if (handle != nullptr) CloseServiceHandle(handle);
   }
 };
+
+// The system's service accounts go by names the service control manager
+// takes but LookupAccountName does not know: their SIDs are well known.
+struct ServiceAccount {
+  const wchar_t *name;
+  WELL_KNOWN_SID_TYPE sid;
+};
+const ServiceAccount serviceAccounts[] = {
+    {L"NT AUTHORITY\\LocalService", WinLocalServiceSid},
+    {L"NT AUTHORITY\\NetworkService", WinNetworkServiceSid},
+    {L"LocalSystem", WinLocalSystemSid},
+    {L".\\LocalSystem", WinLocalSystemSid},
+};
+
+// The SID of `account` in `sid`, or a system error code.
+DWORD accountSid(const std::wstring &account, BYTE (&sid)[SECURITY_MAX_SID_SIZE]) {
+  DWORD size = sizeof sid;
+  for (const ServiceAccount &known : serviceAccounts) {
+    if (lstrcmpiW(account.c_str(), known.name) == 0)
+      return CreateWellKnownSid(known.sid, nullptr, sid, &size) ? ERROR_SUCCESS : GetLastError();
+  }
+  wchar_t domain[256];
+  DWORD domainSize = static_cast<DWORD>(std::size(domain));
+  SID_NAME_USE use;
+  return LookupAccountNameW(nullptr, account.c_str(), sid, &size, domain, &domainSize, &use) ? ERROR_SUCCESS
+                                                                                             : GetLastError();
+}
+
+// Makes the service's account a member of Performance Monitor Users, the
+// group the system lets read performance data, and says so; the system's own
+// account may read it already. A membership that cannot be made is a
+// warning, with the command that makes it: the service is installed as asked.
+void grantPerformanceData(const std::wstring &account) {
+  const std::string shown = commandline::toUtf8(std::basic_string<WCHAR>(account.begin(), account.end()));
+  BYTE groupSid[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof groupSid;
+  wchar_t group[256] = L"Performance Monitor Users";
+  if (CreateWellKnownSid(WinBuiltinPerfMonitoringUsersSid, nullptr, groupSid, &size)) {
+    wchar_t name[256], domain[256];
+    DWORD nameSize = static_cast<DWORD>(std::size(name)), domainSize = static_cast<DWORD>(std::size(domain));
+    SID_NAME_USE use;
+    // The group's name in the system's language.
+    if (LookupAccountSidW(nullptr, groupSid, name, &nameSize, domain, &domainSize, &use)) lstrcpyW(group, name);
+  }
+  const std::string groupShown = commandline::toUtf8(std::basic_string<WCHAR>(group, group + lstrlenW(group)));
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD code = accountSid(account, sid);
+  if (code == ERROR_SUCCESS && IsWellKnownSid(sid, WinLocalSystemSid)) {
+    printf("perf_exporter: the service runs as %s, which may read performance data\n", shown.c_str());
+    return;
+  }
+  if (code == ERROR_SUCCESS) {
+    LOCALGROUP_MEMBERS_INFO_0 member{sid};
+    code = NetLocalGroupAddMembers(nullptr, group, 0, reinterpret_cast<BYTE *>(&member), 1);
+    if (code == ERROR_MEMBER_IN_ALIAS) code = NERR_Success;
+  }
+  if (code == NERR_Success) {
+    printf("perf_exporter: the service runs as %s, a member of %s, which may read performance data\n", shown.c_str(),
+           groupShown.c_str());
+    return;
+  }
+  fprintf(stderr,
+          "perf_exporter: warning: the service runs as %s, which could not be made a member of %s (%s); without it "
+          "the service reads no counters: net localgroup \"%s\" \"%s\" /add\n",
+          shown.c_str(), groupShown.c_str(), commandline::systemReason(code).c_str(), groupShown.c_str(),
+          shown.c_str());
+}
 
 // What the running service shares with its control handler.
 struct Running {
@@ -131,9 +199,12 @@ int installService(const Options &options) {
 
   ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
   if (manager.handle == nullptr) return failed("cannot open the service control manager", GetLastError());
+  // An account without a password: the system's service accounts, a virtual
+  // or a managed service account.
+  const std::wstring account = wide(options.serviceAccount);
   ServiceHandle service(CreateServiceW(manager.handle, serviceName, displayName, SERVICE_ALL_ACCESS,
                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                                       command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+                                       command.c_str(), nullptr, nullptr, nullptr, account.c_str(), nullptr));
   if (service.handle == nullptr) {
     DWORD code = GetLastError();
     if (code == ERROR_SERVICE_EXISTS) {
@@ -146,10 +217,10 @@ int installService(const Options &options) {
                        wide(options.address.text()) + L"/metrics.";
   SERVICE_DESCRIPTIONW description{about.data()};
   ChangeServiceConfig2W(service.handle, SERVICE_CONFIG_DESCRIPTION, &description);
-  printf(
-      "perf_exporter: installed the service perf_exporter: %s\n"
-      "perf_exporter: it starts with the system; to start it now: sc start perf_exporter\n",
-      commandline::toUtf8(std::basic_string<WCHAR>(command.begin(), command.end())).c_str());
+  printf("perf_exporter: installed the service perf_exporter: %s\n",
+         commandline::toUtf8(std::basic_string<WCHAR>(command.begin(), command.end())).c_str());
+  grantPerformanceData(account);
+  printf("perf_exporter: it starts with the system; to start it now: sc start perf_exporter\n");
   return Success;
 }
 

@@ -416,8 +416,12 @@ TEST(ExporterOptions, ReadTheCommandLineAsExportersDo) {
       {{"--install-service", "--listen", ":9100"}, nullptr, Action::InstallService, ":9100", false},
       {{"--uninstall-service", "--with-total"}, "--uninstall-service takes no other options"},
       {{"--install-service", "--once"}, "choose one of --once, --install-service, --uninstall-service, not --once"},
+      {{"--service-account", "NT AUTHORITY\\NetworkService"}, "--service-account goes with --install-service"},
+      {{"--uninstall-service", "--service-account=LocalSystem"}, "--service-account goes with --install-service"},
+      {{"--install-service", "--service-account="}, "--service-account needs an account's name"},
 #else
       {{"--install-service"}, "--install-service is for the Windows build only"},
+      {{"--service-account", "x"}, "--service-account is for the Windows build only"},
 #endif
   };
   for (const Line &line : lines) {
@@ -437,6 +441,14 @@ TEST(ExporterOptions, ReadTheCommandLineAsExportersDo) {
   const commandline::Parsed<Options> installing = parseOptions({"--listen=:9100", "--with-total"});
   EXPECT_EQ((std::vector<std::string>{"--web.listen-address", ":9100", "--with-total"}),
             installing.options.servingArguments);
+#ifdef _WIN32
+  // The service's account is the installer's, not one the service serves with.
+  EXPECT_EQ(DefaultServiceAccount, parseOptions({"--install-service"}).options.serviceAccount);
+  const commandline::Parsed<Options> virtualAccount =
+      parseOptions({"--install-service", "--service-account", "NT SERVICE\\perf_exporter", "--with-total"});
+  EXPECT_EQ("NT SERVICE\\perf_exporter", virtualAccount.options.serviceAccount);
+  EXPECT_EQ((std::vector<std::string>{"--with-total"}), virtualAccount.options.servingArguments);
+#endif
 }
 
 // The test collector's object, named by installed names where the system

@@ -383,6 +383,16 @@ def run_posix(program):
         shutil.rmtree(root, ignore_errors=True)
 
 
+def service_account(wine):
+    """The account the service control manager keeps for perf_exporter."""
+    result = wine("reg", "query", "HKLM\\System\\CurrentControlSet\\Services\\perf_exporter", "/v", "ObjectName")
+    for line in result.stdout.splitlines():
+        words = line.split(None, 2)
+        if len(words) == 3 and words[0] == "ObjectName" and words[1] == "REG_SZ":
+            return words[2].strip()
+    return None
+
+
 def run_wine(program, wine_run):
     prefix = tempfile.mkdtemp(prefix="exporter-serving-wine-")
     port = free_port()
@@ -395,9 +405,22 @@ def run_wine(program, wine_run):
         # Services live as long as the prefix's wineserver; without another
         # program in the prefix it would end a few seconds after the last.
         subprocess.run([wine_run, prefix, "--persist"], check=True, timeout=300)
+        # Another account than the default, one without a password: the
+        # service control manager keeps it. Wine knows no virtual accounts, so
+        # the membership may be left to the command the warning gives.
+        result = wine(program, "--install-service", "--service-account", "NT SERVICE\\perf_exporter")
+        check(result.returncode == 0 and service_account(wine) == "NT SERVICE\\perf_exporter"
+              and ("runs as NT SERVICE\\perf_exporter, a member of Performance Monitor Users" in result.stdout
+                   or 'net localgroup "Performance Monitor Users" "NT SERVICE\\perf_exporter" /add' in result.stdout),
+              "--install-service --service-account NT SERVICE\\perf_exporter: " + result.stdout.strip())
+        check(wine(program, "--uninstall-service").returncode == 0, "--uninstall-service of that one")
         result = wine(program, "--install-service", "--web.listen-address", f"127.0.0.1:{port}")
         installed = result.returncode == 0
         check(installed, "--install-service: " + result.stdout.strip())
+        check(service_account(wine) == "NT AUTHORITY\\LocalService"
+              and "runs as NT AUTHORITY\\LocalService, a member of Performance Monitor Users" in result.stdout,
+              f"the service runs as the local service account ({service_account(wine)}), which may read "
+              "performance data: " + result.stdout.strip())
         again = wine(program, "--install-service")
         check(again.returncode == 1 and "installed already; --uninstall-service first" in again.stdout,
               "--install-service a second time: " + again.stdout.strip())
