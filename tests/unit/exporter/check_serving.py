@@ -414,6 +414,12 @@ def run_wine(program, wine_run):
                    or 'net localgroup "Performance Monitor Users" "NT SERVICE\\perf_exporter" /add' in result.stdout),
               "--install-service --service-account NT SERVICE\\perf_exporter: " + result.stdout.strip())
         check(wine(program, "--uninstall-service").returncode == 0, "--uninstall-service of that one")
+        # The system's own account may read performance data already.
+        result = wine(program, "--install-service", "--service-account", "LocalSystem")
+        check(result.returncode == 0 and service_account(wine) == "LocalSystem"
+              and "runs as LocalSystem, which may read performance data" in result.stdout,
+              "--install-service --service-account LocalSystem: " + result.stdout.strip())
+        check(wine(program, "--uninstall-service").returncode == 0, "--uninstall-service of that one")
         result = wine(program, "--install-service", "--web.listen-address", f"127.0.0.1:{port}")
         installed = result.returncode == 0
         check(installed, "--install-service: " + result.stdout.strip())
