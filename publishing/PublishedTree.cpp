@@ -1,5 +1,7 @@
 #include "PublishedTree.h"
 
+#include "SectionSecurity.h"
+
 #include <oleauto.h>
 
 #include <algorithm>
@@ -119,14 +121,18 @@ Text dataName(const Text &directory, DWORD number) {
   return name;
 }
 
-HRESULT createSection(const Text &name, size_t size, Section &out, bool &existed) {
+// A name held by someone whom readers do not trust: the host moves to the
+// next scope, and readers look there too.
+const HRESULT HeldByAnOutsider = HRESULT_FROM_WIN32(ERROR_INVALID_OWNER);
+
+HRESULT createSection(const Text &name, size_t size, SectionSecurity &security, Section &out, bool &existed) {
   ULONGLONG wide = size;
-  Handle handle(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, static_cast<DWORD>(wide >> 32),
-                                   static_cast<DWORD>(wide), name.c_str()));
+  Handle handle(CreateFileMappingW(INVALID_HANDLE_VALUE, security.attributes(), PAGE_READWRITE,
+                                   static_cast<DWORD>(wide >> 32), static_cast<DWORD>(wide), name.c_str()));
   if (!handle) return lastError();
   // A section that already exists belongs to someone else; it is not mapped.
   existed = GetLastError() == ERROR_ALREADY_EXISTS;
-  if (existed) return S_OK;
+  if (existed) return checkSectionOwner(handle.get());
   View view(MapViewOfFile(handle.get(), FILE_MAP_ALL_ACCESS, 0, 0, size));
   if (!view) return lastError();
   out.handle = std::move(handle);
@@ -134,9 +140,11 @@ HRESULT createSection(const Text &name, size_t size, Section &out, bool &existed
   return S_OK;
 }
 
+// Opens a section for reading, once its owner is one this reader trusts.
 HRESULT openSection(const Text &name, size_t size, Section &out) {
-  Handle handle(OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str()));
+  Handle handle(OpenFileMappingW(FILE_MAP_READ | READ_CONTROL, FALSE, name.c_str()));
   if (!handle) return lastError();
+  if (HRESULT hr = checkSectionOwner(handle.get()); FAILED(hr)) return hr;
   View view(MapViewOfFile(handle.get(), FILE_MAP_READ, 0, 0, size));
   if (!view) return lastError();
   out.handle = std::move(handle);
@@ -157,6 +165,7 @@ Text directoryName(const WCHAR *scope, const WCHAR *device) {
 
 // What the host holds while its tree is published.
 struct TreePublisher::Sections {
+  SectionSecurity security;
   Text directoryName;
   Section directory;
   Section data;
@@ -181,11 +190,13 @@ HRESULT TreePublisher::publish(const BYTE *blob, size_t size) {
   HRESULT hr = S_OK;
   if (!sections_) {
     auto fresh = std::make_unique<Sections>();
+    hr = fresh->security.prepare();
+    if (FAILED(hr)) return hr;
     bool existed = false;
     for (const WCHAR *scope : {GlobalScope, LocalScope}) {
       fresh->directoryName = directoryName(scope, device_.c_str());
-      hr = createSection(fresh->directoryName, sizeof(Directory), fresh->directory, existed);
-      if (hr != E_ACCESSDENIED) break;
+      hr = createSection(fresh->directoryName, sizeof(Directory), fresh->security, fresh->directory, existed);
+      if (hr != E_ACCESSDENIED && hr != HeldByAnOutsider) break;
     }
     // A second host of the same device would overwrite the first one's tree
     // under its feet; the first one keeps it.
@@ -211,10 +222,12 @@ HRESULT TreePublisher::publish(const BYTE *blob, size_t size) {
     bool existed = true;
     for (int tries = 0; SUCCEEDED(hr) && existed && tries < 16; ++tries, ++number) {
       grown = Section();
-      hr = createSection(dataName(sections_->directoryName, number), capacity, grown, existed);
-      // So is a name that an object of another kind holds, or a section that
-      // someone cut short while a reader still holds it.
-      if (hr == HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE) || hr == HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT)) {
+      hr = createSection(dataName(sections_->directoryName, number), capacity, sections_->security, grown, existed);
+      // So is a name that an object of another kind holds, a section that
+      // someone cut short while a reader still holds it, or one that someone
+      // else made.
+      if (hr == HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE) || hr == HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT) ||
+          hr == HeldByAnOutsider) {
         hr = S_OK;
         existed = true;
       }
@@ -317,12 +330,21 @@ HRESULT PublishedTreeReader::read(const std::function<void(const BYTE *, size_t)
   Section directory;
   Text name;
   HRESULT hr = S_OK;
+  bool heldByAnOutsider = false;
   for (const WCHAR *scope : {GlobalScope, LocalScope}) {
     name = directoryName(scope, device_.c_str());
     hr = openSection(name, sizeof(Directory), directory);
-    if (!notFound(hr)) break;
+    // A name that someone else took first may hide the host's own tree in
+    // the next scope, where the host publishes then.
+    if (hr == HeldByAnOutsider)
+      heldByAnOutsider = true;
+    else if (!notFound(hr))
+      break;
   }
-  if (notFound(hr)) return S_FALSE;
+  if (notFound(hr) || hr == HeldByAnOutsider) {
+    if (heldByAnOutsider) return release.result = HeldByAnOutsider;
+    return S_FALSE;
+  }
   if (FAILED(hr)) return release.result = hr;
 
   auto header = reinterpret_cast<Directory *>(directory.view.bytes());

@@ -11,6 +11,9 @@
 // outgrows its data section goes into a new, larger one, and the old one is
 // closed only after the directory names the new one.
 //
+// Who may open the sections, and whose sections readers believe, is
+// SectionSecurity.h's business.
+//
 // Sections live as long as a process holds them: readers open them for one
 // copy and close them again, so when the host stops or dies the names vanish
 // and readers find no data instead of a tree that no longer changes.
@@ -40,7 +43,10 @@ class TreePublisher {
   ~TreePublisher();
 
   // Publishes a whole blob as MyBlob gives it (header included). S_OK, or the
-  // code of the section call that failed; a failed publish leaves the last
+  // code of the section call that failed: HRESULT_FROM_WIN32(
+  // ERROR_ALREADY_EXISTS) while another host publishes the device, and
+  // HRESULT_FROM_WIN32(ERROR_INVALID_OWNER) when accounts that readers do not
+  // trust hold its name in both scopes. A failed publish leaves the last
   // tree readable. Running out of memory for a section's name throws
   // std::bad_alloc, and leaves the last tree readable too.
   HRESULT publish(const BYTE *blob, size_t size);
@@ -97,7 +103,9 @@ class PublishedTreeReader {
 // published into `clock` if given. S_OK with the bytes; S_FALSE when no host
 // publishes one (none running, withdrawn, or a host that died in the middle
 // of a write); the section call's failure when a section cannot be opened
-// (corrupt, not accessible); HRESULT_FROM_WIN32(ERROR_INVALID_DATA) when the
+// (corrupt, not accessible); HRESULT_FROM_WIN32(ERROR_INVALID_OWNER) when the
+// only section of that name belongs to an account this reader does not trust
+// (see SectionSecurity.h); HRESULT_FROM_WIN32(ERROR_INVALID_DATA) when the
 // directory holds no tree of this layout, or a write that never ends.
 HRESULT readPublishedTree(const WCHAR *device, std::vector<BYTE> &blob, PublishedClock *clock = nullptr);
 
