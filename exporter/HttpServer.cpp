@@ -7,6 +7,10 @@
 // connection opening or of the previous answer on it; an answer must leave
 // within inactiveSeconds. A request that comes with a body is answered and
 // its connection closed, since the exporter takes no bodies.
+//
+// The server knows which connections wait for a request, longest first, and
+// how many each client address holds, so that a newcomer past a limit can
+// take an idle connection's place.
 #include "HttpServer.h"
 
 #include <boost/asio/ip/tcp.hpp>
@@ -17,10 +21,12 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
-#include <atomic>
 #include <chrono>
+#include <list>
+#include <mutex>
 #include <optional>
 #include <thread>
+#include <unordered_map>
 
 namespace exporter {
 namespace {
@@ -45,10 +51,19 @@ class BeastServer;
 
 class Session : public std::enable_shared_from_this<Session> {
  public:
-  Session(tcp::socket socket, BeastServer &server);
+  Session(tcp::socket socket, std::string client, BeastServer &server);
   ~Session();
 
   void readRequest();
+  // Closes the connection from another strand, for a newcomer.
+  void evict();
+
+  const std::string &client() const { return client_; }
+  // Kept by the server under its lock: where the connection stands in the
+  // list of those waiting for a request, and whether it still counts.
+  std::list<Session *>::iterator waitingAt;
+  bool waiting = false;
+  bool counted = true;
 
  private:
   void answer(const beast::error_code &error);
@@ -56,6 +71,7 @@ class Session : public std::enable_shared_from_this<Session> {
   void close();
 
   beast::tcp_stream stream_;
+  const std::string client_;
   BeastServer &server_;
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::empty_body>> parser_;
@@ -119,9 +135,59 @@ class BeastServer final : public HttpServer {
 
   const ServerLimits &limits() const { return limits_; }
 
-  std::atomic<unsigned> sessions{0};
+  // A connection begins or ends its wait for a request.
+  void waiting(Session &session, bool waits) {
+    std::lock_guard<std::mutex> hold(connections_);
+    if (waits == session.waiting || !session.counted) return;
+    if (waits) {
+      session.waitingAt = waitingList_.insert(waitingList_.end(), &session);
+    } else {
+      waitingList_.erase(session.waitingAt);
+    }
+    session.waiting = waits;
+  }
+
+  void ended(Session &session) {
+    std::lock_guard<std::mutex> hold(connections_);
+    release(session);
+  }
 
  private:
+  // Takes a connection out of the counts, under the lock: it is closing.
+  void release(Session &session) {
+    if (!session.counted) return;
+    if (session.waiting) waitingList_.erase(session.waitingAt);
+    session.waiting = false;
+    session.counted = false;
+    --held_;
+    auto client = perClient_.find(session.client());
+    if (--client->second == 0) perClient_.erase(client);
+  }
+
+  // Whether a connection from `client` may be served, once the connection
+  // whose place it takes, if it needs one, is closing.
+  bool admit(const std::string &client) {
+    std::shared_ptr<Session> evicted;
+    {
+      std::lock_guard<std::mutex> hold(connections_);
+      auto held = perClient_.find(client);
+      const bool clientFull = held != perClient_.end() && held->second >= limits_.connectionsPerClient;
+      if (clientFull || held_ >= limits_.connections) {
+        // A connection in the list is alive until it takes itself out under
+        // this lock; one whose last owner is gone is ending already.
+        for (auto at = waitingList_.begin(); at != waitingList_.end() && !evicted; ++at) {
+          if (!clientFull || (*at)->client() == client) evicted = (*at)->weak_from_this().lock();
+        }
+        if (!evicted) return false;
+        release(*evicted);
+      }
+      ++held_;
+      ++perClient_[client];
+    }
+    if (evicted) evicted->evict();
+    return true;
+  }
+
   // Every interface is one IPv6 socket that takes IPv4 too, or IPv4 alone
   // where the system has no IPv6. SO_REUSEADDR on POSIX only: there a
   // restart finds its port free while old connections linger, but a second
@@ -151,8 +217,12 @@ class BeastServer final : public HttpServer {
         });
         return;
       }
-      // Past the limit a connection is closed at once, unanswered.
-      if (sessions.load() < limits_.connections) std::make_shared<Session>(std::move(socket), *this)->readRequest();
+      // Past the limits, with no idle connection whose place it can take, a
+      // connection is closed at once, unanswered.
+      beast::error_code unknown;
+      std::string client = socket.remote_endpoint(unknown).address().to_string();
+      if (!unknown && admit(client))
+        std::make_shared<Session>(std::move(socket), std::move(client), *this)->readRequest();
       accept();
     });
   }
@@ -163,15 +233,24 @@ class BeastServer final : public HttpServer {
   std::optional<tcp::acceptor> acceptor_;
   std::optional<asio::steady_timer> retry_{std::in_place, *io_};
   std::vector<std::thread> threads_;
+
+  std::mutex connections_;
+  unsigned held_ = 0;
+  std::unordered_map<std::string, unsigned> perClient_;
+  std::list<Session *> waitingList_;  // longest waiting first
 };
 
-Session::Session(tcp::socket socket, BeastServer &server) : stream_(std::move(socket)), server_(server) {
-  ++server_.sessions;
+Session::Session(tcp::socket socket, std::string client, BeastServer &server)
+    : stream_(std::move(socket)), client_(std::move(client)), server_(server) {}
+
+Session::~Session() { server_.ended(*this); }
+
+void Session::evict() {
+  asio::post(stream_.get_executor(), [self = shared_from_this()] { self->close(); });
 }
 
-Session::~Session() { --server_.sessions; }
-
 void Session::readRequest() {
+  server_.waiting(*this, true);
   parser_.emplace();
   parser_->header_limit(headerLimit);
   buffer_.clear();
@@ -181,6 +260,7 @@ void Session::readRequest() {
 }
 
 void Session::answer(const beast::error_code &error) {
+  server_.waiting(*this, false);
   if (error == http::error::header_limit) {
     send(HttpResponse{431, "text/plain; charset=utf-8", "Request header fields too large\n", {}}, false, false);
     return;

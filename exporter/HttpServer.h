@@ -44,8 +44,13 @@ struct ServerLimits {
   // A connection on which nothing moves for this long closes (a client that
   // stops reading an answer).
   unsigned inactiveSeconds = 30;
-  // Connections held at once; more are refused until some close.
+  // Connections held at once, and by one client address. A newcomer past
+  // either takes the place of the connection that has waited longest for a
+  // request (of that address, when it is the address's share that is full),
+  // so that a client hoarding idle connections cannot lock others out; it is
+  // refused only when every connection it could take is busy.
   unsigned connections = 1000;
+  unsigned connectionsPerClient = 250;
 };
 
 class HttpServer {

@@ -8,7 +8,11 @@ It checks what the server carries (status, Content-Type, Allow, gzip, HEAD,
 keep-alive), then that scrapes are not held up while each of these runs: 8
 clients that send one byte a second and 100 idle connections (which the
 server must cut off once its request time limit has passed, not before),
-then 500 clients that each request the page over and over. Finally a stop
+then 500 clients that each request the page over and over, then one client
+address that hoards 1050 idle connections, more than the server holds in
+all, and reopens each that the server closes (scrapes come from another
+address and from that one, and the server keeps no more than the address's
+share). Finally a stop
 (SIGTERM; under Wine the service stop) must end serving at once while slow
 clients are connected.
 
@@ -22,6 +26,8 @@ Every wait is bounded; everything started is stopped. Exit 0 when all holds."""
 import gzip
 import http.client
 import os
+import resource
+import selectors
 import select
 import shutil
 import signal
@@ -52,12 +58,18 @@ CUT_OFF_LATEST = 3 * REQUEST_LIMIT
 # What the server's timers may run early by: Windows' timers tick at about
 # 16 ms.
 TIMER_SLACK = 0.1
+# More than the server's 1000 connections, all from one address, whose share
+# is a quarter of them (ServerLimits::connectionsPerClient).
+HOARDED = 1050
+HOARDER = "127.0.0.2"
+CLIENT_SHARE = 250
 OPENMETRICS = "application/openmetrics-text; version=1.0.0; charset=utf-8"
 CLASSIC = "text/plain; version=0.0.4; charset=utf-8"
 
 
-def request(port, method="GET", path="/metrics", headers=None, timeout=10):
-    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
+def request(port, method="GET", path="/metrics", headers=None, timeout=10, source=None):
+    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout,
+                                            source_address=(source, 0) if source else None)
     try:
         connection.request(method, path, headers=headers or {})
         response = connection.getresponse()
@@ -78,15 +90,16 @@ def wait_until_serving(port, limit):
     return False
 
 
-def timed_scrapes(port, count=3):
-    """The time of each of `count` scrapes, None for one that failed, taken
-    by a process of its own: the loads' threads share this one's lock."""
-    result = subprocess.run([sys.executable, __file__, "--scrape", str(port), str(count)], capture_output=True,
-                            text=True, timeout=120)
+def timed_scrapes(port, count=3, source="127.0.0.1"):
+    """The time of each of `count` scrapes from the address `source`, None
+    for one that failed, taken by a process of its own: the loads' threads
+    share this one's lock."""
+    result = subprocess.run([sys.executable, __file__, "--scrape", str(port), str(count), source],
+                            capture_output=True, text=True, timeout=120)
     return [None if word == "failed" else float(word) for word in result.stdout.split()]
 
 
-def scrape_times(port, count):
+def scrape_times(port, count, source):
     times = []
     for _ in range(count):
         start = time.monotonic()
@@ -94,7 +107,7 @@ def scrape_times(port, count):
             # Long enough to tell a scrape that waited for a cut-off from one
             # that failed.
             status, _, body = request(port, headers={"Accept": "application/openmetrics-text"},
-                                      timeout=REQUEST_LIMIT + 10)
+                                      timeout=REQUEST_LIMIT + 10, source=source)
             ok = status == 200 and body.endswith(b"# EOF\n")
         except OSError:
             ok = False
@@ -309,6 +322,97 @@ def check_hostile_clients(port):
     for load in lingering:
         load.stop()
     check_under_load(port, "500 clients requesting the page", full_requests).stop()
+    check_hoarding_client(port)
+
+
+class Hoarder:
+    """One client address that holds as many idle connections as it can and
+    opens another for each that the server closes."""
+
+    def __init__(self, port, count):
+        self.port = port
+        self.count = count
+        self.stopping = threading.Event()
+        self.reopening = threading.Event()
+        self.reopening.set()
+        self.opened = 0
+        self.poller = selectors.DefaultSelector()
+        self.thread = threading.Thread(target=self.run, daemon=True)
+        self.thread.start()
+
+    def open_one(self):
+        sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        try:
+            sock.bind((HOARDER, 0))
+            sock.settimeout(10)
+            sock.connect(("127.0.0.1", self.port))
+        except OSError:
+            sock.close()
+            return False
+        sock.setblocking(False)
+        self.poller.register(sock, selectors.EVENT_READ)
+        self.opened += 1
+        return True
+
+    def run(self):
+        while not self.stopping.is_set() and self.opened < self.count:
+            if not self.open_one():
+                time.sleep(0.05)
+        while not self.stopping.is_set():
+            for key, _ in self.poller.select(timeout=0.2):
+                if self.reopening.is_set() and ended_by_server(key.fileobj):
+                    self.poller.unregister(key.fileobj)
+                    key.fileobj.close()
+                    self.open_one()
+            if not self.reopening.is_set():
+                time.sleep(0.2)
+
+    def held(self):
+        """How many of its connections the server still holds, once it has
+        stopped reopening them and the server has had time to close."""
+        self.reopening.clear()
+        time.sleep(2)
+        alive = 0
+        for key in list(self.poller.get_map().values()):
+            try:
+                alive += key.fileobj.recv(1, socket.MSG_PEEK) != b""
+            except BlockingIOError:
+                alive += 1
+            except OSError:
+                pass
+        return alive
+
+    def stop(self):
+        self.stopping.set()
+        self.thread.join(timeout=10)
+        for key in list(self.poller.get_map().values()):
+            key.fileobj.close()
+        self.poller.close()
+
+
+def check_hoarding_client(port):
+    """A client that holds more idle connections than the server takes in all
+    neither locks out another address nor its own newcomers, and keeps no more
+    than its share."""
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, min(hard, HOARDED + 500)), hard))
+    hoarder = Hoarder(port, HOARDED)
+    try:
+        until = time.monotonic() + 120
+        while hoarder.opened < HOARDED and time.monotonic() < until:
+            time.sleep(0.2)
+        check(hoarder.opened >= HOARDED, f"one client opened {hoarder.opened} connections from {HOARDER}")
+        for source, whose in (("127.0.0.1", "another address"), (HOARDER, "its own address")):
+            times = timed_scrapes(port, 5, source)
+            shown = ", ".join("failed" if t is None else f"{t:.3f} s" for t in times)
+            check(len(times) == 5 and all(t is not None and t < SCRAPE_LIMIT for t in times),
+                  f"scrapes from {whose} within {SCRAPE_LIMIT:g} s while one client hoards {HOARDED} idle "
+                  f"connections, reopening each the server closes: {shown}")
+        held = hoarder.held()
+        check(held <= CLIENT_SHARE, f"the server holds {held} of the hoarder's connections, within its share of "
+              f"{CLIENT_SHARE}")
+    finally:
+        hoarder.stop()
 
 
 def check_stop(port, what, stop):
@@ -458,8 +562,9 @@ def run_wine(program, wine_run):
 
 def main():
     arguments = sys.argv[1:]
-    if len(arguments) == 3 and arguments[0] == "--scrape":
-        print(" ".join("failed" if t is None else str(t) for t in scrape_times(int(arguments[1]), int(arguments[2]))))
+    if len(arguments) == 4 and arguments[0] == "--scrape":
+        times = scrape_times(int(arguments[1]), int(arguments[2]), arguments[3])
+        print(" ".join("failed" if t is None else str(t) for t in times))
         return
     if len(arguments) == 1:
         run_posix(arguments[0])
