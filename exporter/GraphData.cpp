@@ -91,7 +91,7 @@ bool queryValues(const std::string &query, const std::string &name, std::vector<
   return true;
 }
 
-std::string GraphData::answer(const Reading &reading, const std::vector<std::string> &paths) {
+std::optional<std::string> GraphData::answer(const Reading &reading, const std::vector<std::string> &paths) {
   std::string lines, problems;
   auto addProblem = [&problems](const std::string &path, const std::string &problem) {
     problems += std::string(problems.empty() ? "" : ", ") + "{\"path\": " + jsonString(path) +
@@ -106,6 +106,10 @@ std::string GraphData::answer(const Reading &reading, const std::vector<std::str
     json += jsonString(toUtf8(block.systemName)) +
             ", \"failure\": " + (reading.failure.empty() ? std::string("null") : jsonString(reading.failure)) +
             ", \"objects\": [" + objectsJson(block, reading.names) + "]";
+    // Checked as the answer grows, so that what is built never passes the
+    // limit by more than a line.
+    auto tooLarge = [&] { return json.size() + lines.size() + problems.size() > GraphAnswerLimit; };
+    if (tooLarge()) return std::nullopt;
     std::lock_guard<std::mutex> hold(lock_);
     for (const std::string &text : paths) {
       perfquery::CounterPath path;
@@ -122,7 +126,9 @@ std::string GraphData::answer(const Reading &reading, const std::vector<std::str
             ", \"asked\": " + jsonString(text) + ", \"type\": " + jsonString(perfdata::counterTypeName(counter.type)) +
             ", \"scale\": " + std::to_string(counter.defaultScale) +
             ", \"value\": " + perfquery::jsonValue(perfquery::selectedValue(selection, block, history_, false)) + "}";
+        if (tooLarge()) return std::nullopt;
       }
+      if (tooLarge()) return std::nullopt;
     }
     // Every object is kept, so that a rate asked for later has its earlier sample.
     std::set<DWORD> objects;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,11 @@ namespace exporter {
 bool queryValues(const std::string &query, const std::string &name, std::vector<std::string> &values,
                  std::string &problem);
 
+// What one request may ask: its paths, and the bytes of its answer (every
+// object with its instances and counters, and a line per counter chosen).
+constexpr size_t GraphPathsLimit = 64;
+constexpr size_t GraphAnswerLimit = 1024 * 1024;
+
 class GraphData {
  public:
   // The JSON answer for `paths` (UTF-8 counter paths, "*" allowed) in
@@ -26,8 +32,10 @@ class GraphData {
   // "objects": [{"name", "instances" (null for an object without), "counters":
   // [{"name", "type", "scale"}]}], "lines": [{"path", "asked", "type",
   // "scale", "value"}], "problems": [{"path", "problem"}]}. A line's path is
-  // the full path perfquery prints for it, "asked" the path that chose it. Safe from several threads at once.
-  std::string answer(const Reading &reading, const std::vector<std::string> &paths);
+  // the full path perfquery prints for it, "asked" the path that chose it.
+  // Nothing when the answer would pass GraphAnswerLimit bytes. Safe from
+  // several threads at once.
+  std::optional<std::string> answer(const Reading &reading, const std::vector<std::string> &paths);
 
  private:
   std::mutex lock_;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <new>
+#include <optional>
 
 #include "EmbeddedFile.h"
 #include "Gzip.h"
@@ -171,14 +173,39 @@ void MetricsSite::answerGraphData(const HttpRequest &request, const Respond &res
     respond(plain(400, "Bad query: " + problem + "\n"));
     return;
   }
-  readings_([graph = graph_, paths = std::move(paths), respond](std::shared_ptr<const Reading> reading) {
+  if (paths.size() > GraphPathsLimit) {
+    respond(plain(400, "Bad query: " + std::to_string(paths.size()) + " paths; at most " +
+                           std::to_string(GraphPathsLimit) + " at once\n"));
+    return;
+  }
+  readings_([graph = graph_, worker = graphWorker_, paths = std::move(paths),
+             respond](std::shared_ptr<const Reading> reading) {
     if (reading == nullptr) {
       respond(plain(500, "The exporter had no memory for a reading\n"));
       return;
     }
-    HttpResponse response{200, "application/json", graph->answer(*reading, paths), {}};
-    response.headers.emplace_back("Cache-Control", "no-store");
-    respond(std::move(response));
+    const bool queued = worker->post([graph, reading, paths, respond] {
+      std::optional<std::string> json;
+      try {
+        json = graph->answer(*reading, paths);
+      } catch (const std::bad_alloc &) {
+        respond(plain(500, "The exporter had no memory for the graph data\n"));
+        return;
+      }
+      if (!json) {
+        respond(plain(413, "The graph data asked for would pass " + std::to_string(GraphAnswerLimit / 1024) +
+                               " KB; ask for fewer counters\n"));
+        return;
+      }
+      HttpResponse response{200, "application/json", std::move(*json), {}};
+      response.headers.emplace_back("Cache-Control", "no-store");
+      respond(std::move(response));
+    });
+    if (!queued) {
+      HttpResponse busy = plain(503, "The graph data are being made for too many requests; try again\n");
+      busy.headers.emplace_back("Retry-After", "1");
+      respond(std::move(busy));
+    }
   });
 }
 

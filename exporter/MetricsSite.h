@@ -15,6 +15,7 @@
 #include "MetricFamilies.h"
 #include "Scraper.h"
 #include "TextFormat.h"
+#include "Worker.h"
 
 namespace exporter {
 
@@ -26,6 +27,9 @@ TextFormat negotiateFormat(const std::string &accept);
 // Whether an Accept-Encoding header takes gzip.
 bool acceptsGzip(const std::string &acceptEncoding);
 
+// Graph data requests that may wait for the graph's thread; more answer 503.
+constexpr size_t GraphRequestsWaiting = 16;
+
 // Where the pages' readings come from: the scraper's request, or a test's.
 using ReadingSource = std::function<void(Delivery)>;
 
@@ -34,7 +38,8 @@ class MetricsSite {
   explicit MetricsSite(ReadingSource readings) : readings_(std::move(readings)) {}
 
   // Answers at once, or for the metrics once their reading is made (on the
-  // thread that made it). Safe from several threads at once.
+  // thread that made it), or for the graph data on a thread of their own
+  // once the reading is made. Safe from several threads at once.
   void answer(const HttpRequest &request, const Respond &respond) const;
 
  private:
@@ -43,6 +48,9 @@ class MetricsSite {
   ReadingSource readings_;
   // Shared with the readings under way, which may outlive a request.
   std::shared_ptr<GraphData> graph_ = std::make_shared<GraphData>();
+  // Where the graph data are made: a client that asks for much of them
+  // holds back neither the scraper's thread nor, past a few waiting, memory.
+  std::shared_ptr<Worker> graphWorker_ = std::make_shared<Worker>(GraphRequestsWaiting);
 };
 
 }  // namespace exporter

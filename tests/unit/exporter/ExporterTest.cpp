@@ -10,8 +10,12 @@
 
 #include <cstring>
 #include <fstream>
+#include <future>
+#include <mutex>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -22,6 +26,7 @@
 #include "RunProgram.h"
 #include "TestCollector.h"
 #include "TextFormat.h"
+#include "Worker.h"
 
 using namespace perfdata;
 using namespace exporter;
@@ -277,6 +282,21 @@ TEST(MetricsSite, AnswersByPathMethodAndRequestHeaders) {
 // objects with their instances and counters, and each asked path's value as
 // perfquery shows it (a rate from the second reading on), with what went
 // wrong for paths that name nothing.
+namespace {
+
+// The answer to a request, made on whichever thread, and the thread it came
+// from.
+std::pair<HttpResponse, std::thread::id> answerOf(const MetricsSite &site, const HttpRequest &request) {
+  std::promise<std::pair<HttpResponse, std::thread::id>> answered;
+  auto arrived = answered.get_future();
+  site.answer(request, [&answered](HttpResponse response) {
+    answered.set_value({std::move(response), std::this_thread::get_id()});
+  });
+  return arrived.get();
+}
+
+}  // namespace
+
 TEST(MetricsSite, ServesTheGraphPageAndItsData) {
   NameTable names = nameTable({{5000, u"Web Service"},
                                {5002, u"Requests/sec"},
@@ -312,9 +332,7 @@ TEST(MetricsSite, ServesTheGraphPageAndItsData) {
   std::shared_ptr<Reading> next = makeReading(100, 1000);
   MetricsSite site([&next](Delivery deliver) { deliver(next); });
   auto answer = [&site](const std::string &path, const std::string &query = "", const char *method = "GET") {
-    HttpResponse answered;
-    site.answer({method, path, "", "", query}, [&answered](HttpResponse response) { answered = std::move(response); });
-    return answered;
+    return answerOf(site, {method, path, "", "", query}).first;
   };
 
   HttpResponse page = answer("/graph");
@@ -389,6 +407,89 @@ TEST(MetricsSite, ServesTheGraphPageAndItsData) {
       answer("/graph/data", "path=%5CQueue%5CItems").body);
   next = nullptr;
   EXPECT_EQ(500, answer("/graph/data").status);
+}
+
+// A client may ask for the graph data of a large tree, many times at once:
+// what one request may ask is bounded, and the answer is made where it holds
+// back no scrape of the metrics.
+TEST(MetricsSite, GraphDataAreBoundedAndMadeOffTheReadingsThread) {
+  auto block = std::make_shared<DataBlock>();
+  block->systemName = reinterpret_cast<const WCHAR *>(u"HOST");
+  block->perfFreq = 100;
+  Object web;
+  web.nameIndex = 5000;
+  web.counters = {counter(5002, PERF_COUNTER_RAWCOUNT, 8)};
+  // Lines of some 200 bytes for every instance pass the limit; the objects'
+  // list alone does not.
+  const size_t instances = GraphAnswerLimit / 100;
+  for (size_t at = 0; at < instances; ++at) web.instances.push_back(instance(u"worker", counterBlock({{8, at}}, 4)));
+  web.numInstances = static_cast<LONG>(instances);
+  block->objects.push_back(web);
+  auto reading = std::make_shared<Reading>();
+  reading->succeeded = true;
+  reading->block = std::move(block);
+  reading->names = nameTable({{5000, u"Web Service"}, {5002, u"Requests/sec"}});
+  std::thread::id delivering;
+  MetricsSite site([&](Delivery deliver) {
+    delivering = std::this_thread::get_id();
+    deliver(reading);
+  });
+  auto graphData = [&site](const std::string &query) { return answerOf(site, {"GET", "/graph/data", "", "", query}); };
+
+  const std::string one = "path=%5CWeb+Service(worker%237)%5CRequests%2Fsec";
+  const auto [answered, made] = graphData(one);
+  EXPECT_EQ(200, answered.status);
+  EXPECT_NE(std::string::npos, answered.body.find("\"value\": 7}")) << answered.body.substr(0, 200);
+  EXPECT_NE(delivering, made) << "the graph data are made on the thread that delivered the reading";
+  const auto [metrics, rendered] = answerOf(site, {"GET", "/metrics", "", "", ""});
+  EXPECT_EQ(200, metrics.status);
+  EXPECT_EQ(delivering, rendered);
+
+  const auto [all, unused] = graphData("path=%5CWeb+Service(*)%5CRequests%2Fsec");
+  EXPECT_EQ(413, all.status);
+  EXPECT_EQ("The graph data asked for would pass 1024 KB; ask for fewer counters\n", all.body);
+
+  std::string paths = one;
+  for (size_t more = 1; more < GraphPathsLimit; ++more) paths += "&" + one;
+  EXPECT_EQ(200, graphData(paths).first.status);
+  const auto [tooMany, refused] = graphData(paths + "&" + one);
+  EXPECT_EQ(400, tooMany.status);
+  EXPECT_EQ("Bad query: 65 paths; at most 64 at once\n", tooMany.body);
+}
+
+// Jobs run in order on the worker's own thread; past the queue's length a
+// job is refused at once, not kept.
+TEST(Worker, RunsJobsInOrderAndRefusesPastItsQueue) {
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::vector<int> ran;
+  std::mutex ranLock;
+  std::promise<void> last;
+  {
+    Worker worker(2);
+    std::promise<std::thread::id> started;
+    ASSERT_TRUE(worker.post([&] {
+      started.set_value(std::this_thread::get_id());
+      released.wait();
+    }));
+    EXPECT_NE(std::this_thread::get_id(), started.get_future().get());
+    for (int job : {1, 2}) {
+      EXPECT_TRUE(worker.post([&, job] {
+        std::lock_guard<std::mutex> hold(ranLock);
+        ran.push_back(job);
+        if (job == 2) last.set_value();
+      }));
+    }
+    EXPECT_FALSE(worker.post([&] { ran.push_back(3); })) << "two wait already";
+    release.set_value();
+    last.get_future().wait();
+    // A job that throws loses its own answer only; the thread goes on.
+    EXPECT_TRUE(worker.post([] { throw std::runtime_error("no answer"); }));
+    std::promise<void> after;
+    EXPECT_TRUE(worker.post([&] { after.set_value(); }));
+    after.get_future().wait();
+  }
+  EXPECT_EQ((std::vector<int>{1, 2}), ran);
 }
 
 TEST(ExporterOptions, ReadTheCommandLineAsExportersDo) {
