@@ -42,6 +42,10 @@ class MetricsSite {
   // once the reading is made. Safe from several threads at once.
   void answer(const HttpRequest &request, const Respond &respond) const;
 
+  // Ends the graph data's thread, dropping the requests that wait for it;
+  // before the server stops, whose connections those requests hold.
+  void stop() { graphWorker_->stop(); }
+
  private:
   void answerGraphData(const HttpRequest &request, const Respond &respond) const;
 

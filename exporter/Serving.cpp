@@ -48,8 +48,10 @@ int serve(const Options &options, StopRequest &stop, const Log &log, const std::
       "/metrics");
   running();
   stop.wait();
-  // No reading is handed to a connection once the server is gone.
+  // No reading or graph data is handed to a connection once the server is
+  // gone.
   scraper.stop();
+  site.stop();
   server->stop();
   log("stopped");
   return Success;

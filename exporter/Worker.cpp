@@ -6,13 +6,19 @@ namespace exporter {
 
 Worker::Worker(size_t queueLimit) : queueLimit_(queueLimit), thread_([this] { run(); }) {}
 
-Worker::~Worker() {
+Worker::~Worker() { stop(); }
+
+void Worker::stop() {
   {
-    std::lock_guard<std::mutex> hold(lock_);
-    stopping_ = true;
+    std::deque<std::function<void()>> dropped;
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      stopping_ = true;
+      dropped.swap(jobs_);
+    }
+    woken_.notify_all();
   }
-  woken_.notify_all();
-  thread_.join();
+  if (thread_.joinable()) thread_.join();
 }
 
 bool Worker::post(std::function<void()> job) {

@@ -15,14 +15,20 @@ namespace exporter {
 class Worker {
  public:
   explicit Worker(size_t queueLimit);
-  // Ends the thread once the job under way is done; jobs still queued are
-  // dropped. Never called on the worker's own thread: jobs do not own it.
+  // Stops, if stop() was not called.
   ~Worker();
   Worker(const Worker &) = delete;
   Worker &operator=(const Worker &) = delete;
 
-  // Queues `job`; false, and `job` dropped, when queueLimit jobs wait already.
+  // Queues `job`; false, and `job` dropped, when queueLimit jobs wait
+  // already or the worker has stopped.
   bool post(std::function<void()> job);
+
+  // Drops the jobs still queued, here on the caller's thread, then ends the
+  // thread once the job under way is done: what the jobs hold (a connection
+  // waiting for its answer) goes before whatever it needs. Never called on
+  // the worker's own thread: jobs do not own it.
+  void stop();
 
  private:
   void run();

@@ -490,6 +490,27 @@ TEST(Worker, RunsJobsInOrderAndRefusesPastItsQueue) {
     after.get_future().wait();
   }
   EXPECT_EQ((std::vector<int>{1, 2}), ran);
+
+  // Stopping drops what waits, on the stopping thread, and takes no more.
+  Worker worker(2);
+  std::promise<void> unblock, busy;
+  std::shared_future<void> unblocked = unblock.get_future().share();
+  ASSERT_TRUE(worker.post([&] {
+    busy.set_value();
+    unblocked.wait();
+  }));
+  busy.get_future().wait();
+  auto held = std::make_shared<int>(0);
+  bool ranAfterStop = false;
+  ASSERT_TRUE(worker.post([held, &ranAfterStop] { ranAfterStop = true; }));
+  std::thread stopping([&worker] { worker.stop(); });
+  while (held.use_count() > 1) std::this_thread::yield();
+  EXPECT_FALSE(worker.post([] {}));
+  unblock.set_value();
+  stopping.join();
+  EXPECT_FALSE(ranAfterStop);
+  EXPECT_EQ(1, held.use_count()) << "the job that waited is dropped, with what it held";
+  EXPECT_FALSE(worker.post([] {}));
 }
 
 TEST(ExporterOptions, ReadTheCommandLineAsExportersDo) {
