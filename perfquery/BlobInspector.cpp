@@ -9,6 +9,7 @@
 #include <memory>
 #include <utility>
 
+#include "FileContents.h"
 #include "rvZedaZuvivurAzodav.h"
 #include "SystemMessage.h"
 #include "Utf8Text.h"
@@ -462,27 +463,17 @@ const BlobRecord *BlobInspection::damaged() const {
 
 bool readBlobFile(const std::basic_string<WCHAR> &path, std::vector<BYTE> &bytes, std::string &problem) {
   const std::string name = commandline::toUtf8(path);
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    problem = "cannot open \"" + name + "\": " + commandline::systemReason(GetLastError());
+  const commandline::FileContents contents = commandline::readFileContents(path, size_t(MAXLONG));
+  if (contents.error != ERROR_SUCCESS) {
+    problem = std::string(contents.opened ? "cannot read \"" : "cannot open \"") + name +
+              "\": " + commandline::systemReason(contents.error);
     return false;
   }
-  LARGE_INTEGER size{};
-  bool read = GetFileSizeEx(file, &size) != 0;
-  if (read && size.QuadPart > MAXLONG) {
-    CloseHandle(file);
+  if (contents.tooLarge) {
     problem = "\"" + name + "\" is larger than a blob can be";
     return false;
   }
-  bytes.assign(read ? size_t(size.QuadPart) : 0, 0);
-  DWORD got = 0;
-  read = read && (bytes.empty() || ReadFile(file, bytes.data(), DWORD(bytes.size()), &got, nullptr));
-  const DWORD error = GetLastError();
-  CloseHandle(file);
-  if (!read || got != bytes.size()) {
-    problem = "cannot read \"" + name + "\": " + commandline::systemReason(error);
-    return false;
-  }
+  bytes.assign(contents.bytes.begin(), contents.bytes.end());
   // The string form, written as UTF-16 text: its code units are the blob's
   // bytes. No blob begins so: its token would be 1000 or more.
   if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) bytes.erase(bytes.begin(), bytes.begin() + 2);

@@ -21,6 +21,7 @@
 #include "CommandLine.h"
 #include "CounterPath.h"
 #include "CounterValues.h"
+#include "FileContents.h"
 #include "NameTable.h"
 #include "PerfData.h"
 #include "PerfReader.h"
@@ -319,28 +320,13 @@ std::string objectTable(const NameTable &names, const DataBlock &block, const Ob
 // The lines of a counter file, as UTF-8 text; false after saying why.
 bool readCounterFile(const Text &file, std::vector<Text> &paths, int &exitCode) {
   exitCode = Failure;
-  HANDLE handle =
-      CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
+  commandline::FileContents contents = commandline::readFileContents(file, 16u << 20);
+  if (contents.error != ERROR_SUCCESS || contents.tooLarge) {
     fprintf(stderr, "perfquery: cannot read the counter file \"%s\": %s\n", toUtf8(file).c_str(),
-            commandline::systemReason(GetLastError()).c_str());
+            contents.tooLarge ? "it is larger than 16 MB" : commandline::systemReason(contents.error).c_str());
     return false;
   }
-  std::string text;
-  char buffer[4096];
-  DWORD got = 0;
-  bool read = true;
-  while ((read = ReadFile(handle, buffer, sizeof buffer, &got, nullptr) != FALSE) && got != 0) {
-    text.append(buffer, got);
-    if (text.size() > 16u << 20) break;
-  }
-  const DWORD error = read ? ERROR_SUCCESS : GetLastError();
-  CloseHandle(handle);
-  if (!read || text.size() > 16u << 20) {
-    fprintf(stderr, "perfquery: cannot read the counter file \"%s\": %s\n", toUtf8(file).c_str(),
-            read ? "it is larger than 16 MB" : commandline::systemReason(error).c_str());
-    return false;
-  }
+  std::string &text = contents.bytes;
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
   size_t lineNumber = 0;
   for (size_t start = 0; start < text.size();) {
