@@ -10,7 +10,7 @@ namespace {
 
 const char defaultAddress[] = "127.0.0.1:9464";
 
-enum class FlagId { ListenAddress, WithTotal, Action, ServiceAccount };
+enum class FlagId { ListenAddress, WebConfigFile, WithTotal, Action, ServiceAccount };
 
 struct Flag {
   FlagId id;
@@ -26,6 +26,10 @@ struct Flag {
 const Flag flags[] = {
     {FlagId::ListenAddress, Action::Serve, "--web.listen-address", "--listen", "ADDRESS",
      "where to serve: HOST:PORT, [IPv6]:PORT, or :PORT for every interface (default 127.0.0.1:9464)", false, true},
+    {FlagId::WebConfigFile, Action::Serve, "--web.config.file", nullptr, "FILE",
+     "the web configuration, in the exporter toolkit's format: basic_auth_users (bcrypt hashes) that every page "
+     "asks for",
+     false, true},
     {FlagId::WithTotal, Action::Serve, "--with-total", nullptr, nullptr,
      "show the _Total instances too (left out by default)", false, true},
     {FlagId::Action, Action::Once, "--once", nullptr, nullptr,
@@ -123,6 +127,10 @@ commandline::Parsed<Options> parseOptions(const commandline::Arguments &argument
         address = value;
         addressGiven = true;
         break;
+      case FlagId::WebConfigFile:
+        if (value.empty()) return Parsed::wrong("--web.config.file needs a file's path");
+        options.webConfigFile = value;
+        break;
       case FlagId::WithTotal: options.families.withTotal = true; break;
       case FlagId::ServiceAccount:
         if (value.empty()) return Parsed::wrong("--service-account needs an account's name");
@@ -142,8 +150,19 @@ commandline::Parsed<Options> parseOptions(const commandline::Arguments &argument
         "not '" +
         address + "'");
   }
-  if (options.action == Action::Once && addressGiven) {
-    return Parsed::wrong("--once prints the page and listens nowhere: drop --web.listen-address");
+  if (options.action == Action::Once && (addressGiven || !options.webConfigFile.empty())) {
+    return Parsed::wrong(std::string("--once prints the page and listens nowhere: drop ") +
+                         (addressGiven ? "--web.listen-address" : "--web.config.file"));
+  }
+  // The service starts in the system's folder, not in this one.
+  const std::string &file = options.webConfigFile;
+  const bool fullPath = file.size() > 2 && ((file[1] == ':' && (file[2] == '\\' || file[2] == '/')) ||
+                                            (file[0] == '\\' && file[1] == '\\'));
+  if (options.action == Action::InstallService && !file.empty() && !fullPath) {
+    return Parsed::wrong(
+        "--web.config.file needs a full path (C:\\...) with --install-service: the service starts "
+        "in another folder, not '" +
+        file + "'");
   }
   if (!options.serviceAccount.empty() && options.action != Action::InstallService) {
     return Parsed::wrong("--service-account goes with --install-service");

@@ -25,6 +25,8 @@ struct Options {
   std::vector<std::string> servingArguments;
   // The account a service installed with them runs as (UTF-8).
   std::string serviceAccount;
+  // The web configuration's file (UTF-8), or empty.
+  std::string webConfigFile;
 };
 
 // The least a service needs to read performance data and serve it: the

@@ -283,6 +283,7 @@ void Session::answer(const beast::error_code &error) {
   if (question != std::string::npos) request.query = target.substr(question + 1);
   request.accept = std::string(asked[http::field::accept]);
   request.acceptEncoding = std::string(asked[http::field::accept_encoding]);
+  request.authorization = std::string(asked[http::field::authorization]);
   const bool body = parser_->chunked() || parser_->content_length().value_or(0) != 0;
   const bool head = asked.method() == http::verb::head, keepAlive = asked.keep_alive() && !body;
   // The answer may come from another thread: it is sent from this

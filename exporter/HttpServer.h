@@ -19,6 +19,7 @@ struct HttpRequest {
   std::string accept;
   std::string acceptEncoding;
   std::string query;  // after the "?" of the target, as sent
+  std::string authorization = {};  // the Authorization header, as sent
 };
 
 struct HttpResponse {

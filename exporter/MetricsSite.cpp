@@ -121,6 +121,12 @@ bool acceptsGzip(const std::string &acceptEncoding) {
 }
 
 void MetricsSite::answer(const HttpRequest &request, const Respond &respond) const {
+  if (!auth_->allows(request.authorization)) {
+    HttpResponse refused = plain(401, "Unauthorized: this exporter asks for a user and its password\n");
+    refused.headers.emplace_back("WWW-Authenticate", "Basic realm=\"perf_exporter\", charset=\"UTF-8\"");
+    respond(refused);
+    return;
+  }
   const bool metrics = request.path == "/metrics", graphData = request.path == "/graph/data";
   const char *fileType = nullptr;
   const EmbeddedFile *file = graphFile(request.path, fileType);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "BasicAuth.h"
 #include "GraphData.h"
 #include "HttpServer.h"
 #include "MetricFamilies.h"
@@ -35,7 +36,9 @@ using ReadingSource = std::function<void(Delivery)>;
 
 class MetricsSite {
  public:
-  explicit MetricsSite(ReadingSource readings) : readings_(std::move(readings)) {}
+  // `users`: the names and bcrypt hashes that every page asks for, if any.
+  explicit MetricsSite(ReadingSource readings, std::vector<std::pair<std::string, std::string>> users = {})
+      : readings_(std::move(readings)), auth_(std::make_shared<BasicAuth>(std::move(users))) {}
 
   // Answers at once, or for the metrics once their reading is made (on the
   // thread that made it), or for the graph data on a thread of their own
@@ -50,6 +53,7 @@ class MetricsSite {
   void answerGraphData(const HttpRequest &request, const Respond &respond) const;
 
   ReadingSource readings_;
+  std::shared_ptr<const BasicAuth> auth_;
   // Shared with the readings under way, which may outlive a request.
   std::shared_ptr<GraphData> graph_ = std::make_shared<GraphData>();
   // Where the graph data are made: a client that asks for much of them

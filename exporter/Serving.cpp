@@ -5,6 +5,7 @@
 #include "HttpServer.h"
 #include "MetricsSite.h"
 #include "Scraper.h"
+#include "WebConfig.h"
 
 #ifndef _WIN32
 #include <signal.h>
@@ -34,8 +35,21 @@ int serve(const Options &options, StopRequest &stop, const Log &log, const std::
   signal(SIGPIPE, SIG_IGN);
   allowConnections(limits.connections);
 #endif
+  WebConfig web;
+  if (!options.webConfigFile.empty()) {
+    std::string problem;
+    if (!readWebConfig(options.webConfigFile, web, problem)) {
+      log("--web.config.file " + problem);
+      return Failure;
+    }
+    if (web.tls.enabled) {
+      log("--web.config.file " + options.webConfigFile +
+          ": tls_server_config: this perf_exporter serves plain HTTP only; put a TLS proxy in front of it");
+      return Failure;
+    }
+  }
   Scraper scraper(options.families, log);
-  MetricsSite site([&scraper](Delivery deliver) { scraper.request(std::move(deliver)); });
+  MetricsSite site([&scraper](Delivery deliver) { scraper.request(std::move(deliver)); }, web.users);
   std::string failure;
   std::unique_ptr<HttpServer> server = startHttpServer(
       options.address, limits, [&site](const HttpRequest &request, Respond respond) { site.answer(request, respond); },

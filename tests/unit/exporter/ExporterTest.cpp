@@ -8,6 +8,7 @@
 #include <winperf.h>
 #include <zlib.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <future>
@@ -26,6 +27,8 @@
 #include "RunProgram.h"
 #include "TestCollector.h"
 #include "TextFormat.h"
+#include "Bcrypt.h"
+#include "BasicAuth.h"
 #include "Worker.h"
 
 using namespace perfdata;
@@ -457,6 +460,45 @@ TEST(MetricsSite, GraphDataAreBoundedAndMadeOffTheReadingsThread) {
   EXPECT_EQ("Bad query: 65 paths; at most 64 at once\n", tooMany.body);
 }
 
+// Once users are configured, every page, an unknown one included, asks for
+// one of them and its password; nothing else passes.
+TEST(MetricsSite, AsksEveryPageForAUserAndItsPassword) {
+  const uint8_t salt[16] = {7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7};
+  auto reading = std::make_shared<Reading>();
+  reading->succeeded = true;
+  MetricsSite site([&reading](Delivery deliver) { deliver(reading); },
+                   {{"prometheus", bcryptHash("right", salt, 4)}, {"colon", bcryptHash("pa:ss", salt, 4)}});
+  auto answer = [&site](const std::string &path, const std::string &authorization) {
+    return answerOf(site, {"GET", path, "", "", "", authorization}).first;
+  };
+  const std::string right = "Basic cHJvbWV0aGV1czpyaWdodA==";  // prometheus:right
+  for (const char *path : {"/", "/metrics", "/graph", "/graph/data", "/nothing"}) {
+    const HttpResponse refused = answer(path, "");
+    EXPECT_EQ(401, refused.status) << path;
+    ASSERT_EQ(1u, refused.headers.size()) << path;
+    EXPECT_EQ("WWW-Authenticate", refused.headers[0].first);
+    EXPECT_EQ("Basic realm=\"perf_exporter\", charset=\"UTF-8\"", refused.headers[0].second);
+    EXPECT_EQ(std::string(path) == "/nothing" ? 404 : 200, answer(path, right).status) << path;
+  }
+  for (const char *wrong :
+       {"Basic cHJvbWV0aGV1czp3cm9uZw==",  // prometheus:wrong
+        "Basic bm9ib2R5OnJpZ2h0",          // nobody:right
+        "Basic cHJvbWV0aGV1c3JpZ2h0",      // prometheusright
+        "Bearer cHJvbWV0aGV1czpyaWdodA==", "Basic !cHJvbWV0aGV1czpyaWdodA==", "Basic", "BasiccHJvbWV0aGV1czpyaWdodA=="})
+    EXPECT_EQ(401, answer("/metrics", wrong).status) << wrong;
+  // The scheme in any case, spaces after it, and a password with a colon.
+  EXPECT_EQ(200, answer("/metrics", "basic   cHJvbWV0aGV1czpyaWdodA").status);
+  EXPECT_EQ(200, answer("/metrics", "Basic Y29sb246cGE6c3M=").status);  // colon:pa:ss
+
+  std::string bytes;
+  for (auto [text, decoded] : {std::pair{"", ""}, {"YQ==", "a"}, {"YQ", "a"}, {"YWI=", "ab"}, {"YWJj", "abc"}}) {
+    EXPECT_TRUE(decodeBase64(text, bytes)) << text;
+    EXPECT_EQ(decoded, bytes) << text;
+  }
+  for (const char *bad : {"Y", "YQ=", "Y===", "YQ==YQ==", "@@@@", "YW J"})
+    EXPECT_FALSE(decodeBase64(bad, bytes)) << bad;
+}
+
 // Jobs run in order on the worker's own thread; past the queue's length a
 // job is refused at once, not kept.
 TEST(Worker, RunsJobsInOrderAndRefusesPastItsQueue) {
@@ -534,6 +576,10 @@ TEST(ExporterOptions, ReadTheCommandLineAsExportersDo) {
       {{"--web.listen-address", ":0"}, "--web.listen-address needs HOST:PORT"},
       {{"--once", "--listen", ":9100"}, "--once prints the page and listens nowhere"},
       {{"metrics"}, "unexpected argument 'metrics'"},
+      {{"--web.config.file", "web.yml"}, nullptr, Action::Serve, "127.0.0.1:9464", false},
+      {{"--web.config.file="}, "--web.config.file needs a file's path"},
+      {{"--once", "--web.config.file", "web.yml"},
+       "--once prints the page and listens nowhere: drop --web.config.file"},
 #ifdef _WIN32
       {{"--install-service", "--listen", ":9100"}, nullptr, Action::InstallService, ":9100", false},
       {{"--uninstall-service", "--with-total"}, "--uninstall-service takes no other options"},
@@ -541,6 +587,12 @@ TEST(ExporterOptions, ReadTheCommandLineAsExportersDo) {
       {{"--service-account", "NT AUTHORITY\\NetworkService"}, "--service-account goes with --install-service"},
       {{"--uninstall-service", "--service-account=LocalSystem"}, "--service-account goes with --install-service"},
       {{"--install-service", "--service-account="}, "--service-account needs an account's name"},
+      {{"--install-service", "--web.config.file", "web.yml"}, "--web.config.file needs a full path (C:\\...)"},
+      {{"--install-service", "--web.config.file", "C:\\perf\\web.yml"},
+       nullptr,
+       Action::InstallService,
+       "127.0.0.1:9464",
+       false},
 #else
       {{"--install-service"}, "--install-service is for the Windows build only"},
       {{"--service-account", "x"}, "--service-account is for the Windows build only"},
@@ -637,6 +689,28 @@ TEST(PerfExporterProgram, PrintsACollectorsDataOnce) {
                       platform + "\"} 1\n"))
       << page;
   EXPECT_EQ(page.size() - 6, page.rfind("# EOF\n")) << page;
+
+  // A web configuration that cannot be served by: it says why, and exits 1
+  // before it listens (where nothing could listen anyway).
+  const struct {
+    const char *content;  // null: no such file
+    const char *said;
+  } configurations[] = {
+      {nullptr, "perf_exporter: --web.config.file exporter-web.yml: cannot be read: "},
+      {"basic_auth_users:\n  prometheus: secret\n",
+       "perf_exporter: --web.config.file exporter-web.yml: line 2: the password of prometheus: not a bcrypt hash"},
+      {"tls_server_config:\n  cert_file: c.pem\n  key_file: k.pem\n",
+       "perf_exporter: --web.config.file exporter-web.yml: tls_server_config: this perf_exporter serves plain HTTP "
+       "only; put a TLS proxy in front of it"},
+  };
+  for (const auto &configuration : configurations) {
+    std::remove("exporter-web.yml");
+    if (configuration.content != nullptr) std::ofstream("exporter-web.yml") << configuration.content;
+    std::string said;
+    EXPECT_EQ(1, runExporter("--web.listen-address 192.0.2.1:9 --web.config.file exporter-web.yml", said)) << said;
+    EXPECT_NE(std::string::npos, said.find(configuration.said)) << said;
+  }
+  std::remove("exporter-web.yml");
 
   std::string help;
   EXPECT_EQ(0, runExporter("--help", help));
