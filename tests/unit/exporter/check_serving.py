@@ -268,10 +268,14 @@ def idle_connections(load, count=100):
 
 def full_requests(load, count=500):
     """Each requests the page over its kept-alive connection, reads the
-    answer whole and asks again, as a busy client does."""
+    answer whole and asks again, as a busy client does; from ten addresses,
+    as many clients come, each within an address's share of connections."""
+    sources = [f"127.0.0.{10 + n % 10}" for n in range(count)]
 
     def body():
-        connection = http.client.HTTPConnection("127.0.0.1", load.port, timeout=30)
+        with load.lock:
+            source = sources.pop()
+        connection = http.client.HTTPConnection("127.0.0.1", load.port, timeout=30, source_address=(source, 0))
         try:
             first = True
             while not load.stopping.is_set():
