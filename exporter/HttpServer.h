@@ -18,7 +18,7 @@ struct HttpRequest {
   std::string path;    // without the query
   std::string accept;
   std::string acceptEncoding;
-  std::string query;  // after the "?" of the target, as sent
+  std::string query;               // after the "?" of the target, as sent
   std::string authorization = {};  // the Authorization header, as sent
 };
 
