@@ -18,7 +18,6 @@ counter answer 200 or, past the answer's limit, 413.
 Every wait is bounded; everything started is stopped. Exit 0 when all holds."""
 import os
 import socket
-import subprocess
 import sys
 import tempfile
 import threading
@@ -27,7 +26,7 @@ import urllib.error
 import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
-from loopback_checks import check, failures  # noqa: E402
+from loopback_checks import check, failures, timed_scrapes  # noqa: E402
 from loopback_machines import Machines, fetch, posix_machine, wait_for, windows_machine  # noqa: E402
 
 EVERY_COUNTER = "path=%5C*(*)%5C*"
@@ -123,28 +122,6 @@ class Abuse:
             thread.join(timeout=35)
 
 
-def timed_scrapes(port, count):
-    """Scrape times from a process of its own: the clients' threads share
-    this one's lock."""
-    result = subprocess.run([sys.executable, __file__, "--scrape", str(port), str(count)], capture_output=True,
-                            text=True, timeout=300)
-    return [None if word == "failed" else float(word) for word in result.stdout.split()]
-
-
-def scrape_times(port, count):
-    times = []
-    for _ in range(count):
-        start = time.monotonic()
-        try:
-            with urllib.request.urlopen(f"http://127.0.0.1:{port}/metrics", timeout=60) as answer:
-                ok = answer.status == 200 and b"perf_exporter_collection_success 1" in answer.read()
-        except OSError:
-            ok = False
-        times.append(time.monotonic() - start if ok else None)
-        time.sleep(0.3)
-    return times
-
-
 def run(port):
     if not wait_for("the exporter serves the sample host's counters",
                     lambda: '"client-3"' in fetch(f"http://127.0.0.1:{port}/graph/data"), 120):
@@ -183,10 +160,6 @@ def run(port):
 
 def main():
     arguments = sys.argv[1:]
-    if len(arguments) == 3 and arguments[0] == "--scrape":
-        times = scrape_times(int(arguments[1]), int(arguments[2]))
-        print(" ".join("failed" if t is None else str(t) for t in times))
-        return
     if len(arguments) not in (1, 3) or (len(arguments) == 3 and arguments[1] != "--wine"):
         sys.exit(__doc__)
     # AddressSanitizer keeps what is freed in a quarantine of up to 256 MB,

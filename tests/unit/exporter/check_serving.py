@@ -40,7 +40,7 @@ import time
 
 # The checks this script shares with the other loopback scripts.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
-from loopback_checks import check, failures, free_port, run_in_wine  # noqa: E402
+from loopback_checks import check, failures, free_port, run_in_wine, timed_scrapes  # noqa: E402
 
 REQUEST_LIMIT = 10  # the server's time for a request's headers (ServerLimits::requestSeconds)
 # A scrape held up by slow or idle clients would wait for their cut-off, some
@@ -88,32 +88,6 @@ def wait_until_serving(port, limit):
             pass
         time.sleep(0.2)
     return False
-
-
-def timed_scrapes(port, count=3, source="127.0.0.1"):
-    """The time of each of `count` scrapes from the address `source`, None
-    for one that failed, taken by a process of its own: the loads' threads
-    share this one's lock."""
-    result = subprocess.run([sys.executable, __file__, "--scrape", str(port), str(count), source],
-                            capture_output=True, text=True, timeout=120)
-    return [None if word == "failed" else float(word) for word in result.stdout.split()]
-
-
-def scrape_times(port, count, source):
-    times = []
-    for _ in range(count):
-        start = time.monotonic()
-        try:
-            # Long enough to tell a scrape that waited for a cut-off from one
-            # that failed.
-            status, _, body = request(port, headers={"Accept": "application/openmetrics-text"},
-                                      timeout=REQUEST_LIMIT + 10, source=source)
-            ok = status == 200 and body.endswith(b"# EOF\n")
-        except OSError:
-            ok = False
-        times.append(time.monotonic() - start if ok else None)
-        time.sleep(0.2)
-    return times
 
 
 def check_answers(port):
@@ -566,10 +540,6 @@ def run_wine(program, wine_run):
 
 def main():
     arguments = sys.argv[1:]
-    if len(arguments) == 4 and arguments[0] == "--scrape":
-        times = scrape_times(int(arguments[1]), int(arguments[2]), arguments[3])
-        print(" ".join("failed" if t is None else str(t) for t in times))
-        return
     if len(arguments) == 1:
         run_posix(arguments[0])
     elif len(arguments) == 3 and arguments[1] == "--wine":
